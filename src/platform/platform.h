@@ -1,0 +1,46 @@
+// The only seam between the system and the operating system. Each function has one implementation
+// per platform (posix.cpp, win32.cpp), chosen by the build.
+#ifndef TEV_PLATFORM_H
+#define TEV_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "../text.h"
+
+namespace platform {
+
+// An open file: a Windows handle or a POSIX descriptor, widened to one integer type.
+using FileHandle = std::intptr_t;
+constexpr FileHandle kNoFile = -1;  // INVALID_HANDLE_VALUE on Windows
+
+// The platform's directory separator ('\\' on Windows, '/' elsewhere).
+extern const TEVChar kPathSeparator;
+
+// The directory of the host executable (not of this library), ending with a separator; empty when
+// the executable's path cannot be obtained. Never limited to 260 characters.
+WideString ExecutableDirectory();
+
+// Creates `fileName` anew in the user's temporary directory, read afresh at each call, for this
+// process alone: an existing file is emptied, unless another opener holds it, in which case it is
+// left untouched and kNoFile is returned. kNoFile also when there is no usable temporary directory.
+FileHandle CreateTempFileExclusive(const TEVChar* fileName);
+
+// Moves the file position to the end of the file; false when that fails.
+bool SeekToEnd(FileHandle file);
+
+// Writes the bytes at the current position; failures and short writes are ignored.
+void WriteBytes(FileHandle file, const void* bytes, std::size_t size);
+
+void CloseFile(FileHandle file);
+
+struct CalendarTime {
+    int year, month, day, hour, minute, second;
+};
+
+// The current time as UTC calendar fields.
+CalendarTime UtcNow();
+
+}  // namespace platform
+
+#endif

@@ -1,0 +1,119 @@
+// The platform layer on POSIX systems (the development build).
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "platform.h"
+
+namespace platform {
+namespace {
+
+// File names on Linux are bytes, conventionally UTF-8. Both conversions keep what they cannot map
+// visible rather than failing: an unpaired surrogate or a malformed byte becomes U+FFFD.
+WideString FromUtf8(const std::string& bytes) {
+    WideString out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        auto byte = static_cast<unsigned char>(bytes[i++]);
+        char32_t c = byte;
+        int more = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
+        if (more) c &= 0x3Fu >> more;
+        for (; more && i < bytes.size() && (bytes[i] & 0xC0) == 0x80; --more)
+            c = (c << 6) | (bytes[i++] & 0x3F);
+        if (more || byte >= 0xF8 || (byte >= 0x80 && byte < 0xC0) || c > 0x10FFFF) c = 0xFFFD;
+        if (c >= 0x10000) {
+            out += static_cast<TEVChar>(0xD800 + ((c - 0x10000) >> 10));
+            out += static_cast<TEVChar>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<TEVChar>(c);
+        }
+    }
+    return out;
+}
+
+std::string ToUtf8(WideView text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        bool high = c >= 0xD800 && c <= 0xDBFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c <= 0xDFFF)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+const TEVChar kPathSeparator = u'/';
+
+WideString ExecutableDirectory() {
+    std::string path(256, '\0');
+    for (;;) {
+        ssize_t written = readlink("/proc/self/exe", path.data(), path.size());
+        if (written < 0) return WideString();
+        if (static_cast<std::size_t>(written) < path.size()) {
+            path.resize(static_cast<std::size_t>(written));  // readlink writes no terminator
+            break;
+        }
+        path.resize(path.size() * 2);  // possibly cut short: try again with more room
+    }
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return WideString();
+    return FromUtf8(path.substr(0, slash + 1));
+}
+
+FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    if (path.back() != '/') path += '/';
+    path += ToUtf8(fileName);
+    // Opened without truncating: the file is emptied only once this process holds the lock, so a
+    // log that another run holds is left as it is. O_NOFOLLOW: never truncate through a link.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0644);
+    if (fd < 0) return kNoFile;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+        close(fd);
+        return kNoFile;
+    }
+    return fd;
+}
+
+bool SeekToEnd(FileHandle file) { return lseek(static_cast<int>(file), 0, SEEK_END) != -1; }
+
+void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
+    ssize_t ignored = write(static_cast<int>(file), bytes, size);
+    (void)ignored;
+}
+
+void CloseFile(FileHandle file) { close(static_cast<int>(file)); }
+
+CalendarTime UtcNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm fields{};
+    gmtime_r(&now, &fields);
+    return {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+            fields.tm_hour,        fields.tm_min,     fields.tm_sec};
+}
+
+}  // namespace platform

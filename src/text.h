@@ -1,0 +1,16 @@
+// Wide text inside the system.
+#ifndef TEV_SRC_TEXT_H
+#define TEV_SRC_TEXT_H
+
+#include <string>
+#include <string_view>
+
+#include "TEVText.h"
+
+using WideString = std::basic_string<TEVChar>;
+using WideView = std::basic_string_view<TEVChar>;
+
+// Installers may pass a null text; it is taken as the empty text.
+inline const TEVChar* TextOrEmpty(const TEVChar* text) { return text ? text : TEV_TEXT(""); }
+
+#endif

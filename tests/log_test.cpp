@@ -1,0 +1,162 @@
+// The diagnostic log: line format to the byte, where the file lives, and when it is written.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <cstring>
+
+#include "../src/run/log.h"
+#include "../src/run/run_state.h"
+#include "support.h"
+
+namespace {
+
+std::string Line(const platform::CalendarTime& time, std::initializer_list<const TEVChar*> strings) {
+    Text line(LogLineCapacity(strings), 0);
+    line.resize(FormatLogLine(line.data(), time, strings));
+    return testing_support::Utf8(line);
+}
+
+const platform::CalendarTime kJan2 = {2016, 1, 2, 3, 4, 5};
+
+}  // namespace
+
+TEST(LogLineFormat, MatchesTheDocumentedBytes) {
+    Text line(64, 0);
+    line.resize(FormatLogLine(line.data(), kJan2, {T("SETUP"), T("a.setup"), T("0")}));
+    line += T("\r\n");
+    const unsigned char expected[] = {
+        0x31, 0, 0x2F, 0, 0x32, 0, 0x2F, 0, 0x32, 0, 0x30, 0, 0x31, 0, 0x36, 0, 0x3B, 0, 0x20, 0,
+        0x33, 0, 0x3A, 0, 0x34, 0, 0x3A, 0, 0x35, 0, 0x3B, 0, 0x20, 0, 0x53, 0, 0x45, 0, 0x54, 0,
+        0x55, 0, 0x50, 0, 0x3B, 0, 0x61, 0, 0x2E, 0, 0x73, 0, 0x65, 0, 0x74, 0, 0x75, 0, 0x70, 0,
+        0x3B, 0, 0x30, 0, 0x3B, 0, 0x0D, 0, 0x0A, 0};
+    ASSERT_EQ(line.size() * 2, sizeof expected);
+    EXPECT_EQ(0, std::memcmp(line.data(), expected, sizeof expected));
+}
+
+TEST(LogLineFormat, NumbersAreNeverPaddedAndFieldsEndWithSeparators) {
+    EXPECT_EQ(Line(kJan2, {T("InitML")}), "1/2/2016; 3:4:5; InitML;");
+    EXPECT_EQ(Line({2015, 12, 31, 23, 59, 9}, {T("x")}), "12/31/2015; 23:59:9; x;");
+    EXPECT_EQ(Line(kJan2, {T("A"), T(""), T("B")}), "1/2/2016; 3:4:5; A;;B;");
+    // Separators and line breaks inside a string are written unchanged.
+    EXPECT_EQ(Line(kJan2, {T("wpWarning"), T("a;b\r\nc")}), "1/2/2016; 3:4:5; wpWarning;a;b\r\nc;");
+    // The list ends at its first null pointer; a null first pointer leaves the timestamp alone.
+    EXPECT_EQ(Line(kJan2, {nullptr}), "1/2/2016; 3:4:5; ");
+    EXPECT_EQ(Line(kJan2, {T("A"), nullptr, T("B")}), "1/2/2016; 3:4:5; A;");
+}
+
+TEST(LogLineFormat, CapacityHoldsTheWidestTimestampAndLongFields) {
+    Text wide(70000, T('w'));
+    const platform::CalendarTime widest = {-2147483647 - 1, -2147483647 - 1, -2147483647 - 1,
+                                           -2147483647 - 1, -2147483647 - 1, -2147483647 - 1};
+    std::initializer_list<const TEVChar*> strings = {T("tok"), wide.c_str(), T("")};
+    Text line(LogLineCapacity(strings), 0);
+    EXPECT_EQ(FormatLogLine(line.data(), widest, strings), line.size());
+}
+
+using DiagnosticLog = TevTest;
+
+TEST_F(DiagnosticLog, IsUtf16WithoutByteOrderMarkAndStartsWithTheTimestamp) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::wpWarning(T("caf\u00e9 \U0001F600"));
+    std::string bytes = LogBytes();
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_TRUE(bytes[0] >= '1' && bytes[0] <= '9');
+    EXPECT_EQ(bytes[1], '\0');
+    EXPECT_EQ(bytes.size() % 2, 0u);
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;",
+                                                     "wpWarning;caf\u00e9 \U0001F600;"}));
+}
+
+TEST_F(DiagnosticLog, TimestampIsTodayInUtc) {
+    setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: a local date would differ from UTC's
+    tzset();
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    unsetenv("TZ");
+    tzset();
+    std::string prefix = std::to_string(utc.tm_mon + 1) + "/" + std::to_string(utc.tm_mday) + "/" +
+                         std::to_string(utc.tm_year + 1900) + "; ";
+    EXPECT_EQ(LogLines().at(0).rfind(prefix, 0), 0u) << LogLines().at(0);
+}
+
+TEST_F(DiagnosticLog, OffMeansNoFileIsCreatedOrTouched) {
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    TEVUtil::AddAttributeToSetup(T("a"), T("b"));
+    TEVUtil::ShutdownML();
+    EXPECT_FALSE(LogExists());
+
+    { std::ofstream(LogPath(), std::ios::binary) << "keep"; }
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(LogBytes(), "keep");
+}
+
+TEST_F(DiagnosticLog, AnEarlierLogIsEmptiedAndOnlyTheNewRunRemains) {
+    { std::ofstream(LogPath(), std::ios::binary) << std::string(1000, 'x'); }
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::wpWarning(T("first run"));
+    TEVUtil::ShutdownML();
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "ShutdownML;",
+                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+}
+
+TEST_F(DiagnosticLog, EachLineIsAppendedAtTheEndWhereverThePositionWas) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    lseek(static_cast<int>(runState.logFile), 0, SEEK_SET);
+    TEVUtil::wpDownloadSP();
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "wpDownloadSP;"}));
+}
+
+TEST_F(DiagnosticLog, ALogHeldByAnotherOpenerIsLeftUntouchedAndTheRunGoesOn) {
+    { std::ofstream(LogPath(), std::ios::binary) << "held"; }
+    int holder = open(LogPath().c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+    EXPECT_TRUE(TEVUtil::InitML(true));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
+    TEVUtil::ShutdownML();
+    close(holder);
+
+    EXPECT_EQ(LogBytes(), "held");
+    EXPECT_EQ(DeliveredLast(), "uninitialize COMMON.SHUTDOWN");
+    EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,k=v}");
+}
+
+TEST_F(DiagnosticLog, NoUsableTemporaryDirectoryMeansNoLogAndNothingElseLost) {
+    setenv("TMPDIR", (tempDir_ / "missing").c_str(), 1);
+    EXPECT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::wpWarning(T("w"));
+    TEVUtil::ShutdownML();
+    EXPECT_FALSE(std::filesystem::exists(tempDir_ / "missing"));
+    EXPECT_EQ(Delivered().size(), 4u);  // start-up, warning, setup, shut-down
+}
+
+TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
+    std::filesystem::path second = tempDir_ / "second";
+    std::filesystem::create_directory(second);
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::ShutdownML();
+    setenv("TMPDIR", (second.string() + "/").c_str(), 1);  // a trailing separator is not doubled
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::ShutdownML();
+    EXPECT_TRUE(LogExists());
+    EXPECT_TRUE(std::filesystem::exists(second / "Setup_TEV.log"));
+}
+
+TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
+    std::filesystem::path target = tempDir_ / "precious";
+    { std::ofstream(target, std::ios::binary) << "precious"; }
+    std::filesystem::create_symlink(target, LogPath());
+    EXPECT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::ShutdownML();
+    std::ifstream file(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious");
+}

@@ -1,0 +1,118 @@
+#include "support.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace testing_support {
+
+std::string Utf8(const Text& text) {
+    std::string quoted = kv8::JsonQuote(text);
+    std::string out;
+    // Undo the JSON escapes of quotes, backslashes and line breaks; keep \uXXXX visible.
+    for (size_t i = 1; i + 1 < quoted.size(); ++i) {
+        if (quoted[i] == '\\' && i + 2 < quoted.size()) {
+            char next = quoted[i + 1];
+            if (next == '"' || next == '\\') {
+                out += next;
+                ++i;
+                continue;
+            }
+            if (next == 'n' || next == 'r' || next == 't') {
+                out += next == 'n' ? '\n' : next == 'r' ? '\r' : '\t';
+                ++i;
+                continue;
+            }
+        }
+        out += quoted[i];
+    }
+    return out;
+}
+
+std::string Fields(const std::string& line) {
+    size_t first = line.find("; ");
+    size_t second = first == std::string::npos ? first : line.find("; ", first + 2);
+    return second == std::string::npos ? line : line.substr(second + 2);
+}
+
+}  // namespace testing_support
+
+using testing_support::Utf8;
+
+void TevTest::SetUp() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tev-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    tempDir_ = pattern;
+    setenv("TMPDIR", tempDir_.c_str(), 1);
+    unsetenv("KV8_OUTBOX");
+    kv8::Reset();
+}
+
+void TevTest::TearDown() {
+    TEVUtil::ShutdownML();
+    kv8::Reset();
+    unsetenv("TMPDIR");
+    std::error_code ignored;
+    std::filesystem::remove_all(tempDir_, ignored);
+}
+
+std::string TevTest::LogBytes() const {
+    std::ifstream file(LogPath(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::vector<std::string> TevTest::LogLines() const {
+    std::string bytes = LogBytes();
+    Text text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<TEVChar>(static_cast<unsigned char>(bytes[i]) |
+                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find(T("\r\n"), start)) != Text::npos; start = end + 2)
+        lines.push_back(Utf8(text.substr(start, end - start)));
+    if (start < text.size()) lines.push_back(Utf8(text.substr(start)) + "<unterminated>");
+    return lines;
+}
+
+std::vector<std::string> TevTest::LogFields() const {
+    std::vector<std::string> fields;
+    for (const std::string& line : LogLines()) fields.push_back(testing_support::Fields(line));
+    return fields;
+}
+
+std::vector<std::string> TevTest::NewTraceOf(std::initializer_list<const char*> ops) {
+    std::vector<std::string> kept;
+    for (const std::string& line : kv8::TakeTrace())
+        for (const char* op : ops)
+            if (line.find(std::string("{\"op\":\"") + op + "\"") == 0) kept.push_back(line);
+    return kept;
+}
+
+std::vector<std::string> TevTest::Delivered() const {
+    std::vector<std::string> lines;
+    for (const kv8::Delivery& delivery : kv8::Deliveries()) {
+        std::string line = delivery.call + " " + (delivery.hasWaypoint ? Utf8(delivery.waypoint) : "null");
+        for (const kv8::DeliveredState& state : delivery.states) {
+            line += " " + Utf8(state.name) + "{";
+            for (size_t i = 0; i < state.attributes.size(); ++i)
+                line += (i ? "," : "") + Utf8(state.attributes[i].name) + "=" +
+                        Utf8(state.attributes[i].value);
+            line += "}";
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string TevTest::DeliveredLast() const {
+    std::vector<std::string> lines = Delivered();
+    return lines.empty() ? "" : lines.back();
+}
+
+void TevTest::ExpectCleanLedger() const {
+    EXPECT_EQ(kv8::Violations(), std::vector<std::string>{});
+    EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{});
+}
