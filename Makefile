@@ -1,0 +1,24 @@
+# The verbs people type. `make run` plays the default setup run; `make test` installs what is
+# missing (as root), then builds and runs every suite.
+JOBS ?= $(shell nproc)
+TEST_PRESETS := native asan
+
+.PHONY: run test deps build clean $(addprefix test-,$(TEST_PRESETS))
+
+run: deps
+	@cmake --preset native >/dev/null
+	@cmake --build --preset native -j $(JOBS) --target tev_tool >/dev/null
+	@./build/native/tools/tev/tev run
+
+deps:
+	@scripts/install-deps.sh
+
+test: deps $(addprefix test-,$(TEST_PRESETS))
+
+test-%:
+	cmake --preset $*
+	cmake --build --preset $* -j $(JOBS)
+	ctest --preset $* -j $(JOBS)
+
+clean:
+	rm -rf build

@@ -1,0 +1,151 @@
+// Details recorded on product waypoints: the calls into the analytics library, case folding, the
+// extra-data log line and what a refusal leaves behind.
+#include "support.h"
+
+namespace {
+
+std::string ProductOf(const std::vector<std::string>& delivered, const std::string& name) {
+    std::string prefix = "reached wp.product s.productlist{a.product.name=" + name;
+    for (const std::string& line : delivered)
+        if (line.rfind(prefix + "}", 0) == 0 || line.rfind(prefix + ",", 0) == 0) return line;
+    return "";
+}
+
+}  // namespace
+
+class ProductDetails : public TevTest {
+protected:
+    void SetUp() override {
+        TevTest::SetUp();
+        ASSERT_TRUE(TEVUtil::InitML(true));
+        NewTrace();
+    }
+};
+
+TEST_F(ProductDetails, FirstMentionMakesTheProductWaypointThenAddsTheStateBeforeItsAttributes) {
+    EXPECT_TRUE(TEVUtil::AddContent(T("ProductA"), T("core"), T("C:\\core.msi")));
+    EXPECT_EQ(NewTrace(), (std::vector<std::string>{
+        R"({"op":"create","kind":"waypoint","name":"wp.product","id":5})",
+        R"({"op":"create","kind":"state","name":"s.productlist","id":6})",
+        R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})",
+        R"({"op":"add","parent":6,"child":7})",
+        R"({"op":"add","parent":5,"child":6})",
+        R"({"op":"create","kind":"state","name":"s.product.content","id":8})",
+        R"({"op":"add","parent":5,"child":8})",
+        R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"core","id":9})",
+        R"({"op":"add","parent":8,"child":9})",
+        R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"C:\\core.msi","id":10})",
+        R"({"op":"add","parent":8,"child":10})"}));
+
+    EXPECT_TRUE(TEVUtil::AddContent(T("productA"), T("extra"), T("")));
+    EXPECT_EQ(NewTrace(), (std::vector<std::string>{
+        R"({"op":"create","kind":"state","name":"s.product.content","id":11})",
+        R"({"op":"add","parent":5,"child":11})",
+        R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"extra","id":12})",
+        R"({"op":"add","parent":11,"child":12})",
+        R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"","id":13})",
+        R"({"op":"add","parent":11,"child":13})"}));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(ProductOf(Delivered(), "producta"),
+              "reached wp.product s.productlist{a.product.name=producta} "
+              "s.product.content{a.product.contentname=core,a.product.contentpath=C:\\core.msi} "
+              "s.product.content{a.product.contentname=extra,a.product.contentpath=}");
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductDetails, EveryKindRecordsItsStateAndTwoAttributesAndOnlyExtraDataLogs) {
+    EXPECT_TRUE(TEVUtil::AddConfiguredProperty(T("P"), T("INSTALLDIR"), T("C:\\P")));
+    EXPECT_TRUE(TEVUtil::AddConfiguredProperty(T("P"), T("REBOOT"), 42));
+    EXPECT_TRUE(TEVUtil::AddConfiguredProperty(T("P"), T("REBOOT"), T("42")));
+    EXPECT_TRUE(TEVUtil::AddCustom(T("P"), T("channel"), T("beta")));
+    EXPECT_TRUE(TEVUtil::AddFeature(T("P"), T("Help"), -1));
+    EXPECT_TRUE(TEVUtil::AddLang(T("P"), T("de-DE"), 1));
+    EXPECT_TRUE(TEVUtil::AddNRData(T("P"), T("size"), 7));
+    EXPECT_TRUE(TEVUtil::AddNRData(T("P"), T("mode"), T("silent")));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(ProductOf(Delivered(), "p"),
+              "reached wp.product s.productlist{a.product.name=p,size=7,mode=silent} "
+              "s.product.configured{a.product.configured.name=INSTALLDIR,a.product.configured.value=C:\\P} "
+              "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
+              "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
+              "s.product.other{a.product.other.name=channel,a.product.other.value=beta} "
+              "s.product.feature{a.product.featurename=Help,a.product.featureaction=-1} "
+              "s.product.language{a.product.language=de-DE,a.product.islanguagedownloaded=1}");
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "PRODUCTNRDATA;P;size;7;",
+                                                     "PRODUCTNRDATA;P;mode;silent;", "ShutdownML;",
+                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductDetails, ExtraDataAsFirstMentionRecordsOnTheStateTheWaypointGives) {
+    EXPECT_TRUE(TEVUtil::AddNRData(T("ProductA"), T("k"), T("v")));
+    EXPECT_EQ(NewTraceOf({"get_state", "add"}),
+              (std::vector<std::string>{R"({"op":"add","parent":6,"child":7})",
+                                        R"({"op":"add","parent":5,"child":6})",
+                                        R"({"op":"get_state","waypoint":5,"id":6})",
+                                        R"({"op":"add","parent":6,"child":8})"}));
+    EXPECT_EQ(LogFields().back(), "PRODUCTNRDATA;ProductA;k;v;");
+}
+
+TEST_F(ProductDetails, NullAndEmptyTextsAreRecordedAsEmptyValues) {
+    EXPECT_TRUE(TEVUtil::AddCustom(nullptr, nullptr, nullptr));
+    EXPECT_TRUE(TEVUtil::AddNRData(nullptr, nullptr, nullptr));
+    EXPECT_TRUE(TEVUtil::AddFeature(T(""), nullptr, 0));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(ProductOf(Delivered(), ""),
+              "reached wp.product s.productlist{a.product.name=,=} "
+              "s.product.other{a.product.other.name=,a.product.other.value=} "
+              "s.product.feature{a.product.featurename=,a.product.featureaction=0}");
+    EXPECT_EQ(LogFields().at(2), "PRODUCTNRDATA;;;;");
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductDetails, NoProductWaypointMeansFalseAndNothingLogged) {
+    kv8::RefuseCreate(kv8::Kind::Waypoint, T("wp.product"), 2);
+    EXPECT_FALSE(TEVUtil::AddLang(T("p"), T("en"), 0));
+    EXPECT_FALSE(TEVUtil::AddNRData(T("p"), T("k"), 1));
+    EXPECT_EQ(LogFields().size(), 2u);
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(ProductOf(Delivered(), "p"), "");
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductDetails, ARefusedStateMeansFalseButTheNewProductIsStillSent) {
+    kv8::RefuseCreate(kv8::Kind::State, T("s.product.feature"));
+    EXPECT_FALSE(TEVUtil::AddFeature(T("p"), T("f"), 1));
+    kv8::RefuseGetState();
+    EXPECT_FALSE(TEVUtil::AddNRData(T("p"), T("k"), T("v")));
+    EXPECT_EQ(LogFields().size(), 2u);  // no PRODUCTNRDATA line
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(ProductOf(Delivered(), "p"), "reached wp.product s.productlist{a.product.name=p}");
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductDetails, ARefusedAttributeIsMissingWhileTheStateStaysAndTheCallSucceeds) {
+    kv8::RefuseCreate(kv8::Kind::Attribute, T("a.product.contentname"));
+    EXPECT_TRUE(TEVUtil::AddContent(T("p"), T("c"), T("path")));
+    kv8::RefuseCreate(kv8::Kind::Attribute, T("a.product.featureaction"));
+    EXPECT_TRUE(TEVUtil::AddFeature(T("p"), T("f"), 3));
+    kv8::RefuseCreate(kv8::Kind::Attribute, T("k"));
+    EXPECT_TRUE(TEVUtil::AddNRData(T("p"), T("k"), T("v")));
+    EXPECT_EQ(LogFields().back(), "PRODUCTNRDATA;p;k;v;");
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(ProductOf(Delivered(), "p"),
+              "reached wp.product s.productlist{a.product.name=p} "
+              "s.product.content{a.product.contentpath=path} "
+              "s.product.feature{a.product.featurename=f}");
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductDetails, InstallEventsNeitherReadNorChangeTheRegistry) {
+    TEVUtil::AddContent(T("P"), T("c"), T("p"));
+    TEVUtil::InstallBegin(T("P"));
+    TEVUtil::InstallEnd(T("Other"));
+    TEVUtil::ShutdownML();
+    std::vector<std::string> delivered = Delivered();
+    EXPECT_EQ(ProductOf(delivered, "p"),
+              "reached wp.product s.productlist{a.product.name=p} "
+              "s.product.content{a.product.contentname=c,a.product.contentpath=p}");
+    EXPECT_EQ(ProductOf(delivered, "other"), "");
+    EXPECT_EQ(delivered.size(), 6u);  // start-up, two installs, setup, one product, shut-down
+}

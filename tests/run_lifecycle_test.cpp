@@ -1,0 +1,235 @@
+// The run's life cycle: start, shut-down, crash, user identifier, and the states between them.
+#include <unistd.h>
+
+#include "support.h"
+
+namespace {
+
+std::string ExecutableDirectory() {
+    std::string path = std::filesystem::read_symlink("/proc/self/exe").string();
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+const std::vector<std::string> kStartTrace = {
+    R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":1})",
+    R"({"op":"initialize","waypoint":1,"config":")" + ExecutableDirectory() +
+        R"(ORB/orbconfig.xml","initialized":true})",
+    R"({"op":"is_initialized","result":true})",
+    R"({"op":"create","kind":"waypoint","name":"wp.setup","id":2})",
+    R"({"op":"create","kind":"state","name":"s.setup","id":3})",
+    R"({"op":"add","parent":2,"child":3})",
+    R"({"op":"create","kind":"attribute","name":"a.setup","value":"0","id":4})",
+    R"({"op":"add","parent":3,"child":4})",
+};
+
+const std::vector<std::string> kShutdownLog = {"ShutdownML;", "CommitSetupWaypoint;",
+                                               "CommitProducts();"};
+
+}  // namespace
+
+using RunLifecycle = TevTest;
+
+TEST_F(RunLifecycle, StartsWithStartupWaypointAndConfigBesideTheHostExecutable) {
+    EXPECT_TRUE(TEVUtil::InitML(false));
+    EXPECT_EQ(NewTrace(), kStartTrace);
+    EXPECT_EQ(Delivered(), std::vector<std::string>{"initialize COMMON.STARTUP"});
+    EXPECT_FALSE(LogExists());
+}
+
+TEST_F(RunLifecycle, ShutdownHandsOverTheReportThenUninitialisesAndClosesTheLog) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    NewTrace();
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(NewTrace(), (std::vector<std::string>{
+                              R"({"op":"reached","waypoint":2})",
+                              R"({"op":"create","kind":"waypoint","name":"COMMON.SHUTDOWN","id":5})",
+                              R"({"op":"uninitialize","waypoint":5})"}));
+    std::vector<std::string> expected = {"InitML;", "SETUP;a.setup;0;"};
+    expected.insert(expected.end(), kShutdownLog.begin(), kShutdownLog.end());
+    EXPECT_EQ(LogFields(), expected);
+    ExpectCleanLedger();
+
+    // Closed: another opener can take the log now.
+    EXPECT_TRUE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields().front(), "InitML;");
+}
+
+TEST_F(RunLifecycle, EntriesDoNothingBeforeAnyRunAndAfterItsEnd) {
+    auto everyReportingEntry = [] {
+        EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
+        EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), 1));
+        EXPECT_FALSE(TEVUtil::AddConfiguredProperty(T("p"), T("n"), T("v")));
+        EXPECT_FALSE(TEVUtil::AddConfiguredProperty(T("p"), T("n"), 1));
+        EXPECT_FALSE(TEVUtil::AddContent(T("p"), T("n"), T("v")));
+        EXPECT_FALSE(TEVUtil::AddCustom(T("p"), T("n"), T("v")));
+        EXPECT_FALSE(TEVUtil::AddFeature(T("p"), T("n"), 1));
+        EXPECT_FALSE(TEVUtil::AddLang(T("p"), T("n"), 1));
+        EXPECT_FALSE(TEVUtil::AddNRData(T("p"), T("n"), T("v")));
+        EXPECT_FALSE(TEVUtil::AddNRData(T("p"), T("n"), 1));
+        TEVUtil::wpSetupPhase(TEVUtil::eInstallation, true);
+        TEVUtil::wpDownloadSP();
+        TEVUtil::wpWarning(T("w"));
+        TEVUtil::DownloadBegin(T("u"));
+        TEVUtil::DownloadPause(T("u"));
+        TEVUtil::DownloadResume(T("u"));
+        TEVUtil::DownloadEnd(T("u"));
+        TEVUtil::DownloadCancel(T("u"));
+        TEVUtil::DownloadError(T("u"), T("e"), 1);
+        TEVUtil::DownloadFailEvent(T("u"), T("e"), 1);
+        TEVUtil::InstallBegin(T("p"));
+        TEVUtil::InstallEnd(T("p"));
+        TEVUtil::InstallCancel(T("p"));
+        TEVUtil::InstallError(T("p"), T("e"));
+        TEVUtil::OnCrash();
+        EXPECT_TRUE(TEVUtil::ShutdownML());
+    };
+    everyReportingEntry();
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    ASSERT_TRUE(TEVUtil::ShutdownML());
+    NewTrace();
+    size_t logSize = LogBytes().size();
+    everyReportingEntry();
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+    EXPECT_EQ(LogBytes().size(), logSize);
+    ExpectCleanLedger();
+}
+
+TEST_F(RunLifecycle, CrashReportsFirstThenShutsDown) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::AddContent(T("P"), T("c"), T("path"));
+    TEVUtil::OnCrash();
+    EXPECT_EQ(Delivered(), (std::vector<std::string>{
+                               "initialize COMMON.STARTUP",
+                               "crash COMMON.CRASH",
+                               "reached wp.setup s.setup{a.setup=0}",
+                               "reached wp.product s.productlist{a.product.name=p} "
+                               "s.product.content{a.product.contentname=c,a.product.contentpath=path}",
+                               "uninitialize COMMON.SHUTDOWN"}));
+    std::vector<std::string> expected = {"InitML;", "SETUP;a.setup;0;", "OnCrash;"};
+    expected.insert(expected.end(), kShutdownLog.begin(), kShutdownLog.end());
+    EXPECT_EQ(LogFields(), expected);
+    ExpectCleanLedger();
+
+    // Ended: a second crash or shut-down does nothing at all.
+    NewTrace();
+    TEVUtil::OnCrash();
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+}
+
+TEST_F(RunLifecycle, RefusedCrashAndShutdownWaypointsArePassedOnAsNull) {
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    kv8::RefuseCreate(kv8::Kind::Waypoint, T("COMMON.CRASH"));
+    kv8::RefuseCreate(kv8::Kind::Waypoint, T("COMMON.SHUTDOWN"));
+    TEVUtil::OnCrash();
+    EXPECT_EQ(NewTraceOf({"crash", "uninitialize"}),
+              (std::vector<std::string>{R"({"op":"crash","waypoint":null})",
+                                        R"({"op":"uninitialize","waypoint":null})"}));
+    EXPECT_EQ(DeliveredLast(), "uninitialize null");
+    ExpectCleanLedger();
+}
+
+TEST_F(RunLifecycle, StartRefusedKeepsReportingOffAndMakesNoFurtherCall) {
+    kv8::RefuseCreate(kv8::Kind::Waypoint, T("COMMON.STARTUP"));
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{
+                              R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":null})"});
+    EXPECT_EQ(LogFields(), std::vector<std::string>{"InitML;"});
+    EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+}
+
+TEST_F(RunLifecycle, StartFailedLogsItDiscardsTheStartupWaypointAndClosesTheLog) {
+    kv8::RefuseInitialize();
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_EQ(NewTraceOf({"initialize", "is_initialized", "destroy"}),
+              (std::vector<std::string>{
+                  R"({"op":"initialize","waypoint":1,"config":")" + ExecutableDirectory() +
+                      R"(ORB/orbconfig.xml","initialized":false})",
+                  R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "Fail to initialize KV8;"}));
+    EXPECT_EQ(Delivered(), std::vector<std::string>{});
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    TEVUtil::wpDownloadSP();
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+    ExpectCleanLedger();
+
+    // The next run starts afresh and may create the log again.
+    EXPECT_TRUE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;"}));
+}
+
+TEST_F(RunLifecycle, UserIdStartsARunWithoutLogOnlyWhenTheLibraryIsDown) {
+    const TEVChar* id = TEVUtil::GetKV8UserId();
+    ASSERT_NE(id, nullptr);
+    std::vector<std::string> trace = NewTrace();
+    ASSERT_EQ(trace.size(), 1 + kStartTrace.size() + 1);
+    EXPECT_EQ(trace.front(), R"({"op":"is_initialized","result":false})");
+    EXPECT_EQ(std::vector<std::string>(trace.begin() + 1, trace.end() - 1), kStartTrace);
+    EXPECT_EQ(trace.back(), R"({"op":"user_id","result":)" + kv8::JsonQuote(id) + "}");
+    EXPECT_FALSE(LogExists());
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("after"), T("id")));  // the run is active
+
+    // While the library is up nothing is started again, and the identifier does not change.
+    EXPECT_EQ(Text(TEVUtil::GetKV8UserId()), Text(id));
+    EXPECT_EQ(NewTraceOf({"initialize", "create"}).size(), 1u);  // the attribute only
+}
+
+TEST_F(RunLifecycle, UserIdIsReturnedEvenWhenItsRunCannotStart) {
+    kv8::RefuseInitialize();
+    const TEVChar* id = TEVUtil::GetKV8UserId();
+    ASSERT_NE(id, nullptr);
+    EXPECT_GT(Text(id).size(), 0u);
+    EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
+    ExpectCleanLedger();
+}
+
+TEST_F(RunLifecycle, TwoRunsInOneProcessLeaveOnlyTheSecondLogAndReportBoth) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::AddAttributeToSetup(T("run"), 1);
+    TEVUtil::ShutdownML();
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::AddAttributeToSetup(T("run"), 2);
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;run;2;",
+                                                     "ShutdownML;", "CommitSetupWaypoint;",
+                                                     "CommitProducts();"}));
+    EXPECT_EQ(Delivered(), (std::vector<std::string>{
+                               "initialize COMMON.STARTUP", "reached wp.setup s.setup{a.setup=0,run=1}",
+                               "uninitialize COMMON.SHUTDOWN", "initialize COMMON.STARTUP",
+                               "reached wp.setup s.setup{a.setup=0,run=2}",
+                               "uninitialize COMMON.SHUTDOWN"}));
+    ExpectCleanLedger();
+}
+
+// An InitML during an active run starts over: the earlier run's unsent report is discarded, not
+// leaked, and its log handle is closed so that the new run can create the log.
+TEST_F(RunLifecycle, RestartDuringAnActiveRunDiscardsTheUnsentReportAndReopensTheLog) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::AddContent(T("Old"), T("c"), T("p"));
+    TEVUtil::AddAttributeToSetup(T("old"), T("run"));
+    NewTrace();
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
+              (std::vector<std::string>{R"({"op":"destroy","id":2})", R"({"op":"destroy","id":5})"}));
+    TEVUtil::AddAttributeToSetup(T("new"), T("run"));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;new;run;",
+                                                     "ShutdownML;", "CommitSetupWaypoint;",
+                                                     "CommitProducts();"}));
+    EXPECT_EQ(Delivered(), (std::vector<std::string>{
+                               "initialize COMMON.STARTUP", "initialize COMMON.STARTUP",
+                               "reached wp.setup s.setup{a.setup=0,new=run}",
+                               "uninitialize COMMON.SHUTDOWN"}));
+    ExpectCleanLedger();
+}
+
+TEST_F(RunLifecycle, RestartAfterARefusedStartClosesTheLogLeftOpen) {
+    kv8::RefuseCreate(kv8::Kind::Waypoint, T("COMMON.STARTUP"));
+    ASSERT_FALSE(TEVUtil::InitML(true));
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;"}));
+}

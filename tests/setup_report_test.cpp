@@ -1,0 +1,188 @@
+// The setup waypoint and the product registry: what is kept during the run and sent at its end.
+#include "../src/analytics/helpers.h"
+#include "../src/run/run_state.h"
+#include "../src/setup_report/setup_report.h"
+#include "support.h"
+
+using SetupWaypoint = TevTest;
+
+TEST_F(SetupWaypoint, CollectsEveryAttributeInCallOrderAndLogsEach) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("x"), -5));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("x"), 0));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("x"), T("again")));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("empty"), T("")));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(nullptr, nullptr));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("min"), -2147483647 - 1));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,x=-5,x=0,x=again,empty=,=,"
+                                 "min=-2147483648}");
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{
+                               "InitML;", "SETUP;a.setup;0;", "SETUP;x;-5;", "SETUP;x;0;",
+                               "SETUP;x;again;", "SETUP;empty;;", "SETUP;;;",
+                               "SETUP;min;-2147483648;", "ShutdownML;", "CommitSetupWaypoint;",
+                               "CommitProducts();"}));
+    ExpectCleanLedger();
+}
+
+TEST_F(SetupWaypoint, ARefusedAttributeIsMissingButStillLoggedAndAccepted) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    kv8::RefuseCreate(kv8::Kind::Attribute, T("lost"));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("lost"), T("1")));
+    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("kept"), T("2")));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,kept=2}");
+    EXPECT_EQ(LogFields().at(2), "SETUP;lost;1;");
+    ExpectCleanLedger();
+}
+
+TEST_F(SetupWaypoint, WithoutWaypointOrStateAttributesAreOnlyLoggedAndNothingIsReached) {
+    for (kv8::Kind refused : {kv8::Kind::Waypoint, kv8::Kind::State}) {
+        kv8::Reset();
+        kv8::RefuseCreate(refused, refused == kv8::Kind::Waypoint ? T("wp.setup") : T("s.setup"));
+        ASSERT_TRUE(TEVUtil::InitML(true));
+        EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
+        EXPECT_TRUE(TEVUtil::ShutdownML());
+        EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;k;v;", "ShutdownML;",
+                                                         "CommitSetupWaypoint;", "CommitProducts();"}));
+        EXPECT_EQ(Delivered(), (std::vector<std::string>{"initialize COMMON.STARTUP",
+                                                         "uninitialize COMMON.SHUTDOWN"}));
+        EXPECT_EQ(NewTraceOf({"destroy"}).size(), refused == kv8::Kind::State ? 1u : 0u);
+        ExpectCleanLedger();
+    }
+}
+
+using ProductRegistry = TevTest;
+
+TEST_F(ProductRegistry, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    CMLWaypoint* first = GetProductWaypoint(T("ProductA"));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetProductWaypoint(T("PRODUCTA")), first);
+    EXPECT_EQ(GetProductWaypoint(T("producta")), first);
+    EXPECT_NE(GetProductWaypoint(T("\u00c4")), GetProductWaypoint(T("\u00e4")));
+    EXPECT_EQ(runState.products.size(), 3u);
+    // The name attribute is the name as the registry first received it.
+    EXPECT_EQ(NewTraceOf({"create"}).at(6),
+              R"({"op":"create","kind":"attribute","name":"a.product.name","value":"ProductA","id":7})");
+}
+
+TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
+    Text all;
+    for (char32_t unit = 0; unit <= 0xFFFF; ++unit) all += static_cast<TEVChar>(unit);
+    LowerCaseName lowered(all);
+    ASSERT_EQ(lowered.view().size(), all.size());
+    for (char32_t unit = 0; unit <= 0xFFFF; ++unit) {
+        char32_t expected = unit >= 'A' && unit <= 'Z' ? unit + 32 : unit;
+        ASSERT_EQ(static_cast<char32_t>(lowered.view()[unit]), expected) << static_cast<int>(unit);
+    }
+    EXPECT_EQ(Text(LowerCaseName(T("MiXeD-9")).c_str()), T("mixed-9"));
+    EXPECT_EQ(Text(LowerCaseName(T("")).c_str()), T(""));
+}
+
+TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    for (const TEVChar* name : {T("b"), T("A"), T("a2"), T("\uff41"), T("\U0001F600"), T("")})
+        ASSERT_NE(GetProductWaypoint(LowerCaseName(name).c_str()), nullptr);
+    TEVUtil::ShutdownML();
+    std::vector<std::string> names;
+    for (const std::string& line : Delivered())
+        if (line.find("wp.product") != std::string::npos) names.push_back(line.substr(line.find('{')));
+    // U+1F600 is stored as surrogates (0xD83D...), which come before U+FF41.
+    EXPECT_EQ(names, (std::vector<std::string>{"{a.product.name=}", "{a.product.name=a}",
+                                               "{a.product.name=a2}", "{a.product.name=b}",
+                                               "{a.product.name=\U0001F600}",
+                                               "{a.product.name=\uff41}"}));
+    EXPECT_EQ(LogFields().back(), "CommitProducts();");
+    ExpectCleanLedger();
+}
+
+TEST_F(ProductRegistry, CommitWithNoProductsStillLogsAndWithReportingOffDoesNothing) {
+    EXPECT_FALSE(CommitProducts());
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    EXPECT_TRUE(CommitProducts());
+    EXPECT_EQ(LogFields().back(), "CommitProducts();");
+    EXPECT_EQ(NewTraceOf({"reached"}), std::vector<std::string>{});
+}
+
+// Whatever the library refuses while a product waypoint is made is discarded, innermost first,
+// and the next mention tries again.
+TEST_F(ProductRegistry, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRetries) {
+    struct Case {
+        kv8::Kind kind;
+        const TEVChar* name;
+        std::vector<std::string> destroyed;
+    };
+    for (const Case& refusal : {Case{kv8::Kind::Waypoint, T("wp.product"), {}},
+                                Case{kv8::Kind::State, T("s.productlist"), {"5"}},
+                                Case{kv8::Kind::Attribute, T("a.product.name"), {"6", "5"}}}) {
+        kv8::Reset();
+        ASSERT_TRUE(TEVUtil::InitML(false));
+        NewTrace();
+        kv8::RefuseCreate(refusal.kind, refusal.name);
+        EXPECT_EQ(GetProductWaypoint(T("p")), nullptr);
+        std::vector<std::string> destroyed;
+        for (const std::string& line : NewTraceOf({"destroy"}))
+            destroyed.push_back(line.substr(line.find("\"id\":") + 5, 1));
+        EXPECT_EQ(destroyed, refusal.destroyed);
+        ASSERT_EQ(runState.products.count(T("p")), 1u);  // an empty entry
+        EXPECT_EQ(runState.products.at(T("p")), nullptr);
+
+        EXPECT_NE(GetProductWaypoint(T("p")), nullptr);
+        TEVUtil::ShutdownML();
+        EXPECT_EQ(Delivered().at(2), "reached wp.product s.productlist{a.product.name=p}");
+        ExpectCleanLedger();
+    }
+}
+
+TEST_F(ProductRegistry, ANewRunGivesAKnownProductANewWaypoint) {
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    TEVUtil::AddContent(T("p"), T("first"), T("run"));
+    TEVUtil::ShutdownML();
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    TEVUtil::AddContent(T("P"), T("second"), T("run"));
+    TEVUtil::ShutdownML();
+    std::vector<std::string> delivered = Delivered();
+    EXPECT_EQ(delivered.at(6), "reached wp.product s.productlist{a.product.name=p} "
+                               "s.product.content{a.product.contentname=second,"
+                               "a.product.contentpath=run}");
+    ExpectCleanLedger();
+}
+
+using Helpers = TevTest;
+
+TEST_F(Helpers, FormatDecimalWritesWhatPercentDWrites) {
+    auto text = [](int value) { return testing_support::Utf8(FormatDecimal(value).c_str()); };
+    EXPECT_EQ(text(0), "0");
+    EXPECT_EQ(text(5), "5");
+    EXPECT_EQ(text(-7), "-7");
+    EXPECT_EQ(text(2147483647), "2147483647");
+    EXPECT_EQ(text(-2147483647 - 1), "-2147483648");
+    EXPECT_EQ(text(static_cast<int>(4294967295u)), "-1");
+}
+
+TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
+    CMLState* state = CMLState::Create(T("s"));
+    CMLWaypoint* waypoint = CMLWaypoint::Create(T("w"));
+    NewTrace();
+    EXPECT_EQ(AttachTextAttribute(state, T("n"), T("v")), nullptr);
+    EXPECT_EQ(AttachIntAttribute(state, T("n"), 1), nullptr);
+    EXPECT_FALSE(ReachWaypoint(waypoint));
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    NewTrace();
+    EXPECT_EQ(AttachTextAttribute(nullptr, T("n"), T("v")), nullptr);
+    EXPECT_FALSE(ReachWaypoint(nullptr));
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+    kv8::RefuseCreate(kv8::Kind::Attribute, T("n"));
+    EXPECT_EQ(AttachIntAttribute(state, T("n"), -7), nullptr);
+    EXPECT_NE(AttachIntAttribute(state, T("n"), -7), nullptr);
+    EXPECT_EQ(NewTraceOf({"create", "add"}),
+              (std::vector<std::string>{
+                  R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":null})",
+                  R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":7})",
+                  R"({"op":"add","parent":1,"child":7})"}));
+    state->Destroy();
+    waypoint->Destroy();
+}
