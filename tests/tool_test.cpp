@@ -1,0 +1,227 @@
+// The tev tool, run as a process the way an engineer runs it: scenarios in, report, trace, log
+// and exit status out. Every test has its own temporary directory.
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+#include <fstream>
+
+#include "support.h"
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Read(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+void Write(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+const std::string kScenarios = TEV_TEST_SCENARIOS;
+
+}  // namespace
+
+class Tool : public TevTest {
+protected:
+    ToolRun Tev(const std::string& arguments, const std::string& input = "") {
+        Write(tempDir_ / "stdin", input);
+        std::string command = "'" TEV_TOOL_PATH "' " + arguments + " < '" + (tempDir_ / "stdin").string() +
+                              "' > '" + (tempDir_ / "stdout").string() + "' 2> '" +
+                              (tempDir_ / "stderr").string() + "'";
+        int status = std::system(command.c_str());
+        ToolRun run;
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = Read(tempDir_ / "stdout");
+        run.err = Read(tempDir_ / "stderr");
+        return run;
+    }
+
+    ToolRun TevOnScenario(const std::string& scenario, const std::string& options = "") {
+        Write(tempDir_ / "scenario.tev", scenario);
+        return Tev("run '" + (tempDir_ / "scenario.tev").string() + "' " + options);
+    }
+};
+
+TEST_F(Tool, DefaultRunReportsTheWholeSetupAndWhereTheLogIs) {
+    ToolRun run = Tev("run");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("start-up   COMMON.STARTUP\n"), std::string::npos);
+    EXPECT_NE(run.out.find("reached    wp.product\n             s.productlist\n"
+                           "               a.product.name = \"runtime\"\n"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("shut-down  COMMON.SHUTDOWN\n\n21 waypoints, 19 states, 40 attributes"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("Diagnostic log: " + LogPath().string() + " (read it with: tev log)"),
+              std::string::npos);
+    EXPECT_EQ(LogFields().front(), "InitML;");
+    EXPECT_EQ(LogFields().back(), "CommitProducts();");
+
+    // The embedded scenario, played from standard input, reports the same.
+    ToolRun scenario = Tev("scenario");
+    ToolRun again = Tev("run -", scenario.out);
+    EXPECT_EQ(again.out.substr(again.out.find('\n')), run.out.substr(run.out.find('\n')));
+}
+
+TEST_F(Tool, TraceIsJsonLinesWithOneResultLineAfterEachEntry) {
+    ToolRun run = Tev("run '" + kScenarios + "/refusals.tev' --trace");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(run.out);
+    std::vector<std::string> entries;
+    for (const std::string& line : lines) {
+        nlohmann::json object = nlohmann::json::parse(line);  // throws on anything but JSON
+        if (object.contains("entry")) entries.push_back(object.dump());
+    }
+    EXPECT_EQ(entries, (std::vector<std::string>{
+                           R"({"entry":"InitML","result":true})", R"({"entry":"DownloadEnd","result":null})",
+                           R"({"entry":"AddFeature","result":false})", R"({"entry":"AddFeature","result":false})",
+                           R"({"entry":"AddFeature","result":true})", R"({"entry":"AddNRData","result":false})",
+                           R"({"entry":"wpWarning","result":null})", R"({"entry":"wpWarning","result":null})",
+                           R"({"entry":"ShutdownML","result":true})"}));
+    // Refused objects show as null ids, followed by the discarding Destroy.
+    auto at = [&](const std::string& text) {
+        return std::find(lines.begin(), lines.end(), text) - lines.begin();
+    };
+    long refusedUrl = at(R"({"op":"create","kind":"attribute","name":"a.download.url","value":"https://example.com/a.cab","id":null})");
+    ASSERT_LT(refusedUrl, static_cast<long>(lines.size()));
+    EXPECT_NE(lines[refusedUrl + 1].find(R"({"op":"destroy","id":)"), std::string::npos);
+    EXPECT_EQ(lines[refusedUrl + 2], R"({"entry":"DownloadEnd","result":null})");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         R"({"op":"create","kind":"waypoint","name":"wp.warning","id":null})"),
+              2);
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "DownloadEnd;https://example.com/a.cab;",
+                                                     "wpWarning;one;", "wpWarning;two;", "ShutdownML;",
+                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+}
+
+TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
+    ToolRun run = Tev("run '" + kScenarios + "/odd_text.tev' --trace");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(R"("name":"","value":"","id":5})"), std::string::npos);
+    EXPECT_NE(run.out.find(R"("name":"tab\there","value":"quote\" backslash\\ cr\r lf\n")"),
+              std::string::npos);
+    EXPECT_NE(run.out.find("\"value\":\"lone high \\ud800 and lone low \\udc00, pair \xF0\x9F\x98\x80, "
+                           "caf\xC3\xA9, \xE6\x97\xA5\xE6\x9C\xAC\""),
+              std::string::npos);
+    EXPECT_NE(run.out.find(R"("name":"a.download.errcode","value":"-1")"), std::string::npos);
+    EXPECT_EQ(run.out.find("wp.setup.installation"), std::string::npos);  // phase 3: nothing
+    EXPECT_NE(run.out.find("wp.setup.configuration.end"), std::string::npos);
+
+    // The log holds the very code units, the lone surrogates included.
+    std::string bytes = LogBytes();
+    EXPECT_NE(bytes.find(std::string("h\0i\0g\0h\0 \0\x00\xD8 \0", 14)), std::string::npos);
+    EXPECT_NE(bytes.find(std::string("w\0 \0\x00\xDC,\0", 8)), std::string::npos);
+    std::vector<std::string> fields = LogFields();
+    EXPECT_EQ(fields.at(2), "SETUP;;;");
+    EXPECT_EQ(fields.at(5), "InstallError;;");
+}
+
+TEST_F(Tool, AMegabyteStringIsCarriedWhole) {
+    std::string big(1 << 20, 'x');
+    big[12345] = 'y';
+    ToolRun run = TevOnScenario("InitML true\nwpWarning \"" + big + "\"\nShutdownML\n", "--trace");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(R"("name":"a.warning.message","value":")" + big + "\""), std::string::npos);
+    EXPECT_EQ(LogFields().at(2), "wpWarning;" + big + ";");
+}
+
+TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
+    struct Case {
+        std::string scenario;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"InitML true\nAddContent \"p\" \"c\"\n", "line 2, column 19: expected a quoted string or null for contentPath"},
+        {"InitML true\n\n\nAddContent \"p\" \"c\" 5\n", "line 4, column 20: expected a quoted string or null for contentPath"},
+        {"InitML yes\n", "line 1, column 8: expected true or false for enableLog"},
+        {"InitML true\nAddContnet \"p\"\n", "line 2, column 1: unknown entry AddContnet (tev run --help lists them)"},
+        {"ShutdownML true\n", "line 1, column 12: unexpected argument: ShutdownML takes 0 arguments"},
+        {"wpWarning \"a\\qb\"\n", "line 1, column 13: unknown escape \\q (use \\\\ \\\" \\n \\r \\t or \\uXXXX)"},
+        {"wpWarning \"\\u12G4\"\n", "line 1, column 12: \\u must be followed by four hexadecimal digits"},
+        {"wpWarning \"open\n", "line 1, column 11: unterminated string (a closing \" is missing)"},
+        {"AddFeature \"p\" \"f\" 2147483648\n", "line 1, column 20: 2147483648 is out of range for featureAction (-2147483648 to 2147483647)"},
+        {"DownloadError \"u\" \"e\" -1\n", "line 1, column 23: -1 is out of range for errorCode (0 to 4294967295)"},
+        {"wpSetupPhase eDone true\n", "line 1, column 14: expected a phase (eInitialization, eConfiguration, eInstallation) or an integer for phase"},
+        {"AddNRData \"p\" \"k\" true\n", "line 1, column 19: expected a quoted string, null or an integer for attributeValue"},
+        {"kv8 refuse table \"x\"\n", "line 1, column 12: expected waypoint, state, attribute, get_state or initialize after kv8 refuse"},
+        {"kv8 refuse state x\n", "line 1, column 18: expected the quoted name of the state to refuse"},
+        {"kv8 refuse get_state 0\n", "line 1, column 22: expected a count (1 or more) or * for the refusal"},
+        {"wpWarning \"\xC3\x28\"\n", "line 1, column 12: the text is not valid UTF-8"},
+    };
+    for (const Case& c : cases) {
+        ToolRun run = TevOnScenario(c.scenario);
+        EXPECT_EQ(run.status, 2) << c.scenario;
+        EXPECT_EQ(run.err, "tev: " + (tempDir_ / "scenario.tev").string() + ": " + c.message + "\n");
+        EXPECT_EQ(run.out, "");
+        EXPECT_FALSE(LogExists()) << c.scenario;
+    }
+    ToolRun missing = Tev("run '" + (tempDir_ / "none.tev").string() + "'");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "tev: cannot read " + (tempDir_ / "none.tev").string() + ": No such file or directory\n");
+    EXPECT_EQ(Tev("run --bogus").status, 2);
+    EXPECT_EQ(Tev("").status, 2);
+}
+
+TEST_F(Tool, OutboxReceivesEveryWaypointAsItIsHandedOver) {
+    ToolRun run = Tev("run --outbox '" + (tempDir_ / "outbox.jsonl").string() + "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> lines = Lines(Read(tempDir_ / "outbox.jsonl"));
+    ASSERT_EQ(lines.size(), 21u);
+    EXPECT_EQ(lines.front(), R"({"call":"initialize","waypoint":"COMMON.STARTUP","states":[]})");
+    EXPECT_EQ(nlohmann::json::parse(lines[17])["states"][0]["attributes"][3]["value"], "19045");
+    EXPECT_EQ(lines.back(), R"({"call":"uninitialize","waypoint":"COMMON.SHUTDOWN","states":[]})");
+}
+
+TEST_F(Tool, AnUnendedRunShowsWhatWasNeverHandedOver) {
+    ToolRun run = Tev("run '" + kScenarios + "/unended.tev'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("1 waypoint, 0 states, 0 attributes"), std::string::npos);
+    EXPECT_NE(run.out.find("Never handed over (the run was not ended): waypoint 2 \"wp.setup\" waypoint 5 \"wp.product\""),
+              std::string::npos);
+    EXPECT_EQ(run.out.find("Diagnostic log"), std::string::npos);
+}
+
+TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
+    ASSERT_EQ(Tev("run").status, 0);
+    ToolRun plain = Tev("log");
+    EXPECT_EQ(plain.status, 0);
+    EXPECT_EQ(Lines(plain.out), LogLines());
+    ToolRun json = Tev("log --json");
+    std::vector<std::string> objects = Lines(json.out);
+    ASSERT_EQ(objects.size(), LogLines().size());
+    nlohmann::json second = nlohmann::json::parse(objects[1]);
+    EXPECT_EQ(second["token"], "SETUP");
+    EXPECT_EQ(second["fields"], nlohmann::json::array({"a.setup", "0"}));
+    EXPECT_EQ(second["time"].get<std::string>().size(), 20u);
+
+    // Cut in the middle of a line, then in the middle of a code unit.
+    std::string bytes = LogBytes();
+    Write(tempDir_ / "cut.log", bytes.substr(0, 30));
+    ToolRun cut = Tev("log '" + (tempDir_ / "cut.log").string() + "' --json");
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(Lines(cut.out).size(), 1u);
+    EXPECT_NE(cut.err.find("the last line is not ended by CR LF"), std::string::npos);
+    Write(tempDir_ / "odd.log", bytes.substr(0, bytes.size() - 1));
+    ToolRun odd = Tev("log '" + (tempDir_ / "odd.log").string() + "'");
+    EXPECT_EQ(odd.status, 1);
+    EXPECT_NE(odd.err.find("odd length"), std::string::npos);
+    EXPECT_EQ(Lines(odd.out).size(), LogLines().size());
+
+    ToolRun missing = Tev("log '" + (tempDir_ / "none.log").string() + "'");
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(Lines(missing.err).size(), 1u);
+}

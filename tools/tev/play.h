@@ -1,0 +1,26 @@
+// Playing a scenario against TEV and the stand-in, and showing what the analytics library got.
+#ifndef TEV_TOOL_PLAY_H
+#define TEV_TOOL_PLAY_H
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "scenario.h"
+
+namespace tevtool {
+
+struct PlayOutcome {
+    std::vector<std::string> violations;  // ownership violations the stand-in recorded
+};
+
+// Plays every step on a fresh stand-in. With `traceLines`, writes the trace as JSON Lines with one
+// {"entry":...,"result":...} line after each entry's own trace lines; otherwise nothing.
+PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines);
+
+// The deliveries of the last play as an indented tree, then a one-line summary.
+void PrintReport(std::ostream& out);
+
+}  // namespace tevtool
+
+#endif

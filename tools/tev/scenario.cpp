@@ -1,0 +1,379 @@
+#include "scenario.h"
+
+#include <utf8.h>
+
+#include <charconv>
+#include <functional>
+
+#include "TEVUtil.h"
+
+namespace tevtool {
+
+enum class Param { Text, Int, UInt, Bool, Phase, TextOrInt };
+
+struct ParamSpec {
+    const char* name;
+    Param type;
+};
+
+struct EntrySpec {
+    const char* name;
+    std::vector<ParamSpec> params;
+    std::function<Result(const std::vector<Value>&)> call;
+};
+
+namespace {
+
+const TEVChar* TextOf(const Value& value) {
+    return value.kind == Value::Kind::Null ? nullptr : value.text.c_str();
+}
+int IntOf(const Value& value) { return static_cast<int>(value.integer); }
+TEVUInt32 UIntOf(const Value& value) { return static_cast<TEVUInt32>(value.integer); }
+
+Result Returned(bool value) { return {Result::Kind::Boolean, value, nullptr}; }
+Result Nothing() { return {}; }
+
+// An entry whose last argument picks the overload: a quoted text or null the text one, a bare
+// integer the integer one.
+template <typename TextCall, typename IntCall>
+Result ByLastArgument(const std::vector<Value>& args, TextCall text, IntCall integer) {
+    const Value& last = args.back();
+    if (last.kind == Value::Kind::Integer) return Returned(integer(IntOf(last)));
+    return Returned(text(TextOf(last)));
+}
+
+using A = const std::vector<Value>&;
+
+const std::vector<EntrySpec>& Entries() {
+    static const std::vector<EntrySpec> entries = {
+        {"InitML", {{"enableLog", Param::Bool}}, [](A a) { return Returned(TEVUtil::InitML(a[0].boolean)); }},
+        {"ShutdownML", {}, [](A) { return Returned(TEVUtil::ShutdownML()); }},
+        {"OnCrash", {}, [](A) { return TEVUtil::OnCrash(), Nothing(); }},
+        {"GetKV8UserId", {}, [](A) { return Result{Result::Kind::Text, false, TEVUtil::GetKV8UserId()}; }},
+        {"AddAttributeToSetup", {{"attributeName", Param::Text}, {"attributeValue", Param::TextOrInt}},
+         [](A a) {
+             return ByLastArgument(
+                 a, [&](const TEVChar* v) { return TEVUtil::AddAttributeToSetup(TextOf(a[0]), v); },
+                 [&](int v) { return TEVUtil::AddAttributeToSetup(TextOf(a[0]), v); });
+         }},
+        {"AddConfiguredProperty",
+         {{"productName", Param::Text}, {"propertyName", Param::Text}, {"propertyValue", Param::TextOrInt}},
+         [](A a) {
+             return ByLastArgument(
+                 a, [&](const TEVChar* v) { return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v); },
+                 [&](int v) { return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v); });
+         }},
+        {"AddContent", {{"productName", Param::Text}, {"contentName", Param::Text}, {"contentPath", Param::Text}},
+         [](A a) { return Returned(TEVUtil::AddContent(TextOf(a[0]), TextOf(a[1]), TextOf(a[2]))); }},
+        {"AddCustom", {{"productName", Param::Text}, {"customName", Param::Text}, {"customValue", Param::Text}},
+         [](A a) { return Returned(TEVUtil::AddCustom(TextOf(a[0]), TextOf(a[1]), TextOf(a[2]))); }},
+        {"AddFeature", {{"productName", Param::Text}, {"featureName", Param::Text}, {"featureAction", Param::Int}},
+         [](A a) { return Returned(TEVUtil::AddFeature(TextOf(a[0]), TextOf(a[1]), IntOf(a[2]))); }},
+        {"AddLang", {{"productName", Param::Text}, {"language", Param::Text}, {"languageDownloaded", Param::Int}},
+         [](A a) { return Returned(TEVUtil::AddLang(TextOf(a[0]), TextOf(a[1]), IntOf(a[2]))); }},
+        {"AddNRData",
+         {{"productName", Param::Text}, {"attributeName", Param::Text}, {"attributeValue", Param::TextOrInt}},
+         [](A a) {
+             return ByLastArgument(
+                 a, [&](const TEVChar* v) { return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v); },
+                 [&](int v) { return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v); });
+         }},
+        {"wpSetupPhase", {{"phase", Param::Phase}, {"begin", Param::Bool}},
+         [](A a) {
+             return TEVUtil::wpSetupPhase(static_cast<TEVUtil::eSetupPhase>(IntOf(a[0])), a[1].boolean),
+                    Nothing();
+         }},
+        {"wpDownloadSP", {}, [](A) { return TEVUtil::wpDownloadSP(), Nothing(); }},
+        {"wpWarning", {{"message", Param::Text}}, [](A a) { return TEVUtil::wpWarning(TextOf(a[0])), Nothing(); }},
+        {"DownloadBegin", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadBegin(TextOf(a[0])), Nothing(); }},
+        {"DownloadPause", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadPause(TextOf(a[0])), Nothing(); }},
+        {"DownloadResume", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadResume(TextOf(a[0])), Nothing(); }},
+        {"DownloadEnd", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadEnd(TextOf(a[0])), Nothing(); }},
+        {"DownloadCancel", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadCancel(TextOf(a[0])), Nothing(); }},
+        {"DownloadError", {{"url", Param::Text}, {"errorMessage", Param::Text}, {"errorCode", Param::UInt}},
+         [](A a) { return TEVUtil::DownloadError(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing(); }},
+        {"DownloadFailEvent", {{"url", Param::Text}, {"errorMessage", Param::Text}, {"eventId", Param::UInt}},
+         [](A a) { return TEVUtil::DownloadFailEvent(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing(); }},
+        {"InstallBegin", {{"productName", Param::Text}}, [](A a) { return TEVUtil::InstallBegin(TextOf(a[0])), Nothing(); }},
+        {"InstallEnd", {{"productName", Param::Text}}, [](A a) { return TEVUtil::InstallEnd(TextOf(a[0])), Nothing(); }},
+        {"InstallCancel", {{"productName", Param::Text}}, [](A a) { return TEVUtil::InstallCancel(TextOf(a[0])), Nothing(); }},
+        {"InstallError", {{"productName", Param::Text}, {"errorMessage", Param::Text}},
+         [](A a) { return TEVUtil::InstallError(TextOf(a[0]), TextOf(a[1])), Nothing(); }},
+    };
+    return entries;
+}
+
+// A token of a line: a quoted text, or a bare word (name, number, true, false, null, *).
+struct Token {
+    bool quoted = false;
+    int column = 0;  // 1-based, in characters
+    std::u32string word;  // bare words
+    kv8::Text text;       // quoted texts, decoded
+};
+
+struct LineError {
+    int column;
+    std::string message;
+};
+
+std::string Narrow(const std::u32string& word) {
+    std::string out;
+    for (char32_t c : word) utf8::append(c, std::back_inserter(out));
+    return out;
+}
+
+void AppendUtf16(kv8::Text& out, char32_t c) {
+    if (c >= 0x10000) {
+        out += static_cast<TEVChar>(0xD800 + ((c - 0x10000) >> 10));
+        out += static_cast<TEVChar>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+        out += static_cast<TEVChar>(c);
+    }
+}
+
+bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+int HexDigit(char32_t c) {
+    if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+    if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+    if (c >= 'A' && c <= 'F') return static_cast<int>(c - 'A' + 10);
+    return -1;
+}
+
+// Splits one line (already decoded) into tokens; a '#' outside quotes ends the line.
+std::vector<Token> Tokenize(const std::u32string& line) {
+    std::vector<Token> tokens;
+    size_t i = 0;
+    while (i < line.size()) {
+        if (IsSpace(line[i])) {
+            ++i;
+            continue;
+        }
+        if (line[i] == '#') break;
+        Token token;
+        token.column = static_cast<int>(i) + 1;
+        if (line[i] != '"') {
+            while (i < line.size() && !IsSpace(line[i]) && line[i] != '"' && line[i] != '#')
+                token.word += line[i++];
+            tokens.push_back(std::move(token));
+            continue;
+        }
+        token.quoted = true;
+        ++i;
+        for (;;) {
+            if (i >= line.size())
+                throw LineError{token.column, "unterminated string (a closing \" is missing)"};
+            char32_t c = line[i];
+            if (c == '"') {
+                ++i;
+                break;
+            }
+            if (c != '\\') {
+                AppendUtf16(token.text, c);
+                ++i;
+                continue;
+            }
+            int escapeColumn = static_cast<int>(i) + 1;
+            char32_t next = i + 1 < line.size() ? line[i + 1] : 0;
+            i += 2;
+            switch (next) {
+            case '\\': token.text += TEV_TEXT('\\'); break;
+            case '"': token.text += TEV_TEXT('"'); break;
+            case 'n': token.text += TEV_TEXT('\n'); break;
+            case 'r': token.text += TEV_TEXT('\r'); break;
+            case 't': token.text += TEV_TEXT('\t'); break;
+            case 'u': {
+                // Any UTF-16 code unit, unpaired surrogates included.
+                int unit = 0;
+                for (int d = 0; d < 4; ++d, ++i) {
+                    int digit = i < line.size() ? HexDigit(line[i]) : -1;
+                    if (digit < 0)
+                        throw LineError{escapeColumn, "\\u must be followed by four hexadecimal digits"};
+                    unit = unit * 16 + digit;
+                }
+                token.text += static_cast<TEVChar>(unit);
+                break;
+            }
+            default:
+                throw LineError{escapeColumn,
+                                next ? "unknown escape \\" + Narrow(std::u32string(1, next)) +
+                                           " (use \\\\ \\\" \\n \\r \\t or \\uXXXX)"
+                                     : std::string("unterminated string (a closing \" is missing)")};
+            }
+        }
+        tokens.push_back(std::move(token));
+    }
+    return tokens;
+}
+
+const char* Expected(Param type) {
+    switch (type) {
+    case Param::Text: return "a quoted string or null";
+    case Param::Int: return "an integer";
+    case Param::UInt: return "an integer from 0 to 4294967295";
+    case Param::Bool: return "true or false";
+    case Param::Phase: return "a phase (eInitialization, eConfiguration, eInstallation) or an integer";
+    case Param::TextOrInt: return "a quoted string, null or an integer";
+    }
+    return "";
+}
+
+std::optional<std::int64_t> Integer(const std::u32string& word) {
+    std::string narrow = Narrow(word);
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(narrow.data(), narrow.data() + narrow.size(), value);
+    if (error != std::errc() || end != narrow.data() + narrow.size() || narrow.empty())
+        return std::nullopt;
+    return value;
+}
+
+Value ParseArgument(const Token& token, const ParamSpec& param) {
+    Value value;
+    bool textAllowed = param.type == Param::Text || param.type == Param::TextOrInt;
+    if (token.quoted && textAllowed) {
+        value.kind = Value::Kind::Text;
+        value.text = token.text;
+        return value;
+    }
+    std::string word = Narrow(token.word);
+    if (!token.quoted) {
+        if (word == "null" && textAllowed) return value;
+        if (param.type == Param::Bool && (word == "true" || word == "false")) {
+            value.kind = Value::Kind::Boolean;
+            value.boolean = word == "true";
+            return value;
+        }
+        if (param.type == Param::Phase) {
+            const char* phases[] = {"eInitialization", "eConfiguration", "eInstallation"};
+            for (int phase = 0; phase < 3; ++phase)
+                if (word == phases[phase] || word == std::string("TEVUtil::") + phases[phase]) {
+                    value.kind = Value::Kind::Integer;
+                    value.integer = phase;
+                    return value;
+                }
+        }
+        bool numeric = param.type == Param::Int || param.type == Param::UInt ||
+                       param.type == Param::Phase || param.type == Param::TextOrInt;
+        if (auto number = Integer(token.word); number && numeric) {
+            std::int64_t low = param.type == Param::UInt ? 0 : INT32_MIN;
+            std::int64_t high = param.type == Param::UInt ? UINT32_MAX : INT32_MAX;
+            if (*number < low || *number > high)
+                throw LineError{token.column, word + " is out of range for " + param.name + " (" +
+                                                  std::to_string(low) + " to " + std::to_string(high) + ")"};
+            value.kind = Value::Kind::Integer;
+            value.integer = *number;
+            return value;
+        }
+    }
+    throw LineError{token.column, std::string("expected ") + Expected(param.type) + " for " + param.name};
+}
+
+Step ParseKv8(const std::vector<Token>& tokens, int endColumn) {
+    auto word = [&](size_t i) { return i < tokens.size() && !tokens[i].quoted ? Narrow(tokens[i].word) : ""; };
+    auto column = [&](size_t i) { return i < tokens.size() ? tokens[i].column : endColumn; };
+    if (word(1) != "refuse") throw LineError{column(1), "expected refuse after kv8"};
+    Step step;
+    std::string target = word(2);
+    size_t next = 3;
+    if (target == "waypoint" || target == "state" || target == "attribute") {
+        step.refusal.kind = target == "waypoint" ? kv8::Kind::Waypoint
+                            : target == "state"  ? kv8::Kind::State
+                                                 : kv8::Kind::Attribute;
+        if (next >= tokens.size() || !tokens[next].quoted)
+            throw LineError{column(next), "expected the quoted name of the " + target + " to refuse"};
+        step.refusal.name = tokens[next++].text;
+    } else if (target == "get_state") {
+        step.refusal.target = Refusal::Target::GetState;
+    } else if (target == "initialize") {
+        step.refusal.target = Refusal::Target::Initialize;
+    } else {
+        throw LineError{column(2), "expected waypoint, state, attribute, get_state or initialize after kv8 refuse"};
+    }
+    if (next < tokens.size()) {
+        std::string count = word(next);
+        auto number = Integer(tokens[next].word);
+        if (count == "*")
+            step.refusal.count = kv8::kAlways;
+        else if (number && *number >= 1 && *number <= 1000000000)
+            step.refusal.count = static_cast<int>(*number);
+        else
+            throw LineError{column(next), "expected a count (1 or more) or * for the refusal"};
+        ++next;
+    }
+    if (next < tokens.size()) throw LineError{column(next), "unexpected text after the refusal"};
+    return step;
+}
+
+Step ParseStep(const std::vector<Token>& tokens, int endColumn, bool& asksForLog) {
+    const Token& head = tokens.front();
+    std::string name = Narrow(head.word);
+    if (head.quoted) throw LineError{head.column, "expected an entry name or kv8"};
+    if (name == "kv8") return ParseKv8(tokens, endColumn);
+    const EntrySpec* entry = nullptr;
+    for (const EntrySpec& candidate : Entries())
+        if (name == candidate.name || name == std::string("TEVUtil::") + candidate.name) entry = &candidate;
+    if (!entry) throw LineError{head.column, "unknown entry " + name + " (tev run --help lists them)"};
+    Step step;
+    step.entry = entry;
+    for (size_t i = 0; i < entry->params.size(); ++i) {
+        const ParamSpec& param = entry->params[i];
+        if (i + 1 >= tokens.size())
+            throw LineError{endColumn, std::string("expected ") + Expected(param.type) + " for " + param.name};
+        step.arguments.push_back(ParseArgument(tokens[i + 1], param));
+    }
+    if (tokens.size() > entry->params.size() + 1)
+        throw LineError{tokens[entry->params.size() + 1].column,
+                        "unexpected argument: " + name + " takes " + std::to_string(entry->params.size()) +
+                            (entry->params.size() == 1 ? " argument" : " arguments")};
+    if (name == "InitML" && step.arguments[0].boolean) asksForLog = true;
+    return step;
+}
+
+}  // namespace
+
+const char* EntryName(const EntrySpec& entry) { return entry.name; }
+
+Result Invoke(const Step& step) { return step.entry->call(step.arguments); }
+
+std::vector<std::string> EntryUsages() {
+    std::vector<std::string> usages;
+    for (const EntrySpec& entry : Entries()) {
+        std::string usage = entry.name;
+        for (const ParamSpec& param : entry.params) usage += std::string(" ") + param.name;
+        usages.push_back(usage);
+    }
+    return usages;
+}
+
+std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) {
+    Scenario scenario;
+    int lineNumber = 0;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view raw = text.substr(start, end - start);
+        ++lineNumber;
+        std::u32string line;
+        try {
+            for (auto it = raw.begin(); it != raw.end();) line += static_cast<char32_t>(utf8::next(it, raw.end()));
+            std::vector<Token> tokens = Tokenize(line);
+            if (!tokens.empty()) {
+                Step step = ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog);
+                step.line = lineNumber;
+                scenario.steps.push_back(std::move(step));
+            }
+        } catch (const LineError& lineError) {
+            error = {lineNumber, lineError.column, lineError.message};
+            return std::nullopt;
+        } catch (const utf8::exception&) {
+            error = {lineNumber, static_cast<int>(line.size()) + 1, "the text is not valid UTF-8"};
+            return std::nullopt;
+        }
+        if (end == text.size()) break;
+        start = end + 1;
+    }
+    return scenario;
+}
+
+}  // namespace tevtool
