@@ -15,7 +15,7 @@ deps:
 
 test: deps $(addprefix test-,$(TEST_PRESETS))
 
-test-%:
+$(addprefix test-,$(TEST_PRESETS)): test-%: deps
 	cmake --preset $*
 	cmake --build --preset $* -j $(JOBS)
 	ctest --preset $* -j $(JOBS)

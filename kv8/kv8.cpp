@@ -235,10 +235,14 @@ void Take(const char* call, CMLWaypoint* handle, bool nullable) {
         if (node && node->owner != Owner::Caller)
             return Violation(std::string(call) + ": " + node->Describe() + " is not the caller's");
     }
-    if (store.recording || std::getenv("KV8_OUTBOX")) {
-        Delivery delivery = Snapshot(call, node);
-        WriteOutbox(delivery);
-        if (store.recording) store.deliveries.push_back(std::move(delivery));
+    try {
+        if (store.recording || std::getenv("KV8_OUTBOX")) {
+            Delivery delivery = Snapshot(call, node);
+            WriteOutbox(delivery);
+            if (store.recording) store.deliveries.push_back(std::move(delivery));
+        }
+    } catch (...) {
+        // What could not be recorded is lost; the library has taken the waypoint all the same.
     }
     if (node) Retire(node, Owner::Library);
 }
@@ -315,8 +319,8 @@ void AddChild(Node* parent, const void* childHandle, Node* child) {
         parent->children.push_back(child);
         child->owner = Owner::Parent;
     } catch (...) {
-        // The parent cannot hold it: the child is lost with the call, as a refused add.
-        if (!store.recording) FreeTree(child);
+        // The parent cannot hold it. The caller gave the child away all the same: it is dropped.
+        Retire(child, Owner::Destroyed);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "play.h"
 
+#include "TEVUtil.h"
 #include "text.h"
 
 namespace tevtool {
@@ -36,6 +37,9 @@ std::string Plural(size_t count, const char* noun) {
 }  // namespace
 
 PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines) {
+    // A run an earlier play left active is ended first, so that TEV never uses its objects after
+    // the stand-in has forgotten them.
+    TEVUtil::ShutdownML();
     kv8::Reset();
     for (const Step& step : scenario.steps) {
         if (!step.entry) {
