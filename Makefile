@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test deps build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run test bench deps build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -19,6 +19,12 @@ $(addprefix test-,$(TEST_PRESETS)): test-%: deps
 	cmake --preset $*
 	cmake --build --preset $* -j $(JOBS)
 	ctest --preset $* -j $(JOBS)
+
+# Benchmarks: every figure as a ratio to a floor measured in the same process.
+bench: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	bench/run.sh build/release
 
 clean:
 	rm -rf build
