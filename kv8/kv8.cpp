@@ -38,7 +38,11 @@ struct Node {
     Owner owner = Owner::Caller;
     Text name;
     Text value;
-    std::vector<Node*> children;  // owned through the store, or through this node without recording
+    // Children in the order added, as an intrusive list, so that adding never allocates (and so
+    // never fails). Owned through the store, or through this node without recording.
+    Node* firstChild = nullptr;
+    Node* lastChild = nullptr;
+    Node* nextSibling = nullptr;
     const void* handle = nullptr;  // the interface pointer the caller holds
 
     std::string Describe() const {
@@ -114,11 +118,15 @@ Node* Find(const void* handle) {
 
 void Mark(Node* node, Owner owner) {
     node->owner = owner;
-    for (Node* child : node->children) Mark(child, owner);
+    for (Node* child = node->firstChild; child; child = child->nextSibling) Mark(child, owner);
 }
 
 void FreeTree(Node* node) {
-    for (Node* child : node->children) FreeTree(child);
+    for (Node* child = node->firstChild; child;) {
+        Node* next = child->nextSibling;
+        FreeTree(child);
+        child = next;
+    }
     delete node;
 }
 
@@ -178,9 +186,9 @@ Delivery Snapshot(const char* call, const Node* waypoint) {
     if (!waypoint) return delivery;
     delivery.hasWaypoint = true;
     delivery.waypoint = waypoint->name;
-    for (const Node* state : waypoint->children) {
+    for (const Node* state = waypoint->firstChild; state; state = state->nextSibling) {
         DeliveredState copy{state->name, {}};
-        for (const Node* attribute : state->children)
+        for (const Node* attribute = state->firstChild; attribute; attribute = attribute->nextSibling)
             copy.attributes.push_back({attribute->name, attribute->value});
         delivery.states.push_back(std::move(copy));
     }
@@ -315,13 +323,10 @@ void AddChild(Node* parent, const void* childHandle, Node* child) {
         if (child->owner != Owner::Caller)
             return Violation("add: " + child->Describe() + " is not the caller's");
     }
-    try {
-        parent->children.push_back(child);
-        child->owner = Owner::Parent;
-    } catch (...) {
-        // The parent cannot hold it. The caller gave the child away all the same: it is dropped.
-        Retire(child, Owner::Destroyed);
-    }
+    if (!child) return;
+    (parent->lastChild ? parent->lastChild->nextSibling : parent->firstChild) = child;
+    parent->lastChild = child;
+    child->owner = Owner::Parent;
 }
 
 void Attribute::Destroy() {
@@ -362,8 +367,7 @@ void Waypoint::Add(CMLState* state) {
 CMLState* Waypoint::GetState() {
     State* state = nullptr;
     Store& store = TheStore();
-    if (!TakeRefusal(store.refusedGetState) && !children.empty())
-        state = static_cast<State*>(children.front());
+    if (!TakeRefusal(store.refusedGetState) && firstChild) state = static_cast<State*>(firstChild);
     Record([&] {
         return "{\"op\":\"get_state\",\"waypoint\":" + std::to_string(id) +
                ",\"id\":" + IdOf(state) + "}";

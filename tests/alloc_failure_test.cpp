@@ -1,0 +1,98 @@
+// Allocation failure at every point of a whole setup run: the Nth allocation of the process fails,
+// for every N until a run completes without reaching N. No exception may leave an entry, nothing
+// may be leaked or left half attached, and the analytics library must see no misuse.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <new>
+
+#include "TEVUtil.h"
+#include "play.h"
+#include "scenario.h"
+
+extern const char* const kDefaultScenario;
+
+namespace {
+
+// Allocations left before the one that fails; negative while disarmed.
+long allocationsBeforeFailure = -1;
+bool failureInjected = false;
+
+void* Allocate(std::size_t size) {
+    if (allocationsBeforeFailure >= 0 && allocationsBeforeFailure-- == 0) {
+        failureInjected = true;
+        throw std::bad_alloc();
+    }
+    void* block = std::malloc(size ? size : 1);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+void* AllocateNoThrow(std::size_t size) noexcept {
+    try {
+        return Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) { return Allocate(size); }
+void* operator new[](std::size_t size) { return Allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateNoThrow(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateNoThrow(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+
+TEST(AllocationFailure, EveryPointOfAWholeRunIsContained) {
+    tevtool::ParseError error;
+    std::optional<tevtool::Scenario> scenario = tevtool::ParseScenario(kDefaultScenario, error);
+    ASSERT_TRUE(scenario) << error.message;
+    std::string tempDir = testing::TempDir() + "tev-alloc-XXXXXX";
+    ASSERT_NE(mkdtemp(tempDir.data()), nullptr);
+    setenv("TMPDIR", tempDir.c_str(), 1);
+
+    // The uninterrupted run, for comparison.
+    tevtool::Play(*scenario, nullptr);
+    const size_t fullDeliveries = kv8::Deliveries().size();
+
+    long points = 0;
+    for (long failAt = 0;; ++failAt) {
+        TEVUtil::ShutdownML();
+        kv8::Reset();
+        failureInjected = false;
+        int escaped = 0;
+        allocationsBeforeFailure = failAt;
+        for (const tevtool::Step& step : scenario->steps) {
+            try {
+                if (step.entry) tevtool::Invoke(step);
+            } catch (...) {
+                ++escaped;
+            }
+        }
+        allocationsBeforeFailure = -1;
+        if (!failureInjected) break;  // the run needed fewer allocations: every point was tried
+        ++points;
+
+        EXPECT_EQ(escaped, 0) << "failing allocation " << failAt;
+        EXPECT_EQ(kv8::Violations(), std::vector<std::string>{}) << "failing allocation " << failAt;
+        EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{}) << "failing allocation " << failAt;
+        // The run stays usable: once started, it is still ended, and one failure costs at most
+        // a couple of the waypoints of the whole run (the failed one, or the stand-in's record).
+        std::vector<kv8::Delivery> deliveries = kv8::Deliveries();
+        if (!deliveries.empty() && deliveries.front().call == "initialize") {
+            EXPECT_FALSE(CMLFacade::IsKV8Initialized()) << "failing allocation " << failAt;
+            EXPECT_GE(deliveries.size() + 2, fullDeliveries) << "failing allocation " << failAt;
+        }
+        if (HasFailure()) break;
+    }
+    std::cout << "allocation failure points tried: " << points << '\n';
+    EXPECT_GT(points, 100);
+    kv8::Reset();
+    std::filesystem::remove_all(tempDir);
+}
