@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test bench deps build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run test bench soak deps build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -25,6 +25,12 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	bench/run.sh build/release
+
+# A long randomized run under the sanitizers, from a new seed each time (printed on failure).
+SOAK_RUNS ?= 20000
+soak: test-asan
+	TEV_RANDOM_SEED=$$(date +%s) TEV_RANDOM_RUNS=$(SOAK_RUNS) \
+	  build/asan/tests/tev_tests --gtest_filter='RandomRuns.*'
 
 clean:
 	rm -rf build

@@ -270,6 +270,8 @@ Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
     Store& store = TheStore();
     Text nameText;
     try {
+        if (!name || (kind == Kind::Attribute && !value))
+            Violation(std::string("create ") + KindName(kind) + ": null " + (name ? "value" : "name"));
         nameText = name ? name : TEV_TEXT("");
         auto refusal = store.refusedCreations.find({kind, nameText});
         if (refusal != store.refusedCreations.end() && TakeRefusal(refusal->second)) {

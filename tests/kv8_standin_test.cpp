@@ -32,6 +32,8 @@ TEST_F(StandIn, RecordsMisuseAsViolationsAndKeepsGoing) {
     CMLWaypoint* lost = CMLWaypoint::Create(T("lost"));
     lost->Destroy();
     lost->Destroy();  // destroyed twice
+    CMLAttribute::Create(T("a"), nullptr)->Destroy();
+    CMLState::Create(nullptr)->Destroy();
     EXPECT_EQ(kv8::Violations(), (std::vector<std::string>{
                                      "add: attribute 3 \"a\" is not the caller's",
                                      "destroy: state 2 \"s\" is not the caller's",
@@ -39,7 +41,8 @@ TEST_F(StandIn, RecordsMisuseAsViolationsAndKeepsGoing) {
                                      "reached: waypoint 1 \"w\" is not the caller's",
                                      "destroy: waypoint 1 \"w\" is not the caller's",
                                      "reached: null waypoint", "reached: foreign waypoint",
-                                     "destroy: waypoint 4 \"lost\" is not the caller's"}));
+                                     "destroy: waypoint 4 \"lost\" is not the caller's",
+                                     "create attribute: null value", "create state: null name"}));
     EXPECT_EQ(kv8::Deliveries().size(), 1u);
     EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{});
 }
