@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test bench soak deps build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run test bench soak fuzz deps build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -13,7 +13,9 @@ run: deps
 deps:
 	@scripts/install-deps.sh
 
-test: deps $(addprefix test-,$(TEST_PRESETS))
+FUZZ_SECONDS ?= 60
+
+test: deps $(addprefix test-,$(TEST_PRESETS)) fuzz
 
 $(addprefix test-,$(TEST_PRESETS)): test-%: deps
 	cmake --preset $*
@@ -25,6 +27,12 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	bench/run.sh build/release
+
+# Each fuzzer for FUZZ_SECONDS, from the seed corpora.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+	scripts/fuzz.sh build/fuzz $(FUZZ_SECONDS)
 
 # A long randomized run under the sanitizers, from a new seed each time (printed on failure).
 SOAK_RUNS ?= 20000

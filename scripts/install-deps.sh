@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh [native|win32]...
 set -euo pipefail
 
-packages=(cmake make g++ clang libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
 
 missing=()
 for package in "${packages[@]}"; do
