@@ -14,7 +14,7 @@
 #include "TEVText.h"
 
 #if defined(_WIN32)
-#define KV8_API
+#define KV8_API  // exported by a .def file, under the decorated names
 #elif defined(KV8_BUILDING_LIBRARY)
 #define KV8_API __attribute__((visibility("default")))
 #else
@@ -22,9 +22,11 @@
 #endif
 
 // On Windows the library's statics are imported by the names Microsoft's compiler gives them, so
-// that the maker's own library can be dropped in beside an installer.
-#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__)
-#define KV8_MSVC_NAME(decorated) __asm__(decorated)
+// that the maker's own library can be dropped in beside an installer. GCC takes the name as an
+// assembler label, quoted because of its '?'. (A library that defines these keeps its own names and
+// exports the decorated ones as aliases; Microsoft's compiler and clang decorate them by themselves.)
+#if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__) && !defined(KV8_BUILDING_LIBRARY)
+#define KV8_MSVC_NAME(decorated) __asm__("\"" decorated "\"")
 #else
 #define KV8_MSVC_NAME(decorated)
 #endif

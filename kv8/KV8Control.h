@@ -11,6 +11,14 @@
 
 #include "KV8.h"
 
+#if defined(_WIN32) && defined(KV8_BUILDING_LIBRARY)
+#define KV8_CONTROL_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define KV8_CONTROL_API __declspec(dllimport)
+#else
+#define KV8_CONTROL_API KV8_API
+#endif
+
 namespace kv8 {
 
 enum class Kind { Waypoint, State, Attribute };
@@ -41,32 +49,32 @@ struct Delivery {
 
 // Forgets every object, the trace, the ledger, the refusals and what was delivered; the library is
 // uninitialised again and ids restart from 1. Objects the caller still holds become invalid.
-KV8_API void Reset();
+KV8_CONTROL_API void Reset();
 
 // Trace, ledger and deliveries on (the default) or off, for benchmarks. With recording off, objects
 // are freed as soon as they are destroyed or handed over, and misuse is not detected.
-KV8_API void SetRecording(bool on);
+KV8_CONTROL_API void SetRecording(bool on);
 
-KV8_API std::vector<std::string> Trace();
+KV8_CONTROL_API std::vector<std::string> Trace();
 // The trace lines written since the last call of TakeTrace (or Reset).
-KV8_API std::vector<std::string> TakeTrace();
+KV8_CONTROL_API std::vector<std::string> TakeTrace();
 
 // Refuse the next `count` creations of `kind` named `name` (kAlways: every one from now on).
 // Refusals add up.
-KV8_API void RefuseCreate(Kind kind, const Text& name, int count = 1);
-KV8_API void RefuseGetState(int count = 1);
+KV8_CONTROL_API void RefuseCreate(Kind kind, const Text& name, int count = 1);
+KV8_CONTROL_API void RefuseGetState(int count = 1);
 // The next Initialize leaves the library uninitialised.
-KV8_API void RefuseInitialize(int count = 1);
+KV8_CONTROL_API void RefuseInitialize(int count = 1);
 
 // Misuse seen so far (adding an object twice, using what was handed over or destroyed, reaching a
 // null or foreign waypoint), one sentence each.
-KV8_API std::vector<std::string> Violations();
+KV8_CONTROL_API std::vector<std::string> Violations();
 // Objects created and neither added, handed over nor destroyed, e.g. "waypoint 3 \"wp.setup\"".
-KV8_API std::vector<std::string> CallerOwned();
-KV8_API std::vector<Delivery> Deliveries();
+KV8_CONTROL_API std::vector<std::string> CallerOwned();
+KV8_CONTROL_API std::vector<Delivery> Deliveries();
 
 // UTF-16 to a JSON string literal (quotes included); an unpaired surrogate becomes \uXXXX.
-KV8_API std::string JsonQuote(const Text& text);
+KV8_CONTROL_API std::string JsonQuote(const Text& text);
 
 }  // namespace kv8
 

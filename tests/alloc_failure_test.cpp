@@ -9,6 +9,7 @@
 #include <new>
 
 #include "TEVUtil.h"
+#include "test_platform.h"
 #include "play.h"
 #include "scenario.h"
 
@@ -53,9 +54,8 @@ TEST(AllocationFailure, EveryPointOfAWholeRunIsContained) {
     tevtool::ParseError error;
     std::optional<tevtool::Scenario> scenario = tevtool::ParseScenario(kDefaultScenario, error);
     ASSERT_TRUE(scenario) << error.message;
-    std::string tempDir = testing::TempDir() + "tev-alloc-XXXXXX";
-    ASSERT_NE(mkdtemp(tempDir.data()), nullptr);
-    setenv("TMPDIR", tempDir.c_str(), 1);
+    std::filesystem::path tempDir = testing_support::MakeTempDirectory("tev-alloc");
+    testing_support::UseTempDirectory(tempDir);
 
     // The uninterrupted run, for comparison.
     tevtool::Play(*scenario, nullptr);

@@ -10,7 +10,7 @@ protected:
     void TearDown() override {
         kv8::SetRecording(true);
         kv8::Reset();
-        unsetenv("KV8_OUTBOX");
+        testing_support::UnsetEnv("KV8_OUTBOX");
     }
 };
 
@@ -85,9 +85,8 @@ TEST_F(StandIn, GetStateGivesTheFirstStateUnlessRefused) {
 }
 
 TEST_F(StandIn, InitializeRefusedTakesNothingAndWritesNothing) {
-    std::string outbox = testing::TempDir() + "kv8-outbox-refused.jsonl";
-    std::remove(outbox.c_str());
-    setenv("KV8_OUTBOX", outbox.c_str(), 1);
+    std::string outbox = (testing_support::MakeTempDirectory("kv8") / "outbox.jsonl").string();
+    testing_support::SetEnv("KV8_OUTBOX", outbox);
     kv8::RefuseInitialize();
     CMLWaypoint* startup = CMLWaypoint::Create(T("COMMON.STARTUP"));
     CMLFacade::Initialize(startup, T("c"), T(""), 0, 0, 0, 0, T(""), nullptr, true);
@@ -98,9 +97,8 @@ TEST_F(StandIn, InitializeRefusedTakesNothingAndWritesNothing) {
 }
 
 TEST_F(StandIn, OutboxHoldsOneJsonLinePerHandOverAsItHappens) {
-    std::string outbox = testing::TempDir() + "kv8-outbox.jsonl";
-    std::remove(outbox.c_str());
-    setenv("KV8_OUTBOX", outbox.c_str(), 1);
+    std::string outbox = (testing_support::MakeTempDirectory("kv8") / "outbox.jsonl").string();
+    testing_support::SetEnv("KV8_OUTBOX", outbox);
     CMLFacade::Initialize(CMLWaypoint::Create(T("COMMON.STARTUP")), T("c"), T(""), 0, 0, 0, 0, T(""),
                           nullptr, true);
     CMLWaypoint* waypoint = CMLWaypoint::Create(T("wp.setup"));

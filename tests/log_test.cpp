@@ -1,8 +1,5 @@
 // The diagnostic log: line format to the byte, where the file lives, and when it is written.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
+#include <chrono>
 #include <fstream>
 
 #include <cstring>
@@ -71,16 +68,20 @@ TEST_F(DiagnosticLog, IsUtf16WithoutByteOrderMarkAndStartsWithTheTimestamp) {
 }
 
 TEST_F(DiagnosticLog, TimestampIsTodayInUtc) {
-    setenv("TZ", "Pacific/Kiritimati", 1);  // UTC+14: a local date would differ from UTC's
+#ifndef _WIN32
+    testing_support::SetEnv("TZ", "Pacific/Kiritimati");  // UTC+14: a local date would differ
     tzset();
+#endif
     ASSERT_TRUE(TEVUtil::InitML(true));
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    unsetenv("TZ");
+#ifndef _WIN32
+    testing_support::UnsetEnv("TZ");
     tzset();
-    std::string prefix = std::to_string(utc.tm_mon + 1) + "/" + std::to_string(utc.tm_mday) + "/" +
-                         std::to_string(utc.tm_year + 1900) + "; ";
+#endif
+    using namespace std::chrono;
+    year_month_day today{floor<days>(system_clock::now())};
+    std::string prefix = std::to_string(static_cast<unsigned>(today.month())) + "/" +
+                         std::to_string(static_cast<unsigned>(today.day())) + "/" +
+                         std::to_string(static_cast<int>(today.year())) + "; ";
     EXPECT_EQ(LogLines().at(0).rfind(prefix, 0), 0u) << LogLines().at(0);
 }
 
@@ -109,29 +110,27 @@ TEST_F(DiagnosticLog, AnEarlierLogIsEmptiedAndOnlyTheNewRunRemains) {
 
 TEST_F(DiagnosticLog, EachLineIsAppendedAtTheEndWhereverThePositionWas) {
     ASSERT_TRUE(TEVUtil::InitML(true));
-    lseek(static_cast<int>(runState.logFile), 0, SEEK_SET);
+    testing_support::Rewind(runState.logFile);
     TEVUtil::wpDownloadSP();
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "wpDownloadSP;"}));
 }
 
-TEST_F(DiagnosticLog, ALogHeldByAnotherOpenerIsLeftUntouchedAndTheRunGoesOn) {
+TEST_F(DiagnosticLog, ALogHeldByAnotherRunIsLeftUntouchedAndTheRunGoesOn) {
     { std::ofstream(LogPath(), std::ios::binary) << "held"; }
-    int holder = open(LogPath().c_str(), O_RDWR);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-
-    EXPECT_TRUE(TEVUtil::InitML(true));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
-    TEVUtil::ShutdownML();
-    close(holder);
-
+    {
+        testing_support::FileHolder otherRun(LogPath());
+        ASSERT_TRUE(otherRun.Holding());
+        EXPECT_TRUE(TEVUtil::InitML(true));
+        EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
+        TEVUtil::ShutdownML();
+    }
     EXPECT_EQ(LogBytes(), "held");
     EXPECT_EQ(DeliveredLast(), "uninitialize COMMON.SHUTDOWN");
     EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,k=v}");
 }
 
 TEST_F(DiagnosticLog, NoUsableTemporaryDirectoryMeansNoLogAndNothingElseLost) {
-    setenv("TMPDIR", (tempDir_ / "missing").c_str(), 1);
+    testing_support::UseTempDirectory(tempDir_ / "missing");
     EXPECT_TRUE(TEVUtil::InitML(true));
     TEVUtil::wpWarning(T("w"));
     TEVUtil::ShutdownML();
@@ -144,13 +143,14 @@ TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
     std::filesystem::create_directory(second);
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::ShutdownML();
-    setenv("TMPDIR", (second.string() + "/").c_str(), 1);  // a trailing separator is not doubled
+    testing_support::UseTempDirectory(second.string() + "/");  // a trailing separator is not doubled
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::ShutdownML();
     EXPECT_TRUE(LogExists());
     EXPECT_TRUE(std::filesystem::exists(second / "Setup_TEV.log"));
 }
 
+#ifndef _WIN32
 TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
     std::filesystem::path target = tempDir_ / "precious";
     { std::ofstream(target, std::ios::binary) << "precious"; }
@@ -160,3 +160,4 @@ TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
     std::ifstream file(target, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious");
 }
+#endif

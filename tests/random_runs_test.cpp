@@ -490,7 +490,7 @@ TEST_F(RandomRuns, EveryStepAgreesWithTheModel) {
         Generator g(runSeed);
         std::filesystem::path dir = tempDir_ / std::to_string(run);
         std::filesystem::create_directory(dir);
-        setenv("TMPDIR", dir.c_str(), 1);
+        testing_support::UseTempDirectory(dir);
         TEVUtil::ShutdownML();
         kv8::Reset();
         enabled_ = logOpen_ = logCreated_ = false;

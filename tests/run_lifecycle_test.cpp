@@ -1,19 +1,14 @@
 // The run's life cycle: start, shut-down, crash, user identifier, and the states between them.
-#include <unistd.h>
-
 #include "support.h"
 
 namespace {
 
-std::string ExecutableDirectory() {
-    std::string path = std::filesystem::read_symlink("/proc/self/exe").string();
-    return path.substr(0, path.rfind('/') + 1);
-}
+// The configuration path as the trace shows it.
+const std::string kConfig = kv8::JsonQuote(testing_support::ExpectedConfigPath());
 
 const std::vector<std::string> kStartTrace = {
     R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":1})",
-    R"({"op":"initialize","waypoint":1,"config":")" + ExecutableDirectory() +
-        R"(ORB/orbconfig.xml","initialized":true})",
+    R"({"op":"initialize","waypoint":1,"config":)" + kConfig + R"(,"initialized":true})",
     R"({"op":"is_initialized","result":true})",
     R"({"op":"create","kind":"waypoint","name":"wp.setup","id":2})",
     R"({"op":"create","kind":"state","name":"s.setup","id":3})",
@@ -147,8 +142,7 @@ TEST_F(RunLifecycle, StartFailedLogsItDiscardsTheStartupWaypointAndClosesTheLog)
     EXPECT_FALSE(TEVUtil::InitML(true));
     EXPECT_EQ(NewTraceOf({"initialize", "is_initialized", "destroy"}),
               (std::vector<std::string>{
-                  R"({"op":"initialize","waypoint":1,"config":")" + ExecutableDirectory() +
-                      R"(ORB/orbconfig.xml","initialized":false})",
+                  R"({"op":"initialize","waypoint":1,"config":)" + kConfig + R"(,"initialized":false})",
                   R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "Fail to initialize KV8;"}));
     EXPECT_EQ(Delivered(), std::vector<std::string>{});

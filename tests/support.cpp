@@ -1,7 +1,5 @@
 #include "support.h"
 
-#include <stdlib.h>
-
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -42,18 +40,15 @@ std::string Fields(const std::string& line) {
 using testing_support::Utf8;
 
 void TevTest::SetUp() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tev-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    tempDir_ = pattern;
-    setenv("TMPDIR", tempDir_.c_str(), 1);
-    unsetenv("KV8_OUTBOX");
+    tempDir_ = testing_support::MakeTempDirectory("tev-test");
+    testing_support::UseTempDirectory(tempDir_);
+    testing_support::UnsetEnv("KV8_OUTBOX");
     kv8::Reset();
 }
 
 void TevTest::TearDown() {
     TEVUtil::ShutdownML();
     kv8::Reset();
-    unsetenv("TMPDIR");
     std::error_code ignored;
     std::filesystem::remove_all(tempDir_, ignored);
 }

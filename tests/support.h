@@ -11,6 +11,7 @@
 
 #include "KV8Control.h"
 #include "TEVUtil.h"
+#include "test_platform.h"
 
 #define T(literal) TEV_TEXT(literal)
 

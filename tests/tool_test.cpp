@@ -1,19 +1,15 @@
 // The tev tool, run as a process the way an engineer runs it: scenarios in, report, trace, log
 // and exit status out. Every test has its own temporary directory.
 #include <nlohmann/json.hpp>
-#include <sys/wait.h>
 
 #include <fstream>
+#include <sstream>
 
 #include "support.h"
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using testing_support::ProgramRun;
 
 std::string Read(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -37,27 +33,23 @@ const std::string kScenarios = TEV_TEST_SCENARIOS;
 
 class Tool : public TevTest {
 protected:
-    ToolRun Tev(const std::string& arguments, const std::string& input = "") {
-        Write(tempDir_ / "stdin", input);
-        std::string command = "'" TEV_TOOL_PATH "' " + arguments + " < '" + (tempDir_ / "stdin").string() +
-                              "' > '" + (tempDir_ / "stdout").string() + "' 2> '" +
-                              (tempDir_ / "stderr").string() + "'";
-        int status = std::system(command.c_str());
-        ToolRun run;
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = Read(tempDir_ / "stdout");
-        run.err = Read(tempDir_ / "stderr");
-        return run;
+    ProgramRun Tev(const std::vector<std::string>& arguments, const std::string& input = "") {
+        std::filesystem::path scratch = tempDir_ / "process";
+        std::filesystem::create_directories(scratch);
+        return testing_support::RunProgram(TEV_TOOL_PATH, arguments, input, scratch);
     }
 
-    ToolRun TevOnScenario(const std::string& scenario, const std::string& options = "") {
+    std::string Path(const char* name) const { return (tempDir_ / name).string(); }
+
+    ProgramRun TevOnScenario(const std::string& scenario, std::vector<std::string> options = {}) {
         Write(tempDir_ / "scenario.tev", scenario);
-        return Tev("run '" + (tempDir_ / "scenario.tev").string() + "' " + options);
+        options.insert(options.begin(), {"run", Path("scenario.tev")});
+        return Tev(options);
     }
 };
 
 TEST_F(Tool, DefaultRunReportsTheWholeSetupAndWhereTheLogIs) {
-    ToolRun run = Tev("run");
+    ProgramRun run = Tev({"run"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_NE(run.out.find("start-up   COMMON.STARTUP\n"), std::string::npos);
@@ -72,13 +64,13 @@ TEST_F(Tool, DefaultRunReportsTheWholeSetupAndWhereTheLogIs) {
     EXPECT_EQ(LogFields().back(), "CommitProducts();");
 
     // The embedded scenario, played from standard input, reports the same.
-    ToolRun scenario = Tev("scenario");
-    ToolRun again = Tev("run -", scenario.out);
+    ProgramRun scenario = Tev({"scenario"});
+    ProgramRun again = Tev({"run", "-"}, scenario.out);
     EXPECT_EQ(again.out.substr(again.out.find('\n')), run.out.substr(run.out.find('\n')));
 }
 
 TEST_F(Tool, TraceIsJsonLinesWithOneResultLineAfterEachEntry) {
-    ToolRun run = Tev("run '" + kScenarios + "/refusals.tev' --trace");
+    ProgramRun run = Tev({"run", kScenarios + "/refusals.tev", "--trace"});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::string> lines = Lines(run.out);
     std::vector<std::string> entries;
@@ -109,7 +101,7 @@ TEST_F(Tool, TraceIsJsonLinesWithOneResultLineAfterEachEntry) {
 }
 
 TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
-    ToolRun run = Tev("run '" + kScenarios + "/odd_text.tev' --trace");
+    ProgramRun run = Tev({"run", kScenarios + "/odd_text.tev", "--trace"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(R"("name":"","value":"","id":5})"), std::string::npos);
     EXPECT_NE(run.out.find(R"("name":"tab\there","value":"quote\" backslash\\ cr\r lf\n")"),
@@ -133,7 +125,7 @@ TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
 TEST_F(Tool, AMegabyteStringIsCarriedWhole) {
     std::string big(1 << 20, 'x');
     big[12345] = 'y';
-    ToolRun run = TevOnScenario("InitML true\nwpWarning \"" + big + "\"\nShutdownML\n", "--trace");
+    ProgramRun run = TevOnScenario("InitML true\nwpWarning \"" + big + "\"\nShutdownML\n", {"--trace"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find(R"("name":"a.warning.message","value":")" + big + "\""), std::string::npos);
     EXPECT_EQ(LogFields().at(2), "wpWarning;" + big + ";");
@@ -163,21 +155,21 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
         {"wpWarning \"\xC3\x28\"\n", "line 1, column 12: the text is not valid UTF-8"},
     };
     for (const Case& c : cases) {
-        ToolRun run = TevOnScenario(c.scenario);
+        ProgramRun run = TevOnScenario(c.scenario);
         EXPECT_EQ(run.status, 2) << c.scenario;
-        EXPECT_EQ(run.err, "tev: " + (tempDir_ / "scenario.tev").string() + ": " + c.message + "\n");
+        EXPECT_EQ(run.err, "tev: " + Path("scenario.tev") + ": " + c.message + "\n");
         EXPECT_EQ(run.out, "");
         EXPECT_FALSE(LogExists()) << c.scenario;
     }
-    ToolRun missing = Tev("run '" + (tempDir_ / "none.tev").string() + "'");
+    ProgramRun missing = Tev({"run", Path("none.tev")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "tev: cannot read " + (tempDir_ / "none.tev").string() + ": No such file or directory\n");
-    EXPECT_EQ(Tev("run --bogus").status, 2);
-    EXPECT_EQ(Tev("").status, 2);
+    EXPECT_EQ(missing.err, "tev: cannot read " + Path("none.tev") + ": No such file or directory\n");
+    EXPECT_EQ(Tev({"run", "--bogus"}).status, 2);
+    EXPECT_EQ(Tev({}).status, 2);
 }
 
 TEST_F(Tool, OutboxReceivesEveryWaypointAsItIsHandedOver) {
-    ToolRun run = Tev("run --outbox '" + (tempDir_ / "outbox.jsonl").string() + "'");
+    ProgramRun run = Tev({"run", "--outbox", Path("outbox.jsonl")});
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<std::string> lines = Lines(Read(tempDir_ / "outbox.jsonl"));
     ASSERT_EQ(lines.size(), 21u);
@@ -187,7 +179,7 @@ TEST_F(Tool, OutboxReceivesEveryWaypointAsItIsHandedOver) {
 }
 
 TEST_F(Tool, AnUnendedRunShowsWhatWasNeverHandedOver) {
-    ToolRun run = Tev("run '" + kScenarios + "/unended.tev'");
+    ProgramRun run = Tev({"run", kScenarios + "/unended.tev"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("1 waypoint, 0 states, 0 attributes"), std::string::npos);
     EXPECT_NE(run.out.find("Never handed over (the run was not ended): waypoint 2 \"wp.setup\" waypoint 5 \"wp.product\""),
@@ -196,11 +188,11 @@ TEST_F(Tool, AnUnendedRunShowsWhatWasNeverHandedOver) {
 }
 
 TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
-    ASSERT_EQ(Tev("run").status, 0);
-    ToolRun plain = Tev("log");
+    ASSERT_EQ(Tev({"run"}).status, 0);
+    ProgramRun plain = Tev({"log"});
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(Lines(plain.out), LogLines());
-    ToolRun json = Tev("log --json");
+    ProgramRun json = Tev({"log", "--json"});
     std::vector<std::string> objects = Lines(json.out);
     ASSERT_EQ(objects.size(), LogLines().size());
     nlohmann::json second = nlohmann::json::parse(objects[1]);
@@ -211,17 +203,17 @@ TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
     // Cut in the middle of a line, then in the middle of a code unit.
     std::string bytes = LogBytes();
     Write(tempDir_ / "cut.log", bytes.substr(0, 30));
-    ToolRun cut = Tev("log '" + (tempDir_ / "cut.log").string() + "' --json");
+    ProgramRun cut = Tev({"log", Path("cut.log"), "--json"});
     EXPECT_EQ(cut.status, 1);
     EXPECT_EQ(Lines(cut.out).size(), 1u);
     EXPECT_NE(cut.err.find("the last line is not ended by CR LF"), std::string::npos);
     Write(tempDir_ / "odd.log", bytes.substr(0, bytes.size() - 1));
-    ToolRun odd = Tev("log '" + (tempDir_ / "odd.log").string() + "'");
+    ProgramRun odd = Tev({"log", Path("odd.log")});
     EXPECT_EQ(odd.status, 1);
     EXPECT_NE(odd.err.find("odd length"), std::string::npos);
     EXPECT_EQ(Lines(odd.out).size(), LogLines().size());
 
-    ToolRun missing = Tev("log '" + (tempDir_ / "none.log").string() + "'");
+    ProgramRun missing = Tev({"log", Path("none.log")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(Lines(missing.err).size(), 1u);
 }

@@ -15,6 +15,8 @@
 #include "text.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -137,6 +139,11 @@ std::string EntryList() {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The same bytes on every platform: no CR added before each LF, none taken from the input.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
     CLI::App app{"tev: play a setup run through TEV and see what it reports, or read its diagnostic log."};
     app.name("tev");
     app.set_version_flag("--version", std::string("tev ") + TEV_VERSION);

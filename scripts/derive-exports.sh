@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Derives the export .def file of a DLL from its public header: for every function listed (one
+# C++ address expression a line), the name GCC gives it and the name Microsoft's compiler gives it,
+# the latter as clang's MSVC mode decorates it. The DLL exports both at one address.
+# Usage: scripts/derive-exports.sh HEADER ENTRY_LIST LIBRARY_NAME [GCC_FLAG...] > FILE.def
+set -euo pipefail
+header=$(realpath "$1")
+list=$2
+library=$3
+shift 3
+gcc_flags=("$@")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+name_of() {  # name_of COMPILER... : the one undefined symbol the probe refers to
+  "$@" -c "$work/probe.cpp" -o "$work/probe.o"
+  llvm-nm -u "$work/probe.o" | awk '{print $NF}'
+}
+
+echo "LIBRARY $library"
+echo "EXPORTS"
+while IFS= read -r entry; do
+  [ -n "$entry" ] || continue
+  printf '#include "%s"\nextern void* const probe;\nvoid* const probe = (void*)(%s);\n' "$header" "$entry" >"$work/probe.cpp"
+  msvc=$(name_of clang++ --target=i686-pc-windows-msvc -fms-extensions -std=c++20 -I"$(dirname "$header")")
+  gnu=$(name_of i686-w64-mingw32-g++-posix -std=c++20 -I"$(dirname "$header")" "${gcc_flags[@]}")
+  gnu=${gnu#_}  # the .def names symbols without i686's leading underscore
+  printf '    %s\n    %s=%s\n' "$gnu" "$msvc" "$gnu"
+done <"$list"

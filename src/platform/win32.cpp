@@ -1,0 +1,73 @@
+// The platform layer on Windows (the product).
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "platform.h"
+
+namespace platform {
+namespace {
+
+HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+static_assert(sizeof(FileHandle) >= sizeof(HANDLE));
+
+}  // namespace
+
+const TEVChar kPathSeparator = L'\\';
+
+WideString ExecutableDirectory() {
+    // The host installer's own path (no module handle), in a buffer that grows until the whole
+    // path fits: a path cut at 260 characters would name the wrong configuration file.
+    WideString path(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD written = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (written == 0) return WideString();
+        if (written < path.size()) {
+            path.resize(written);  // never read past what the system wrote
+            break;
+        }
+        if (path.size() >= 32768) return WideString();  // longer than any Windows path
+        path.resize(path.size() * 2);
+    }
+    if (path.size() < MAX_PATH - 1) {
+        // Room for the shell's own path functions, which work within 260 characters.
+        path.resize(MAX_PATH);
+        PathRemoveFileSpecW(path.data());
+        PathAddBackslashW(path.data());
+        path.resize(lstrlenW(path.c_str()));
+        return path;
+    }
+    // Longer paths: the same, by hand.
+    std::size_t separator = path.find_last_of(L"\\/");
+    return separator == WideString::npos ? WideString() : path.substr(0, separator + 1);
+}
+
+FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+    wchar_t path[MAX_PATH] = {};
+    if (GetTempPathW(MAX_PATH, path) == 0) return kNoFile;
+    if (!PathAppendW(path, fileName)) return kNoFile;  // would not fit in 260 characters
+    // Share mode 0: nobody else may open the log while this run holds it, and a log another run
+    // holds makes this creation fail without truncating it.
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    return reinterpret_cast<FileHandle>(file);
+}
+
+bool SeekToEnd(FileHandle file) {
+    return SetFilePointer(AsHandle(file), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
+}
+
+void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
+    DWORD written = 0;
+    WriteFile(AsHandle(file), bytes, static_cast<DWORD>(size), &written, nullptr);
+}
+
+void CloseFile(FileHandle file) { CloseHandle(AsHandle(file)); }
+
+CalendarTime UtcNow() {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+}  // namespace platform

@@ -1,0 +1,202 @@
+#include "test_platform.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace testing_support {
+namespace {
+
+std::string Read(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+const std::filesystem::path& SuiteTempDirectory() {
+    static const std::filesystem::path base = std::filesystem::temp_directory_path();
+    return base;
+}
+
+}  // namespace
+
+std::filesystem::path MakeTempDirectory(const std::string& prefix) {
+    static unsigned counter = 0;
+    std::random_device seed;
+    for (;;) {
+        std::filesystem::path dir =
+            SuiteTempDirectory() / (prefix + "-" + std::to_string(seed()) + "-" + std::to_string(++counter));
+        if (std::filesystem::create_directory(dir)) return dir;
+    }
+}
+
+#ifdef _WIN32
+
+void SetEnv(const std::string& name, const std::string& value) {
+    _putenv_s(name.c_str(), value.c_str());  // the C runtime's copy and the process's alike
+}
+
+void UnsetEnv(const std::string& name) { _putenv_s(name.c_str(), ""); }
+
+void UseTempDirectory(const std::filesystem::path& dir) {
+    SuiteTempDirectory();
+    std::string text = dir.string();
+    SetEnv("TMP", text);
+    SetEnv("TEMP", text);
+}
+
+kv8::Text ExpectedConfigPath() {
+    wchar_t path[32768];
+    DWORD length = GetModuleFileNameW(nullptr, path, 32768);
+    kv8::Text text(path, length);
+    return text.substr(0, text.rfind(L'\\') + 1) + L"ORB\\orbconfig.xml";
+}
+
+void Rewind(platform::FileHandle file) {
+    SetFilePointer(reinterpret_cast<HANDLE>(file), 0, nullptr, FILE_BEGIN);
+}
+
+// Windows refuses a second opener of a file held without sharing, in this process or another.
+FileHolder::FileHolder(const std::filesystem::path& path) {
+    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    holding_ = file != INVALID_HANDLE_VALUE;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+}
+
+FileHolder::~FileHolder() {
+    if (holding_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+namespace {
+
+std::wstring Quoted(const std::string& argument) {
+    std::wstring quoted = L"\"";
+    for (char c : argument) {
+        if (c == '"') quoted += L'\\';
+        quoted += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    }
+    return quoted + L"\"";
+}
+
+HANDLE Inheritable(const std::filesystem::path& path, bool write) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ, &inherit,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::string& input, const std::filesystem::path& scratch) {
+    std::ofstream(scratch / "stdin", std::ios::binary) << input;
+    std::wstring command = Quoted(program);
+    for (const std::string& argument : arguments) command += L" " + Quoted(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = Inheritable(scratch / "stdin", false);
+    startup.hStdOutput = Inheritable(scratch / "stdout", true);
+    startup.hStdError = Inheritable(scratch / "stderr", true);
+    PROCESS_INFORMATION process{};
+    ProgramRun run;
+    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD status = 0;
+        GetExitCodeProcess(process.hProcess, &status);
+        run.status = static_cast<int>(status);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    CloseHandle(startup.hStdInput);
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+    run.out = Read(scratch / "stdout");
+    run.err = Read(scratch / "stderr");
+    return run;
+}
+
+#else
+
+void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+
+void UnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
+
+void UseTempDirectory(const std::filesystem::path& dir) {
+    SuiteTempDirectory();
+    SetEnv("TMPDIR", dir.string());
+}
+
+kv8::Text ExpectedConfigPath() {
+    std::string path = std::filesystem::read_symlink("/proc/self/exe").string();
+    path = path.substr(0, path.rfind('/') + 1) + "ORB/orbconfig.xml";
+    return kv8::Text(path.begin(), path.end());  // test programs live at ASCII paths
+}
+
+void Rewind(platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }
+
+// A child process takes the lock, says so through a pipe, and keeps it until the other pipe closes.
+FileHolder::FileHolder(const std::filesystem::path& path) {
+    int locked[2], release[2];
+    if (pipe(locked) != 0 || pipe(release) != 0) return;
+    pid_t child = fork();
+    if (child == 0) {
+        close(locked[0]);
+        close(release[1]);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT, 0644);
+        char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0;
+        if (write(locked[1], &ok, 1) != 1) _exit(1);
+        char ignored;
+        while (read(release[0], &ignored, 1) > 0) {
+        }
+        _exit(0);
+    }
+    close(locked[1]);
+    close(release[0]);
+    char ok = 0;
+    holding_ = child > 0 && read(locked[0], &ok, 1) == 1 && ok == 1;
+    close(locked[0]);
+    handle_ = child;
+    release_ = release[1];
+}
+
+FileHolder::~FileHolder() {
+    if (release_ >= 0) close(release_);
+    if (handle_ > 0) waitpid(static_cast<pid_t>(handle_), nullptr, 0);
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::string& input, const std::filesystem::path& scratch) {
+    std::ofstream(scratch / "stdin", std::ios::binary) << input;
+    ProgramRun run;
+    pid_t child = fork();
+    if (child == 0) {
+        int in = open((scratch / "stdin").c_str(), O_RDONLY);
+        int out = open((scratch / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open((scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    run.out = Read(scratch / "stdout");
+    run.err = Read(scratch / "stderr");
+    return run;
+}
+
+#endif
+
+}  // namespace testing_support

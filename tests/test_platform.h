@@ -1,0 +1,55 @@
+// What the suites need of the machine, on Linux and on Windows (under Wine) alike.
+#ifndef TEV_TESTS_TEST_PLATFORM_H
+#define TEV_TESTS_TEST_PLATFORM_H
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../src/platform/platform.h"
+#include "KV8Control.h"
+
+namespace testing_support {
+
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
+// A new, empty directory under the machine's temporary directory (as it was when the suite began).
+std::filesystem::path MakeTempDirectory(const std::string& prefix);
+// Makes `dir` the user's temporary directory for this process (TMPDIR; TMP and TEMP on Windows).
+void UseTempDirectory(const std::filesystem::path& dir);
+
+// The configuration path TEV must hand to the analytics library: beside this test program.
+kv8::Text ExpectedConfigPath();
+
+// Moves a file's position back to its start.
+void Rewind(platform::FileHandle file);
+
+// Holds a file open the way another run of TEV would, from another process where the platform
+// lets a test do so deterministically, until destroyed.
+class FileHolder {
+public:
+    explicit FileHolder(const std::filesystem::path& path);
+    ~FileHolder();
+    bool Holding() const { return holding_; }
+
+private:
+    bool holding_ = false;
+    std::intptr_t handle_ = -1;
+    int release_ = -1;
+};
+
+struct ProgramRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program with these arguments, `input` on its standard input, and collects its output.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const std::string& input, const std::filesystem::path& scratch);
+
+}  // namespace testing_support
+
+#endif
