@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test bench soak fuzz deps build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run test bench soak fuzz deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -13,9 +13,12 @@ run: deps
 deps:
 	@scripts/install-deps.sh
 
+deps-windows:
+	@scripts/install-deps.sh --windows
+
 FUZZ_SECONDS ?= 60
 
-test: deps $(addprefix test-,$(TEST_PRESETS)) fuzz
+test: deps $(addprefix test-,$(TEST_PRESETS)) test-win32 fuzz
 
 $(addprefix test-,$(TEST_PRESETS)): test-%: deps
 	cmake --preset $*
@@ -27,6 +30,13 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	bench/run.sh build/release
+
+# The Windows product, cross-built, its suites run under Wine (one wineserver for the whole run).
+test-win32: deps-windows
+	cmake --preset win32
+	cmake --build --preset win32 -j $(JOBS)
+	scripts/wine-server.sh start
+	ctest --preset win32 -j $(JOBS); status=$$?; scripts/wine-server.sh stop; exit $$status
 
 # Each fuzzer for FUZZ_SECONDS, from the seed corpora.
 fuzz: deps

@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we are root.
-# Usage: scripts/install-deps.sh [native|win32]...
+# Usage: scripts/install-deps.sh [--windows]
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev)
+packages=(cmake make g++ clang lld llvm libclang-rt-14-dev libgtest-dev libgmock-dev googletest
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev libutfcpp-dev valgrind)
+if [ "${1:-}" = "--windows" ]; then
+  # The Windows product: MinGW-w64 for i686 and a 32-bit Wine to run what it builds.
+  packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -17,5 +22,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+if [ "${1:-}" = "--windows" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null

@@ -4,6 +4,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "../src/run/run_state.h"
+
 namespace testing_support {
 
 std::string Utf8(const Text& text) {
@@ -54,6 +56,9 @@ void TevTest::TearDown() {
 }
 
 std::string TevTest::LogBytes() const {
+    // While a run holds the log, Windows lets nobody else open it: read through the run's handle.
+    if (runState.logFile != platform::kNoFile && std::filesystem::exists(LogPath()))
+        return testing_support::ReadHeldFile(runState.logFile);
     std::ifstream file(LogPath(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }

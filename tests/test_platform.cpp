@@ -65,6 +65,16 @@ void Rewind(platform::FileHandle file) {
     SetFilePointer(reinterpret_cast<HANDLE>(file), 0, nullptr, FILE_BEGIN);
 }
 
+std::string ReadHeldFile(platform::FileHandle file) {
+    HANDLE handle = reinterpret_cast<HANDLE>(file);
+    Rewind(file);
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(handle, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    return bytes;  // TEV moves to the end itself before each line
+}
+
 // Windows refuses a second opener of a file held without sharing, in this process or another.
 FileHolder::FileHolder(const std::filesystem::path& path) {
     HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -143,6 +153,15 @@ kv8::Text ExpectedConfigPath() {
 }
 
 void Rewind(platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }
+
+std::string ReadHeldFile(platform::FileHandle file) {
+    std::string bytes;
+    char buffer[65536];
+    ssize_t read = 0;
+    for (off_t at = 0; (read = pread(static_cast<int>(file), buffer, sizeof buffer, at)) > 0; at += read)
+        bytes.append(buffer, static_cast<size_t>(read));
+    return bytes;
+}
 
 // A child process takes the lock, says so through a pipe, and keeps it until the other pipe closes.
 FileHolder::FileHolder(const std::filesystem::path& path) {

@@ -23,6 +23,10 @@ void UseTempDirectory(const std::filesystem::path& dir);
 // The configuration path TEV must hand to the analytics library: beside this test program.
 kv8::Text ExpectedConfigPath();
 
+// The whole content of a file TEV holds open, read through TEV's own handle: on Windows nobody
+// else may open the log while a run holds it.
+std::string ReadHeldFile(platform::FileHandle file);
+
 // Moves a file's position back to its start.
 void Rewind(platform::FileHandle file);
 

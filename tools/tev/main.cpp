@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     // The same bytes on every platform: no CR added before each LF, none taken from the input.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
     CLI::App app{"tev: play a setup run through TEV and see what it reports, or read its diagnostic log."};
