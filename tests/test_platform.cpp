@@ -49,9 +49,8 @@ void UnsetEnv(const std::string& name) { _putenv_s(name.c_str(), ""); }
 
 void UseTempDirectory(const std::filesystem::path& dir) {
     SuiteTempDirectory();
-    std::string text = dir.string();
-    SetEnv("TMP", text);
-    SetEnv("TEMP", text);
+    _wputenv_s(L"TMP", dir.wstring().c_str());  // wide: the directory may have any name
+    _wputenv_s(L"TEMP", dir.wstring().c_str());
 }
 
 kv8::Text ExpectedConfigPath() {
@@ -119,19 +118,23 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     startup.hStdError = Inheritable(scratch / "stderr", true);
     PROCESS_INFORMATION process{};
     ProgramRun run;
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    std::wstring application = std::filesystem::path(program).wstring();
+    if (CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD status = 0;
         GetExitCodeProcess(process.hProcess, &status);
         run.status = static_cast<int>(status);
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
+    } else {
+        run.err = "CreateProcess failed: " + std::to_string(GetLastError());
     }
     CloseHandle(startup.hStdInput);
     CloseHandle(startup.hStdOutput);
     CloseHandle(startup.hStdError);
     run.out = Read(scratch / "stdout");
-    run.err = Read(scratch / "stderr");
+    if (run.status != -1) run.err = Read(scratch / "stderr");
     return run;
 }
 

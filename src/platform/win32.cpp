@@ -44,7 +44,10 @@ WideString ExecutableDirectory() {
 
 FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
     wchar_t path[MAX_PATH] = {};
-    if (GetTempPathW(MAX_PATH, path) == 0) return kNoFile;
+    // A directory that does not fit is no directory: the buffer then holds nothing usable, and
+    // joining the name to it would put the log in the current directory.
+    DWORD length = GetTempPathW(MAX_PATH, path);
+    if (length == 0 || length >= MAX_PATH) return kNoFile;
     if (!PathAppendW(path, fileName)) return kNoFile;  // would not fit in 260 characters
     // Share mode 0: nobody else may open the log while this run holds it, and a log another run
     // holds makes this creation fail without truncating it.
