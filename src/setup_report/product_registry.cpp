@@ -23,8 +23,9 @@ LowerCaseName::LowerCaseName(WideView name) : length_(name.size()) {
 CMLWaypoint* GetProductWaypoint(const TEVChar* productName) {
     LowerCaseName key(productName);
     ProductMap& products = runState.products;
+    // The first name not before the key is the key itself unless the key sorts before it.
     auto entry = products.lower_bound(key.view());
-    if (entry == products.end() || entry->first != key.view())
+    if (entry == products.end() || products.key_comp()(key.view(), entry->first))
         entry = products.emplace_hint(entry, WideString(key.view()), nullptr);
     else if (entry->second)
         return entry->second;
