@@ -125,8 +125,8 @@ TEST_F(ProductRegistry, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRetries
         for (const std::string& line : NewTraceOf({"destroy"}))
             destroyed.push_back(line.substr(line.find("\"id\":") + 5, 1));
         EXPECT_EQ(destroyed, refusal.destroyed);
-        ASSERT_EQ(runState.products.count(T("p")), 1u);  // an empty entry
-        EXPECT_EQ(runState.products.at(T("p")), nullptr);
+        ASSERT_EQ(runState.products.count(Text(T("p"))), 1u);  // an empty entry
+        EXPECT_EQ(runState.products.at(Text(T("p"))), nullptr);
 
         EXPECT_NE(GetProductWaypoint(T("p")), nullptr);
         TEVUtil::ShutdownML();

@@ -60,7 +60,7 @@ LogEntry ParseLogLine(const kv8::Text& line) {
                  ReadNumber(line, at, hour) && Expect(line, at, ":") && ReadNumber(line, at, minute) &&
                  Expect(line, at, ":") && ReadNumber(line, at, second) && Expect(line, at, "; ");
     if (timed) {
-        char iso[40];
+        char iso[72];  // room for any six ints, though a timestamp needs 20
         std::snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, hour, minute, second);
         entry.time = iso;
     } else {
