@@ -227,3 +227,22 @@ TEST_F(RunLifecycle, RestartAfterARefusedStartClosesTheLogLeftOpen) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;"}));
 }
+
+// Unloading the library frees the product registry's entries and does nothing else: no shut-down,
+// no call into the analytics library, nothing released. (A second copy of the library, loaded and
+// unloaded here, with its own run.)
+TEST_F(RunLifecycle, UnloadingTheLibraryEndsNothing) {
+    testing_support::LoadedLibrary library(TEV_LIBRARY_PATH);
+    ASSERT_TRUE(library.Loaded());
+    auto initML = library.Entry<bool (*)(bool)>("_ZN7TEVUtil6InitMLEb", "?InitML@TEVUtil@@SA_N_N@Z");
+    auto addContent = library.Entry<bool (*)(const TEVChar*, const TEVChar*, const TEVChar*)>(
+        "_ZN7TEVUtil10AddContentEPKDsS1_S1_", "?AddContent@TEVUtil@@SA_NPB_W00@Z");
+    ASSERT_TRUE(initML && addContent);
+    ASSERT_TRUE(initML(true));
+    ASSERT_TRUE(addContent(T("P"), T("c"), T("p")));
+    NewTrace();
+    library.Unload();
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+    EXPECT_EQ(kv8::CallerOwned(), (std::vector<std::string>{"waypoint 2 \"wp.setup\"", "waypoint 5 \"wp.product\""}));
+    kv8::Reset();  // what the unloaded library left is the stand-in's to forget
+}

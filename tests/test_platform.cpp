@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -86,6 +87,18 @@ FileHolder::~FileHolder() {
     if (holding_) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
+LoadedLibrary::LoadedLibrary(const std::string& path)
+    : handle_(reinterpret_cast<void*>(LoadLibraryW(std::filesystem::path(path).wstring().c_str()))) {}
+
+void LoadedLibrary::Unload() {
+    if (handle_) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
+    handle_ = nullptr;
+}
+
+void* LoadedLibrary::Find(const char*, const char* decoratedName) const {
+    return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle_), decoratedName));
+}
+
 namespace {
 
 std::wstring Quoted(const std::string& argument) {
@@ -156,6 +169,15 @@ kv8::Text ExpectedConfigPath() {
 }
 
 void Rewind(platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }
+
+LoadedLibrary::LoadedLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+
+void LoadedLibrary::Unload() {
+    if (handle_) dlclose(handle_);
+    handle_ = nullptr;
+}
+
+void* LoadedLibrary::Find(const char* gccName, const char*) const { return dlsym(handle_, gccName); }
 
 std::string ReadHeldFile(platform::FileHandle file) {
     std::string bytes;

@@ -44,6 +44,24 @@ private:
     int release_ = -1;
 };
 
+// A library loaded at run time, unloaded when destroyed or on Unload.
+class LoadedLibrary {
+public:
+    explicit LoadedLibrary(const std::string& path);
+    ~LoadedLibrary() { Unload(); }
+    bool Loaded() const { return handle_ != nullptr; }
+    void Unload();
+    // An exported function, by its GCC name (Linux) or its Microsoft-decorated name (Windows).
+    template <typename Function>
+    Function Entry(const char* gccName, const char* decoratedName) const {
+        return reinterpret_cast<Function>(Find(gccName, decoratedName));
+    }
+
+private:
+    void* Find(const char* gccName, const char* decoratedName) const;
+    void* handle_ = nullptr;
+};
+
 struct ProgramRun {
     int status = -1;
     std::string out;
