@@ -1,9 +1,8 @@
 // One line of the diagnostic log, against what any log line must cost: seek to the end, read the
 // UTC time, and two writes of the same bytes, on a file in the same directory.
 //
-// The Windows build writes its log through SetFilePointer, GetSystemTime and WriteFile; its line,
-// measured under Wine against a floor of those same calls, belongs in a suite of its own beside
-// this one (see CMakeLists.txt).
+// The Windows build writes its log through SetFilePointer, GetSystemTime and WriteFile; its line is
+// measured under Wine against a floor of those same calls by log_line_win32_bench.cpp.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
