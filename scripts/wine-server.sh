@@ -5,9 +5,11 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 case "${1:-}" in
   start)
-    mkdir -p "$(dirname "$WINEPREFIX")"
+    mkdir -p "$WINEPREFIX"
+    # The persistent server first: one that wineboot started would be running already, and would
+    # leave within seconds. A server already running is fine.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
     wine wineboot </dev/null >/dev/null 2>&1  # makes the prefix on first use (a few seconds)
-    wineserver -p </dev/null >/dev/null 2>&1
     ;;
   stop)
     wineserver -k 2>/dev/null || true
