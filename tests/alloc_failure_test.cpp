@@ -98,3 +98,24 @@ TEST(AllocationFailure, EveryPointOfAWholeRunIsContained) {
     kv8::Reset();
     std::filesystem::remove_all(tempDir);
 }
+
+#ifndef _WIN32
+// A fault the walk above found: when the stand-in could not allocate while adding, the child was
+// neither added nor left with its creator. Adding now takes no memory at all. (On Windows the
+// replaced operator new does not reach into KV8.dll.)
+TEST(AllocationFailure, AddingToTheStandInTakesTheChildEvenWhenMemoryRunsOut) {
+    kv8::Reset();
+    CMLWaypoint* waypoint = CMLWaypoint::Create(TEV_TEXT("w"));
+    CMLState* state = CMLState::Create(TEV_TEXT("s"));
+    failureInjected = false;
+    allocationsBeforeFailure = 0;  // the very next allocation fails
+    waypoint->Add(state);
+    allocationsBeforeFailure = -1;
+    EXPECT_TRUE(failureInjected);
+    EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{"waypoint 1 \"w\""});
+    EXPECT_EQ(waypoint->GetState(), state);
+    waypoint->Destroy();
+    EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{});
+    kv8::Reset();
+}
+#endif
