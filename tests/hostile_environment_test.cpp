@@ -45,7 +45,7 @@ TEST_F(HostileEnvironment, ATemporaryDirectoryThatCannotHoldTheLogCostsOnlyTheLo
     };
 #ifdef _WIN32
     // A directory that fits in 260 characters while the log's path does not, and one that does
-    // not fit at all.
+    // not fit at all (GetTempPathW then leaves the buffer undefined: no log, and none elsewhere).
     size_t base = tempDir_.wstring().size() + 1;
     places.emplace_back("log path over 260", tempDir_ / std::string(252 - base, 'w'));
     std::filesystem::create_directories(places.back().second);
