@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The export .def of the clang-built analytics library: the statics of KV8.h's classes, under the
+# names clang gave them in the object (public static members: '?Name@Class@@S...').
+# Usage: tests/abi/msvc_kv8_exports.sh LLVM_NM OBJECT DEF
+set -euo pipefail
+names=$("$1" --defined-only --extern-only "$2" | awk '$2 == "T" && $3 ~ /^[?][^@]+@CML[A-Za-z]+@@S/ {print "    " $3}')
+[ -n "$names" ] || { echo "no statics of KV8.h defined in $2" >&2; exit 1; }
+printf 'LIBRARY KV8.dll\nEXPORTS\n%s\n' "$names" >"$3"
