@@ -1,5 +1,5 @@
 # The verbs people type. `make run` plays the default setup run; `make test` installs what is
-# missing (as root), then builds and runs every suite.
+# missing (as root), then builds and runs every suite: native, sanitizers, fuzzers, Windows.
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
@@ -18,7 +18,7 @@ deps-windows:
 
 FUZZ_SECONDS ?= 60
 
-test: deps $(addprefix test-,$(TEST_PRESETS)) test-win32 fuzz
+test: deps $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
 
 $(addprefix test-,$(TEST_PRESETS)): test-%: deps
 	cmake --preset $*
