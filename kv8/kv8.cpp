@@ -195,11 +195,23 @@ Delivery Snapshot(const char* call, const Node* waypoint) {
     return delivery;
 }
 
-void WriteOutbox(const Delivery& delivery) {
+// The file KV8_OUTBOX names, opened to append; null when unset or unusable. On Windows the name is
+// read and opened as UTF-16, so that any path works.
+std::FILE* OpenOutbox() {
+#ifdef _WIN32
+    const wchar_t* path = _wgetenv(L"KV8_OUTBOX");
+    return path && *path ? _wfopen(path, L"ab") : nullptr;
+#else
     const char* path = std::getenv("KV8_OUTBOX");
-    if (!path || !*path) return;
+    return path && *path ? std::fopen(path, "ab") : nullptr;
+#endif
+}
+
+void WriteOutbox(const Delivery& delivery) {
+    std::FILE* file = OpenOutbox();
+    if (!file) return;
     std::string line = DeliveryJson(delivery) + "\n";
-    if (std::FILE* file = std::fopen(path, "ab")) {
+    {
         std::fwrite(line.data(), 1, line.size(), file);
         std::fclose(file);
     }

@@ -101,11 +101,12 @@ void* LoadedLibrary::Find(const char*, const char* decoratedName) const {
 
 namespace {
 
+// A UTF-8 argument, quoted for the command line.
 std::wstring Quoted(const std::string& argument) {
     std::wstring quoted = L"\"";
-    for (char c : argument) {
-        if (c == '"') quoted += L'\\';
-        quoted += static_cast<wchar_t>(static_cast<unsigned char>(c));
+    for (wchar_t c : std::filesystem::path(std::u8string(argument.begin(), argument.end())).wstring()) {
+        if (c == L'"') quoted += L'\\';
+        quoted += c;
     }
     return quoted + L"\"";
 }

@@ -217,3 +217,14 @@ TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(Lines(missing.err).size(), 1u);
 }
+
+TEST_F(Tool, ScenarioAndOutboxMayHaveAnyName) {
+    std::u8string name = (tempDir_ / std::filesystem::path(u8"Setup \u00fc \u65e5\u672c")).u8string();
+    std::string dir(name.begin(), name.end());  // arguments are UTF-8
+    std::filesystem::create_directory(std::filesystem::path(std::u8string(dir.begin(), dir.end())));
+    std::string scenario = dir + "/run.tev", outbox = dir + "/outbox.jsonl";
+    Write(std::filesystem::path(std::u8string(scenario.begin(), scenario.end())), "InitML false\nShutdownML\n");
+    ProgramRun run = Tev({"run", scenario, "--outbox", outbox});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Lines(Read(std::filesystem::path(std::u8string(outbox.begin(), outbox.end())))).size(), 3u);
+}

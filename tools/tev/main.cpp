@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -18,6 +19,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <shellapi.h>
 #endif
 
 extern const char* const kDefaultScenario;
@@ -42,12 +44,17 @@ std::string DefaultLogPath() {
 #endif
 }
 
+// Paths on the command line are UTF-8 on every platform.
+std::filesystem::path PathOf(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
 bool ReadAll(const std::string& path, std::string& bytes, std::string& error) {
     if (path == "-") {
         bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
         return true;
     }
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(PathOf(path), std::ios::binary);
     if (!file) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
@@ -58,7 +65,7 @@ bool ReadAll(const std::string& path, std::string& bytes, std::string& error) {
 
 void SetOutbox(const std::string& path) {
 #ifdef _WIN32
-    _putenv_s("KV8_OUTBOX", path.c_str());
+    _wputenv_s(L"KV8_OUTBOX", PathOf(path).wstring().c_str());
 #else
     setenv("KV8_OUTBOX", path.c_str(), 1);
 #endif
@@ -92,7 +99,7 @@ int Run(const std::string& source, bool trace, const std::string& outbox) {
         if (scenario->asksForLog) {
             std::string log = DefaultLogPath();
             std::cout << "Diagnostic log: " << log
-                      << (std::ifstream(log).good() ? " (read it with: tev log)" : " (none could be written)")
+                      << (std::ifstream(PathOf(log)).good() ? " (read it with: tev log)" : " (none could be written)")
                       << '\n';
         }
         if (!outbox.empty()) std::cout << "Outbox: " << outbox << '\n';
@@ -172,7 +179,19 @@ int main(int argc, char** argv) {
     app.add_subcommand("scenario", "Print the default scenario, to copy and edit");
 
     try {
+#ifdef _WIN32
+        // The command line as UTF-16, passed on as UTF-8 like everywhere else.
+        int count = 0;
+        wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+        std::vector<std::string> arguments;
+        for (int i = count - 1; i > 0; --i) arguments.push_back(tevtool::ToUtf8(wide[i]));
+        LocalFree(wide);
+        app.parse(arguments);
+        (void)argc;
+        (void)argv;
+#else
         app.parse(argc, argv);
+#endif
     } catch (const CLI::ParseError& error) {
         int status = app.exit(error);
         return status == 0 ? 0 : kUsageError;
