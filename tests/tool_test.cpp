@@ -56,7 +56,7 @@ TEST_F(Tool, DefaultRunReportsTheWholeSetupAndWhereTheLogIs) {
     EXPECT_NE(run.out.find("reached    wp.product\n             s.productlist\n"
                            "               a.product.name = \"runtime\"\n"),
               std::string::npos);
-    EXPECT_NE(run.out.find("shut-down  COMMON.SHUTDOWN\n\n21 waypoints, 19 states, 40 attributes"),
+    EXPECT_NE(run.out.find("shut-down  COMMON.SHUTDOWN\n\n21 waypoints, 20 states, 42 attributes"),
               std::string::npos);
     EXPECT_NE(run.out.find("Diagnostic log: " + LogPath().string() + " (read it with: tev log)"),
               std::string::npos);

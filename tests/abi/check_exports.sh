@@ -3,7 +3,7 @@
 #  - the .def files are what the headers give today (GCC's names, and Microsoft's as clang's MSVC
 #    mode decorates them), and the names KV8.h imports are the ones Microsoft's compiler gives;
 #  - TEV.dll exports exactly the 56 names, each decorated name at its GCC twin's address;
-#  - TEV.dll imports only Windows' own DLLs and KV8.dll.
+#  - TEV.dll imports only Windows' own DLLs and KV8.dll, and carries its version information.
 # Usage: tests/abi/check_exports.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1
@@ -51,6 +51,10 @@ for dll in $imports; do
     *) fail "TEV.dll imports $dll" ;;
   esac
 done
+
+# Windows shows a DLL's version information from its resource.
+llvm-readobj --coff-resources "$build_dir/bin/TEV.dll" | grep -q 'Type: VERSIONINFO' ||
+  fail "TEV.dll carries no version information"
 
 echo "exports: $exported names; imports: $imports"
 if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi
