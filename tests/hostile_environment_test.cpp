@@ -1,6 +1,7 @@
 // TEV inside a hostile machine: temporary directories that cannot hold the log, a log another run
 // holds, a host installer at a long path, non-ASCII directories. The run must go on, reporting
 // everything, with the log wherever it can be and nowhere else.
+#include <algorithm>
 #include <fstream>
 
 #include "support.h"
@@ -118,3 +119,24 @@ TEST_F(HostileEnvironment, AHostAtAPathOverTwoHundredSixtyCharactersStillFindsIt
         << run.out.substr(0, 600);
 }
 #endif
+
+// The executable's path is read into a buffer that grows until the whole path fits, on both
+// platforms (Wine starts no program at a long path, so the growth is tested here directly).
+TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
+    for (std::size_t length : {0u, 1u, 259u, 260u, 261u, 1000u, 40000u}) {
+        Text path(length, T('p'));
+        int calls = 0;
+        Text read = platform::ReadWhole<Text>([&](TEVChar* buffer, std::size_t size) {
+            ++calls;
+            std::size_t written = std::min(size, path.size());  // cut short, as the systems do
+            std::copy_n(path.begin(), written, buffer);
+            std::fill(buffer + written, buffer + size, T('#'));  // whatever lies beyond
+            return static_cast<long>(written);
+        });
+        EXPECT_EQ(read, path) << length;
+        EXPECT_GE(calls, 1);
+    }
+    EXPECT_EQ(platform::ReadWhole<Text>([](TEVChar*, std::size_t) { return -1L; }), Text());
+    EXPECT_EQ(platform::ReadWhole<Text>([](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
+              Text());  // never fits: given up, not looping for ever
+}

@@ -21,6 +21,26 @@ extern const TEVChar kPathSeparator;
 // the executable's path cannot be obtained. Never limited to 260 characters.
 WideString ExecutableDirectory();
 
+// What `read(buffer, size)` writes, in a buffer that grows until all of it fits: `read` returns the
+// number of code units it wrote (no terminator counted), `size` or more when it may have been cut
+// short, and a negative number on failure (then the result is empty). Nothing past what `read`
+// wrote is ever kept. Both platforms read the executable's path this way.
+template <typename String, typename Read>
+String ReadWhole(Read read, std::size_t initialSize = 260) {
+    constexpr std::size_t kLongest = 1 << 20;  // far beyond any path a system gives
+    String text(initialSize, typename String::value_type());
+    for (;;) {
+        long written = read(text.data(), text.size());
+        if (written < 0) return String();
+        if (static_cast<std::size_t>(written) < text.size()) {
+            text.resize(static_cast<std::size_t>(written));
+            return text;
+        }
+        if (text.size() >= kLongest) return String();
+        text.resize(text.size() * 2);
+    }
+}
+
 // Creates `fileName` anew in the user's temporary directory, read afresh at each call, for this
 // process alone: an existing file is emptied, unless another opener holds it, in which case it is
 // left untouched and kNoFile is returned. kNoFile also when there is no usable temporary directory.

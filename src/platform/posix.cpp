@@ -68,16 +68,9 @@ std::string ToUtf8(WideView text) {
 const TEVChar kPathSeparator = u'/';
 
 WideString ExecutableDirectory() {
-    std::string path(256, '\0');
-    for (;;) {
-        ssize_t written = readlink("/proc/self/exe", path.data(), path.size());
-        if (written < 0) return WideString();
-        if (static_cast<std::size_t>(written) < path.size()) {
-            path.resize(static_cast<std::size_t>(written));  // readlink writes no terminator
-            break;
-        }
-        path.resize(path.size() * 2);  // possibly cut short: try again with more room
-    }
+    std::string path = ReadWhole<std::string>([](char* buffer, std::size_t size) {
+        return static_cast<long>(readlink("/proc/self/exe", buffer, size));  // writes no terminator
+    });
     std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return WideString();
     return FromUtf8(path.substr(0, slash + 1));

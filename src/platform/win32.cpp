@@ -18,17 +18,11 @@ const TEVChar kPathSeparator = L'\\';
 WideString ExecutableDirectory() {
     // The host installer's own path (no module handle), in a buffer that grows until the whole
     // path fits: a path cut at 260 characters would name the wrong configuration file.
-    WideString path(MAX_PATH, L'\0');
-    for (;;) {
-        DWORD written = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (written == 0) return WideString();
-        if (written < path.size()) {
-            path.resize(written);  // never read past what the system wrote
-            break;
-        }
-        if (path.size() >= 32768) return WideString();  // longer than any Windows path
-        path.resize(path.size() * 2);
-    }
+    WideString path = ReadWhole<WideString>([](wchar_t* buffer, std::size_t size) {
+        DWORD written = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(size));
+        return written == 0 ? -1L : static_cast<long>(written);  // size when cut short
+    });
+    if (path.empty()) return path;
     if (path.size() < MAX_PATH - 1) {
         // Room for the shell's own path functions, which work within 260 characters.
         path.resize(MAX_PATH);
