@@ -165,6 +165,17 @@ inline void Say(const Line& line) {
 
 inline void Say(const char* text) { Say(Line().Ascii(text)); }
 
+// The checks of a test program that failed; each is reported on standard output as it happens.
+inline int failures = 0;
+
+inline void Check(bool passed, const char* file, int line, const char* what) {
+    if (passed) return;
+    ++failures;
+    Say(Line().Ascii("FAILED at ").Ascii(file).Ascii(":").Signed(line).Ascii(": ").Ascii(what).Ascii("\n"));
+}
+
 }  // namespace freestanding
+
+#define CHECK(condition) freestanding::Check((condition), __FILE_NAME__, __LINE__, #condition)
 
 #endif

@@ -7,7 +7,6 @@
 #include "TEVUtil.h"
 #include "freestanding.h"
 
-using freestanding::Line;
 using freestanding::SameText;
 using freestanding::Say;
 using freestanding::StackPointer;
@@ -18,16 +17,6 @@ constexpr int kIntMin = -2147483647 - 1;
 const wchar_t kUrl[] = L"https://downloads.example.com/studio/core.cab";
 // The identifier the stand-in gives (KV8_USER_ID, set by msvc_host.sh).
 const wchar_t kUserId[] = L"tev-abi-user-0001";
-
-int failures = 0;
-
-void Check(bool passed, int line, const char* what) {
-    if (passed) return;
-    ++failures;
-    Say(Line().Ascii("FAILED at msvc_host.cpp:").Signed(line).Ascii(": ").Ascii(what).Ascii("\n"));
-}
-
-#define CHECK(condition) Check((condition), __LINE__, #condition)
 
 // Every reporting entry while no run is active: the bool ones refuse, none reports anything (the
 // outbox and the log show it), and ending a run that is not there is no failure.
@@ -146,6 +135,6 @@ extern "C" void __cdecl HostEntry() {
     EntriesWithoutRun();
     CrashedRun();
     EntriesWithoutRun();
-    if (failures == 0) Say("msvc host: 28 entries called through their decorated names, every result as expected\n");
-    ExitProcess(failures == 0 ? 0 : 1);
+    if (freestanding::failures == 0) Say("msvc host: 28 entries called through their decorated names, every result as expected\n");
+    ExitProcess(freestanding::failures == 0 ? 0 : 1);
 }

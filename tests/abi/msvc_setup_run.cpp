@@ -5,22 +5,11 @@
 #include "TEVUtil.h"
 #include "freestanding.h"
 
-using freestanding::Line;
 using freestanding::SameText;
 using freestanding::Say;
 using freestanding::StackPointer;
 
 namespace {
-
-int failures = 0;
-
-void Check(bool passed, int line, const char* what) {
-    if (passed) return;
-    ++failures;
-    Say(Line().Ascii("FAILED at msvc_setup_run.cpp:").Signed(line).Ascii(": ").Ascii(what).Ascii("\n"));
-}
-
-#define CHECK(condition) Check((condition), __LINE__, #condition)
 
 // A run that a second InitML abandons: what it kept for the end is destroyed, never sent.
 void AbandonedRun() {
@@ -67,6 +56,6 @@ extern "C" void __cdecl SetupRunEntry() {
     AbandonedRun();
     SetupRun();
     CrashedRun();
-    if (failures == 0) Say("msvc setup run: TEV.dll drove the Microsoft-ABI analytics library, every result as expected\n");
-    ExitProcess(failures == 0 ? 0 : 1);
+    if (freestanding::failures == 0) Say("msvc setup run: TEV.dll drove the Microsoft-ABI analytics library, every result as expected\n");
+    ExitProcess(freestanding::failures == 0 ? 0 : 1);
 }
