@@ -89,8 +89,7 @@ TEST_F(HostileEnvironment, ANonAsciiTemporaryDirectoryHoldsTheLog) {
     std::filesystem::create_directory(dir);
     testing_support::UseTempDirectory(dir);
     PlayShortRun();
-    std::ifstream file(dir / "Setup_TEV.log", std::ios::binary);
-    std::string bytes(std::istreambuf_iterator<char>(file), {});
+    std::string bytes = testing_support::ReadFile(dir / "Setup_TEV.log");
     EXPECT_EQ(bytes.substr(bytes.size() - 36), std::string("C\0o\0m\0m\0i\0t\0P\0r\0o\0d\0u\0c\0t\0s\0(\0)\0;\0\r\0\n\0", 38).substr(2));
 }
 

@@ -157,7 +157,6 @@ TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
     std::filesystem::create_symlink(target, LogPath());
     EXPECT_TRUE(TEVUtil::InitML(true));
     TEVUtil::ShutdownML();
-    std::ifstream file(target, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), "precious");
+    EXPECT_EQ(testing_support::ReadFile(target), "precious");
 }
 #endif

@@ -183,9 +183,7 @@ std::string Malformed(const kv8::Delivery& delivery) {
 
 // Reads the log back against the lines the model expects, timestamps aside.
 std::string LogMismatch(const std::string& bytes, const std::vector<Text>& expected) {
-    Text units;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        units += static_cast<TEVChar>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+    Text units = testing_support::Utf16Units(bytes);
     if (bytes.size() % 2) return "odd length";
     size_t at = 0;
     auto number = [&] {
@@ -207,11 +205,6 @@ std::string LogMismatch(const std::string& bytes, const std::vector<Text>& expec
                    Utf8(units.substr(at, std::min<size_t>(80, expected[line].size() + 2)));
     }
     return at == units.size() ? "" : "unexpected lines after the last expected one";
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 Text Line(const std::vector<Text>& fields) {
@@ -517,7 +510,7 @@ TEST_F(RandomRuns, EveryStepAgreesWithTheModel) {
         EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{}) << where_ << ": left owned at the end";
         EXPECT_EQ(kv8::Violations(), std::vector<std::string>{}) << where_;
         if (logCreated_) {
-            EXPECT_EQ(LogMismatch(ReadFile(dir / "Setup_TEV.log"), logLines_), "") << where_;
+            EXPECT_EQ(LogMismatch(testing_support::ReadFile(dir / "Setup_TEV.log"), logLines_), "") << where_;
         }
         if (HasFailure())
             std::cout << "replay with TEV_RANDOM_SEED=" << seed << " (failed in run " << run << ")\n";

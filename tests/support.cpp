@@ -31,6 +31,14 @@ std::string Utf8(const Text& text) {
     return out;
 }
 
+Text Utf16Units(const std::string& bytes) {
+    Text units;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        units += static_cast<TEVChar>(static_cast<unsigned char>(bytes[i]) |
+                                      static_cast<unsigned char>(bytes[i + 1]) << 8);
+    return units;
+}
+
 std::string Fields(const std::string& line) {
     size_t first = line.find("; ");
     size_t second = first == std::string::npos ? first : line.find("; ", first + 2);
@@ -59,16 +67,11 @@ std::string TevTest::LogBytes() const {
     // While a run holds the log, Windows lets nobody else open it: read through the run's handle.
     if (runState.logFile != platform::kNoFile && std::filesystem::exists(LogPath()))
         return testing_support::ReadHeldFile(runState.logFile);
-    std::ifstream file(LogPath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
+    return testing_support::ReadFile(LogPath());
 }
 
 std::vector<std::string> TevTest::LogLines() const {
-    std::string bytes = LogBytes();
-    Text text;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<TEVChar>(static_cast<unsigned char>(bytes[i]) |
-                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    Text text = testing_support::Utf16Units(LogBytes());
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = text.find(T("\r\n"), start)) != Text::npos; start = end + 2)

@@ -16,12 +16,12 @@
 #endif
 
 namespace testing_support {
-namespace {
-
-std::string Read(const std::filesystem::path& path) {
+std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), {});
 }
+
+namespace {
 
 const std::filesystem::path& SuiteTempDirectory() {
     static const std::filesystem::path base = std::filesystem::temp_directory_path();
@@ -71,7 +71,7 @@ std::string ReadHeldFile(platform::FileHandle file) {
     std::string bytes;
     char buffer[65536];
     DWORD read = 0;
-    while (ReadFile(handle, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    while (::ReadFile(handle, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
     return bytes;  // TEV moves to the end itself before each line
 }
 
@@ -147,8 +147,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     CloseHandle(startup.hStdInput);
     CloseHandle(startup.hStdOutput);
     CloseHandle(startup.hStdError);
-    run.out = Read(scratch / "stdout");
-    if (run.status != -1) run.err = Read(scratch / "stderr");
+    run.out = ReadFile(scratch / "stdout");
+    if (run.status != -1) run.err = ReadFile(scratch / "stderr");
     return run;
 }
 
@@ -237,8 +237,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     }
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    run.out = Read(scratch / "stdout");
-    run.err = Read(scratch / "stderr");
+    run.out = ReadFile(scratch / "stdout");
+    run.err = ReadFile(scratch / "stderr");
     return run;
 }
 

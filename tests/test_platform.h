@@ -13,6 +13,9 @@
 namespace testing_support {
 
 void SetEnv(const std::string& name, const std::string& value);
+
+// A whole file's bytes (empty when it cannot be read).
+std::string ReadFile(const std::filesystem::path& path);
 void UnsetEnv(const std::string& name);
 
 // A new, empty directory under the machine's temporary directory (as it was when the suite began).

@@ -11,11 +11,6 @@ namespace {
 
 using testing_support::ProgramRun;
 
-std::string Read(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
 void Write(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
@@ -171,7 +166,7 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
 TEST_F(Tool, OutboxReceivesEveryWaypointAsItIsHandedOver) {
     ProgramRun run = Tev({"run", "--outbox", Path("outbox.jsonl")});
     ASSERT_EQ(run.status, 0) << run.err;
-    std::vector<std::string> lines = Lines(Read(tempDir_ / "outbox.jsonl"));
+    std::vector<std::string> lines = Lines(testing_support::ReadFile(tempDir_ / "outbox.jsonl"));
     ASSERT_EQ(lines.size(), 21u);
     EXPECT_EQ(lines.front(), R"({"call":"initialize","waypoint":"COMMON.STARTUP","states":[]})");
     EXPECT_EQ(nlohmann::json::parse(lines[17])["states"][0]["attributes"][3]["value"], "19045");
@@ -226,5 +221,5 @@ TEST_F(Tool, ScenarioAndOutboxMayHaveAnyName) {
     Write(std::filesystem::path(std::u8string(scenario.begin(), scenario.end())), "InitML false\nShutdownML\n");
     ProgramRun run = Tev({"run", scenario, "--outbox", outbox});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Lines(Read(std::filesystem::path(std::u8string(outbox.begin(), outbox.end())))).size(), 3u);
+    EXPECT_EQ(Lines(testing_support::ReadFile(std::filesystem::path(std::u8string(outbox.begin(), outbox.end())))).size(), 3u);
 }
