@@ -4,7 +4,7 @@
 enable_language(RC)
 
 # Programs beside the DLLs they load, as Windows finds them.
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${TEV_BINARY_DIR}/bin)
 find_program(LLVM_DLLTOOL llvm-dlltool REQUIRED)
 
 # An import library in Microsoft's format for the decorated names of a .def file: what
@@ -19,7 +19,7 @@ function(tev_decorated_import_library source_def library_name output)
       string(APPEND decorated "    ${CMAKE_MATCH_1}\n")
     endif()
   endforeach()
-  set(decorated_def ${CMAKE_BINARY_DIR}/${library_name}_decorated.def)
+  set(decorated_def ${TEV_BINARY_DIR}/${library_name}_decorated.def)
   file(WRITE ${decorated_def} "${decorated}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source_def})
   add_custom_command(OUTPUT ${output}
@@ -32,30 +32,30 @@ endfunction()
 # KV8.dll: GNU names of its own, the decorated ones as aliases, and the control API.
 target_sources(kv8 PRIVATE kv8/KV8.def)
 set_target_properties(kv8 PROPERTIES OUTPUT_NAME KV8 PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a"
-                                     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
-tev_decorated_import_library(${CMAKE_SOURCE_DIR}/kv8/KV8.def KV8 ${CMAKE_BINARY_DIR}/KV8.lib)
+                                     RUNTIME_OUTPUT_DIRECTORY ${TEV_BINARY_DIR}/bin)
+tev_decorated_import_library(${TEV_SOURCE_DIR}/kv8/KV8.def KV8 ${TEV_BINARY_DIR}/KV8.lib)
 
 # Importers of the analytics library take its statics by their decorated names.
 add_library(kv8_interface INTERFACE)
 add_dependencies(kv8_interface KV8_decorated_import)
-target_link_libraries(kv8_interface INTERFACE ${CMAKE_BINARY_DIR}/KV8.lib)
+target_link_libraries(kv8_interface INTERFACE ${TEV_BINARY_DIR}/KV8.lib)
 
 # TEV.dll: the 28 entries, twice each, and nothing else. Called once the system's objects exist.
 function(tev_windows_dll)
-  configure_file(${CMAKE_SOURCE_DIR}/src/platform/version.rc.in ${CMAKE_BINARY_DIR}/version.rc @ONLY)
-  add_library(tev SHARED $<TARGET_OBJECTS:tev_objects> ${CMAKE_SOURCE_DIR}/src/platform/win32_dllmain.cpp
-              ${CMAKE_SOURCE_DIR}/src/TEV.def ${CMAKE_BINARY_DIR}/version.rc)
-  target_include_directories(tev PUBLIC ${CMAKE_SOURCE_DIR}/include)
+  configure_file(${TEV_SOURCE_DIR}/src/platform/version.rc.in ${TEV_BINARY_DIR}/version.rc @ONLY)
+  add_library(tev SHARED $<TARGET_OBJECTS:tev_objects> ${TEV_SOURCE_DIR}/src/platform/win32_dllmain.cpp
+              ${TEV_SOURCE_DIR}/src/TEV.def ${TEV_BINARY_DIR}/version.rc)
+  target_include_directories(tev PUBLIC ${TEV_SOURCE_DIR}/include)
   target_link_libraries(tev PRIVATE kv8_interface shlwapi)
   set_target_properties(tev PROPERTIES OUTPUT_NAME TEV PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
-  tev_decorated_import_library(${CMAKE_SOURCE_DIR}/src/TEV.def TEV ${CMAKE_BINARY_DIR}/TEV.lib)
+  tev_decorated_import_library(${TEV_SOURCE_DIR}/src/TEV.def TEV ${TEV_BINARY_DIR}/TEV.lib)
   add_dependencies(tev TEV_decorated_import)
   tev_warnings(tev)
 endfunction()
 
 # The tool's header-only libraries live in /usr/include, which the cross build must not see
 # whole: each is reached through a folder that holds it alone.
-set(TEV_THIRD_PARTY ${CMAKE_BINARY_DIR}/third_party)
+set(TEV_THIRD_PARTY ${TEV_BINARY_DIR}/third_party)
 file(MAKE_DIRECTORY ${TEV_THIRD_PARTY})
 file(CREATE_LINK /usr/include/CLI ${TEV_THIRD_PARTY}/CLI SYMBOLIC)
 file(CREATE_LINK /usr/include/nlohmann ${TEV_THIRD_PARTY}/nlohmann SYMBOLIC)
