@@ -45,12 +45,39 @@ function(tev_windows_dll)
   configure_file(${TEV_SOURCE_DIR}/src/platform/version.rc.in ${TEV_BINARY_DIR}/version.rc @ONLY)
   add_library(tev SHARED $<TARGET_OBJECTS:tev_objects> ${TEV_SOURCE_DIR}/src/platform/win32_dllmain.cpp
               ${TEV_SOURCE_DIR}/src/TEV.def ${TEV_BINARY_DIR}/version.rc)
-  target_include_directories(tev PUBLIC ${TEV_SOURCE_DIR}/include)
+  target_include_directories(tev PUBLIC ${TEV_INCLUDE_DIRS})
   target_link_libraries(tev PRIVATE kv8_interface shlwapi)
   set_target_properties(tev PROPERTIES OUTPUT_NAME TEV PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
   tev_decorated_import_library(${TEV_SOURCE_DIR}/src/TEV.def TEV ${TEV_BINARY_DIR}/TEV.lib)
   add_dependencies(tev TEV_decorated_import)
   tev_warnings(tev)
+
+  # Debug information of TEV's own code, kept apart from the DLL that ships; and the same bytes
+  # from the same source in any build folder: no link timestamp, no build path in the debug
+  # information (the build folder is mapped after the source folder, which may hold it).
+  foreach(target tev_objects tev)
+    target_compile_options(${target} PRIVATE -g -ffile-prefix-map=${TEV_SOURCE_DIR}=TEV
+                           -ffile-prefix-map=${TEV_BINARY_DIR}=TEV-build)
+  endforeach()
+  target_link_options(tev PRIVATE -Wl,--no-insert-timestamp)
+  tev_split_debug_information(tev ${TEV_BINARY_DIR}/sdk)
+endfunction()
+
+# TARGET's DLL as it ships, in FOLDER: stripped, naming its debug information (the DWARF the
+# build gave it, in FOLDER/<name>.debug) by a debug link, which GDB and addr2line follow. objcopy
+# stamps a PE file with the time of day unless SOURCE_DATE_EPOCH says otherwise: 0 keeps the
+# linker's none.
+function(tev_split_debug_information target folder)
+  set(dll $<TARGET_FILE:${target}>)
+  set(debug ${folder}/$<TARGET_FILE_NAME:${target}>.debug)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+                     COMMAND ${objcopy} --only-keep-debug ${dll} ${debug}
+                     COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug} ${dll}
+                             ${folder}/$<TARGET_FILE_NAME:${target}>
+                     COMMENT "Stripped ${target} and its debug information, in ${folder}"
+                     VERBATIM)
 endfunction()
 
 # The tool's header-only libraries live in /usr/include, which the cross build must not see

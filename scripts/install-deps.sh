@@ -7,7 +7,7 @@ packages=(cmake make g++ clang lld llvm libclang-rt-14-dev libgtest-dev libgmock
           libbenchmark-dev libcli11-dev nlohmann-json3-dev libutfcpp-dev valgrind)
 if [ "${1:-}" = "--windows" ]; then
   # The Windows product: MinGW-w64 for i686 and a 32-bit Wine to run what it builds.
-  packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386)
+  packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 unzip)
 fi
 
 missing=()

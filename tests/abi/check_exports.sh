@@ -12,7 +12,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 derive="$source_dir/scripts/derive-exports.sh"
-derived_tev=$("$derive" "$source_dir/include/TEVUtil.h" "$source_dir/cmake/tev_entries.txt" TEV.dll)
+derived_tev=$("$derive" -I "$build_dir/include" "$source_dir/include/TEVUtil.h" "$source_dir/cmake/tev_entries.txt" TEV.dll)
 diff -u "$source_dir/src/TEV.def" <(echo "$derived_tev") || fail "src/TEV.def differs from the names TEVUtil.h gives"
 diff -u "$source_dir/kv8/KV8.def" <("$derive" "$source_dir/include/KV8.h" "$source_dir/cmake/kv8_entries.txt" KV8.dll -DKV8_BUILDING_LIBRARY) ||
   fail "kv8/KV8.def differs from the names KV8.h gives"

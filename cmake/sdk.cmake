@@ -1,0 +1,22 @@
+# The SDK an installer team takes: `make package` installs these files into a staging folder and
+# zips them as TEV-<version>-win32.zip. What the archive must hold is listed in tests/sdk/contents.txt.
+include(CMakePackageConfigHelpers)
+write_basic_package_version_file(${TEV_BINARY_DIR}/TEVConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+
+install(FILES include/TEVUtil.h include/TEVText.h ${TEV_BINARY_DIR}/include/TEVVersion.h
+        DESTINATION include)
+install(FILES ${TEV_BINARY_DIR}/TEV.lib $<TARGET_LINKER_FILE:tev> DESTINATION lib)
+install(FILES cmake/TEVConfig.cmake ${TEV_BINARY_DIR}/TEVConfigVersion.cmake DESTINATION lib/cmake/TEV)
+install(PROGRAMS ${TEV_BINARY_DIR}/sdk/TEV.dll $<TARGET_FILE:tev_tool> DESTINATION bin)
+install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug DESTINATION symbols)
+# The stand-in is for trying a setup out; the folder's name says it never ships.
+install(PROGRAMS $<TARGET_FILE:kv8> DESTINATION standin)
+install(FILES examples/host/host.cpp examples/host/CMakeLists.txt DESTINATION examples/host)
+install(FILES README.md CHANGELOG.md DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME TEV)
+set(CPACK_PACKAGE_VENDOR TEV)
+set(CPACK_PACKAGE_FILE_NAME TEV-${PROJECT_VERSION}-win32)
+set(CPACK_PACKAGE_DIRECTORY ${TEV_BINARY_DIR}/package)
+include(CPack)

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The SDK archive as an installer team receives it: made by CPack from the build, as `make package`
+# makes it, and unpacked into WORK_DIR, away from the build tree. Checked here:
+#  - it is TEV-<version>-win32.zip, the version that of include/TEVVersion.h and of TEV.dll's
+#    version information, and it holds exactly the files of contents.txt, in one folder of its name;
+#  - bin/TEV.dll carries no debug sections and no link timestamp;
+#  - every entry, at its address in bin/TEV.dll's export table, is named back from the shipped
+#    symbols alone: by addr2line on symbols/TEV.dll.debug, and through TEV.dll's debug link when
+#    the symbols are put beside it (the link's checksum ties the two).
+# The unpacked SDK stays in WORK_DIR/sdk for the tests that consume it.
+# Usage: tests/sdk/archive.sh SOURCE_DIR BUILD_DIR WORK_DIR
+set -euo pipefail
+source_dir=$1
+build_dir=$2
+work=$3
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+rm -rf "$work"
+mkdir -p "$work/package"
+cpack --config "$build_dir/CPackConfig.cmake" -B "$work/package" >"$work/cpack.log" ||
+  { cat "$work/cpack.log"; fail "cpack failed"; exit 1; }
+
+version_of() { sed -n "s/^#define TEV_VERSION_$1 \(.*\)$/\1/p" "$build_dir/include/TEVVersion.h"; }
+version="$(version_of MAJOR).$(version_of MINOR).$(version_of PATCH)"
+[ "\"$version\"" = "$(version_of STRING)" ] || fail "TEV_VERSION_STRING is not $version"
+name="TEV-$version-win32"
+archive="$work/package/$name.zip"
+[ -f "$archive" ] || { ls "$work/package"; fail "no $name.zip"; exit 1; }
+echo "$name.zip: $(stat -c %s "$archive") bytes"
+
+unzip -q "$archive" -d "$work/unpacked"
+diff -u <(LC_ALL=C sort "$source_dir/tests/sdk/contents.txt" | sed "s|^|$name/|") \
+  <(cd "$work/unpacked" && find . -type f -printf '%P\n' | LC_ALL=C sort) ||
+  fail "the archive does not hold exactly the files of contents.txt under $name/"
+mv "$work/unpacked/$name" "$work/sdk"
+sdk="$work/sdk"
+[ -f "$sdk/bin/TEV.dll" ] && [ -f "$sdk/symbols/TEV.dll.debug" ] || { fail "no TEV.dll or no symbols"; exit 1; }
+
+file_version=$(i686-w64-mingw32-strings -el "$sdk/bin/TEV.dll" | grep -A1 -x FileVersion | tail -1)
+[ "$file_version" = "$version" ] || fail "TEV.dll's FileVersion is '$file_version', not $version"
+
+headers=$(i686-w64-mingw32-objdump -h "$sdk/bin/TEV.dll")
+! grep -q ' \.debug' <<<"$headers" || fail "bin/TEV.dll has debug sections: $(grep -o '\.debug[a-z_]*' <<<"$headers" | tr '\n' ' ')"
+table=$(i686-w64-mingw32-objdump -p "$sdk/bin/TEV.dll")
+stamp=$(sed -n 's/^Time\/Date\s*//p' <<<"$table" | head -1)
+[[ $stamp == *" 1970" ]] || fail "TEV.dll carries a link timestamp: $stamp"
+echo "bin/TEV.dll: $(stat -c %s "$sdk/bin/TEV.dll") bytes; symbols/TEV.dll.debug: $(stat -c %s "$sdk/symbols/TEV.dll.debug") bytes"
+
+# Each entry's address: the image base plus the RVA of its GCC name in the export table.
+image_base=$((16#$(sed -n 's/^ImageBase\s*//p' <<<"$table")))
+declare -A rva_of_ordinal
+while read -r ordinal rva; do rva_of_ordinal[$ordinal]=$rva; done < <(
+  sed -n 's/^\s*\[ *\([0-9]*\)\] +base\[ *[0-9]*\] \([0-9a-f]*\) Export RVA$/\1 \2/p' <<<"$table")
+beside="$work/symbols-beside"
+mkdir -p "$beside"
+cp "$sdk/bin/TEV.dll" "$sdk/symbols/TEV.dll.debug" "$beside/"
+named=0
+while read -r ordinal name; do
+  [[ $name == _Z* ]] || continue
+  address=$(printf '0x%x' $((image_base + 16#${rva_of_ordinal[$ordinal]})))
+  expected=$(i686-w64-mingw32-c++filt -n "$name")
+  # -i lists the inlined calls at the address first; the entry itself is the last function named,
+  # with its source line.
+  for file in "$sdk/symbols/TEV.dll.debug" "$beside/TEV.dll"; do
+    found=$(i686-w64-mingw32-addr2line -f -i -e "$file" "$address" | tail -2)
+    function=$(i686-w64-mingw32-c++filt -n "$(head -1 <<<"$found")")
+    line=$(tail -1 <<<"$found")
+    [ "$function" = "$expected" ] && [[ $line =~ \.cpp:[0-9]+ ]] ||
+      fail "$address in ${file#"$work"/} is '$function' at '$line', not $expected in a source line"
+  done
+  named=$((named + 1))
+done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
+[ "$named" -eq 28 ] || fail "$named entries under their GCC names in the export table, not 28"
+echo "$named entries named back from the shipped symbols"
+
+if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Two builds of the product from this source, each from clean in a folder of its own (of different
+# names and depths), give the same bytes: TEV.dll as built and as shipped, its symbols, and both
+# import libraries.
+# Usage: tests/sdk/reproducible.sh SOURCE_DIR WORK_DIR
+set -euo pipefail
+source_dir=$1
+work=$2
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+rm -rf "$work"
+builds=("$work/first" "$work/second/build-of-the-same-commit")
+build_product() {
+  cmake -S "$source_dir" -B "$1" -DCMAKE_BUILD_TYPE=Release -DTEV_TOOL=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/i686-w64-mingw32.cmake" >"$1.log" 2>&1 &&
+    cmake --build "$1" --target tev >>"$1.log" 2>&1
+}
+mkdir -p "$work/second"
+pids=()
+for build in "${builds[@]}"; do build_product "$build" & pids+=($!); done
+for index in 0 1; do
+  wait "${pids[$index]}" || { cat "${builds[$index]}.log"; fail "the product did not build in ${builds[$index]}"; exit 1; }
+done
+
+for file in bin/TEV.dll sdk/TEV.dll sdk/TEV.dll.debug TEV.lib libTEV.dll.a; do
+  if cmp "${builds[0]}/$file" "${builds[1]}/$file"; then
+    echo "$file: the same $(stat -c %s "${builds[0]}/$file") bytes"
+  else
+    fail "$file differs between the two builds"
+  fi
+done
+
+if [ "$failures" -eq 0 ]; then rm -rf "$work"; echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi
