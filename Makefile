@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test bench soak fuzz deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run test package bench soak fuzz deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -37,6 +37,12 @@ test-win32: deps-windows
 	cmake --build --preset win32 -j $(JOBS)
 	scripts/wine-server.sh start
 	ctest --preset win32 -j $(JOBS); status=$$?; scripts/wine-server.sh stop; exit $$status
+
+# The SDK archive, build/win32/package/TEV-<version>-win32.zip: what it holds built, then zipped.
+package: deps-windows
+	cmake --preset win32
+	cmake --build --preset win32 -j $(JOBS) --target tev tev_tool kv8
+	cpack --config build/win32/CPackConfig.cmake
 
 # Each fuzzer for FUZZ_SECONDS, from the seed corpora.
 fuzz: deps

@@ -1,5 +1,7 @@
 # The SDK an installer team takes: `make package` installs these files into a staging folder and
 # zips them as TEV-<version>-win32.zip. What the archive must hold is listed in tests/sdk/contents.txt.
+# Packaging takes what `make package` built; it does not build the suites first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CMakePackageConfigHelpers)
 write_basic_package_version_file(${TEV_BINARY_DIR}/TEVConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 
