@@ -11,8 +11,11 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 rm -rf "$work"
 builds=("$work/first" "$work/second/build-of-the-same-commit")
+# The compiler's own output, not a compiler cache's: ccache hands out objects compiled in another
+# folder, with paths it rewrote, so that their debug information depends on what it held.
 build_product() {
-  cmake -S "$source_dir" -B "$1" -DCMAKE_BUILD_TYPE=Release -DTEV_TOOL=OFF \
+  env -u CMAKE_CXX_COMPILER_LAUNCHER -u CMAKE_C_COMPILER_LAUNCHER \
+    cmake -S "$source_dir" -B "$1" -DCMAKE_BUILD_TYPE=Release -DTEV_TOOL=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/i686-w64-mingw32.cmake" >"$1.log" 2>&1 &&
     cmake --build "$1" --target tev >>"$1.log" 2>&1
 }
