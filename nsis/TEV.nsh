@@ -15,8 +15,9 @@
 ; the variable given last; GetKV8UserId puts the text. Nothing else changes: arguments and
 ; results pass through the stack, and no register ($0-$9, $R0-$R9) is touched.
 ;
-; Telemetry never stops an installer: without TEV.dll in $PLUGINSDIR every entry gives its
-; refusal (0, or the empty text) and reports nothing, as TEV itself does without KV8.dll.
+; Telemetry never stops an installer: without TEV.dll in $PLUGINSDIR nothing is called, every
+; macro gives 0 (GetKV8UserId the empty text), and the installer goes on. (TEV.dll without KV8.dll
+; beside it reports nothing and refuses every run by itself.)
 ;
 ; Entries with a text and an integer overload have a macro for each, ending in Text and Int:
 ;   ${TEV_AddAttributeToSetupText} "setup.version" "4.2.1" $0

@@ -13,8 +13,10 @@ SilentInstall silent
 
 Section
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\TEV.dll" "${TEV_DLL}"
-  File "/oname=$PLUGINSDIR\KV8.dll" "${KV8_DLL}"
+  !ifdef TEV_DLL  ; left out to check what the macros give without TEV.dll
+    File "/oname=$PLUGINSDIR\TEV.dll" "${TEV_DLL}"
+    File "/oname=$PLUGINSDIR\KV8.dll" "${KV8_DLL}"
+  !endif
   ReadEnvStr $R8 TEV_NSIS_RESULTS
   FileOpen $R9 $R8 w
 
