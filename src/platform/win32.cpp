@@ -83,7 +83,8 @@ void* LoadDependency(const char* fileName) {
     // This library's own folder, by absolute path, so that the folder a host loaded TEV.dll from
     // (an installer's plug-ins folder, say) serves it too; the library's own dependencies are then
     // looked for beside it first.
-    WideString path = ModuleFileName(ThisModule());
+    HMODULE self = ThisModule();
+    WideString path = self ? ModuleFileName(self) : WideString();
     std::size_t separator = path.find_last_of(L"\\/");
     if (separator != WideString::npos) {
         path.resize(separator + 1);
