@@ -32,7 +32,8 @@ protected:
         tempDir_ = testing_support::MakeTempDirectory("tev-missing");
         testing_support::UseTempDirectory(tempDir_);
         // The folder TEV looks in first: this program's own (libtev.so / TEV.dll beside it).
-        folder_ = std::filesystem::path(testing_support::ExpectedConfigPath()).parent_path().parent_path();
+        std::filesystem::path configPath(testing_support::ExpectedConfigPath());
+        folder_ = configPath.parent_path().parent_path();  // without "ORB/orbconfig.xml"
         // A copy an earlier test left (Windows keeps a loaded library from being deleted).
         std::filesystem::remove(folder_ / LibraryFile());
     }

@@ -1,8 +1,8 @@
-// The analytics library, bound when TEV first calls into it rather than imported: a host must start,
-// and every entry must answer, when the library is missing. The statics TEV calls are defined here
-// as forwarders to the library's own, found by name once per process. A library that is missing,
-// cannot be loaded or lacks any of them reads as a library that refuses everything: no object is
-// created, it is never initialised, and its user identifier is the empty text.
+// The analytics library, bound when TEV first calls into it rather than imported: a host must
+// start, and every entry must answer, when the library is missing. The statics TEV calls are
+// defined here as forwarders to the library's own, found by name once per process. A library that
+// is missing, cannot be loaded or lacks any of them reads as a library that refuses everything: no
+// object is created, it is never initialised, and its user identifier is the empty text.
 //
 // The library's virtual operations (Destroy, Add, GetState) are reached through its objects and
 // need nothing here.
@@ -34,8 +34,8 @@ struct Library {
 };
 
 template <typename Function>
-bool Find(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(platform::FindFunction(library, name));
+bool Find(void* module, Function& function, const char* name) {
+    function = reinterpret_cast<Function>(platform::FindFunction(module, name));
     return function != nullptr;
 }
 
@@ -44,31 +44,30 @@ const Library* Load() {
     void* module = platform::LoadDependency(kLibraryFile);
     if (!module) return nullptr;
     bool complete =
-        Find(module, KV8_EXPORT("_ZN11CMLWaypoint6CreateEPKDs", "?Create@CMLWaypoint@@SAPAV1@PB_W@Z"),
-             library.createWaypoint) &&
-        Find(module, KV8_EXPORT("_ZN8CMLState6CreateEPKDs", "?Create@CMLState@@SAPAV1@PB_W@Z"),
-             library.createState) &&
-        Find(module, KV8_EXPORT("_ZN12CMLAttribute6CreateEPKDsS1_", "?Create@CMLAttribute@@SAPAV1@PB_W0@Z"),
-             library.createAttribute) &&
-        Find(module,
+        Find(module, library.createWaypoint,
+             KV8_EXPORT("_ZN11CMLWaypoint6CreateEPKDs", "?Create@CMLWaypoint@@SAPAV1@PB_W@Z")) &&
+        Find(module, library.createState,
+             KV8_EXPORT("_ZN8CMLState6CreateEPKDs", "?Create@CMLState@@SAPAV1@PB_W@Z")) &&
+        Find(module, library.createAttribute,
+             KV8_EXPORT("_ZN12CMLAttribute6CreateEPKDsS1_",
+                        "?Create@CMLAttribute@@SAPAV1@PB_W0@Z")) &&
+        Find(module, library.initialize,
              KV8_EXPORT("_ZN9CMLFacade10InitializeEP11CMLWaypointPKDsS3_ijxxS3_S3_b",
-                        "?Initialize@CMLFacade@@SAXPAVCMLWaypoint@@PB_W1HI_J211_N@Z"),
-             library.initialize) &&
-        Find(module, KV8_EXPORT("_ZN9CMLFacade16IsKV8InitializedEv", "?IsKV8Initialized@CMLFacade@@SA_NXZ"),
-             library.isInitialized) &&
-        Find(module,
+                        "?Initialize@CMLFacade@@SAXPAVCMLWaypoint@@PB_W1HI_J211_N@Z")) &&
+        Find(module, library.isInitialized,
+             KV8_EXPORT("_ZN9CMLFacade16IsKV8InitializedEv",
+                        "?IsKV8Initialized@CMLFacade@@SA_NXZ")) &&
+        Find(module, library.waypointReached,
              KV8_EXPORT("_ZN9CMLFacade15WaypointReachedEP11CMLWaypoint",
-                        "?WaypointReached@CMLFacade@@SAXPAVCMLWaypoint@@@Z"),
-             library.waypointReached) &&
-        Find(module,
-             KV8_EXPORT("_ZN9CMLFacade7OnCrashEP11CMLWaypointjxx", "?OnCrash@CMLFacade@@SAXPAVCMLWaypoint@@I_J1@Z"),
-             library.onCrash) &&
-        Find(module,
+                        "?WaypointReached@CMLFacade@@SAXPAVCMLWaypoint@@@Z")) &&
+        Find(module, library.onCrash,
+             KV8_EXPORT("_ZN9CMLFacade7OnCrashEP11CMLWaypointjxx",
+                        "?OnCrash@CMLFacade@@SAXPAVCMLWaypoint@@I_J1@Z")) &&
+        Find(module, library.uninitialize,
              KV8_EXPORT("_ZN9CMLFacade12UninitializeEP11CMLWaypointj",
-                        "?Uninitialize@CMLFacade@@SAXPAVCMLWaypoint@@I@Z"),
-             library.uninitialize) &&
-        Find(module, KV8_EXPORT("_ZN9CMLFacade12GetKV8UserIdEv", "?GetKV8UserId@CMLFacade@@SAPB_WXZ"),
-             library.getUserId);
+                        "?Uninitialize@CMLFacade@@SAXPAVCMLWaypoint@@I@Z")) &&
+        Find(module, library.getUserId,
+             KV8_EXPORT("_ZN9CMLFacade12GetKV8UserIdEv", "?GetKV8UserId@CMLFacade@@SAPB_WXZ"));
     return complete ? &library : nullptr;
 }
 
