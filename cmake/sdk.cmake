@@ -14,6 +14,8 @@ install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug DESTINATION symbols)
 # The stand-in is for trying a setup out; the folder's name says it never ships.
 install(PROGRAMS $<TARGET_FILE:kv8> DESTINATION standin)
 install(FILES examples/host/host.cpp examples/host/CMakeLists.txt DESTINATION examples/host)
+install(FILES nsis/TEV.nsh DESTINATION nsis)
+install(FILES examples/nsis/sample.nsi DESTINATION examples/nsis)
 install(FILES README.md CHANGELOG.md DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)

@@ -46,7 +46,7 @@ function(tev_windows_dll)
   add_library(tev SHARED $<TARGET_OBJECTS:tev_objects> ${TEV_SOURCE_DIR}/src/platform/win32_dllmain.cpp
               ${TEV_SOURCE_DIR}/src/TEV.def ${TEV_BINARY_DIR}/version.rc)
   target_include_directories(tev PUBLIC ${TEV_INCLUDE_DIRS})
-  target_link_libraries(tev PRIVATE kv8_interface shlwapi)
+  target_link_libraries(tev PRIVATE tev_kv8_binding shlwapi)
   set_target_properties(tev PROPERTIES OUTPUT_NAME TEV PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
   tev_decorated_import_library(${TEV_SOURCE_DIR}/src/TEV.def TEV ${TEV_BINARY_DIR}/TEV.lib)
   add_dependencies(tev TEV_decorated_import)

@@ -54,6 +54,15 @@ void WriteBytes(FileHandle file, const void* bytes, std::size_t size);
 
 void CloseFile(FileHandle file);
 
+// A shared library this one depends on, loaded and kept for the rest of the process; null when it
+// cannot be found or loaded. It is looked for where the system's loader would look for a library
+// that this one imports: one already loaded under that name, this library's own directory, then
+// the system's standard search (on Windows with the current directory after the system's folders).
+void* LoadDependency(const char* fileName);
+
+// A function a library loaded by LoadDependency exports under `name`; null when it has none.
+void* FindFunction(void* library, const char* name);
+
 struct CalendarTime {
     int year, month, day, hour, minute, second;
 };

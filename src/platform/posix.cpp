@@ -1,4 +1,5 @@
 // The platform layer on POSIX systems (the development build).
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -100,6 +101,25 @@ void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
 }
 
 void CloseFile(FileHandle file) { close(static_cast<int>(file)); }
+
+void* LoadDependency(const char* fileName) {
+    // The loader binds an import to an object already loaded under that name (its soname).
+    if (void* loaded = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) return loaded;
+    // This library's own directory, when its path is absolute (a relative one would depend on the
+    // current directory).
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&LoadDependency), &self) && self.dli_fname &&
+        self.dli_fname[0] == '/') {
+        std::string path = self.dli_fname;
+        path.resize(path.rfind('/') + 1);
+        path += fileName;
+        if (void* beside = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return beside;
+    }
+    // The standard search: this library's run path, LD_LIBRARY_PATH, the system's directories.
+    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+}
+
+void* FindFunction(void* library, const char* name) { return dlsym(library, name); }
 
 CalendarTime UtcNow() {
     std::time_t now = std::time(nullptr);

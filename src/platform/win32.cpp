@@ -11,17 +11,32 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 static_assert(sizeof(FileHandle) >= sizeof(HANDLE));
 
+// The full path of a module (null: the host executable), in a buffer that grows until the whole
+// path fits; empty when it cannot be obtained.
+WideString ModuleFileName(HMODULE module) {
+    return ReadWhole<WideString>([module](wchar_t* buffer, std::size_t size) {
+        DWORD written = GetModuleFileNameW(module, buffer, static_cast<DWORD>(size));
+        return written == 0 ? -1L : static_cast<long>(written);  // size when cut short
+    });
+}
+
+// The module this code is linked into: TEV.dll, or a test program that compiles it in.
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
 }  // namespace
 
 const TEVChar kPathSeparator = L'\\';
 
 WideString ExecutableDirectory() {
-    // The host installer's own path (no module handle), in a buffer that grows until the whole
-    // path fits: a path cut at 260 characters would name the wrong configuration file.
-    WideString path = ReadWhole<WideString>([](wchar_t* buffer, std::size_t size) {
-        DWORD written = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(size));
-        return written == 0 ? -1L : static_cast<long>(written);  // size when cut short
-    });
+    // The host installer's own path, whole: a path cut at 260 characters would name the wrong
+    // configuration file.
+    WideString path = ModuleFileName(nullptr);
     if (path.empty()) return path;
     if (path.size() < MAX_PATH - 1) {
         // Room for the shell's own path functions, which work within 260 characters.
@@ -60,6 +75,32 @@ void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
 }
 
 void CloseFile(FileHandle file) { CloseHandle(AsHandle(file)); }
+
+void* LoadDependency(const char* fileName) {
+    WideString name(fileName, fileName + lstrlenA(fileName));  // a library's name is ASCII
+    HMODULE module = nullptr;
+    // The loader binds an import to a module already loaded under that name.
+    if (GetModuleHandleExW(0, name.c_str(), &module)) return module;
+    // This library's own folder, by absolute path, so that the folder a host loaded TEV.dll from
+    // (an installer's plug-ins folder, say) serves it too; the library's own dependencies are then
+    // looked for beside it first.
+    HMODULE self = ThisModule();
+    WideString path = self ? ModuleFileName(self) : WideString();
+    std::size_t separator = path.find_last_of(L"\\/");
+    if (separator != WideString::npos) {
+        path.resize(separator + 1);
+        path += name;
+        module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (module) return module;
+    }
+    // The standard search: the host's folder, the system's folders, and only then (safe DLL search
+    // mode, Windows' default) the current directory and PATH.
+    return LoadLibraryExW(name.c_str(), nullptr, 0);
+}
+
+void* FindFunction(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
 
 CalendarTime UtcNow() {
     SYSTEMTIME now;

@@ -3,7 +3,8 @@
 #  - the .def files are what the headers give today (GCC's names, and Microsoft's as clang's MSVC
 #    mode decorates them), and the names KV8.h imports are the ones Microsoft's compiler gives;
 #  - TEV.dll exports exactly the 56 names, each decorated name at its GCC twin's address;
-#  - TEV.dll imports only Windows' own DLLs and KV8.dll, and carries its version information.
+#  - TEV.dll imports only Windows' own DLLs (it binds KV8.dll itself, at first need, and holds the
+#    decorated name of each static it looks up), and carries its version information.
 # Usage: tests/abi/check_exports.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
 source_dir=$1
@@ -17,8 +18,10 @@ diff -u "$source_dir/src/TEV.def" <(echo "$derived_tev") || fail "src/TEV.def di
 diff -u "$source_dir/kv8/KV8.def" <("$derive" "$source_dir/include/KV8.h" "$source_dir/cmake/kv8_entries.txt" KV8.dll -DKV8_BUILDING_LIBRARY) ||
   fail "kv8/KV8.def differs from the names KV8.h gives"
 # An importer compiled by GCC must refer to each static by exactly the name clang's MSVC mode gives.
+kv8_names=()
 while read -r gnu && read -r alias; do
   [ "$gnu=$gnu" = "$alias" ] || fail "KV8.h imports $gnu where Microsoft's compiler says ${alias%%=*}"
+  kv8_names+=("${alias%%=*}")
 done < <("$derive" "$source_dir/include/KV8.h" "$source_dir/cmake/kv8_entries.txt" KV8.dll | tail -n +3 | sed 's/^ *//')
 
 # The export table: "[ordinal] name" lines and the address of each ordinal.
@@ -47,9 +50,15 @@ done < <(sed 's/^ *//' <<<"$derived_tev")
 imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$table" | sort -u | tr '\n' ' ')
 for dll in $imports; do
   case "${dll,,}" in
-    kernel32.dll | msvcrt.dll | shlwapi.dll | user32.dll | kv8.dll) ;;
+    kernel32.dll | msvcrt.dll | shlwapi.dll | user32.dll) ;;
     *) fail "TEV.dll imports $dll" ;;
   esac
+done
+# The names TEV.dll looks the analytics library's statics up by: every one KV8.h declares.
+looked_up=$(strings -a "$build_dir/bin/TEV.dll")
+[ "${#kv8_names[@]}" -eq 9 ] || fail "KV8.h gives ${#kv8_names[@]} statics, not 9"
+for name in "${kv8_names[@]}"; do
+  grep -qxF "$name" <<<"$looked_up" || fail "TEV.dll does not name $name, which it must look up"
 done
 
 # Windows shows a DLL's version information from its resource.
