@@ -12,10 +12,12 @@
 #  - the diagnostic log in the run's own temporary directory is UTF-16LE without a byte-order
 #    mark, CR LF lines, each stamped with the UTC time of the run, and says msvc_host.log.txt
 #    (msvc_host.refused.log.txt where it is refused: the start-up that failed).
-# Usage: tests/abi/msvc_host.sh SOURCE_DIR BUILD_DIR
+# Usage: tests/abi/msvc_host.sh SOURCE_DIR BUILD_DIR [INCOMPLETE_KV8_DLL]
+# (the incomplete library defaults to the one BUILD_DIR's ABI checks make)
 set -euo pipefail
 source_dir=$1
 build_dir=$2
+incomplete_kv8=${3:-$build_dir/tests/abi/objects/incomplete/KV8.dll}
 here="$source_dir/tests/abi"
 host="$build_dir/bin/tev_msvc_host.exe"
 failures=0
@@ -107,7 +109,7 @@ for name in absent incomplete; do
   mkdir -p "$folder"
   cp "$host" "$build_dir/bin/TEV.dll" "$folder/"
 done
-cp "$build_dir/tests/abi/objects/incomplete/KV8.dll" "$build_dir/tests/abi/msvc_host/incomplete/"
+cp "$incomplete_kv8" "$build_dir/tests/abi/msvc_host/incomplete/"
 run_host absent "$build_dir/tests/abi/msvc_host/absent/tev_msvc_host.exe" TEV_ABI_REFUSED=1
 record="$build_dir/tests/abi/msvc_host/incomplete/record.txt"
 run_host incomplete "$build_dir/tests/abi/msvc_host/incomplete/tev_msvc_host.exe" TEV_ABI_REFUSED=1 \

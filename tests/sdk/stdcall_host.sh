@@ -4,7 +4,8 @@
 # lib/TEV.lib; clang for i686-pc-windows-msvc compiles tests/abi/msvc_host.cpp against the SDK's
 # include/ and links that library; tests/abi/msvc_host.sh then runs it beside the SDK's TEV.dll and
 # stand-in and checks all 28 entries, the outbox and the log.
-# Usage: tests/sdk/stdcall_host.sh SOURCE_DIR WORK_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
+# Usage: tests/sdk/stdcall_host.sh SOURCE_DIR WORK_DIR INCOMPLETE_KV8_DLL (WORK_DIR/sdk: the SDK, from
+# archive.sh; the last, the build's library double that lacks a static, for the refused runs)
 set -euo pipefail
 source_dir=$1
 work=$2
@@ -30,4 +31,4 @@ clang --target=i686-pc-windows-msvc -fms-extensions -ffreestanding -fno-builtin 
 llvm-nm "$run/host.obj" | grep -q '@@YG' || { echo "FAIL: the host was not compiled with stdcall as its default"; exit 1; }
 lld-link /nologo /subsystem:console /nodefaultlib /entry:HostEntry /out:"$run/bin/tev_msvc_host.exe" \
   "$run/host.obj" "$import_library" "$run/kernel32.lib"
-exec bash "$source_dir/tests/abi/msvc_host.sh" "$source_dir" "$run"
+exec bash "$source_dir/tests/abi/msvc_host.sh" "$source_dir" "$run" "$3"
