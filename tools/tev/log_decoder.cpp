@@ -200,12 +200,16 @@ size_t LineEnd(WideView units, size_t from) {
     return WideView::npos;
 }
 
-// A record begins with its date: digits, then "/". A text that goes on after a CR LF rarely does;
-// one that does is reported as a malformed record rather than silently joined.
-bool BeginsRecord(WideView units, size_t at) {
+// Whether the line at `at` begins a record of its own rather than going on with a text that held
+// CR LF. A whole timestamp begins one. So does the start of a date ("12/7/20...", digits then "/")
+// after a line that ends with ";" as every whole line does: a line torn by a failed write and
+// continued by the next is reported, not taken into the text above.
+bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
+    Stamp stamp;
+    if (ReadStamp(units.substr(at, 64), stamp)) return true;
     size_t digits = at;
     while (digits < units.size() && IsDigit(units[digits])) ++digits;
-    return digits > at && digits < units.size() && units[digits] == '/';
+    return afterWholeLine && digits > at && digits < units.size() && units[digits] == '/';
 }
 
 void AppendAsciiJson(std::string_view text, std::string& out) {
@@ -263,7 +267,8 @@ void ForEachRecord(WideView units, const std::function<void(const LogRecord&)>& 
         record.fields.clear();
         size_t end = LineEnd(units, at);
         ++line;
-        while (end != WideView::npos && end + 2 < units.size() && !BeginsRecord(units, end + 2)) {
+        while (end != WideView::npos && end + 2 < units.size() &&
+               !BeginsRecord(units, end + 2, end > at && units[end - 1] == kSeparator)) {
             end = LineEnd(units, end + 2);  // a text holding CR LF goes on
             ++line;
         }

@@ -187,6 +187,7 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
     for (size_t i = 0; i < s.setup.size(); ++i)
         out += (i ? "," : "") + std::string("{\"name\":") + JsonText(s.setup[i].first) +
                ",\"value\":" + JsonText(s.setup[i].second) + "}";
+    out += "]";
     auto spans = [&](const char* key, const char* subject, const std::vector<Span>& list) {
         out += std::string(",\"") + key + "\":[";
         for (size_t i = 0; i < list.size(); ++i) {

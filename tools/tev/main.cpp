@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 #include "files.h"
@@ -248,11 +249,13 @@ int Log(std::vector<std::string> sources, LogOptions options) {
     for (const std::string& source : sources) {
         if (source != "-" && std::filesystem::is_directory(tevtool::PathOf(source), error)) {
             std::string problem;
+            size_t files = 0;
             if (!tevtool::ForEachLogFile(source, [&](const std::string& file) {
+                    ++files;
                     status = Worse(status, LogOne(file, true, options, out));
-                }, problem)) {
+                }, problem) || files == 0) {
                 out.Flush();
-                std::cerr << "tev: " << source << ": " << problem << '\n';
+                std::cerr << "tev: " << source << ": " << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
                 status = Worse(status, kUsageError);
             }
             continue;
