@@ -257,7 +257,7 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
     std::int64_t first = s.started ? s.started->seconds : 0;
     std::int64_t last = s.ended ? s.ended->seconds : first;
     std::int64_t span = std::max<std::int64_t>(last - first, 1);
-    const double left = 260, width = 700;
+    const double left = 320, width = 640;
     auto x = [&](const std::optional<Moment>& at, std::int64_t fallback) {
         std::int64_t seconds = at && !at->time.empty() ? at->seconds : fallback;
         return left + width * static_cast<double>(seconds - first) / static_cast<double>(span);

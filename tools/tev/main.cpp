@@ -109,7 +109,11 @@ int Run(const std::string& source, bool trace, const std::string& outbox, const 
     if (!PointTemporaryDirectoryAt(logDir)) return kUsageError;
     if (!outbox.empty()) SetEnvironment("KV8_OUTBOX", outbox);
 
+    // The last play's log goes first, so that only a log this play wrote is named; one that cannot
+    // be removed (another process holds it) counts only if the play changed it.
     std::string log = TevLogPath();
+    std::error_code ignored;
+    if (Snapshot(log)) std::filesystem::remove(tevtool::PathOf(log), ignored);
     auto before = Snapshot(log);
     tevtool::PlayOutcome outcome = tevtool::Play(*scenario, trace ? &std::cout : nullptr);
     if (!trace) {
