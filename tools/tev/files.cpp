@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -44,8 +45,15 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error) {
     bytes.clear();
+    return ReadRegularFile(path, [&](std::string_view piece) { bytes.append(piece); }, error);
+}
+
+bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece, std::string& error) {
+    constexpr size_t kPiece = 1 << 20;
+    std::vector<char> buffer(kPiece);
     if (path == "-") {
-        bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
+        while (std::cin.read(buffer.data(), kPiece) || std::cin.gcount() > 0)
+            piece(std::string_view(buffer.data(), static_cast<size_t>(std::cin.gcount())));
         return true;
     }
     error = NotRegular(PathOf(path));
@@ -65,9 +73,9 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& e
     }
     bool ok = GetFileType(file) == FILE_TYPE_DISK;
     if (!ok) error = "is not a regular file";
-    char buffer[1 << 16];
     DWORD read = 0;
-    while (ok && (ok = ReadFile(file, buffer, sizeof buffer, &read, nullptr)) && read > 0) bytes.append(buffer, read);
+    while (ok && (ok = ReadFile(file, buffer.data(), kPiece, &read, nullptr)) && read > 0)
+        piece(std::string_view(buffer.data(), read));
     if (!ok && error.empty()) error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
     CloseHandle(file);
     return ok;
@@ -84,14 +92,12 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& e
         error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
         return false;
     }
-    bytes.reserve(static_cast<size_t>(info.st_size));
-    char buffer[1 << 16];
     for (;;) {
-        ssize_t read = ::read(fd, buffer, sizeof buffer);
+        ssize_t read = ::read(fd, buffer.data(), kPiece);
         if (read < 0 && errno == EINTR) continue;
         if (read < 0) error = std::strerror(errno);
         if (read <= 0) break;
-        bytes.append(buffer, static_cast<size_t>(read));
+        piece(std::string_view(buffer.data(), static_cast<size_t>(read)));
     }
     close(fd);
     return error.empty();

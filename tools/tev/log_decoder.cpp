@@ -1,9 +1,13 @@
 #include "log_decoder.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 
 namespace tevtool {
 namespace {
+
+static_assert(std::endian::native == std::endian::little && sizeof(TEVChar) == 2);
 
 constexpr TEVChar kCr = 0x0D, kLf = 0x0A, kSeparator = ';';
 
@@ -113,20 +117,13 @@ void SetTime(const Stamp& s, LogRecord& record) {
         record.problem = "the time " + Numbers(s, false) + " is out of range";
         return;
     }
-    std::string& iso = record.time;
-    PutDigits(iso, s.year, 4);
-    iso += '-';
-    PutDigits(iso, s.month, 2);
-    iso += '-';
-    PutDigits(iso, s.day, 2);
-    iso += 'T';
-    PutDigits(iso, s.hour, 2);
-    iso += ':';
-    PutDigits(iso, s.minute, 2);
-    iso += ':';
-    PutDigits(iso, s.second, 2);
-    iso += 'Z';
-    record.seconds = DaysSinceEpoch(s.year, s.month, s.day) * 86400 + s.hour * 3600 + s.minute * 60 + s.second;
+    record.timed = true;
+    record.year = s.year;
+    record.month = s.month;
+    record.day = s.day;
+    record.hour = s.hour;
+    record.minute = s.minute;
+    record.second = s.second;
 }
 
 // Each piece ended by ";", and what follows the last one when there is anything.
@@ -212,6 +209,21 @@ bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
     return afterWholeLine && digits > at && digits < units.size() && units[digits] == '/';
 }
 
+void AppendIsoTime(const LogRecord& r, std::string& out) {
+    PutDigits(out, r.year, 4);
+    out += '-';
+    PutDigits(out, r.month, 2);
+    out += '-';
+    PutDigits(out, r.day, 2);
+    out += 'T';
+    PutDigits(out, r.hour, 2);
+    out += ':';
+    PutDigits(out, r.minute, 2);
+    out += ':';
+    PutDigits(out, r.second, 2);
+    out += 'Z';
+}
+
 void AppendAsciiJson(std::string_view text, std::string& out) {
     out += '"';
     for (char c : text) {
@@ -223,61 +235,112 @@ void AppendAsciiJson(std::string_view text, std::string& out) {
 
 }  // namespace
 
-LogUnits LogCodeUnits(std::string_view bytes) {
-    LogUnits log;
-    auto byteAt = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    if (bytes.size() >= 3 && byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
-        log.notes.push_back("the file is UTF-8 text with a byte-order mark, not UTF-16LE as TEV writes it "
-                            "(re-saved by an editor?); read as UTF-8");
-        log.units = FromUtf8(bytes.substr(3));
-        return log;
-    }
-    // TEV's first code unit is an ASCII digit, so its second byte is zero; two ASCII bytes in a row
-    // are UTF-8 (or ASCII) text.
-    if (bytes.size() >= 2 && byteAt(0) > 0 && byteAt(0) < 0x80 && byteAt(1) > 0 && byteAt(1) < 0x80) {
-        log.notes.push_back("the file is UTF-8 text, not UTF-16LE as TEV writes it (re-saved by an "
-                            "editor?); read as UTF-8");
-        log.units = FromUtf8(bytes);
-        return log;
-    }
-    size_t start = 0;
-    if (bytes.size() >= 2 && byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
-        log.notes.push_back("the file begins with a byte-order mark, which TEV does not write (re-saved "
-                            "by an editor?); skipped");
-        start = 2;
-    }
-    size_t count = (bytes.size() - start) / 2;
-    log.units.resize(count);
-    for (size_t i = 0; i < count; ++i)
-        log.units[i] = static_cast<TEVChar>(byteAt(start + 2 * i) | byteAt(start + 2 * i + 1) << 8);
-    if ((bytes.size() - start) % 2)
-        log.problem = "the file has an odd length: its last byte (offset " + std::to_string(bytes.size() - 1) +
-                      ") is half a UTF-16 code unit";
-    return log;
+std::string IsoTime(const LogRecord& record) {
+    std::string time;
+    if (record.timed) AppendIsoTime(record, time);
+    return time;
 }
 
-void ForEachRecord(WideView units, const std::function<void(const LogRecord&)>& visit) {
-    LogRecord record;
-    size_t line = 1;
-    for (size_t at = 0; at < units.size();) {
-        record.line = line;
-        record.byte = at * 2;
-        record.time.clear();
-        record.problem.clear();
-        record.fields.clear();
-        size_t end = LineEnd(units, at);
+std::int64_t SecondsSinceEpoch(const LogRecord& r) {
+    if (!r.timed) return 0;
+    return DaysSinceEpoch(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 + r.second;
+}
+
+void LogDecoder::Detect(bool atEnd) {
+    if (bytes_.size() < 3 && !atEnd) return;
+    auto byteAt = [&](size_t i) { return i < bytes_.size() ? static_cast<unsigned char>(bytes_[i]) : 0; };
+    encoding_ = Encoding::Utf16;
+    if (byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
+        notes_.push_back("the file is UTF-8 text with a byte-order mark, not UTF-16LE as TEV writes it "
+                         "(re-saved by an editor?); read as UTF-8");
+        encoding_ = Encoding::Utf8;
+        bytes_.erase(0, 3);
+    } else if (byteAt(0) > 0 && byteAt(0) < 0x80 && byteAt(1) > 0 && byteAt(1) < 0x80) {
+        // TEV's first code unit is an ASCII digit, so its second byte is zero; two ASCII bytes in
+        // a row are UTF-8 (or ASCII) text.
+        notes_.push_back("the file is UTF-8 text, not UTF-16LE as TEV writes it (re-saved by an "
+                         "editor?); read as UTF-8");
+        encoding_ = Encoding::Utf8;
+    } else if (byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
+        notes_.push_back("the file begins with a byte-order mark, which TEV does not write (re-saved "
+                         "by an editor?); skipped");
+        bytes_.erase(0, 2);
+        unitsByte_ = 2;
+    }
+}
+
+void LogDecoder::Feed(std::string_view bytes) {
+    fileBytes_ += bytes.size();
+    if (encoding_ != Encoding::Utf16) {
+        bytes_.append(bytes);
+        if (encoding_ == Encoding::Unknown) Detect(false);
+        if (encoding_ != Encoding::Utf16) return;  // UTF-8 text is converted whole at the end
+        bytes = {};
+    }
+    if (!bytes_.empty()) {  // the bytes held back, completed to whole code units
+        size_t take = bytes_.size() % 2 && !bytes.empty() ? 1 : 0;
+        bytes_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        std::string held;
+        held.swap(bytes_);
+        if (held.size() % 2) bytes_ = held.substr(held.size() - 1);
+        size_t count = held.size() / 2, old = units_.size();
+        units_.resize(old + count);
+        std::memcpy(units_.data() + old, held.data(), count * 2);
+    }
+    size_t count = bytes.size() / 2, old = units_.size();
+    units_.resize(old + count);
+    std::memcpy(units_.data() + old, bytes.data(), count * 2);  // little-endian, as the log
+    if (bytes.size() % 2) bytes_.assign(1, bytes.back());
+    // Records end at a line feed: a piece without one ends none (nor does it make a long line's
+    // search start over).
+    if (std::memchr(bytes.data(), '\n', bytes.size())) Drain(false);
+}
+
+void LogDecoder::Finish() {
+    if (encoding_ == Encoding::Unknown) Detect(true);
+    if (encoding_ == Encoding::Utf8) {
+        units_ += FromUtf8(bytes_);
+        bytes_.clear();
+    } else if (!bytes_.empty()) {
+        problem_ = "the file has an odd length: its last byte (offset " + std::to_string(fileBytes_ - 1) +
+                   ") is half a UTF-16 code unit";
+    }
+    Drain(true);
+}
+
+// Gives out every record whose end is known: before the end of the file, that needs the line
+// after it, far enough to tell whether it begins a record.
+void LogDecoder::Drain(bool atEnd) {
+    constexpr size_t kLookahead = 64;  // longer than any timestamp
+    WideView units = units_;
+    size_t at = 0;
+    while (at < units.size()) {
+        size_t line = line_, end = LineEnd(units, at);
         ++line;
         while (end != WideView::npos && end + 2 < units.size() &&
+               (atEnd || end + 2 + kLookahead <= units.size()) &&
                !BeginsRecord(units, end + 2, end > at && units[end - 1] == kSeparator)) {
             end = LineEnd(units, end + 2);  // a text holding CR LF goes on
             ++line;
         }
+        bool whole = end != WideView::npos && (atEnd || end + 2 + kLookahead <= units.size());
+        if (!whole && !atEnd) break;
+        LogRecord& record = record_;
+        record.line = line_;
+        record.byte = unitsByte_ + at * 2;
+        record.timed = false;
+        record.problem.clear();
+        record.fields.clear();
         record.partial = end == WideView::npos;
         record.text = units.substr(at, record.partial ? WideView::npos : end - at);
+        line_ = line;
         at = record.partial ? units.size() : end + 2;
         ParseRecord(record);
-        visit(record);
+        visit_(record);
     }
+    units_.erase(0, at);
+    unitsByte_ += at * 2;
 }
 
 void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::string& out) {
@@ -288,10 +351,13 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
         out += ',';
     }
     out += "\"time\":";
-    if (record.time.empty())
+    if (record.timed) {
+        out += '"';
+        AppendIsoTime(record, out);
+        out += '"';
+    } else {
         out += "null";
-    else
-        AppendAsciiJson(record.time, out);
+    }
     out += ",\"token\":";
     if (record.fields.empty())
         out += "null";
@@ -313,6 +379,16 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
 
 void AppendRecordText(const LogRecord& record, std::string& out) {
     WideView text = record.text;
+    // Plain ASCII without CR or LF, nearly every record, is copied as it is.
+    size_t start = out.size(), plain = 0;
+    out.resize(start + text.size());
+    for (; plain < text.size(); ++plain) {
+        TEVChar unit = text[plain];
+        if (unit >= 0x80 || unit == kCr || unit == kLf) break;
+        out[start + plain] = static_cast<char>(unit);
+    }
+    out.resize(start + plain);
+    text.remove_prefix(plain);
     for (size_t at = text.find_first_of(TEV_TEXT("\r\n")); at != WideView::npos; at = text.find_first_of(TEV_TEXT("\r\n"))) {
         AppendUtf8(text.substr(0, at), out);
         out += text[at] == kCr ? "\\r" : "\\n";

@@ -93,8 +93,8 @@ void RunSummarizer::Add(const LogRecord& record) {
     RunSummary& s = summary_;
     ++s.records;
     if (!record.problem.empty()) ++s.problems;
-    Moment at{record.time, record.seconds};
-    if (!record.time.empty()) {
+    Moment at{IsoTime(record), SecondsSinceEpoch(record)};
+    if (record.timed) {
         if (!s.started) s.started = at;
         s.ended = at;
     }

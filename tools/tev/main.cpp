@@ -164,26 +164,14 @@ constexpr size_t kProblemsShown = 10;
 
 // Decodes one log into `out`; returns its exit status.
 int LogOne(const std::string& path, bool many, const LogOptions& options, Output& out) {
-    std::string bytes, error;
-    if (!tevtool::ReadRegularFile(path, bytes, error)) {
-        out.Flush();
-        std::cerr << "tev: " << path << ": " << error << '\n';
-        return kUsageError;
-    }
-    tevtool::LogUnits units = tevtool::LogCodeUnits(bytes);
-    std::string().swap(bytes);
-    std::vector<std::string> complaints = units.notes;
+    std::vector<std::string> complaints;
     int status = 0;
-    if (!units.problem.empty()) {
-        complaints.push_back(units.problem);
-        status = kFailure;
-    }
     std::string fileJson = many ? tevtool::Json(tevtool::FromUtf8(path)) : "";
     tevtool::RunSummarizer summarizer;
     std::vector<std::string> rows;
     size_t problems = 0;
     if (many && !options.summary && !options.json) out.Buffer() += "== " + path + " ==\n";
-    tevtool::ForEachRecord(units.units, [&](const tevtool::LogRecord& record) {
+    tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
             if (++problems <= kProblemsShown)
@@ -201,6 +189,18 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
             tevtool::AppendRecordText(record, out.Buffer());
         out.Line();
     });
+    std::string error;
+    if (!tevtool::ReadRegularFile(path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
+        out.Flush();
+        std::cerr << "tev: " << path << ": " << error << '\n';
+        return kUsageError;
+    }
+    decoder.Finish();
+    complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
+    if (!decoder.Problem().empty()) {
+        complaints.push_back(decoder.Problem());
+        status = kFailure;
+    }
     if (problems > kProblemsShown)
         complaints.push_back("and " + std::to_string(problems - kProblemsShown) + " more records not as TEV writes them");
     const tevtool::RunSummary& summary = summarizer.Summary();
