@@ -1,5 +1,6 @@
 #include "log_decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -202,14 +203,24 @@ size_t LineEnd(WideView units, size_t from) {
 // after a line that ends with ";" as every whole line does: a line torn by a failed write and
 // continued by the next is reported, not taken into the text above.
 bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
-    Stamp stamp;
-    if (ReadStamp(units.substr(at, 64), stamp)) return true;
     size_t digits = at;
     while (digits < units.size() && IsDigit(units[digits])) ++digits;
-    return afterWholeLine && digits > at && digits < units.size() && units[digits] == '/';
+    if (digits == at || digits == units.size() || units[digits] != '/') return false;
+    Stamp stamp;
+    return afterWholeLine || ReadStamp(units.substr(at, 64), stamp);
 }
 
 void AppendIsoTime(const LogRecord& r, std::string& out) {
+    // Records come many to a second: the last text made is kept.
+    thread_local int last[6] = {};
+    thread_local std::string lastText;
+    int now[6] = {r.year, r.month, r.day, r.hour, r.minute, r.second};
+    if (!lastText.empty() && std::equal(now, now + 6, last)) {
+        out += lastText;
+        return;
+    }
+    std::copy(now, now + 6, last);
+    size_t start = out.size();
     PutDigits(out, r.year, 4);
     out += '-';
     PutDigits(out, r.month, 2);
@@ -222,6 +233,7 @@ void AppendIsoTime(const LogRecord& r, std::string& out) {
     out += ':';
     PutDigits(out, r.second, 2);
     out += 'Z';
+    lastText = out.substr(start);
 }
 
 void AppendAsciiJson(std::string_view text, std::string& out) {

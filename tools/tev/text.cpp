@@ -50,17 +50,19 @@ kv8::Text FromUtf8(std::string_view text) {
 }
 
 void AppendJson(WideView text, std::string& out) {
+    size_t start = out.size();
+    out.resize(start + text.size() + 2);
+    char* quoted = out.data() + start;
+    *quoted++ = '"';
     for (TEVChar unit : text) {
         if (unit < 0x20 || unit >= 0x7F || unit == '"' || unit == '\\') {
+            out.resize(start);
             out += kv8::JsonQuote(kv8::Text(text));
             return;
         }
+        *quoted++ = static_cast<char>(unit);
     }
-    out += '"';
-    size_t start = out.size();
-    out.resize(start + text.size());
-    for (size_t i = 0; i < text.size(); ++i) out[start + i] = static_cast<char>(text[i]);
-    out += '"';
+    *quoted = '"';
 }
 
 }  // namespace tevtool
