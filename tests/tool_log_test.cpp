@@ -400,3 +400,14 @@ TEST(LogDecoderPieces, GiveTheSameRecordsHoweverTheFileIsCut) {
                          "the file has an odd length: its last byte (offset 340) is half a UTF-16 code unit"}));
     for (size_t piece : {1u, 2u, 3u, 7u, 64u, 129u}) EXPECT_EQ(decode(piece), whole) << piece;
 }
+
+// Text output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD, after
+// any other unit; JSON keeps it as \uXXXX.
+TEST_F(ToolLog, UnpairedSurrogatesShowAsReplacementCharacters) {
+    std::string log = PlayLogged("InitML true\nwpWarning \"a\\uDC00 \\uD800\\uDC00 \\uD800\"\n");
+    ProgramRun text = Tev({"log", log});
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("wpWarning;a\xEF\xBF\xBD \xF0\x90\x80\x80 \xEF\xBF\xBD;"), std::string::npos) << text.out;
+    ProgramRun json = Tev({"log", "--json", log});
+    EXPECT_NE(json.out.find(R"(["a\udc00 𐀀 \ud800"])"), std::string::npos) << json.out;
+}

@@ -281,6 +281,14 @@ void LogDecoder::Detect(bool atEnd) {
     }
 }
 
+// Whole code units of `bytes` (little-endian, as the log), an odd last byte left out.
+void LogDecoder::AppendUnits(std::string_view bytes) {
+    size_t count = bytes.size() / 2, old = units_.size();
+    if (count == 0) return;
+    units_.resize(old + count);
+    std::memcpy(units_.data() + old, bytes.data(), count * 2);
+}
+
 void LogDecoder::Feed(std::string_view bytes) {
     fileBytes_ += bytes.size();
     if (encoding_ != Encoding::Utf16) {
@@ -289,6 +297,7 @@ void LogDecoder::Feed(std::string_view bytes) {
         if (encoding_ != Encoding::Utf16) return;  // UTF-8 text is converted whole at the end
         bytes = {};
     }
+    bool lineFeed = false;
     if (!bytes_.empty()) {  // the bytes held back, completed to whole code units
         size_t take = bytes_.size() % 2 && !bytes.empty() ? 1 : 0;
         bytes_.append(bytes.substr(0, take));
@@ -296,17 +305,14 @@ void LogDecoder::Feed(std::string_view bytes) {
         std::string held;
         held.swap(bytes_);
         if (held.size() % 2) bytes_ = held.substr(held.size() - 1);
-        size_t count = held.size() / 2, old = units_.size();
-        units_.resize(old + count);
-        std::memcpy(units_.data() + old, held.data(), count * 2);
+        AppendUnits(held);
+        lineFeed = held.find('\n') != std::string::npos;
     }
-    size_t count = bytes.size() / 2, old = units_.size();
-    units_.resize(old + count);
-    std::memcpy(units_.data() + old, bytes.data(), count * 2);  // little-endian, as the log
+    AppendUnits(bytes);
     if (bytes.size() % 2) bytes_.assign(1, bytes.back());
     // Records end at a line feed: a piece without one ends none (nor does it make a long line's
     // search start over).
-    if (std::memchr(bytes.data(), '\n', bytes.size())) Drain(false);
+    if (lineFeed || bytes.find('\n') != std::string_view::npos) Drain(false);
 }
 
 void LogDecoder::Finish() {

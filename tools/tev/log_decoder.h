@@ -50,6 +50,7 @@ private:
     enum class Encoding { Unknown, Utf16, Utf8 };
     void Detect(bool atEnd);
     void Drain(bool atEnd);
+    void AppendUnits(std::string_view bytes);
 
     std::function<void(const LogRecord&)> visit_;
     Encoding encoding_ = Encoding::Unknown;
