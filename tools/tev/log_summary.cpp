@@ -93,7 +93,7 @@ void RunSummarizer::Add(const LogRecord& record) {
     RunSummary& s = summary_;
     ++s.records;
     if (!record.problem.empty()) ++s.problems;
-    Moment at{IsoTime(record), SecondsSinceEpoch(record)};
+    Moment at{IsoTime(record), SecondsSinceEpoch(record), s.records};
     if (record.timed) {
         if (!s.started) s.started = at;
         s.ended = at;
@@ -256,22 +256,33 @@ std::string RecordRowHtml(const LogRecord& record) {
 std::string SummaryHtml(const std::string& file, const RunSummary& s, const std::vector<std::string>& recordRows) {
     std::int64_t first = s.started ? s.started->seconds : 0;
     std::int64_t last = s.ended ? s.ended->seconds : first;
-    std::int64_t span = std::max<std::int64_t>(last - first, 1);
+    // A run of a few seconds (a played scenario) would put every bar in one place: the records'
+    // order is its axis then.
+    constexpr std::int64_t kShortRun = 3;
+    bool byOrder = last - first < kShortRun;
     const double left = 320, width = 640;
-    auto x = [&](const std::optional<Moment>& at, std::int64_t fallback) {
-        std::int64_t seconds = at && !at->time.empty() ? at->seconds : fallback;
-        return left + width * static_cast<double>(seconds - first) / static_cast<double>(span);
+    // Where a moment lies on the axis; `fallback` (0 the start, 1 the end) where the log has none.
+    auto x = [&](const std::optional<Moment>& at, double fallback) {
+        double fraction = fallback;
+        if (at && byOrder)
+            fraction = static_cast<double>(at->record - 1) / static_cast<double>(std::max<size_t>(s.records - 1, 1));
+        else if (at && !at->time.empty())
+            fraction = static_cast<double>(at->seconds - first) / static_cast<double>(last - first);
+        return left + width * fraction;
     };
     size_t rows = s.downloads.size() + s.installs.size() + 1;
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"980\" height=\"" +
                       std::to_string(rows * 24 + 40) + "\">";
-    svg += "<text x=\"" + Number(left) + "\" y=\"14\">" + Html(s.started ? s.started->time : "") + "</text>";
-    svg += "<text x=\"" + Number(left + width) + "\" y=\"14\" text-anchor=\"end\">" +
-           Html(s.ended ? s.ended->time : "") + "</text>";
+    std::string axisStart = byOrder ? "record 1" : s.started ? s.started->time : "";
+    std::string axisEnd = byOrder ? "record " + std::to_string(s.records) + " (a run of under " +
+                                   std::to_string(kShortRun) + " s, in the order of its records)"
+                             : s.ended ? s.ended->time : "";
+    svg += "<text x=\"" + Number(left) + "\" y=\"14\">" + Html(axisStart) + "</text>";
+    svg += "<text x=\"" + Number(left + width) + "\" y=\"14\" text-anchor=\"end\">" + Html(axisEnd) + "</text>";
     double y = 24;
     auto bars = [&](const char* kind, const std::vector<Span>& list) {
         for (const Span& item : list) {
-            double from = x(item.begin, first), to = std::max(x(item.end, last), from + 3);
+            double from = x(item.begin, 0), to = std::max(x(item.end, 1), from + 3);
             std::string label = ToUtf8(item.subject);
             svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">" + kind + " " +
                    Html(label.size() > 36 ? "..." + label.substr(label.size() - 33) : label) + "</text>";
@@ -280,8 +291,8 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
                    Html(label + ": " + item.outcome + (item.message.empty() ? "" : " " + ToUtf8(item.message))) +
                    "</title></rect>";
             for (const Moment& pause : item.pauses)
-                svg += "<line class=\"pause\" x1=\"" + Number(x(pause, first)) + "\" x2=\"" +
-                       Number(x(pause, first)) + "\" y1=\"" + Number(y + 3) + "\" y2=\"" + Number(y + 19) + "\"/>";
+                svg += "<line class=\"pause\" x1=\"" + Number(x(pause, 0)) + "\" x2=\"" +
+                       Number(x(pause, 0)) + "\" y1=\"" + Number(y + 3) + "\" y2=\"" + Number(y + 19) + "\"/>";
             if (item.outcome == "failed")
                 svg += "<circle class=\"mark error\" cx=\"" + Number(to) + "\" cy=\"" + Number(y + 11) +
                        "\" r=\"6\"><title>" + Html(label + ": failed") + "</title></circle>";
@@ -292,12 +303,12 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
     bars("install", s.installs);
     svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">warnings and errors</text>";
     for (const Mark& warning : s.warnings) {
-        double at = x(warning.at, first);
+        double at = x(warning.at, 0);
         svg += "<path class=\"mark warning\" d=\"M" + Number(at) + " " + Number(y + 3) + " l7 14 h-14 z\"><title>" +
                Html(ToUtf8(warning.text)) + "</title></path>";
     }
     if (s.firstError)
-        svg += "<circle class=\"mark error\" cx=\"" + Number(x(s.firstError->at, last)) + "\" cy=\"" +
+        svg += "<circle class=\"mark error\" cx=\"" + Number(x(s.firstError->at, 1)) + "\" cy=\"" +
                Number(y + 11) + "\" r=\"6\"><title>" + Html(ToUtf8(s.firstError->text)) + "</title></circle>";
     svg += "</svg>";
 

@@ -16,6 +16,7 @@ namespace tevtool {
 struct Moment {
     std::string time;
     std::int64_t seconds = 0;
+    std::size_t record = 0;  // the record's number in the log, from 1
 };
 
 struct Mark {
