@@ -129,7 +129,26 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": No such file or directory\n");
     EXPECT_EQ(Tev({"log", "--html", "--json", Path("x.log")}).status, 2);
+    // A folder of the tool's own that cannot be made: the play goes on without a log.
+    Write(tempDir_ / "tev-run", "a file in the folder's place");
+    ProgramRun noFolder = Tev({"run"});
+    EXPECT_EQ(noFolder.status, 0);
+    EXPECT_NE(noFolder.err.find("tev: the play writes no log: cannot use " + Path("tev-run")), std::string::npos)
+        << noFolder.err;
+    EXPECT_NE(noFolder.out.find("Diagnostic log: none could be written"), std::string::npos);
+    EXPECT_FALSE(LogExists());
+    ProgramRun asked = Tev({"run", "--log-dir", Path("tev-run")});  // asked for: an error
+    EXPECT_EQ(asked.status, 2);
+    EXPECT_EQ(asked.out, "");
+    fs::remove(tempDir_ / "tev-run");
 #ifdef _WIN32
+    // A temporary directory too long for TEV's log: none is looked for, and none elsewhere.
+    testing_support::UseTempDirectory(tempDir_ / std::string(280 - tempDir_.wstring().size() - 1, 'v'));
+    ProgramRun tooLong = Tev({"log"});
+    EXPECT_EQ(tooLong.status, 2);
+    EXPECT_EQ(tooLong.err, "tev: there is no usable temporary directory, so no log of TEV's to read\n");
+    testing_support::UseTempDirectory(tempDir_);
+
     Write(LogPath(), Utf16Line("1/2/2016; 3:4:5; InitML;"));
     testing_support::FileHolder setup(LogPath());
     ASSERT_TRUE(setup.Holding());

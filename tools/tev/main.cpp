@@ -58,16 +58,20 @@ void SetEnvironment(const char* name, const std::string& value) {
 }
 
 // TEV's temporary directory for the play: `dir`, or a folder of the tool's own, so that the play
-// never touches the log of a real setup. False with a message when the folder cannot be made.
-bool PointTemporaryDirectoryAt(std::string dir) {
-    if (dir.empty()) dir = Utf8Path(platform::TempFilePath(TEV_TEXT("tev-run")));
+// never touches the log of a real setup. A folder of the tool's own that cannot be made costs the
+// play its log (TEV is pointed at it all the same, or finds no temporary directory either); a
+// `dir` asked for that cannot be used is an error.
+bool PointTemporaryDirectoryAt(const std::string& asked) {
+    std::string dir = asked.empty() ? Utf8Path(platform::TempFilePath(TEV_TEXT("tev-run"))) : asked;
     std::error_code error;
     if (dir.empty() || (std::filesystem::create_directories(tevtool::PathOf(dir), error), error) ||
         !std::filesystem::is_directory(tevtool::PathOf(dir), error)) {
-        std::cerr << "tev: cannot use " << (dir.empty() ? "the temporary directory" : dir)
-                  << " for the log: " << (error ? error.message() : "not a directory") << '\n';
-        return false;
+        std::cerr << "tev: " << (asked.empty() ? "the play writes no log: " : "") << "cannot use "
+                  << (dir.empty() ? "the temporary directory" : dir) << " for the log: "
+                  << (dir.empty() ? "there is none" : error ? error.message() : "not a directory") << '\n';
+        if (!asked.empty()) return false;
     }
+    if (dir.empty()) return true;
 #ifdef _WIN32
     SetEnvironment("TMP", dir);
     SetEnvironment("TEMP", dir);
