@@ -221,18 +221,11 @@ void AppendIsoTime(const LogRecord& r, std::string& out) {
     }
     std::copy(now, now + 6, last);
     size_t start = out.size();
-    PutDigits(out, r.year, 4);
-    out += '-';
-    PutDigits(out, r.month, 2);
-    out += '-';
-    PutDigits(out, r.day, 2);
-    out += 'T';
-    PutDigits(out, r.hour, 2);
-    out += ':';
-    PutDigits(out, r.minute, 2);
-    out += ':';
-    PutDigits(out, r.second, 2);
-    out += 'Z';
+    const char after[] = "--T::Z";  // "2016-01-02T03:04:05Z"
+    for (int i = 0; i < 6; ++i) {
+        PutDigits(out, now[i], i == 0 ? 4 : 2);
+        out += after[i];
+    }
     lastText = out.substr(start);
 }
 
