@@ -418,6 +418,12 @@ TEST(LogDecoderPieces, GiveTheSameRecordsHoweverTheFileIsCut) {
                          "8@268 2016-01-02T03:04:09Z DownloadError|u|m| the line does not end with ';'",
                          "the file has an odd length: its last byte (offset 340) is half a UTF-16 code unit"}));
     for (size_t piece : {1u, 2u, 3u, 7u, 64u, 129u}) EXPECT_EQ(decode(piece), whole) << piece;
+    // Files too short to tell their encoding by: one code unit, then one and a half.
+    log = "1";
+    log += '\0';
+    EXPECT_EQ(decode(1), (std::vector<std::string>{"1@0  1| partial the last line is not ended by CR LF: the log is cut short", ""}));
+    log += '2';
+    EXPECT_EQ(decode(3).back(), "the file has an odd length: its last byte (offset 2) is half a UTF-16 code unit");
 }
 
 // Text output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD, after

@@ -313,9 +313,12 @@ void LogDecoder::Finish() {
     if (encoding_ == Encoding::Utf8) {
         units_ += FromUtf8(bytes_);
         bytes_.clear();
-    } else if (!bytes_.empty()) {
-        problem_ = "the file has an odd length: its last byte (offset " + std::to_string(fileBytes_ - 1) +
-                   ") is half a UTF-16 code unit";
+    } else {
+        AppendUnits(bytes_);  // what a file too short to tell its encoding held back
+        if (bytes_.size() % 2)
+            problem_ = "the file has an odd length: its last byte (offset " + std::to_string(fileBytes_ - 1) +
+                       ") is half a UTF-16 code unit";
+        bytes_.clear();
     }
     Drain(true);
 }
