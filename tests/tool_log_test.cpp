@@ -286,6 +286,8 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
     ASSERT_EQ(row["downloads"].size(), 2u);
     EXPECT_EQ(row["downloads"][0]["outcome"], "ended");
     EXPECT_EQ(row["downloads"][0]["pauses"], 1);
+    EXPECT_EQ(row["downloads"][0]["resumes"], 1);
+    EXPECT_EQ(row["downloads"][1]["resumes"], 0);
     EXPECT_EQ(row["downloads"][1]["outcome"], "failed");
     EXPECT_EQ(row["downloads"][1]["error"], "timed out");
     std::vector<std::string> outcomes;

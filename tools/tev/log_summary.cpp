@@ -164,7 +164,9 @@ std::string SummaryText(const std::string& file, const RunSummary& s) {
             std::string text = ToUtf8(span.subject) + ": " + span.outcome;
             if (!span.message.empty()) text += " " + JsonText(span.message);
             if (auto seconds = span.Seconds()) text += " after " + std::to_string(*seconds) + " s";
-            if (!span.pauses.empty()) text += ", paused " + std::to_string(span.pauses.size()) + "x";
+            if (!span.pauses.empty())
+                text += ", paused " + std::to_string(span.pauses.size()) + "x, resumed " +
+                        std::to_string(span.resumes.size()) + "x";
             if (!span.begin) text += " (no begin in the log)";
             line(label, text);
         }
@@ -195,6 +197,7 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
             out += (i ? "," : "") + std::string("{\"") + subject + "\":" + JsonText(span.subject) +
                    ",\"begin\":" + JsonTime(span.begin) + ",\"end\":" + JsonTime(span.end) + ",\"outcome\":\"" +
                    span.outcome + "\",\"pauses\":" + std::to_string(span.pauses.size()) +
+                   ",\"resumes\":" + std::to_string(span.resumes.size()) +
                    ",\"seconds\":" + (span.Seconds() ? std::to_string(*span.Seconds()) : "null");
             if (span.outcome == "failed" && subject[0] == 'u') out += ",\"error\":" + JsonText(span.message);
             out += "}";
