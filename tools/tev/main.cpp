@@ -302,7 +302,12 @@ int main(int argc, char** argv) {
     app.footer("\nExamples:\n  tev run                  play the default setup run\n"
                "  tev scenario > my.tev    start a scenario of your own\n"
                "  tev run my.tev --trace   every call into the analytics library, as JSON Lines\n"
-               "  tev log --json           the diagnostic log of the last run");
+               "  tev log FILE --json      a log, one JSON object per record\n"
+               "  tev log DIR --summary --csv   one row per log of a folder\n"
+               "  tev log FILE --html > run.html   the run as a page\n"
+               "\nExit status: 0 success; 1 tev run: the stand-in saw an ownership violation, tev log: a\n"
+               "record is malformed or cut short; 2 usage error or unreadable file; 3 tev log --summary or\n"
+               "--html: a log shows a failure. tev run --help and tev log --help say more.");
 
     std::string scenarioPath, outbox, logDir;
     std::vector<std::string> logPaths;
