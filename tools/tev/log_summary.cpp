@@ -86,7 +86,8 @@ Span& RunSummarizer::Latest(std::vector<Span>& spans, WideView subject, const Mo
 }
 
 void RunSummarizer::Fail(const Moment& at, kv8::Text what) {
-    if (!summary_.firstError) summary_.firstError = Mark{at, std::move(what)};
+    summary_.errors.push_back(Mark{at, std::move(what)});
+    if (!summary_.firstError) summary_.firstError = summary_.errors.back();
 }
 
 void RunSummarizer::Add(const LogRecord& record) {
@@ -310,9 +311,9 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
         svg += "<path class=\"mark warning\" d=\"M" + Number(at) + " " + Number(y + 3) + " l7 14 h-14 z\"><title>" +
                Html(ToUtf8(warning.text)) + "</title></path>";
     }
-    if (s.firstError)
-        svg += "<circle class=\"mark error\" cx=\"" + Number(x(s.firstError->at, 1)) + "\" cy=\"" +
-               Number(y + 11) + "\" r=\"6\"><title>" + Html(ToUtf8(s.firstError->text)) + "</title></circle>";
+    for (const Mark& error : s.errors)
+        svg += "<circle class=\"mark error\" cx=\"" + Number(x(error.at, 1)) + "\" cy=\"" + Number(y + 11) +
+               "\" r=\"6\"><title>" + Html(ToUtf8(error.text)) + "</title></circle>";
     svg += "</svg>";
 
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + Html(file) +

@@ -41,6 +41,7 @@ struct RunSummary {
     std::vector<std::pair<kv8::Text, kv8::Text>> setup;
     std::vector<Span> downloads, installs;
     std::vector<Mark> warnings;
+    std::vector<Mark> errors;  // every failure the log shows, in order
     std::optional<Mark> firstError;
     std::size_t records = 0, problems = 0;
 
