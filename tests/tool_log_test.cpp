@@ -107,6 +107,13 @@ TEST_F(ToolLog, TheToolAloneInAnEmptyFolderDecodesALog) {
     ASSERT_EQ(records.size(), 6u);
     EXPECT_EQ(records[2]["token"], "wpWarning");
     EXPECT_EQ(records[2]["fields"], nlohmann::json::array({"w"}));
+
+    // Beside libraries of the same names that are not ours (the maker's KV8.dll), it plays as ever.
+    Write(tempDir_ / "alone" / "KV8.dll", "not the stand-in");
+    Write(tempDir_ / "alone" / "TEV.dll", "not TEV");
+    ProgramRun play = Tev({"run", "--log-dir", Path("alone")}, (tempDir_ / "alone" / tool.filename()).string());
+    EXPECT_EQ(play.status, 0) << play.err;
+    EXPECT_NE(play.out.find("21 waypoints, 20 states, 42 attributes"), std::string::npos);
 }
 
 TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
