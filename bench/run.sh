@@ -145,3 +145,6 @@ windows_log_line() {
 
 count_instructions
 windows_log_line
+
+echo
+"$root/bench/tool_log.sh" "$build"

@@ -13,7 +13,7 @@
 
 #if defined(_WIN32) && defined(KV8_BUILDING_LIBRARY)
 #define KV8_CONTROL_API __declspec(dllexport)
-#elif defined(_WIN32)
+#elif defined(_WIN32) && !defined(KV8_STATIC)
 #define KV8_CONTROL_API __declspec(dllimport)
 #else
 #define KV8_CONTROL_API KV8_API

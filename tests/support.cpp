@@ -51,6 +51,7 @@ using testing_support::Utf8;
 
 void TevTest::SetUp() {
     tempDir_ = testing_support::MakeTempDirectory("tev-test");
+    logDir_ = tempDir_;
     testing_support::UseTempDirectory(tempDir_);
     testing_support::UnsetEnv("KV8_OUTBOX");
     kv8::Reset();

@@ -37,7 +37,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::filesystem::path LogPath() const { return tempDir_ / "Setup_TEV.log"; }
+    std::filesystem::path LogPath() const { return logDir_ / "Setup_TEV.log"; }
     bool LogExists() const { return std::filesystem::exists(LogPath()); }
     std::string LogBytes() const;
     // The log decoded to UTF-8 lines (without CR LF), timestamps kept.
@@ -57,6 +57,7 @@ protected:
     void ExpectCleanLedger() const;
 
     std::filesystem::path tempDir_;
+    std::filesystem::path logDir_;  // where the log is looked for: tempDir_ unless a test says otherwise
 };
 
 #endif

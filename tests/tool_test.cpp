@@ -26,8 +26,14 @@ const std::string kScenarios = TEV_TEST_SCENARIOS;
 
 }  // namespace
 
+// tev run plays in a folder of its own inside the temporary directory.
 class Tool : public TevTest {
 protected:
+    void SetUp() override {
+        TevTest::SetUp();
+        logDir_ = tempDir_ / "tev-run";
+    }
+
     ProgramRun Tev(const std::vector<std::string>& arguments, const std::string& input = "") {
         std::filesystem::path scratch = tempDir_ / "process";
         std::filesystem::create_directories(scratch);
@@ -53,7 +59,8 @@ TEST_F(Tool, DefaultRunReportsTheWholeSetupAndWhereTheLogIs) {
               std::string::npos);
     EXPECT_NE(run.out.find("shut-down  COMMON.SHUTDOWN\n\n21 waypoints, 20 states, 42 attributes"),
               std::string::npos);
-    EXPECT_NE(run.out.find("Diagnostic log: " + LogPath().string() + " (read it with: tev log)"),
+    EXPECT_NE(run.out.find("Diagnostic log: " + LogPath().string() + " (read it with: tev log " +
+                           LogPath().string() + ")"),
               std::string::npos);
     EXPECT_EQ(LogFields().front(), "InitML;");
     EXPECT_EQ(LogFields().back(), "CommitProducts();");
@@ -184,10 +191,10 @@ TEST_F(Tool, AnUnendedRunShowsWhatWasNeverHandedOver) {
 
 TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
     ASSERT_EQ(Tev({"run"}).status, 0);
-    ProgramRun plain = Tev({"log"});
+    ProgramRun plain = Tev({"log", LogPath().string()});
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(Lines(plain.out), LogLines());
-    ProgramRun json = Tev({"log", "--json"});
+    ProgramRun json = Tev({"log", LogPath().string(), "--json"});
     std::vector<std::string> objects = Lines(json.out);
     ASSERT_EQ(objects.size(), LogLines().size());
     nlohmann::json second = nlohmann::json::parse(objects[1]);

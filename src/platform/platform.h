@@ -41,7 +41,12 @@ String ReadWhole(Read read, std::size_t initialSize = 260) {
     }
 }
 
-// Creates `fileName` anew in the user's temporary directory, read afresh at each call, for this
+// `fileName` in the user's temporary directory, read afresh at each call; empty when there is no
+// usable temporary directory (on Windows also when the whole path would not fit in 260 characters).
+// TEV creates its files there, and the tool looks for them there.
+WideString TempFilePath(const TEVChar* fileName);
+
+// Creates `fileName` anew in the user's temporary directory (TempFilePath), read afresh at each call, for this
 // process alone: an existing file is emptied, unless another opener holds it, in which case it is
 // left untouched and kNoFile is returned. kNoFile also when there is no usable temporary directory.
 FileHandle CreateTempFileExclusive(const TEVChar* fileName);

@@ -77,11 +77,15 @@ WideString ExecutableDirectory() {
     return FromUtf8(path.substr(0, slash + 1));
 }
 
-FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+WideString TempFilePath(const TEVChar* fileName) {
     const char* tmpdir = std::getenv("TMPDIR");
     std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
     if (path.back() != '/') path += '/';
-    path += ToUtf8(fileName);
+    return FromUtf8(path) + fileName;
+}
+
+FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+    std::string path = ToUtf8(TempFilePath(fileName));
     // Opened without truncating: the file is emptied only once this process holds the lock, so a
     // log that another run holds is left as it is. O_NOFOLLOW: never truncate through a link.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0644);

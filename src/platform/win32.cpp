@@ -51,16 +51,22 @@ WideString ExecutableDirectory() {
     return separator == WideString::npos ? WideString() : path.substr(0, separator + 1);
 }
 
-FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+WideString TempFilePath(const TEVChar* fileName) {
     wchar_t path[MAX_PATH] = {};
     // A directory that does not fit is no directory: the buffer then holds nothing usable, and
-    // joining the name to it would put the log in the current directory.
+    // joining the name to it would put the file in the current directory.
     DWORD length = GetTempPathW(MAX_PATH, path);
-    if (length == 0 || length >= MAX_PATH) return kNoFile;
-    if (!PathAppendW(path, fileName)) return kNoFile;  // would not fit in 260 characters
+    if (length == 0 || length >= MAX_PATH) return WideString();
+    if (!PathAppendW(path, fileName)) return WideString();  // would not fit in 260 characters
+    return path;
+}
+
+FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+    WideString path = TempFilePath(fileName);
+    if (path.empty()) return kNoFile;
     // Share mode 0: nobody else may open the log while this run holds it, and a log another run
     // holds makes this creation fail without truncating it.
-    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     return reinterpret_cast<FileHandle>(file);
 }

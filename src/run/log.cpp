@@ -8,9 +8,10 @@
 #include "../decimal.h"
 #include "run_state.h"
 
+const TEVChar kLogFileName[] = TEV_TEXT("Setup_TEV.log");
+
 namespace {
 
-const TEVChar kLogFileName[] = TEV_TEXT("Setup_TEV.log");
 const TEVChar kLineEnd[] = {TEV_TEXT('\r'), TEV_TEXT('\n')};
 
 // Code units are written as they lie in memory, which makes the file UTF-16LE.

@@ -9,6 +9,9 @@
 #include "../platform/platform.h"
 #include "TEVText.h"
 
+// The log's name in the temporary directory (platform::TempFilePath gives where it lies).
+extern const TEVChar kLogFileName[];
+
 // Creates the log anew in the temporary directory when the run asked for one.
 void OpenLogFile();
 

@@ -1,90 +1,414 @@
 #include "log_decoder.h"
 
-#include <cstdio>
-
-#include "text.h"
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
 
 namespace tevtool {
-
-DecodedLog DecodeLog(std::string_view bytes) {
-    DecodedLog log;
-    kv8::Text line;
-    size_t whole = bytes.size() / 2 * 2;
-    for (size_t i = 0; i < whole; i += 2) {
-        auto unit = static_cast<TEVChar>(static_cast<unsigned char>(bytes[i]) |
-                                         static_cast<unsigned char>(bytes[i + 1]) << 8);
-        if (unit == TEV_TEXT('\n') && !line.empty() && line.back() == TEV_TEXT('\r')) {
-            line.pop_back();
-            log.lines.push_back(std::move(line));
-            line.clear();
-        } else {
-            line += unit;
-        }
-    }
-    if (!line.empty()) {
-        log.lines.push_back(line);
-        log.problem = "the last line is not ended by CR LF";
-    }
-    if (whole != bytes.size()) {
-        if (!log.problem.empty()) log.problem += "; ";
-        log.problem += "the file ends with half a UTF-16 code unit (odd length)";
-    }
-    return log;
-}
-
 namespace {
 
-// Reads "%d" at `at`, moving past it; false when there is no number.
-bool ReadNumber(const kv8::Text& line, size_t& at, int& value) {
-    size_t start = at;
-    value = 0;
-    while (at < line.size() && line[at] >= TEV_TEXT('0') && line[at] <= TEV_TEXT('9') && at - start < 9)
-        value = value * 10 + static_cast<int>(line[at++] - TEV_TEXT('0'));
-    return at > start;
+static_assert(std::endian::native == std::endian::little && sizeof(TEVChar) == 2);
+
+constexpr TEVChar kCr = 0x0D, kLf = 0x0A, kSeparator = ';';
+
+// Every line TEV writes: its token and how many strings the line holds, the token included.
+struct TokenShape {
+    WideView token;
+    int strings;
+};
+
+const std::array<TokenShape, 18> kTokens = {{
+    {TEV_TEXT("InitML"), 1},
+    {TEV_TEXT("Fail to initialize KV8"), 1},
+    {TEV_TEXT("ShutdownML"), 1},
+    {TEV_TEXT("CommitSetupWaypoint"), 1},
+    {TEV_TEXT("CommitProducts()"), 1},
+    {TEV_TEXT("OnCrash"), 1},
+    {TEV_TEXT("wpDownloadSP"), 1},
+    {TEV_TEXT("wpWarning"), 2},
+    {TEV_TEXT("DownloadBegin"), 2},
+    {TEV_TEXT("DownloadPause"), 2},
+    {TEV_TEXT("DownloadResume"), 2},
+    {TEV_TEXT("DownloadEnd"), 2},
+    {TEV_TEXT("DownloadCancel"), 2},
+    {TEV_TEXT("InstallBegin"), 2},
+    {TEV_TEXT("InstallEnd"), 2},
+    {TEV_TEXT("InstallCancel"), 2},
+    {TEV_TEXT("InstallError"), 2},
+    {TEV_TEXT("DownloadError"), 3},
+}};
+const TokenShape kSetup = {TEV_TEXT("SETUP"), 3};
+const TokenShape kProductData = {TEV_TEXT("PRODUCTNRDATA"), 4};
+
+int StringsOf(WideView token) {
+    if (token == kSetup.token) return kSetup.strings;
+    if (token == kProductData.token) return kProductData.strings;
+    for (const TokenShape& shape : kTokens)
+        if (shape.token == token) return shape.strings;
+    return 0;
 }
 
-bool Expect(const kv8::Text& line, size_t& at, const char* literal) {
-    for (; *literal; ++literal, ++at)
-        if (at >= line.size() || line[at] != static_cast<TEVChar>(*literal)) return false;
+bool IsDigit(TEVChar unit) { return unit >= '0' && unit <= '9'; }
+
+// "%d/%d/%d; %d:%d:%d; " as TEV writes it: month, day, year, hour, minute, second.
+struct Stamp {
+    int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
+    size_t length = 0;
+};
+
+bool ReadNumber(WideView text, size_t& at, int& value) {
+    size_t start = at;
+    value = 0;
+    while (at < text.size() && IsDigit(text[at]) && at - start < 9) value = value * 10 + (text[at++] - '0');
+    return at > start && (at >= text.size() || !IsDigit(text[at]));
+}
+
+bool Expect(WideView text, size_t& at, std::string_view literal) {
+    for (char c : literal)
+        if (at >= text.size() || text[at++] != static_cast<TEVChar>(c)) return false;
     return true;
+}
+
+bool ReadStamp(WideView text, Stamp& stamp) {
+    size_t at = 0;
+    bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, "/") && ReadNumber(text, at, stamp.day) &&
+                  Expect(text, at, "/") && ReadNumber(text, at, stamp.year) && Expect(text, at, "; ") &&
+                  ReadNumber(text, at, stamp.hour) && Expect(text, at, ":") && ReadNumber(text, at, stamp.minute) &&
+                  Expect(text, at, ":") && ReadNumber(text, at, stamp.second) && Expect(text, at, "; ");
+    stamp.length = at;
+    return shaped;
+}
+
+int DaysInMonth(int month, int year) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : days[month - 1];
+}
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
+std::int64_t DaysSinceEpoch(int year, int month, int day) {
+    year -= month <= 2;
+    std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    std::int64_t yearOfEra = year - era * 400;
+    std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void PutDigits(std::string& out, int value, int width) {
+    char digits[8];
+    for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+    out.append(digits, static_cast<size_t>(width));
+}
+
+std::string Numbers(const Stamp& s, bool date) {
+    return date ? std::to_string(s.month) + "/" + std::to_string(s.day) + "/" + std::to_string(s.year)
+                : std::to_string(s.hour) + ":" + std::to_string(s.minute) + ":" + std::to_string(s.second);
+}
+
+// Sets the record's time, or says why the timestamp is not one.
+void SetTime(const Stamp& s, LogRecord& record) {
+    if (s.year < 1 || s.year > 9999 || s.month < 1 || s.month > 12 || s.day < 1 ||
+        s.day > DaysInMonth(s.month, s.year)) {
+        record.problem = "the date " + Numbers(s, true) + " is out of range";
+        return;
+    }
+    if (s.hour > 23 || s.minute > 59 || s.second > 59) {
+        record.problem = "the time " + Numbers(s, false) + " is out of range";
+        return;
+    }
+    record.timed = true;
+    record.year = s.year;
+    record.month = s.month;
+    record.day = s.day;
+    record.hour = s.hour;
+    record.minute = s.minute;
+    record.second = s.second;
+}
+
+// Each piece ended by ";", and what follows the last one when there is anything.
+void SplitAtEverySeparator(WideView body, std::vector<WideView>& fields) {
+    fields.clear();
+    for (size_t at = body.find(kSeparator); at != WideView::npos; at = body.find(kSeparator)) {
+        fields.push_back(body.substr(0, at));
+        body.remove_prefix(at + 1);
+    }
+    if (!body.empty()) fields.push_back(body);
+}
+
+// The strings of a line whose token is known. Where a line holds more separators than strings,
+// the texts before the last are read up to their first ";" and the last text holds the rest.
+void SplitKnownLine(WideView body, int strings, LogRecord& record) {
+    std::vector<WideView>& fields = record.fields;
+    size_t tokenEnd = body.find(kSeparator);
+    fields.push_back(body.substr(0, tokenEnd));
+    WideView rest = body.substr(tokenEnd + 1);
+    if (strings == 1) {
+        if (!rest.empty()) record.problem = "text follows a token that takes none";
+        return;
+    }
+    if (rest.empty() || rest.back() != kSeparator) {
+        record.problem = "the line does not end with ';'";
+        return;
+    }
+    rest.remove_suffix(1);
+    for (int text = 1; text < strings - 1; ++text) {
+        size_t end = rest.find(kSeparator);
+        if (end == WideView::npos) {
+            record.problem = "the line holds " + std::to_string(text) + " of its token's " +
+                             std::to_string(strings - 1) + " texts";
+            return;
+        }
+        fields.push_back(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+    fields.push_back(rest);
+}
+
+void ParseRecord(LogRecord& record) {
+    WideView body = record.text;
+    Stamp stamp;
+    if (ReadStamp(body, stamp)) {
+        SetTime(stamp, record);
+        body.remove_prefix(stamp.length);
+    } else if (!record.partial) {
+        record.problem = "the line does not begin with a timestamp";
+    }
+    if (record.partial) {
+        record.problem = "the last line is not ended by CR LF: the log is cut short";
+        SplitAtEverySeparator(body, record.fields);
+        return;
+    }
+    size_t tokenEnd = body.find(kSeparator);
+    int strings = tokenEnd == WideView::npos ? 0 : StringsOf(body.substr(0, tokenEnd));
+    if (strings == 0) {
+        if (record.problem.empty()) record.problem = tokenEnd == WideView::npos ? "the line has no token" : "unknown token";
+        SplitAtEverySeparator(body, record.fields);
+        return;
+    }
+    SplitKnownLine(body, strings, record);
+    if (!record.problem.empty()) SplitAtEverySeparator(body, record.fields);
+}
+
+// Where the line that begins at `from` ends: the index of its CR LF, or npos when none follows.
+size_t LineEnd(WideView units, size_t from) {
+    for (size_t lf = units.find(kLf, from); lf != WideView::npos; lf = units.find(kLf, lf + 1))
+        if (lf > from && units[lf - 1] == kCr) return lf - 1;
+    return WideView::npos;
+}
+
+// Whether the line at `at` begins a record of its own rather than going on with a text that held
+// CR LF. A whole timestamp begins one. So does the start of a date ("12/7/20...", digits then "/")
+// after a line that ends with ";" as every whole line does: a line torn by a failed write and
+// continued by the next is reported, not taken into the text above.
+bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
+    size_t digits = at;
+    while (digits < units.size() && IsDigit(units[digits])) ++digits;
+    if (digits == at || digits == units.size() || units[digits] != '/') return false;
+    Stamp stamp;
+    return afterWholeLine || ReadStamp(units.substr(at, 64), stamp);
+}
+
+void AppendIsoTime(const LogRecord& r, std::string& out) {
+    // Records come many to a second: the last text made is kept.
+    thread_local int last[6] = {};
+    thread_local std::string lastText;
+    int now[6] = {r.year, r.month, r.day, r.hour, r.minute, r.second};
+    if (!lastText.empty() && std::equal(now, now + 6, last)) {
+        out += lastText;
+        return;
+    }
+    std::copy(now, now + 6, last);
+    size_t start = out.size();
+    const char after[] = "--T::Z";  // "2016-01-02T03:04:05Z"
+    for (int i = 0; i < 6; ++i) {
+        PutDigits(out, now[i], i == 0 ? 4 : 2);
+        out += after[i];
+    }
+    lastText = out.substr(start);
+}
+
+void AppendAsciiJson(std::string_view text, std::string& out) {
+    out += '"';
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    out += '"';
 }
 
 }  // namespace
 
-LogEntry ParseLogLine(const kv8::Text& line) {
-    LogEntry entry;
-    int month, day, year, hour, minute, second;
-    size_t at = 0;
-    bool timed = ReadNumber(line, at, month) && Expect(line, at, "/") && ReadNumber(line, at, day) &&
-                 Expect(line, at, "/") && ReadNumber(line, at, year) && Expect(line, at, "; ") &&
-                 ReadNumber(line, at, hour) && Expect(line, at, ":") && ReadNumber(line, at, minute) &&
-                 Expect(line, at, ":") && ReadNumber(line, at, second) && Expect(line, at, "; ");
-    if (timed) {
-        char iso[72];  // room for any six ints, though a timestamp needs 20
-        std::snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, hour, minute, second);
-        entry.time = iso;
-    } else {
-        at = 0;
-    }
-    kv8::Text field;
-    for (; at < line.size(); ++at) {
-        if (line[at] == TEV_TEXT(';')) {
-            entry.fields.push_back(std::move(field));
-            field.clear();
-        } else {
-            field += line[at];
-        }
-    }
-    if (!field.empty()) entry.fields.push_back(field);  // text after the last separator
-    return entry;
+std::string IsoTime(const LogRecord& record) {
+    std::string time;
+    if (record.timed) AppendIsoTime(record, time);
+    return time;
 }
 
-std::string LogEntryJson(const LogEntry& entry) {
-    std::string json = "{\"time\":" + (entry.time ? "\"" + *entry.time + "\"" : std::string("null"));
-    json += ",\"token\":" + (entry.fields.empty() ? std::string("null") : Json(entry.fields.front()));
-    json += ",\"fields\":[";
-    for (size_t i = 1; i < entry.fields.size(); ++i) json += (i > 1 ? "," : "") + Json(entry.fields[i]);
-    return json + "]}";
+std::int64_t SecondsSinceEpoch(const LogRecord& r) {
+    if (!r.timed) return 0;
+    return DaysSinceEpoch(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 + r.second;
+}
+
+void LogDecoder::Detect(bool atEnd) {
+    if (bytes_.size() < 3 && !atEnd) return;
+    auto byteAt = [&](size_t i) { return i < bytes_.size() ? static_cast<unsigned char>(bytes_[i]) : 0; };
+    encoding_ = Encoding::Utf16;
+    if (byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
+        notes_.push_back("the file is UTF-8 text with a byte-order mark, not UTF-16LE as TEV writes it "
+                         "(re-saved by an editor?); read as UTF-8");
+        encoding_ = Encoding::Utf8;
+        bytes_.erase(0, 3);
+    } else if (byteAt(0) > 0 && byteAt(0) < 0x80 && byteAt(1) > 0 && byteAt(1) < 0x80) {
+        // TEV's first code unit is an ASCII digit, so its second byte is zero; two ASCII bytes in
+        // a row are UTF-8 (or ASCII) text.
+        notes_.push_back("the file is UTF-8 text, not UTF-16LE as TEV writes it (re-saved by an "
+                         "editor?); read as UTF-8");
+        encoding_ = Encoding::Utf8;
+    } else if (byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
+        notes_.push_back("the file begins with a byte-order mark, which TEV does not write (re-saved "
+                         "by an editor?); skipped");
+        bytes_.erase(0, 2);
+        unitsByte_ = 2;
+    }
+}
+
+// Whole code units of `bytes` (little-endian, as the log), an odd last byte left out.
+void LogDecoder::AppendUnits(std::string_view bytes) {
+    size_t count = bytes.size() / 2, old = units_.size();
+    if (count == 0) return;
+    units_.resize(old + count);
+    std::memcpy(units_.data() + old, bytes.data(), count * 2);
+}
+
+void LogDecoder::Feed(std::string_view bytes) {
+    fileBytes_ += bytes.size();
+    if (encoding_ != Encoding::Utf16) {
+        bytes_.append(bytes);
+        if (encoding_ == Encoding::Unknown) Detect(false);
+        if (encoding_ != Encoding::Utf16) return;  // UTF-8 text is converted whole at the end
+        bytes = {};
+    }
+    bool lineFeed = false;
+    if (!bytes_.empty()) {  // the bytes held back, completed to whole code units
+        size_t take = bytes_.size() % 2 && !bytes.empty() ? 1 : 0;
+        bytes_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        std::string held;
+        held.swap(bytes_);
+        if (held.size() % 2) bytes_ = held.substr(held.size() - 1);
+        AppendUnits(held);
+        lineFeed = held.find('\n') != std::string::npos;
+    }
+    AppendUnits(bytes);
+    if (bytes.size() % 2) bytes_.assign(1, bytes.back());
+    // Records end at a line feed: a piece without one ends none (nor does it make a long line's
+    // search start over).
+    if (lineFeed || bytes.find('\n') != std::string_view::npos) Drain(false);
+}
+
+void LogDecoder::Finish() {
+    if (encoding_ == Encoding::Unknown) Detect(true);
+    if (encoding_ == Encoding::Utf8) {
+        units_ += FromUtf8(bytes_);
+        bytes_.clear();
+    } else {
+        AppendUnits(bytes_);  // what a file too short to tell its encoding held back
+        if (bytes_.size() % 2)
+            problem_ = "the file has an odd length: its last byte (offset " + std::to_string(fileBytes_ - 1) +
+                       ") is half a UTF-16 code unit";
+        bytes_.clear();
+    }
+    Drain(true);
+}
+
+// Gives out every record whose end is known: before the end of the file, that needs the line
+// after it, far enough to tell whether it begins a record.
+void LogDecoder::Drain(bool atEnd) {
+    constexpr size_t kLookahead = 64;  // longer than any timestamp
+    WideView units = units_;
+    size_t at = 0;
+    while (at < units.size()) {
+        size_t line = line_, end = LineEnd(units, at);
+        ++line;
+        while (end != WideView::npos && end + 2 < units.size() &&
+               (atEnd || end + 2 + kLookahead <= units.size()) &&
+               !BeginsRecord(units, end + 2, end > at && units[end - 1] == kSeparator)) {
+            end = LineEnd(units, end + 2);  // a text holding CR LF goes on
+            ++line;
+        }
+        bool whole = end != WideView::npos && (atEnd || end + 2 + kLookahead <= units.size());
+        if (!whole && !atEnd) break;
+        LogRecord& record = record_;
+        record.line = line_;
+        record.byte = unitsByte_ + at * 2;
+        record.timed = false;
+        record.problem.clear();
+        record.fields.clear();
+        record.partial = end == WideView::npos;
+        record.text = units.substr(at, record.partial ? WideView::npos : end - at);
+        line_ = line;
+        at = record.partial ? units.size() : end + 2;
+        ParseRecord(record);
+        visit_(record);
+    }
+    units_.erase(0, at);
+    unitsByte_ += at * 2;
+}
+
+void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::string& out) {
+    out += '{';
+    if (!fileJson.empty()) {
+        out += "\"file\":";
+        out += fileJson;
+        out += ',';
+    }
+    out += "\"time\":";
+    if (record.timed) {
+        out += '"';
+        AppendIsoTime(record, out);
+        out += '"';
+    } else {
+        out += "null";
+    }
+    out += ",\"token\":";
+    if (record.fields.empty())
+        out += "null";
+    else
+        AppendJson(record.fields.front(), out);
+    out += ",\"fields\":[";
+    for (size_t i = 1; i < record.fields.size(); ++i) {
+        if (i > 1) out += ',';
+        AppendJson(record.fields[i], out);
+    }
+    out += ']';
+    if (record.partial) out += ",\"partial\":true";
+    if (!record.problem.empty()) {
+        out += ",\"problem\":";
+        AppendAsciiJson(record.problem, out);
+    }
+    out += '}';
+}
+
+void AppendRecordText(const LogRecord& record, std::string& out) {
+    WideView text = record.text;
+    // Plain ASCII without CR or LF, nearly every record, is copied as it is.
+    size_t start = out.size(), plain = 0;
+    out.resize(start + text.size());
+    for (; plain < text.size(); ++plain) {
+        TEVChar unit = text[plain];
+        if (unit >= 0x80 || unit == kCr || unit == kLf) break;
+        out[start + plain] = static_cast<char>(unit);
+    }
+    out.resize(start + plain);
+    text.remove_prefix(plain);
+    for (size_t at = text.find_first_of(TEV_TEXT("\r\n")); at != WideView::npos; at = text.find_first_of(TEV_TEXT("\r\n"))) {
+        AppendUtf8(text.substr(0, at), out);
+        out += text[at] == kCr ? "\\r" : "\\n";
+        text.remove_prefix(at + 1);
+    }
+    AppendUtf8(text, out);
 }
 
 }  // namespace tevtool

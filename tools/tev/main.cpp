@@ -1,17 +1,17 @@
 // tev: shows an installer engineer what their installer's calls to TEV would report.
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
-#include <sstream>
 
+#include "files.h"
 #include "log_decoder.h"
+#include "log_summary.h"
 #include "play.h"
+#include "run/log.h"
 #include "scenario.h"
 #include "text.h"
 
@@ -26,58 +26,79 @@ extern const char* const kDefaultScenario;
 
 namespace {
 
-constexpr int kUsageError = 2;
-constexpr int kFailure = 1;
+// Exit statuses; with several, the first in this order wins: usage or I/O error, malformed
+// records, a failure the log shows.
+constexpr int kFailure = 1;        // tev run: ownership violations; tev log: malformed or cut records
+constexpr int kUsageError = 2;     // bad command line, unreadable file or scenario
+constexpr int kRunFailed = 3;      // tev log --summary: a log shows a failure
 
-// The log TEV writes: "Setup_TEV.log" in the user's temporary directory.
-std::string DefaultLogPath() {
+int Worse(int status, int other) {
+    auto rank = [](int s) { return s == kUsageError ? 3 : s == kFailure ? 2 : s == kRunFailed ? 1 : 0; };
+    return rank(other) > rank(status) ? other : status;
+}
+
+std::string Utf8Path(const kv8::Text& path) {
 #ifdef _WIN32
-    wchar_t directory[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, directory);
-    kv8::Text path(directory, length <= MAX_PATH ? length : 0);
-    return tevtool::ToUtf8(path + L"Setup_TEV.log");
+    return tevtool::Utf8Of(std::filesystem::path(path));
 #else
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
-    if (path.back() != '/') path += '/';
-    return path + "Setup_TEV.log";
+    return tevtool::ToUtf8(path);
 #endif
 }
 
-// Paths on the command line are UTF-8 on every platform.
-std::filesystem::path PathOf(const std::string& utf8) {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+// Where TEV writes its log now; empty when it can write none.
+std::string TevLogPath() { return Utf8Path(platform::TempFilePath(kLogFileName)); }
+
+void SetEnvironment(const char* name, const std::string& value) {
+#ifdef _WIN32
+    std::wstring wideName(name, name + std::strlen(name));
+    _wputenv_s(wideName.c_str(), tevtool::PathOf(value).wstring().c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
 }
 
-bool ReadAll(const std::string& path, std::string& bytes, std::string& error) {
-    if (path == "-") {
-        bytes.assign(std::istreambuf_iterator<char>(std::cin), {});
-        return true;
+// TEV's temporary directory for the play: `dir`, or a folder of the tool's own, so that the play
+// never touches the log of a real setup. A folder of the tool's own that cannot be made costs the
+// play its log (TEV is pointed at it all the same, or finds no temporary directory either); a
+// `dir` asked for that cannot be used is an error.
+bool PointTemporaryDirectoryAt(const std::string& asked) {
+    std::string dir = asked.empty() ? Utf8Path(platform::TempFilePath(TEV_TEXT("tev-run"))) : asked;
+    std::error_code error;
+    if (dir.empty() || (std::filesystem::create_directories(tevtool::PathOf(dir), error), error) ||
+        !std::filesystem::is_directory(tevtool::PathOf(dir), error)) {
+        std::cerr << "tev: " << (asked.empty() ? "the play writes no log: " : "") << "cannot use "
+                  << (dir.empty() ? "the temporary directory" : dir) << " for the log: "
+                  << (dir.empty() ? "there is none" : error ? error.message() : "not a directory") << '\n';
+        if (!asked.empty()) return false;
     }
-    std::ifstream file(PathOf(path), std::ios::binary);
-    if (!file) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(file), {});
+    if (dir.empty()) return true;
+#ifdef _WIN32
+    SetEnvironment("TMP", dir);
+    SetEnvironment("TEMP", dir);
+#else
+    SetEnvironment("TMPDIR", dir);
+#endif
     return true;
 }
 
-void SetOutbox(const std::string& path) {
-#ifdef _WIN32
-    _wputenv_s(L"KV8_OUTBOX", PathOf(path).wstring().c_str());
-#else
-    setenv("KV8_OUTBOX", path.c_str(), 1);
-#endif
+// What identifies the file at `path` as it is: none when there is no regular file.
+std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Snapshot(const std::string& path) {
+    std::error_code error;
+    std::filesystem::path file = tevtool::PathOf(path);
+    if (path.empty() || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    auto size = std::filesystem::file_size(file, error);
+    auto time = std::filesystem::last_write_time(file, error);
+    if (error) return std::nullopt;
+    return std::make_pair(size, time);
 }
 
-int Run(const std::string& source, bool trace, const std::string& outbox) {
+int Run(const std::string& source, bool trace, const std::string& outbox, const std::string& logDir) {
     std::string text = kDefaultScenario;
     std::string name = "the default scenario";
     std::string error;
     if (!source.empty()) {
-        if (!ReadAll(source, text, error)) {
-            std::cerr << "tev: " << error << '\n';
+        if (!tevtool::ReadRegularFile(source, text, error)) {
+            std::cerr << "tev: cannot read " << source << ": " << error << '\n';
             return kUsageError;
         }
         name = source == "-" ? "standard input" : source;
@@ -89,18 +110,26 @@ int Run(const std::string& source, bool trace, const std::string& outbox) {
                   << ": " << parseError.message << '\n';
         return kUsageError;
     }
-    if (!outbox.empty()) SetOutbox(outbox);
+    if (!PointTemporaryDirectoryAt(logDir)) return kUsageError;
+    if (!outbox.empty()) SetEnvironment("KV8_OUTBOX", outbox);
 
+    // The last play's log goes first, so that only a log this play wrote is named; one that cannot
+    // be removed (another process holds it) counts only if the play changed it.
+    std::string log = TevLogPath();
+    std::error_code ignored;
+    if (Snapshot(log)) std::filesystem::remove(tevtool::PathOf(log), ignored);
+    auto before = Snapshot(log);
     tevtool::PlayOutcome outcome = tevtool::Play(*scenario, trace ? &std::cout : nullptr);
     if (!trace) {
         std::cout << "What the analytics library received from " << name << " ("
                   << scenario->steps.size() << " steps):\n\n";
         tevtool::PrintReport(std::cout);
         if (scenario->asksForLog) {
-            std::string log = DefaultLogPath();
-            std::cout << "Diagnostic log: " << log
-                      << (std::ifstream(PathOf(log)).good() ? " (read it with: tev log)" : " (none could be written)")
-                      << '\n';
+            auto after = Snapshot(log);
+            if (after && after != before)
+                std::cout << "Diagnostic log: " << log << " (read it with: tev log " << log << ")\n";
+            else
+                std::cout << "Diagnostic log: none could be written in " << (log.empty() ? "the temporary directory" : log) << '\n';
         }
         if (!outbox.empty()) std::cout << "Outbox: " << outbox << '\n';
     }
@@ -113,21 +142,135 @@ int Run(const std::string& source, bool trace, const std::string& outbox) {
     return 0;
 }
 
-int Log(const std::string& source, bool json) {
-    std::string path = source.empty() ? DefaultLogPath() : source;
-    std::string bytes, error;
-    if (!ReadAll(path, bytes, error)) {
-        std::cerr << "tev: " << error << '\n';
+struct LogOptions {
+    bool json = false, summary = false, csv = false, html = false;
+};
+
+// Standard output in large writes: a log of a hundred megabytes is decoded in one pass.
+class Output {
+public:
+    ~Output() { Flush(); }
+    std::string& Buffer() { return buffer_; }
+    void Line() {
+        buffer_ += '\n';
+        if (buffer_.size() >= (1 << 16)) Flush();
+    }
+    void Flush() {
+        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+        buffer_.clear();
+    }
+
+private:
+    std::string buffer_;
+};
+
+constexpr size_t kProblemsShown = 10;
+
+// Decodes one log into `out`; returns its exit status.
+int LogOne(const std::string& path, bool many, const LogOptions& options, Output& out) {
+    std::vector<std::string> complaints;
+    int status = 0;
+    std::string fileJson = many ? tevtool::Json(tevtool::FromUtf8(path)) : "";
+    tevtool::RunSummarizer summarizer;
+    std::vector<std::string> rows;
+    size_t problems = 0;
+    if (many && !options.summary && !options.json) out.Buffer() += "== " + path + " ==\n";
+    tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) {
+        if (!record.problem.empty()) {
+            status = kFailure;
+            if (++problems <= kProblemsShown)
+                complaints.push_back("line " + std::to_string(record.line) + " (byte " + std::to_string(record.byte) +
+                                     "): " + record.problem);
+        }
+        if (options.summary || options.html) {
+            summarizer.Add(record);
+            if (options.html) rows.push_back(tevtool::RecordRowHtml(record));
+            return;
+        }
+        if (options.json)
+            tevtool::AppendRecordJson(record, fileJson, out.Buffer());
+        else
+            tevtool::AppendRecordText(record, out.Buffer());
+        out.Line();
+    });
+    std::string error;
+    if (!tevtool::ReadRegularFile(path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
+        out.Flush();
+        std::cerr << "tev: " << path << ": " << error << '\n';
         return kUsageError;
     }
-    tevtool::DecodedLog log = tevtool::DecodeLog(bytes);
-    for (const kv8::Text& line : log.lines)
-        std::cout << (json ? tevtool::LogEntryJson(tevtool::ParseLogLine(line)) : tevtool::ToUtf8(line)) << '\n';
-    if (!log.problem.empty()) {
-        std::cerr << "tev: " << path << ": not a whole diagnostic log: " << log.problem << '\n';
-        return kFailure;
+    decoder.Finish();
+    complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
+    if (!decoder.Problem().empty()) {
+        complaints.push_back(decoder.Problem());
+        status = kFailure;
     }
-    return 0;
+    if (problems > kProblemsShown)
+        complaints.push_back("and " + std::to_string(problems - kProblemsShown) + " more records not as TEV writes them");
+    const tevtool::RunSummary& summary = summarizer.Summary();
+    if (options.html) {
+        out.Buffer() += tevtool::SummaryHtml(path, summary, rows);
+    } else if (options.summary) {
+        out.Buffer() += options.csv    ? tevtool::SummaryCsv(path, summary)
+                        : options.json ? tevtool::SummaryJson(path, summary)
+                                       : tevtool::SummaryText(path, summary);
+        if (!options.csv && !options.json && many) out.Buffer() += '\n';
+        out.Line();
+    }
+    if (!complaints.empty()) {
+        out.Flush();
+        for (const std::string& complaint : complaints) std::cerr << "tev: " << path << ": " << complaint << '\n';
+    }
+    if ((options.summary || options.html) && status == 0 && summary.Failed()) status = kRunFailed;
+    return status;
+}
+
+int Log(std::vector<std::string> sources, LogOptions options) {
+    if (options.csv) options.summary = true;
+    if (options.html && (options.summary || options.json)) {
+        std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary or --csv\n";
+        return kUsageError;
+    }
+    if (sources.empty()) {
+        std::string path = TevLogPath();
+        if (path.empty()) {
+            std::cerr << "tev: there is no usable temporary directory, so no log of TEV's to read\n";
+            return kUsageError;
+        }
+        sources.push_back(path);
+    }
+    std::error_code error;
+    bool many = sources.size() > 1 ||
+                std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
+                    return source != "-" && std::filesystem::is_directory(tevtool::PathOf(source), error);
+                });
+    if (options.html && many) {
+        std::cerr << "tev: --html makes the page of one log; name one file\n";
+        return kUsageError;
+    }
+    Output out;
+    if (options.csv) {
+        out.Buffer() += tevtool::SummaryCsvHeader();
+        out.Line();
+    }
+    int status = 0;
+    for (const std::string& source : sources) {
+        if (source != "-" && std::filesystem::is_directory(tevtool::PathOf(source), error)) {
+            std::string problem;
+            size_t files = 0;
+            if (!tevtool::ForEachLogFile(source, [&](const std::string& file) {
+                    ++files;
+                    status = Worse(status, LogOne(file, true, options, out));
+                }, problem) || files == 0) {
+                out.Flush();
+                std::cerr << "tev: " << source << ": " << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
+                status = Worse(status, kUsageError);
+            }
+            continue;
+        }
+        status = Worse(status, LogOne(source, many, options, out));
+    }
+    return status;
 }
 
 std::string EntryList() {
@@ -159,45 +302,83 @@ int main(int argc, char** argv) {
     app.footer("\nExamples:\n  tev run                  play the default setup run\n"
                "  tev scenario > my.tev    start a scenario of your own\n"
                "  tev run my.tev --trace   every call into the analytics library, as JSON Lines\n"
-               "  tev log --json           the diagnostic log of the last run");
+               "  tev log FILE --json      a log, one JSON object per record\n"
+               "  tev log DIR --summary --csv   one row per log of a folder\n"
+               "  tev log FILE --html > run.html   the run as a page\n"
+               "\nExit status: 0 success; 1 tev run: the stand-in saw an ownership violation, tev log: a\n"
+               "record is malformed or cut short; 2 usage error or unreadable file; 3 tev log --summary or\n"
+               "--html: a log shows a failure. tev run --help and tev log --help say more.");
 
-    std::string scenarioPath, outbox, logPath;
-    bool trace = false, json = false;
+    std::string scenarioPath, outbox, logDir;
+    std::vector<std::string> logPaths;
+    bool trace = false;
+    LogOptions logOptions;
     CLI::App* run = app.add_subcommand("run", "Play a scenario (default: a typical setup run) and print what was reported");
     run->add_option("SCENARIO", scenarioPath, "Scenario file, or - for standard input")->type_name("FILE");
     run->add_flag("--trace", trace, "Print the stand-in's trace as JSON Lines, one result line after each entry");
     run->add_option("--outbox", outbox, "Append each waypoint handed over to FILE as JSON (sets KV8_OUTBOX)")
         ->type_name("FILE");
+    run->add_option("--log-dir", logDir,
+                    "Where TEV writes the play's log (default: a folder of the tool's own in the temporary "
+                    "directory; never the log of a real setup)")
+        ->type_name("DIR");
     run->footer(EntryList());
 
-    CLI::App* log = app.add_subcommand("log", "Decode a diagnostic log to UTF-8 (default: Setup_TEV.log in the temporary directory)");
-    log->add_option("FILE", logPath, "The log to read")->type_name("");
-    log->add_flag("--json", json, "One JSON object per line: time, token, fields");
-    log->footer("\nExit status: 0 when the file is whole, 1 when it is cut short (what could be read is\n"
-                "printed), 2 when it cannot be read.");
+    CLI::App* log = app.add_subcommand(
+        "log", "Decode diagnostic logs to UTF-8, or tell each run's story (default: Setup_TEV.log where TEV writes it)");
+    log->add_option("FILE", logPaths, "Logs to read; a folder gives every *.log file in it and its subfolders")
+        ->type_name("");
+    log->add_flag("--json", logOptions.json,
+                  "One JSON object per record: time, token, fields (\"partial\", \"problem\" and, with several "
+                  "logs, \"file\" when they apply); with --summary one object per log");
+    log->add_flag("--summary", logOptions.summary,
+                  "Each run's story: start, end, analytics library, setup attributes, downloads, installations, "
+                  "warnings, first error");
+    log->add_flag("--csv", logOptions.csv, "The summary as CSV, one row per log");
+    log->add_flag("--html", logOptions.html,
+                  "One self-contained HTML page of one log: a timeline of downloads and installations, then the records");
+    log->footer(
+        "\nExit status: 0 when every record of every log was read whole; 1 when a record is malformed or\n"
+        "cut short (what could be decoded is printed, the problems go to standard error); 2 for usage\n"
+        "errors and files that cannot be read (the others are still read); with --summary or --html, 3\n"
+        "when the records are whole but a log shows a failure: a download or installation error, a\n"
+        "crash, an analytics library that did not come up, or a run that never ended. With several,\n"
+        "2 wins over 1, and 1 over 3.\n"
+        "\nA text that holds ';' is put back from the number of strings each line holds; where a line\n"
+        "has two texts that could hold it (SETUP, DownloadError, PRODUCTNRDATA), the last text is taken\n"
+        "to hold every extra ';'. A line that does not begin with a date continues the record above\n"
+        "(a text that held CR LF); in text output CR and LF inside a record are shown as \\r and \\n.");
 
     app.add_subcommand("scenario", "Print the default scenario, to copy and edit");
 
-    try {
+    std::vector<std::string> arguments;
 #ifdef _WIN32
-        // The command line as UTF-16, passed on as UTF-8 like everywhere else.
-        int count = 0;
-        wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-        std::vector<std::string> arguments;
-        for (int i = count - 1; i > 0; --i) arguments.push_back(tevtool::ToUtf8(wide[i]));
-        LocalFree(wide);
-        app.parse(arguments);
-        (void)argc;
-        (void)argv;
+    // The command line as UTF-16, passed on as UTF-8 like everywhere else.
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; i < count; ++i) arguments.push_back(tevtool::ToUtf8(wide[i]));
+    LocalFree(wide);
+    (void)argc;
+    (void)argv;
 #else
-        app.parse(argc, argv);
+    arguments.assign(argv + 1, argv + argc);
 #endif
+    const std::vector<std::string> subcommands = {"run", "log", "scenario"};
+    if (!arguments.empty() && !arguments.front().starts_with("-") &&
+        std::find(subcommands.begin(), subcommands.end(), arguments.front()) == subcommands.end()) {
+        std::cerr << "tev: unknown subcommand " << arguments.front() << " (the subcommands are run, log and scenario; "
+                  << "see tev --help)\n";
+        return kUsageError;
+    }
+    try {
+        std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
+        app.parse(arguments);
     } catch (const CLI::ParseError& error) {
         int status = app.exit(error);
         return status == 0 ? 0 : kUsageError;
     }
-    if (run->parsed()) return Run(scenarioPath, trace, outbox);
-    if (log->parsed()) return Log(logPath, json);
+    if (run->parsed()) return Run(scenarioPath, trace, outbox, logDir);
+    if (log->parsed()) return Log(logPaths, logOptions);
     std::cout << kDefaultScenario;
     return 0;
 }

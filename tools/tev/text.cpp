@@ -2,22 +2,67 @@
 
 #include <utf8.h>
 
-namespace tevtool {
+#include <iterator>
 
-std::string ToUtf8(const kv8::Text& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = static_cast<char16_t>(text[i]);
-        char32_t next = i + 1 < text.size() ? static_cast<char16_t>(text[i + 1]) : 0;
-        if (c >= 0xD800 && c <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (next - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
+namespace tevtool {
+namespace {
+
+bool IsSurrogate(TEVChar unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
+
+}  // namespace
+
+void AppendUtf8(WideView text, std::string& out) {
+    size_t ascii = 0;
+    while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+    size_t start = out.size();
+    out.resize(start + ascii);
+    for (size_t i = 0; i < ascii; ++i) out[start + i] = static_cast<char>(text[i]);
+    if (ascii == text.size()) return;
+    WideView rest = text.substr(ascii);
+    try {
+        utf8::utf16to8(rest.begin(), rest.end(), std::back_inserter(out));
+    } catch (const utf8::exception&) {
+        // Only an unpaired surrogate gets here: it is replaced, a pair is kept.
+        out.resize(start + ascii);
+        std::u16string repaired(rest.begin(), rest.end());
+        for (size_t i = 0; i < repaired.size(); ++i) {
+            bool pair = repaired[i] >= 0xD800 && repaired[i] <= 0xDBFF && i + 1 < repaired.size() && repaired[i + 1] >= 0xDC00 &&
+                        repaired[i + 1] <= 0xDFFF;
+            if (pair)
+                ++i;
+            else if (IsSurrogate(repaired[i]))
+                repaired[i] = 0xFFFD;
         }
-        utf8::append(c, std::back_inserter(out));
+        utf8::utf16to8(repaired.begin(), repaired.end(), std::back_inserter(out));
     }
+}
+
+kv8::Text FromUtf8(std::string_view text) {
+    std::string valid;
+    if (!utf8::is_valid(text.begin(), text.end())) {
+        utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid));
+        text = valid;
+    }
+    kv8::Text out;
+    out.reserve(text.size());
+    utf8::utf8to16(text.begin(), text.end(), std::back_inserter(out));
     return out;
+}
+
+void AppendJson(WideView text, std::string& out) {
+    size_t start = out.size();
+    out.resize(start + text.size() + 2);
+    char* quoted = out.data() + start;
+    *quoted++ = '"';
+    for (TEVChar unit : text) {
+        if (unit < 0x20 || unit >= 0x7F || unit == '"' || unit == '\\') {
+            out.resize(start);
+            out += kv8::JsonQuote(kv8::Text(text));
+            return;
+        }
+        *quoted++ = static_cast<char>(unit);
+    }
+    *quoted = '"';
 }
 
 }  // namespace tevtool

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# The tool's log reading at scale: a 100 MB log decoded to text and to JSON, against iconv's plain
+# UTF-16LE to UTF-8 conversion of the same file in the same run (goal: within 2x), and the summary of
+# a folder of 1,000 and of 10,000 logs (goal: peak memory flat in the number of logs).
+# Usage: bench/tool_log.sh BUILD_DIR   (a release build: bench/tool_log.sh build/release)
+set -euo pipefail
+
+build=${1:?usage: bench/tool_log.sh BUILD_DIR}
+tev="$build/tools/tev/tev"
+if [ ! -x "$tev" ]; then
+  echo "bench/tool_log.sh: $tev is missing; build the release preset first" >&2
+  exit 2
+fi
+for program in iconv /usr/bin/time; do
+  command -v "$program" >/dev/null || { echo "bench/tool_log.sh: $program is missing" >&2; exit 2; }
+done
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/tev-tool-bench.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+# One log of the default run, repeated to 100 MB: the records of a long setup.
+"$tev" run --log-dir "$scratch" >/dev/null
+one="$scratch/Setup_TEV.log"
+big="$scratch/big.log"
+copies=$(( (100 * 1024 * 1024 + $(stat -c %s "$one") - 1) / $(stat -c %s "$one") ))
+seq "$copies" | sed "s|.*|$one|" | xargs cat >"$big"
+
+# GNU time's last line; the program's own status (tev log --summary gives 3 for a failed run) is
+# no concern here.
+seconds() { /usr/bin/time -f %e "$@" 2>&1 >/dev/null | tail -1 || true; }
+
+# Rounds interleave the three, so that a busy spell of the shared machine falls on all of them; the
+# median of each is compared.
+rounds=7
+: >"$scratch/times"
+for _ in $(seq $rounds); do
+  echo "iconv $(seconds iconv -f UTF-16LE -t UTF-8 "$big")" >>"$scratch/times"
+  echo "text $(seconds "$tev" log "$big")" >>"$scratch/times"
+  echo "json $(seconds "$tev" log --json "$big")" >>"$scratch/times"
+done
+median() { awk -v k="$1" '$1 == k { print $2 }' "$scratch/times" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+floor=$(median iconv)
+echo "== tev log on a $(($(stat -c %s "$big") / 1000 / 1000)) MB log (median of $rounds interleaved rounds, wall time) =="
+printf "  %-40s %6.2f s\n" "iconv -f UTF-16LE -t UTF-8 (the floor)" "$floor"
+for kind in text json; do
+  t=$(median $kind)
+  awk -v k="$kind" -v t="$t" -v f="$floor" 'BEGIN {
+    r = t / (f > 0 ? f : 0.01)
+    printf "  %-40s %6.2f s  %5.2fx  goal <= 2x  %s\n", "tev log" (k == "json" ? " --json" : ""), t, r, r <= 2 ? "met" : "MISSED" }'
+done
+
+# Folders of logs, hard links of the one log: the summary reads each whole.
+peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 || true; }
+echo
+echo "== tev log --summary --json on a folder of logs (peak resident memory) =="
+for count in 1000 10000; do
+  mkdir -p "$scratch/logs$count"
+  for i in $(seq $count); do ln "$one" "$scratch/logs$count/$i.log"; done
+  kb=$(peak "$tev" log --summary --json "$scratch/logs$count")
+  echo "$count $kb" >>"$scratch/peaks"
+  printf "  %-40s %6d KB\n" "$count logs" "$kb"
+done
+awk 'NR == 1 { a = $2 } NR == 2 { b = $2 } END {
+  r = b / a
+  printf "  %-40s %6.2fx  goal <= 1.1x  %s\n", "10,000 logs against 1,000", r, r <= 1.1 ? "met" : "MISSED" }' "$scratch/peaks"
