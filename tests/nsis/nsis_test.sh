@@ -56,7 +56,7 @@ dir_name=installer TEV_NSIS_RESULTS=$(windows_path "$work/installer/results.txt"
 
 status=0
 dir_name=tool run_in "$work/tool" "$(windows_path "$build_dir/bin/tev.exe")" run --trace \
-  "$(windows_path "$scenario")" >"$work/tool/trace" 2>"$work/tool/stderr" || status=$?
+  --log-dir "$(windows_path "$work/tool/temp")" "$(windows_path "$scenario")" >"$work/tool/trace" 2>"$work/tool/stderr" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/tool/stderr"; fail "the tool exited with status $status"; }
 
 # What the analytics library was handed.
