@@ -43,7 +43,9 @@ void LogLine(benchmark::State& state) {
     }
     // The same bytes as the log's line, formatted once.
     TEVChar line[128];
-    std::size_t bytes = FormatLogLine(line, platform::UtcNow(), TYPICAL_LINE) * sizeof(TEVChar);
+    platform::CalendarTime now{};
+    platform::operations.utcNow(now);
+    std::size_t bytes = FormatLogLine(line, now, TYPICAL_LINE) * sizeof(TEVChar);
     static const TEVChar kLineEnd[] = {TEV_TEXT('\r'), TEV_TEXT('\n')};
 
     bench::Paired(

@@ -203,8 +203,9 @@ int Run(int repetitions, int rounds) {
 
     // The same bytes as the log's line, formatted once.
     TEVChar line[128];
-    DWORD lineBytes =
-        static_cast<DWORD>(FormatLogLine(line, platform::UtcNow(), TYPICAL_LINE) * sizeof(TEVChar));
+    platform::CalendarTime now{};
+    platform::operations.utcNow(now);
+    DWORD lineBytes = static_cast<DWORD>(FormatLogLine(line, now, TYPICAL_LINE) * sizeof(TEVChar));
     int typicalBytes = static_cast<int>(lineBytes) + 4;  // with CR LF
 
     LogLineBench bench(log, floorFile, line, lineBytes);

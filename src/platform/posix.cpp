@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -63,10 +64,6 @@ std::string ToUtf8(WideView text) {
     return out;
 }
 
-}  // namespace
-
-const TEVChar kPathSeparator = u'/';
-
 WideString ExecutableDirectory() {
     std::string path = ReadWhole<std::string>([](char* buffer, std::size_t size) {
         return static_cast<long>(readlink("/proc/self/exe", buffer, size));  // writes no terminator
@@ -76,7 +73,7 @@ WideString ExecutableDirectory() {
     return FromUtf8(path.substr(0, slash + 1));
 }
 
-FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+FileHandle CreateTempFile(const TEVChar* fileName) {
     const char* tmpdir = std::getenv("TMPDIR");
     std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
     if (path.back() != '/') path += '/';
@@ -92,21 +89,35 @@ FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
     return fd;
 }
 
-bool SeekToEnd(FileHandle file) { return lseek(static_cast<int>(file), 0, SEEK_END) != -1; }
+std::int64_t SeekToEnd(FileHandle file) { return lseek(static_cast<int>(file), 0, SEEK_END); }
 
-void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
-    ssize_t ignored = write(static_cast<int>(file), bytes, size);
-    (void)ignored;
+std::ptrdiff_t Write(FileHandle file, const void* bytes, std::size_t size) {
+    ssize_t written;
+    do {
+        written = write(static_cast<int>(file), bytes, size);
+    } while (written < 0 && errno == EINTR);
+    return written;
 }
 
-void CloseFile(FileHandle file) { close(static_cast<int>(file)); }
+bool Truncate(FileHandle file, std::int64_t size) {
+    return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0;
+}
 
-CalendarTime UtcNow() {
-    std::time_t now = std::time(nullptr);
+void Close(FileHandle file) { close(static_cast<int>(file)); }
+
+bool UtcNow(CalendarTime& now) {
+    std::time_t seconds = std::time(nullptr);
     std::tm fields{};
-    gmtime_r(&now, &fields);
-    return {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-            fields.tm_hour,        fields.tm_min,     fields.tm_sec};
+    if (seconds == static_cast<std::time_t>(-1) || !gmtime_r(&seconds, &fields)) return false;
+    now = {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+           fields.tm_hour,        fields.tm_min,     fields.tm_sec};
+    return true;
 }
+
+}  // namespace
+
+const TEVChar kPathSeparator = u'/';
+
+Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
 
 }  // namespace platform

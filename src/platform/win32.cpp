@@ -11,10 +11,6 @@ HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 static_assert(sizeof(FileHandle) >= sizeof(HANDLE));
 
-}  // namespace
-
-const TEVChar kPathSeparator = L'\\';
-
 WideString ExecutableDirectory() {
     // The host installer's own path (no module handle), in a buffer that grows until the whole
     // path fits: a path cut at 260 characters would name the wrong configuration file.
@@ -36,7 +32,7 @@ WideString ExecutableDirectory() {
     return separator == WideString::npos ? WideString() : path.substr(0, separator + 1);
 }
 
-FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+FileHandle CreateTempFile(const TEVChar* fileName) {
     wchar_t path[MAX_PATH] = {};
     // A directory that does not fit is no directory: the buffer then holds nothing usable, and
     // joining the name to it would put the log in the current directory.
@@ -50,21 +46,39 @@ FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
     return reinterpret_cast<FileHandle>(file);
 }
 
-bool SeekToEnd(FileHandle file) {
-    return SetFilePointer(AsHandle(file), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
+std::int64_t SeekToEnd(FileHandle file) {
+    LONG high = 0;
+    DWORD low = SetFilePointer(AsHandle(file), 0, &high, FILE_END);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return static_cast<std::int64_t>(high) << 32 | low;
 }
 
-void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
+std::ptrdiff_t Write(FileHandle file, const void* bytes, std::size_t size) {
     DWORD written = 0;
-    WriteFile(AsHandle(file), bytes, static_cast<DWORD>(size), &written, nullptr);
+    if (!WriteFile(AsHandle(file), bytes, static_cast<DWORD>(size), &written, nullptr)) return -1;
+    return static_cast<std::ptrdiff_t>(written);
 }
 
-void CloseFile(FileHandle file) { CloseHandle(AsHandle(file)); }
-
-CalendarTime UtcNow() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+bool Truncate(FileHandle file, std::int64_t size) {
+    LONG high = static_cast<LONG>(size >> 32);
+    DWORD low = SetFilePointer(AsHandle(file), static_cast<LONG>(size), &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
+    return SetEndOfFile(AsHandle(file)) != 0;
 }
+
+void Close(FileHandle file) { CloseHandle(AsHandle(file)); }
+
+bool UtcNow(CalendarTime& now) {
+    SYSTEMTIME time;
+    GetSystemTime(&time);  // cannot fail
+    now = {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+    return true;
+}
+
+}  // namespace
+
+const TEVChar kPathSeparator = L'\\';
+
+Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
 
 }  // namespace platform

@@ -31,7 +31,7 @@ TEVChar* Put(TEVChar* out, const char* ascii) {
 
 void OpenLogFile() {
     if (!runState.logEnabled) return;
-    runState.logFile = platform::CreateTempFileExclusive(kLogFileName);
+    runState.logFile = platform::operations.createTempFile(kLogFileName);
 }
 
 std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings) {
@@ -63,8 +63,9 @@ std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
 void WriteLog(std::initializer_list<const TEVChar*> strings) {
     if (!runState.logEnabled || runState.logFile == platform::kNoFile) return;
     // A failed seek drops the line before the time is even read.
-    if (!platform::SeekToEnd(runState.logFile)) return;
-    platform::CalendarTime now = platform::UtcNow();
+    if (platform::operations.seekToEnd(runState.logFile) < 0) return;
+    platform::CalendarTime now;
+    if (!platform::operations.utcNow(now)) return;
 
     std::size_t capacity = LogLineCapacity(strings);
     TEVChar onStack[kStackLine];
@@ -76,6 +77,6 @@ void WriteLog(std::initializer_list<const TEVChar*> strings) {
         if (!line) return;  // out of memory: the line is dropped, the run goes on
     }
     std::size_t length = FormatLogLine(line, now, strings);
-    platform::WriteBytes(runState.logFile, line, length * sizeof(TEVChar));
-    platform::WriteBytes(runState.logFile, kLineEnd, sizeof kLineEnd);
+    platform::operations.write(runState.logFile, line, length * sizeof(TEVChar));
+    platform::operations.write(runState.logFile, kLineEnd, sizeof kLineEnd);
 }

@@ -10,7 +10,7 @@ namespace {
 
 // The analytics library's configuration file, beside the host executable (not this library).
 WideString ConfigurationPath() {
-    WideString path = platform::ExecutableDirectory();
+    WideString path = platform::operations.executableDirectory();
     path += TEV_TEXT("ORB");
     path += platform::kPathSeparator;
     path += TEV_TEXT("orbconfig.xml");
@@ -19,7 +19,7 @@ WideString ConfigurationPath() {
 
 void CloseLog() {
     if (runState.logFile == platform::kNoFile) return;
-    platform::CloseFile(runState.logFile);
+    platform::operations.close(runState.logFile);
     runState.logFile = platform::kNoFile;
 }
 
