@@ -22,6 +22,18 @@ constexpr std::size_t kTimestampCapacity = 6 * kMaxDecimalLength + 8;
 // Lines up to this many code units are built on the stack.
 constexpr std::size_t kStackLine = 512;
 
+// Writes all of `size` bytes, continuing after short writes; false when a write fails.
+bool WriteAll(platform::FileHandle file, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        std::ptrdiff_t written = platform::operations.write(file, next, size);
+        if (written <= 0) return false;
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 TEVChar* Put(TEVChar* out, const char* ascii) {
     while (*ascii) *out++ = static_cast<TEVChar>(*ascii++);
     return out;
@@ -32,6 +44,12 @@ TEVChar* Put(TEVChar* out, const char* ascii) {
 void OpenLogFile() {
     if (!runState.logEnabled) return;
     runState.logFile = platform::operations.createTempFile(kLogFileName);
+}
+
+void CloseLog() {
+    if (runState.logFile == platform::kNoFile) return;
+    platform::operations.close(runState.logFile);
+    runState.logFile = platform::kNoFile;
 }
 
 std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings) {
@@ -63,7 +81,8 @@ std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
 void WriteLog(std::initializer_list<const TEVChar*> strings) {
     if (!runState.logEnabled || runState.logFile == platform::kNoFile) return;
     // A failed seek drops the line before the time is even read.
-    if (platform::operations.seekToEnd(runState.logFile) < 0) return;
+    std::int64_t lineStart = platform::operations.seekToEnd(runState.logFile);
+    if (lineStart < 0) return;
     platform::CalendarTime now;
     if (!platform::operations.utcNow(now)) return;
 
@@ -77,6 +96,11 @@ void WriteLog(std::initializer_list<const TEVChar*> strings) {
         if (!line) return;  // out of memory: the line is dropped, the run goes on
     }
     std::size_t length = FormatLogLine(line, now, strings);
-    platform::operations.write(runState.logFile, line, length * sizeof(TEVChar));
-    platform::operations.write(runState.logFile, kLineEnd, sizeof kLineEnd);
+    if (WriteAll(runState.logFile, line, length * sizeof(TEVChar)) &&
+        WriteAll(runState.logFile, kLineEnd, sizeof kLineEnd))
+        return;
+    // A line is written whole or not at all: what reached the file is cut off, and the next line
+    // is tried as usual (room may come back). A log that cannot be cut back would end in a torn
+    // line with the next one joined to it, so it is written no more.
+    if (!platform::operations.truncate(runState.logFile, lineStart)) CloseLog();
 }

@@ -11,9 +11,11 @@
 
 // Creates the log anew in the temporary directory when the run asked for one.
 void OpenLogFile();
+void CloseLog();
 
 // Appends one line: the token, then the other strings, up to the first null pointer. Every line has
-// reached the operating system when it returns. A line that cannot be built or written is dropped.
+// reached the operating system when it returns, whole, or nothing of it has: a line that cannot be
+// built or written is dropped, and the run goes on.
 void WriteLog(std::initializer_list<const TEVChar*> strings);
 
 // Room needed by FormatLogLine for these strings.

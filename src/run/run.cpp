@@ -17,12 +17,6 @@ WideString ConfigurationPath() {
     return path;
 }
 
-void CloseLog() {
-    if (runState.logFile == platform::kNoFile) return;
-    platform::operations.close(runState.logFile);
-    runState.logFile = platform::kNoFile;
-}
-
 }  // namespace
 
 bool TEVUtil::InitML(bool enableLog) {
