@@ -80,6 +80,51 @@ TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
     EXPECT_EQ(Text(LowerCaseName(T("")).c_str()), T(""));
 }
 
+// A lower-cased name of up to 127 code units is kept on the stack with its terminator; a longer
+// one on the heap. Names on both sides of that edge, directly and through the entries.
+TEST_F(ProductRegistry, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
+    for (std::size_t length : {127u, 128u, 129u}) {
+        SCOPED_TRACE(length);
+        Text given(length, T('S')), lower(length, T('s'));
+        given.back() = lower.back() = T('9');
+        LowerCaseName lowered(given);
+        EXPECT_EQ(Text(lowered.c_str()), lower);
+        EXPECT_EQ(lowered.view(), lower);
+
+        kv8::Reset();
+        ASSERT_TRUE(TEVUtil::InitML(false));
+        EXPECT_TRUE(TEVUtil::AddContent(given.c_str(), T("c"), T("p")));
+        EXPECT_TRUE(TEVUtil::AddNRData(lower.c_str(), T("n"), T("v")));
+        TEVUtil::ShutdownML();
+        std::string name = testing_support::Utf8(lower);
+        EXPECT_EQ(Delivered().at(2), "reached wp.product s.productlist{a.product.name=" + name +
+                                         ",n=v} s.product.content{a.product.contentname=c,"
+                                         "a.product.contentpath=p}");
+        ExpectCleanLedger();
+    }
+}
+
+// The order is found four code units at a time: names that share a prefix and differ inside a
+// block of four, at each place in it, by units whose bytes order otherwise than their values.
+TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
+    const Text base = T("studio.core-x64");
+    std::vector<Text> names = {base, base.substr(0, 4), base.substr(0, 8), base.substr(0, 12), Text()};
+    for (std::size_t at = 0; at < base.size(); ++at)
+        for (TEVChar unit : {TEVChar(0x0001), TEVChar(0x0102), TEVChar(0x0201), TEVChar(0xD83D), TEVChar(0xFF41)}) {
+            Text name = base;
+            name[at] = unit;
+            names.push_back(name);
+            if (at + 1 < base.size()) {  // a second difference later in the block must not decide
+                name[at + 1] = TEVChar(0xFFFF - name[at + 1]);
+                names.push_back(name);
+            }
+        }
+    CodeUnitOrder order;
+    for (const Text& a : names)
+        for (const Text& b : names)
+            ASSERT_EQ(order(a, b), a < b) << testing_support::Utf8(a) << " / " << testing_support::Utf8(b);
+}
+
 TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     for (const TEVChar* name : {T("b"), T("A"), T("a2"), T("\uff41"), T("\U0001F600"), T("")})
