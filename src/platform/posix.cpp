@@ -79,10 +79,13 @@ FileHandle CreateTempFile(const TEVChar* fileName) {
     if (path.back() != '/') path += '/';
     path += ToUtf8(fileName);
     // Opened without truncating: the file is emptied only once this process holds the lock, so a
-    // log that another run holds is left as it is. O_NOFOLLOW: never truncate through a link.
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0644);
+    // log that another run holds is left as it is. The log is its owner's alone. O_NOFOLLOW and a
+    // single link: never empty another file through a symbolic or a hard link at the log's place.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) return kNoFile;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+    struct stat file;
+    if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_nlink != 1 ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
         close(fd);
         return kNoFile;
     }
