@@ -42,7 +42,6 @@ TEVChar* Put(TEVChar* out, const char* ascii) {
 }  // namespace
 
 void OpenLogFile() {
-    if (!runState.logEnabled) return;
     runState.logFile = platform::operations.createTempFile(kLogFileName);
 }
 
@@ -79,7 +78,7 @@ std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
 }
 
 void WriteLog(std::initializer_list<const TEVChar*> strings) {
-    if (!runState.logEnabled || runState.logFile == platform::kNoFile) return;
+    if (runState.logFile == platform::kNoFile) return;
     // A failed seek drops the line before the time is even read.
     std::int64_t lineStart = platform::operations.seekToEnd(runState.logFile);
     if (lineStart < 0) return;

@@ -9,7 +9,7 @@
 #include "../platform/platform.h"
 #include "TEVText.h"
 
-// Creates the log anew in the temporary directory when the run asked for one.
+// Creates the log anew in the temporary directory; without it, WriteLog writes nothing.
 void OpenLogFile();
 void CloseLog();
 

@@ -45,7 +45,6 @@ using ProductMap = std::map<WideString, CMLWaypoint*, CodeUnitOrder>;
 // The references below are plain pointers: resetting them releases nothing. The system owns the
 // setup waypoint and the product waypoints until ShutdownML hands them to the analytics library.
 struct RunState {
-    bool logEnabled = false;  // the diagnostic log was asked for by the last InitML
     bool enabled = false;     // reporting is on
     CMLWaypoint* setupWaypoint = nullptr;
     CMLState* setupState = nullptr;  // belongs to setupWaypoint
