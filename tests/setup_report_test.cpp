@@ -212,13 +212,12 @@ TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
     NewTrace();
     EXPECT_EQ(AttachTextAttribute(state, T("n"), T("v")), nullptr);
     EXPECT_EQ(AttachIntAttribute(state, T("n"), 1), nullptr);
-    EXPECT_FALSE(ReachWaypoint(waypoint));
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
 
     ASSERT_TRUE(TEVUtil::InitML(false));
     NewTrace();
     EXPECT_EQ(AttachTextAttribute(nullptr, T("n"), T("v")), nullptr);
-    EXPECT_FALSE(ReachWaypoint(nullptr));
+    ReachWaypoint(nullptr);
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
     kv8::RefuseCreate(kv8::Kind::Attribute, T("n"));
     EXPECT_EQ(AttachIntAttribute(state, T("n"), -7), nullptr);
@@ -230,4 +229,17 @@ TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
                   R"({"op":"add","parent":1,"child":7})"}));
     state->Destroy();
     waypoint->Destroy();
+}
+
+// A waypoint given to ReachWaypoint is never the caller's again: reached while reporting is on,
+// destroyed unsent while it is off, so that no caller can leak it.
+TEST_F(Helpers, ReachingTakesTheWaypointWhetherReportingIsOnOrOff) {
+    ReachWaypoint(CMLWaypoint::Create(T("off")));
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    ReachWaypoint(CMLWaypoint::Create(T("on")));
+    EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
+              (std::vector<std::string>{R"({"op":"destroy","id":1})", R"({"op":"reached","waypoint":6})"}));
+    EXPECT_EQ(DeliveredLast(), "reached on");
+    TEVUtil::ShutdownML();
+    ExpectCleanLedger();
 }

@@ -20,8 +20,10 @@ DecimalText FormatDecimal(int value) {
     return decimal;
 }
 
-bool ReachWaypoint(CMLWaypoint* waypoint) {
-    if (!runState.enabled || !waypoint) return false;
-    CMLFacade::WaypointReached(waypoint);  // the library now owns the waypoint
-    return true;
+void ReachWaypoint(CMLWaypoint* waypoint) {
+    if (!waypoint) return;
+    if (runState.enabled)
+        CMLFacade::WaypointReached(waypoint);  // the library now owns the waypoint
+    else
+        waypoint->Destroy();
 }

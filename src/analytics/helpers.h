@@ -19,8 +19,8 @@ struct DecimalText {
 };
 DecimalText FormatDecimal(int value);
 
-// Hands the waypoint to the analytics library, which then owns it. False (and the waypoint stays
-// the caller's) when reporting is off or there is no waypoint.
-bool ReachWaypoint(CMLWaypoint* waypoint);
+// Takes the waypoint from the caller, whatever happens: hands it to the analytics library, which
+// then owns it, or, while reporting is off, destroys it unsent. Nothing for a null waypoint.
+void ReachWaypoint(CMLWaypoint* waypoint);
 
 #endif
