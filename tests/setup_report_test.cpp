@@ -62,9 +62,9 @@ TEST_F(ProductRegistry, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     EXPECT_EQ(GetProductWaypoint(T("producta")), first);
     EXPECT_NE(GetProductWaypoint(T("\u00c4")), GetProductWaypoint(T("\u00e4")));
     EXPECT_EQ(runState.products.size(), 3u);
-    // The name attribute is the name as the registry first received it.
+    // The name attribute is the lower-cased name.
     EXPECT_EQ(NewTraceOf({"create"}).at(6),
-              R"({"op":"create","kind":"attribute","name":"a.product.name","value":"ProductA","id":7})");
+              R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})");
 }
 
 TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {

@@ -34,12 +34,6 @@ CMLAttribute* Attach(CMLState* state, const TEVChar* name, int value) {
     return AttachIntAttribute(state, name, value);
 }
 
-// The product's waypoint, found or made under its lower-cased name.
-CMLWaypoint* ProductWaypoint(const TEVChar* productName) {
-    LowerCaseName lowered(TextOrEmpty(productName));
-    return GetProductWaypoint(lowered.c_str());
-}
-
 // One routine for the five state-recording entries: a new state on the product's waypoint, added
 // before its two attributes are made. Refused attributes are missing; the call still succeeds.
 template <typename SecondValue>
@@ -47,7 +41,7 @@ bool RecordProductDetail(const DetailRecord& record, const TEVChar* productName,
                          const TEVChar* firstValue, SecondValue secondValue) {
     return Contained(false, [&] {
         if (!runState.enabled) return false;
-        CMLWaypoint* product = ProductWaypoint(productName);
+        CMLWaypoint* product = GetProductWaypoint(TextOrEmpty(productName));
         if (!product) return false;
         CMLState* state = CMLState::Create(record.state);
         if (!state) return false;
@@ -98,7 +92,7 @@ bool TEVUtil::AddNRData(const TEVChar* productName, const TEVChar* attributeName
         productName = TextOrEmpty(productName);
         attributeName = TextOrEmpty(attributeName);
         attributeValue = TextOrEmpty(attributeValue);
-        CMLWaypoint* product = ProductWaypoint(productName);
+        CMLWaypoint* product = GetProductWaypoint(TextOrEmpty(productName));
         if (!product) return false;
         CMLState* state = product->GetState();  // stays the waypoint's
         if (!state) return false;

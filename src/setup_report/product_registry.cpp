@@ -38,7 +38,7 @@ CMLWaypoint* GetProductWaypoint(const TEVChar* productName) {
         waypoint->Destroy();
         return nullptr;
     }
-    if (!AttachTextAttribute(productList, TEV_TEXT("a.product.name"), productName)) {
+    if (!AttachTextAttribute(productList, TEV_TEXT("a.product.name"), key.c_str())) {
         productList->Destroy();
         waypoint->Destroy();
         return nullptr;
