@@ -19,6 +19,8 @@
 #include <cstring>
 #endif
 
+using namespace tev;
+
 namespace {
 
 enum class Fault {

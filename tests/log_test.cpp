@@ -8,6 +8,8 @@
 #include "../src/run/run_state.h"
 #include "support.h"
 
+using namespace tev;
+
 namespace {
 
 std::string Line(const platform::CalendarTime& time, std::initializer_list<const TEVChar*> strings) {

@@ -2,6 +2,8 @@
 #include "../src/run/run_state.h"
 #include "support.h"
 
+using namespace tev;
+
 namespace {
 
 // The configuration path as the trace shows it.

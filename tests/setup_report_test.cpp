@@ -4,6 +4,8 @@
 #include "../src/setup_report/setup_report.h"
 #include "support.h"
 
+using namespace tev;
+
 using SetupWaypoint = TevTest;
 
 TEST_F(SetupWaypoint, CollectsEveryAttributeInCallOrderAndLogsEach) {

@@ -2,6 +2,8 @@
 
 #include "../run/run_state.h"
 
+namespace tev {
+
 CMLAttribute* AttachTextAttribute(CMLState* target, const TEVChar* name, const TEVChar* value) {
     if (!runState.enabled || !target) return nullptr;
     CMLAttribute* attribute = CMLAttribute::Create(name, value);
@@ -27,3 +29,5 @@ void ReachWaypoint(CMLWaypoint* waypoint) {
     else
         waypoint->Destroy();
 }
+
+}  // namespace tev

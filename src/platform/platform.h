@@ -8,7 +8,7 @@
 
 #include "../text.h"
 
-namespace platform {
+namespace tev::platform {
 
 // An open file: a Windows handle or a POSIX descriptor, widened to one integer type.
 using FileHandle = std::intptr_t;
@@ -66,6 +66,6 @@ struct Operations {
 
 extern Operations operations;
 
-}  // namespace platform
+}  // namespace tev::platform
 
 #endif

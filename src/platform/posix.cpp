@@ -11,7 +11,7 @@
 
 #include "platform.h"
 
-namespace platform {
+namespace tev::platform {
 namespace {
 
 // File names on Linux are bytes, conventionally UTF-8. Both conversions keep what they cannot map
@@ -123,4 +123,4 @@ const TEVChar kPathSeparator = u'/';
 
 Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
 
-}  // namespace platform
+}  // namespace tev::platform

@@ -4,7 +4,7 @@
 
 #include "platform.h"
 
-namespace platform {
+namespace tev::platform {
 namespace {
 
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -81,4 +81,4 @@ const TEVChar kPathSeparator = L'\\';
 
 Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
 
-}  // namespace platform
+}  // namespace tev::platform

@@ -8,6 +8,8 @@
 #include "../decimal.h"
 #include "run_state.h"
 
+namespace tev {
+
 namespace {
 
 const TEVChar kLogFileName[] = TEV_TEXT("Setup_TEV.log");
@@ -103,3 +105,5 @@ void WriteLog(std::initializer_list<const TEVChar*> strings) {
     // line with the next one joined to it, so it is written no more.
     if (!platform::operations.truncate(runState.logFile, lineStart)) CloseLog();
 }
+
+}  // namespace tev

@@ -9,6 +9,8 @@
 #include "../platform/platform.h"
 #include "TEVText.h"
 
+namespace tev {
+
 // Creates the log anew in the temporary directory; without it, WriteLog writes nothing.
 void OpenLogFile();
 void CloseLog();
@@ -24,5 +26,7 @@ std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings);
 // The line without its CR LF, from calendar fields and strings; returns its length.
 std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
                           std::initializer_list<const TEVChar*> strings);
+
+}  // namespace tev
 
 #endif

@@ -4,6 +4,8 @@
 #include "log.h"
 #include "run_state.h"
 
+namespace tev {
+
 RunState runState;
 
 namespace {
@@ -62,6 +64,10 @@ void EndRun() {
 }
 
 }  // namespace
+
+}  // namespace tev
+
+using namespace tev;
 
 bool TEVUtil::InitML(bool enableLog) {
     bool started = Contained(false, [&] {

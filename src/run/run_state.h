@@ -12,6 +12,8 @@
 #include "../text.h"
 #include "KV8.h"
 
+namespace tev {
+
 // The order of names by their UTF-16 code units, as std::less<> gives it, found four code units at
 // a time: product names share long prefixes ("studio.core-..."), and the standard library compares
 // 16-bit code units one by one. Transparent, so that a name is looked up as a view, without
@@ -73,5 +75,7 @@ void Contained(Body body) noexcept {
     } catch (...) {
     }
 }
+
+}  // namespace tev
 
 #endif

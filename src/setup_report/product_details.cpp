@@ -6,6 +6,8 @@
 #include "TEVUtil.h"
 #include "setup_report.h"
 
+namespace tev {
+
 namespace {
 
 struct DetailRecord {
@@ -53,6 +55,10 @@ bool RecordProductDetail(const DetailRecord& record, const TEVChar* productName,
 }
 
 }  // namespace
+
+}  // namespace tev
+
+using namespace tev;
 
 bool TEVUtil::AddConfiguredProperty(const TEVChar* productName, const TEVChar* propertyName,
                                     const TEVChar* propertyValue) {

@@ -4,6 +4,8 @@
 #include "../run/run_state.h"
 #include "setup_report.h"
 
+namespace tev {
+
 LowerCaseName::LowerCaseName(WideView name) : length_(name.size()) {
     TEVChar* out = local_;
     if (length_ >= kLocal) {
@@ -61,3 +63,5 @@ void DiscardSetupReport() {
     for (const auto& [name, waypoint] : runState.products)
         if (waypoint) waypoint->Destroy();
 }
+
+}  // namespace tev

@@ -7,6 +7,8 @@
 #include "../text.h"
 #include "KV8.h"
 
+namespace tev {
+
 // Creates "wp.setup" with its state "s.setup" and the attribute "a.setup" = "0".
 void CreateSetupWaypoint();
 // Logs "CommitSetupWaypoint" and hands the setup waypoint to the analytics library.
@@ -42,5 +44,7 @@ bool CommitProducts();
 
 // Discards, unsent, the setup waypoint and the product waypoints the system still owns.
 void DiscardSetupReport();
+
+}  // namespace tev
 
 #endif
