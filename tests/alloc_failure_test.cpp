@@ -128,6 +128,7 @@ TEST(AllocationFailure, ARestartThatRunsOutOfMemoryLeavesReportingOff) {
         if (HasFailure()) break;
     }
     EXPECT_GT(refused, 0);
+    TEVUtil::ShutdownML();
     kv8::Reset();
     std::filesystem::remove_all(tempDir);
 }
