@@ -4,7 +4,6 @@
 // run must report everything whatever happens to its log.
 #include <nlohmann/json.hpp>
 
-#include <fstream>
 #include <sstream>
 
 #include "../src/run/run_state.h"
@@ -115,6 +114,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
+// What `tev log --json` makes of a log: the records, and its verdict.
+testing_support::ProgramRun DecodeLogWithTool(const std::filesystem::path& log, const std::filesystem::path& dir) {
+    std::filesystem::path scratch = dir / "process";
+    std::filesystem::create_directories(scratch);
+    return testing_support::RunProgram(TEV_TOOL_PATH, {"log", "--json", log.string()}, "", scratch);
+}
+
 // The log's bytes cut into lines, each with its CR LF.
 std::vector<std::string> ByteLines(const std::string& bytes) {
     std::vector<std::string> lines;
@@ -158,12 +164,7 @@ protected:
         PlayLoggedRun();
     }
 
-    // What `tev log --json` makes of the log: the records, and its verdict.
-    testing_support::ProgramRun DecodeWithTool() {
-        std::filesystem::path scratch = tempDir_ / "process";
-        std::filesystem::create_directories(scratch);
-        return testing_support::RunProgram(TEV_TOOL_PATH, {"log", "--json", LogPath().string()}, "", scratch);
-    }
+    testing_support::ProgramRun DecodeWithTool() { return DecodeLogWithTool(LogPath(), tempDir_); }
 };
 
 TEST_F(DiskFaults, EveryFailureAtEveryPointLeavesOnlyWholeLinesTheRunMeantToWrite) {
@@ -177,6 +178,8 @@ TEST_F(DiskFaults, EveryFailureAtEveryPointLeavesOnlyWholeLinesTheRunMeantToWrit
     ASSERT_EQ(meantRecords.size(), meant.size());
     EXPECT_EQ(nlohmann::json::parse(meantRecords[4])["fields"], nlohmann::json::array({"disque plein \u00e9\u65e5"}));
 
+    // The run's writes alternate between a line's text and its CR LF, so that a failing write at
+    // each point is also a failure of the CR LF alone at every other point.
     int points = 0;
     for (Fault fault : {Fault::kOpenFails, Fault::kSeekFails, Fault::kClockFails, Fault::kWriteFails,
                         Fault::kShortEven, Fault::kShortOdd, Fault::kShortThenFails}) {
@@ -230,7 +233,7 @@ TEST_F(DiskFaults, ALineThatCannotBeCutBackEndsTheLog) {
 #ifndef _WIN32
 // A real filesystem that fills up: a small tmpfs made the temporary directory, where the machine
 // lets the test mount one.
-class FullFilesystem : public DiskFaults {
+class FullFilesystem : public TevTest {
 protected:
     void SetUp() override {
         TevTest::SetUp();
@@ -239,7 +242,10 @@ protected:
     }
     void TearDown() override {
         TEVUtil::ShutdownML();
-        if (mounted_) umount2(mountPoint_.c_str(), MNT_DETACH);
+        if (mounted_) {
+            umount2(mountPoint_.c_str(), MNT_DETACH);
+            tempDir_ = scratch_;
+        }
         TevTest::TearDown();
     }
 
@@ -252,6 +258,7 @@ protected:
         }
         mounted_ = true;
         testing_support::UseTempDirectory(mountPoint_);
+        scratch_ = tempDir_;
         tempDir_ = mountPoint_;  // where LogPath() looks
         return true;
     }
@@ -283,13 +290,14 @@ protected:
             found.push_back(fields);
             ++next;
         }
-        testing_support::ProgramRun tool = DecodeWithTool();
+        testing_support::ProgramRun tool = DecodeLogWithTool(LogPath(), scratch_);
         EXPECT_EQ(tool.status, 0) << tool.err;
         EXPECT_EQ(tool.err, "");
         return found;
     }
 
     std::filesystem::path mountPoint_;
+    std::filesystem::path scratch_;  // the test's own directory, beside the small filesystem
     bool mounted_ = false;
     std::string skipReason_;
 };
