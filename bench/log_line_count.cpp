@@ -8,6 +8,8 @@
 #include "KV8Control.h"
 #include "TEVUtil.h"
 
+using namespace tev;
+
 int main(int argc, char** argv) {
     long count = argc > 1 ? std::atol(argv[1]) : 20000;
     kv8::SetRecording(false);

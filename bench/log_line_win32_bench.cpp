@@ -28,6 +28,8 @@
 #include "KV8Control.h"
 #include "TEVUtil.h"
 
+using namespace tev;
+
 namespace {
 
 // A typical line: a token and two fields.
@@ -203,8 +205,9 @@ int Run(int repetitions, int rounds) {
 
     // The same bytes as the log's line, formatted once.
     TEVChar line[128];
-    DWORD lineBytes =
-        static_cast<DWORD>(FormatLogLine(line, platform::UtcNow(), TYPICAL_LINE) * sizeof(TEVChar));
+    platform::CalendarTime today{};
+    platform::operations.utcNow(today);
+    DWORD lineBytes = static_cast<DWORD>(FormatLogLine(line, today, TYPICAL_LINE) * sizeof(TEVChar));
     int typicalBytes = static_cast<int>(lineBytes) + 4;  // with CR LF
 
     LogLineBench bench(log, floorFile, line, lineBytes);

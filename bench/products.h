@@ -10,7 +10,7 @@
 
 namespace bench {
 
-inline WideString ProductName(std::size_t index) {
+inline tev::WideString ProductName(std::size_t index) {
     static const char* const kFamilies[] = {"Studio", "Runtime", "Tools",  "Help",
                                             "SDK",    "Samples", "Drivers"};
     static const char* const kParts[] = {"Core",       "Lang",     "Debugger", "Profiler",
@@ -19,11 +19,11 @@ inline WideString ProductName(std::size_t index) {
                                          "Updates"};
     std::string name = std::string(kFamilies[index % 7]) + "." + kParts[(index / 7) % 13] + "-" +
                        std::to_string(index);
-    return WideString(name.begin(), name.end());
+    return tev::WideString(name.begin(), name.end());
 }
 
 // ASCII letters lower-cased, as the registry keys its products.
-inline WideString Lowered(WideString name) {
+inline tev::WideString Lowered(tev::WideString name) {
     for (TEVChar& unit : name)
         if (unit >= TEV_TEXT('A') && unit <= TEV_TEXT('Z'))
             unit = static_cast<TEVChar>(unit - TEV_TEXT('A') + TEV_TEXT('a'));

@@ -27,6 +27,8 @@
 #include "products.h"
 #include "support.h"
 
+using namespace tev;
+
 namespace {
 
 // Null-terminated names back to back, read in turn by the batches.

@@ -63,7 +63,7 @@ count_instructions() {
 
   local lines=20000
   TMPDIR="$scratch" valgrind --tool=callgrind --callgrind-out-file="$scratch/callgrind.out" \
-    --toggle-collect='WriteLog*' "$bin/tev_log_line_count" "$lines" 2>"$scratch/valgrind.log" ||
+    --toggle-collect='tev::WriteLog*' "$bin/tev_log_line_count" "$lines" 2>"$scratch/valgrind.log" ||
     { cat "$scratch/valgrind.log" >&2; return 1; }
   callgrind_annotate --threshold=100 "$scratch/callgrind.out" >"$scratch/annotated.txt"
 

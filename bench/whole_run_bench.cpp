@@ -16,6 +16,8 @@
 #include "products.h"
 #include "support.h"
 
+using namespace tev;
+
 namespace {
 
 const TEVChar kCorePath[] = TEV_TEXT("C:\\Program Files\\Studio\\core.msi");

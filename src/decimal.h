@@ -7,6 +7,8 @@
 
 #include "TEVText.h"
 
+namespace tev {
+
 // The longest text is that of -2147483648.
 constexpr int kMaxDecimalLength = 11;
 
@@ -17,5 +19,7 @@ inline TEVChar* WriteDecimal(TEVChar* out, int value) {
     for (const char* digit = narrow; digit != end; ++digit) *out++ = static_cast<TEVChar>(*digit);
     return out;
 }
+
+}  // namespace tev
 
 #endif

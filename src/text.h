@@ -7,10 +7,14 @@
 
 #include "TEVText.h"
 
+namespace tev {
+
 using WideString = std::basic_string<TEVChar>;
 using WideView = std::basic_string_view<TEVChar>;
 
 // Installers may pass a null text; it is taken as the empty text.
 inline const TEVChar* TextOrEmpty(const TEVChar* text) { return text ? text : TEV_TEXT(""); }
+
+}  // namespace tev
 
 #endif

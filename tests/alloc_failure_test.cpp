@@ -99,6 +99,40 @@ TEST(AllocationFailure, EveryPointOfAWholeRunIsContained) {
     std::filesystem::remove_all(tempDir);
 }
 
+// An InitML during a run, with each of its allocations failing in turn: one that fails leaves
+// reporting off, with the earlier run's unsent report discarded, as any InitML during a run does.
+TEST(AllocationFailure, ARestartThatRunsOutOfMemoryLeavesReportingOff) {
+    std::filesystem::path tempDir = testing_support::MakeTempDirectory("tev-alloc");
+    testing_support::UseTempDirectory(tempDir);
+    long refused = 0;
+    for (long failAt = 0;; ++failAt) {
+        kv8::Reset();
+        ASSERT_TRUE(TEVUtil::InitML(true));
+        ASSERT_TRUE(TEVUtil::AddContent(TEV_TEXT("Studio"), TEV_TEXT("Core"), TEV_TEXT("core.msi")));
+        failureInjected = false;
+        allocationsBeforeFailure = failAt;
+        bool started = TEVUtil::InitML(true);
+        allocationsBeforeFailure = -1;
+        if (!failureInjected) break;
+        SCOPED_TRACE("failing allocation " + std::to_string(failAt));
+        if (!started) {  // (a failure the analytics library absorbs may leave the start whole)
+            ++refused;
+            EXPECT_FALSE(TEVUtil::AddAttributeToSetup(TEV_TEXT("k"), TEV_TEXT("v")));
+            size_t delivered = kv8::Deliveries().size();
+            TEVUtil::ShutdownML();
+            EXPECT_EQ(kv8::Deliveries().size(), delivered);  // the earlier run's report is never sent
+        }
+        TEVUtil::ShutdownML();
+        EXPECT_EQ(kv8::Violations(), std::vector<std::string>{});
+        EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{});
+        if (HasFailure()) break;
+    }
+    EXPECT_GT(refused, 0);
+    TEVUtil::ShutdownML();
+    kv8::Reset();
+    std::filesystem::remove_all(tempDir);
+}
+
 #ifndef _WIN32
 // A fault the walk above found: when the stand-in could not allocate while adding, the child was
 // neither added nor left with its creator. Adding now takes no memory at all. (On Windows the

@@ -125,7 +125,7 @@ TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
     for (std::size_t length : {0u, 1u, 259u, 260u, 261u, 1000u, 40000u}) {
         Text path(length, T('p'));
         int calls = 0;
-        Text read = platform::ReadWhole<Text>([&](TEVChar* buffer, std::size_t size) {
+        Text read = tev::platform::ReadWhole<Text>([&](TEVChar* buffer, std::size_t size) {
             ++calls;
             std::size_t written = std::min(size, path.size());  // cut short, as the systems do
             std::copy_n(path.begin(), written, buffer);
@@ -135,7 +135,7 @@ TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
         EXPECT_EQ(read, path) << length;
         EXPECT_GE(calls, 1);
     }
-    EXPECT_EQ(platform::ReadWhole<Text>([](TEVChar*, std::size_t) { return -1L; }), Text());
-    EXPECT_EQ(platform::ReadWhole<Text>([](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
+    EXPECT_EQ(tev::platform::ReadWhole<Text>([](TEVChar*, std::size_t) { return -1L; }), Text());
+    EXPECT_EQ(tev::platform::ReadWhole<Text>([](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
               Text());  // never fits: given up, not looping for ever
 }

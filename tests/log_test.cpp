@@ -8,6 +8,8 @@
 #include "../src/run/run_state.h"
 #include "support.h"
 
+using namespace tev;
+
 namespace {
 
 std::string Line(const platform::CalendarTime& time, std::initializer_list<const TEVChar*> strings) {
@@ -154,9 +156,23 @@ TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
 TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
     std::filesystem::path target = tempDir_ / "precious";
     { std::ofstream(target, std::ios::binary) << "precious"; }
-    std::filesystem::create_symlink(target, LogPath());
-    EXPECT_TRUE(TEVUtil::InitML(true));
+    using Link = void (*)(const std::filesystem::path&, const std::filesystem::path&);
+    for (Link link : {Link(std::filesystem::create_symlink), Link(std::filesystem::create_hard_link)}) {
+        std::filesystem::remove(LogPath());
+        link(target, LogPath());
+        EXPECT_TRUE(TEVUtil::InitML(true));
+        EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
+        TEVUtil::ShutdownML();
+        EXPECT_EQ(testing_support::ReadFile(target), "precious");
+        EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,k=v}");
+        kv8::Reset();
+    }
+}
+
+TEST_F(DiagnosticLog, IsReadableAndWritableByItsOwnerOnly) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::ShutdownML();
-    EXPECT_EQ(testing_support::ReadFile(target), "precious");
+    EXPECT_EQ(std::filesystem::status(LogPath()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 #endif

@@ -169,7 +169,7 @@ std::string Malformed(const kv8::Delivery& delivery) {
         if (states[0].attributes.empty() || Utf8(states[0].attributes[0].name) != "a.product.name")
             return "product record without a.product.name first";
         const Text& name = states[0].attributes[0].value;
-        if (Text(LowerCaseName(name).c_str(), name.size()) != name) return "product name not lower-cased";
+        if (Text(tev::LowerCaseName(name).c_str(), name.size()) != name) return "product name not lower-cased";
         for (size_t i = 1; i < states.size(); ++i) {
             auto expected = kDetailAttributes.find(stateName(i));
             if (expected == kDetailAttributes.end()) return "product record with state " + stateName(i);

@@ -1,5 +1,8 @@
 // The run's life cycle: start, shut-down, crash, user identifier, and the states between them.
+#include "../src/run/run_state.h"
 #include "support.h"
+
+using namespace tev;
 
 namespace {
 
@@ -112,6 +115,23 @@ TEST_F(RunLifecycle, CrashReportsFirstThenShutsDown) {
     TEVUtil::OnCrash();
     EXPECT_TRUE(TEVUtil::ShutdownML());
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
+}
+
+// Once the report is handed over, the run record keeps nothing of it: no pointer into what the
+// library now owns, and no product entries holding memory until the next run.
+TEST_F(RunLifecycle, AnEndedRunKeepsNothingOfWhatItHandedOver) {
+    for (bool crash : {false, true}) {
+        ASSERT_TRUE(TEVUtil::InitML(true));
+        for (const TEVChar* product : {T("a"), T("b"), T("c")}) TEVUtil::AddContent(product, T("c"), T("p"));
+        ASSERT_EQ(runState.products.size(), 3u);
+        crash ? TEVUtil::OnCrash() : void(TEVUtil::ShutdownML());
+        EXPECT_FALSE(runState.enabled);
+        EXPECT_EQ(runState.setupWaypoint, nullptr);
+        EXPECT_EQ(runState.setupState, nullptr);
+        EXPECT_TRUE(runState.products.empty());
+        EXPECT_EQ(runState.logFile, platform::kNoFile);
+        ExpectCleanLedger();
+    }
 }
 
 TEST_F(RunLifecycle, RefusedCrashAndShutdownWaypointsArePassedOnAsNull) {

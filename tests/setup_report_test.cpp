@@ -4,6 +4,8 @@
 #include "../src/setup_report/setup_report.h"
 #include "support.h"
 
+using namespace tev;
+
 using SetupWaypoint = TevTest;
 
 TEST_F(SetupWaypoint, CollectsEveryAttributeInCallOrderAndLogsEach) {
@@ -62,9 +64,9 @@ TEST_F(ProductRegistry, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     EXPECT_EQ(GetProductWaypoint(T("producta")), first);
     EXPECT_NE(GetProductWaypoint(T("\u00c4")), GetProductWaypoint(T("\u00e4")));
     EXPECT_EQ(runState.products.size(), 3u);
-    // The name attribute is the name as the registry first received it.
+    // The name attribute is the lower-cased name.
     EXPECT_EQ(NewTraceOf({"create"}).at(6),
-              R"({"op":"create","kind":"attribute","name":"a.product.name","value":"ProductA","id":7})");
+              R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})");
 }
 
 TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
@@ -78,6 +80,51 @@ TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
     }
     EXPECT_EQ(Text(LowerCaseName(T("MiXeD-9")).c_str()), T("mixed-9"));
     EXPECT_EQ(Text(LowerCaseName(T("")).c_str()), T(""));
+}
+
+// A lower-cased name of up to 127 code units is kept on the stack with its terminator; a longer
+// one on the heap. Names on both sides of that edge, directly and through the entries.
+TEST_F(ProductRegistry, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
+    for (std::size_t length : {127u, 128u, 129u}) {
+        SCOPED_TRACE(length);
+        Text given(length, T('S')), lower(length, T('s'));
+        given.back() = lower.back() = T('9');
+        LowerCaseName lowered(given);
+        EXPECT_EQ(Text(lowered.c_str()), lower);
+        EXPECT_EQ(lowered.view(), lower);
+
+        kv8::Reset();
+        ASSERT_TRUE(TEVUtil::InitML(false));
+        EXPECT_TRUE(TEVUtil::AddContent(given.c_str(), T("c"), T("p")));
+        EXPECT_TRUE(TEVUtil::AddNRData(lower.c_str(), T("n"), T("v")));
+        TEVUtil::ShutdownML();
+        std::string name = testing_support::Utf8(lower);
+        EXPECT_EQ(Delivered().at(2), "reached wp.product s.productlist{a.product.name=" + name +
+                                         ",n=v} s.product.content{a.product.contentname=c,"
+                                         "a.product.contentpath=p}");
+        ExpectCleanLedger();
+    }
+}
+
+// The order is found four code units at a time: names that share a prefix and differ inside a
+// block of four, at each place in it, by units whose bytes order otherwise than their values.
+TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
+    const Text base = T("studio.core-x64");
+    std::vector<Text> names = {base, base.substr(0, 4), base.substr(0, 8), base.substr(0, 12), Text()};
+    for (std::size_t at = 0; at < base.size(); ++at)
+        for (TEVChar unit : {TEVChar(0x0001), TEVChar(0x0102), TEVChar(0x0201), TEVChar(0xD83D), TEVChar(0xFF41)}) {
+            Text name = base;
+            name[at] = unit;
+            names.push_back(name);
+            if (at + 1 < base.size()) {  // a second difference later in the block must not decide
+                name[at + 1] = TEVChar(0xFFFF - name[at + 1]);
+                names.push_back(name);
+            }
+        }
+    CodeUnitOrder order;
+    for (const Text& a : names)
+        for (const Text& b : names)
+            ASSERT_EQ(order(a, b), a < b) << testing_support::Utf8(a) << " / " << testing_support::Utf8(b);
 }
 
 TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
@@ -167,13 +214,12 @@ TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
     NewTrace();
     EXPECT_EQ(AttachTextAttribute(state, T("n"), T("v")), nullptr);
     EXPECT_EQ(AttachIntAttribute(state, T("n"), 1), nullptr);
-    EXPECT_FALSE(ReachWaypoint(waypoint));
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
 
     ASSERT_TRUE(TEVUtil::InitML(false));
     NewTrace();
     EXPECT_EQ(AttachTextAttribute(nullptr, T("n"), T("v")), nullptr);
-    EXPECT_FALSE(ReachWaypoint(nullptr));
+    ReachWaypoint(nullptr);
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
     kv8::RefuseCreate(kv8::Kind::Attribute, T("n"));
     EXPECT_EQ(AttachIntAttribute(state, T("n"), -7), nullptr);
@@ -185,4 +231,17 @@ TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
                   R"({"op":"add","parent":1,"child":7})"}));
     state->Destroy();
     waypoint->Destroy();
+}
+
+// A waypoint given to ReachWaypoint is never the caller's again: reached while reporting is on,
+// destroyed unsent while it is off, so that no caller can leak it.
+TEST_F(Helpers, ReachingTakesTheWaypointWhetherReportingIsOnOrOff) {
+    ReachWaypoint(CMLWaypoint::Create(T("off")));
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    ReachWaypoint(CMLWaypoint::Create(T("on")));
+    EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
+              (std::vector<std::string>{R"({"op":"destroy","id":1})", R"({"op":"reached","waypoint":6})"}));
+    EXPECT_EQ(DeliveredLast(), "reached on");
+    TEVUtil::ShutdownML();
+    ExpectCleanLedger();
 }

@@ -6,6 +6,8 @@
 
 #include "../src/run/run_state.h"
 
+using namespace tev;
+
 namespace testing_support {
 
 std::string Utf8(const Text& text) {

@@ -61,11 +61,11 @@ kv8::Text ExpectedConfigPath() {
     return text.substr(0, text.rfind(L'\\') + 1) + L"ORB\\orbconfig.xml";
 }
 
-void Rewind(platform::FileHandle file) {
+void Rewind(tev::platform::FileHandle file) {
     SetFilePointer(reinterpret_cast<HANDLE>(file), 0, nullptr, FILE_BEGIN);
 }
 
-std::string ReadHeldFile(platform::FileHandle file) {
+std::string ReadHeldFile(tev::platform::FileHandle file) {
     HANDLE handle = reinterpret_cast<HANDLE>(file);
     Rewind(file);
     std::string bytes;
@@ -169,7 +169,7 @@ kv8::Text ExpectedConfigPath() {
     return kv8::Text(path.begin(), path.end());  // test programs live at ASCII paths
 }
 
-void Rewind(platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }
+void Rewind(tev::platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }
 
 LoadedLibrary::LoadedLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
 
@@ -180,7 +180,7 @@ void LoadedLibrary::Unload() {
 
 void* LoadedLibrary::Find(const char* gccName, const char*) const { return dlsym(handle_, gccName); }
 
-std::string ReadHeldFile(platform::FileHandle file) {
+std::string ReadHeldFile(tev::platform::FileHandle file) {
     std::string bytes;
     char buffer[65536];
     ssize_t read = 0;

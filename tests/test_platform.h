@@ -28,10 +28,10 @@ kv8::Text ExpectedConfigPath();
 
 // The whole content of a file TEV holds open, read through TEV's own handle: on Windows nobody
 // else may open the log while a run holds it.
-std::string ReadHeldFile(platform::FileHandle file);
+std::string ReadHeldFile(tev::platform::FileHandle file);
 
 // Moves a file's position back to its start.
-void Rewind(platform::FileHandle file);
+void Rewind(tev::platform::FileHandle file);
 
 // Holds a file open the way another run of TEV would, from another process where the platform
 // lets a test do so deterministically, until destroyed.

@@ -2,6 +2,8 @@
 
 #include "../run/run_state.h"
 
+namespace tev {
+
 CMLAttribute* AttachTextAttribute(CMLState* target, const TEVChar* name, const TEVChar* value) {
     if (!runState.enabled || !target) return nullptr;
     CMLAttribute* attribute = CMLAttribute::Create(name, value);
@@ -20,8 +22,12 @@ DecimalText FormatDecimal(int value) {
     return decimal;
 }
 
-bool ReachWaypoint(CMLWaypoint* waypoint) {
-    if (!runState.enabled || !waypoint) return false;
-    CMLFacade::WaypointReached(waypoint);  // the library now owns the waypoint
-    return true;
+void ReachWaypoint(CMLWaypoint* waypoint) {
+    if (!waypoint) return;
+    if (runState.enabled)
+        CMLFacade::WaypointReached(waypoint);  // the library now owns the waypoint
+    else
+        waypoint->Destroy();
 }
+
+}  // namespace tev

@@ -6,6 +6,8 @@
 #include "KV8.h"
 #include "../decimal.h"
 
+namespace tev {
+
 // Creates the attribute and adds it to `target`, which then owns it. Null when nothing was added:
 // reporting off, no target, or the library made no attribute.
 CMLAttribute* AttachTextAttribute(CMLState* target, const TEVChar* name, const TEVChar* value);
@@ -19,8 +21,10 @@ struct DecimalText {
 };
 DecimalText FormatDecimal(int value);
 
-// Hands the waypoint to the analytics library, which then owns it. False (and the waypoint stays
-// the caller's) when reporting is off or there is no waypoint.
-bool ReachWaypoint(CMLWaypoint* waypoint);
+// Takes the waypoint from the caller, whatever happens: hands it to the analytics library, which
+// then owns it, or, while reporting is off, destroys it unsent. Nothing for a null waypoint.
+void ReachWaypoint(CMLWaypoint* waypoint);
+
+}  // namespace tev
 
 #endif

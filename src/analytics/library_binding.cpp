@@ -35,13 +35,13 @@ struct Library {
 
 template <typename Function>
 bool Find(void* module, Function& function, const char* name) {
-    function = reinterpret_cast<Function>(platform::FindFunction(module, name));
+    function = reinterpret_cast<Function>(tev::platform::FindFunction(module, name));
     return function != nullptr;
 }
 
 const Library* Load() {
     static Library library;
-    void* module = platform::LoadDependency(kLibraryFile);
+    void* module = tev::platform::LoadDependency(kLibraryFile);
     if (!module) return nullptr;
     bool complete =
         Find(module, library.createWaypoint,

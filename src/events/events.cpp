@@ -7,6 +7,8 @@
 #include "TEVUtil.h"
 #include "report_event.h"
 
+namespace tev {
+
 namespace {
 
 const TEVChar kDownload[] = TEV_TEXT("wp.download");
@@ -43,6 +45,10 @@ void ReportInstall(const TEVChar* token, const TEVChar* state, const TEVChar* pr
 }
 
 }  // namespace
+
+}  // namespace tev
+
+using namespace tev;
 
 void TEVUtil::wpSetupPhase(eSetupPhase phase, bool begin) {
     static const TEVChar* const kPhaseWaypoints[3][2] = {

@@ -4,6 +4,8 @@
 #include "../run/log.h"
 #include "../run/run_state.h"
 
+namespace tev {
+
 void ReportEvent(std::initializer_list<const TEVChar*> logLine, const TEVChar* waypoint,
                  const TEVChar* state, std::initializer_list<EventAttribute> attributes) {
     Contained([&] {
@@ -20,3 +22,5 @@ void ReportEvent(std::initializer_list<const TEVChar*> logLine, const TEVChar* w
         ReachWaypoint(event);
     });
 }
+
+}  // namespace tev

@@ -6,6 +6,8 @@
 
 #include "TEVText.h"
 
+namespace tev {
+
 struct EventAttribute {
     const TEVChar* name;
     const TEVChar* value;
@@ -16,5 +18,7 @@ struct EventAttribute {
 // whole waypoint be discarded with one Destroy; the attributes after it are not attempted.
 void ReportEvent(std::initializer_list<const TEVChar*> logLine, const TEVChar* waypoint,
                  const TEVChar* state, std::initializer_list<EventAttribute> attributes);
+
+}  // namespace tev
 
 #endif

@@ -8,7 +8,7 @@
 
 #include "../text.h"
 
-namespace platform {
+namespace tev::platform {
 
 // An open file: a Windows handle or a POSIX descriptor, widened to one integer type.
 using FileHandle = std::intptr_t;
@@ -16,10 +16,6 @@ constexpr FileHandle kNoFile = -1;  // INVALID_HANDLE_VALUE on Windows
 
 // The platform's directory separator ('\\' on Windows, '/' elsewhere).
 extern const TEVChar kPathSeparator;
-
-// The directory of the host executable (not of this library), ending with a separator; empty when
-// the executable's path cannot be obtained. Never limited to 260 characters.
-WideString ExecutableDirectory();
 
 // What `read(buffer, size)` writes, in a buffer that grows until all of it fits: `read` returns the
 // number of code units it wrote (no terminator counted), `size` or more when it may have been cut
@@ -46,19 +42,6 @@ String ReadWhole(Read read, std::size_t initialSize = 260) {
 // TEV creates its files there, and the tool looks for them there.
 WideString TempFilePath(const TEVChar* fileName);
 
-// Creates `fileName` anew in the user's temporary directory (TempFilePath), read afresh at each call, for this
-// process alone: an existing file is emptied, unless another opener holds it, in which case it is
-// left untouched and kNoFile is returned. kNoFile also when there is no usable temporary directory.
-FileHandle CreateTempFileExclusive(const TEVChar* fileName);
-
-// Moves the file position to the end of the file; false when that fails.
-bool SeekToEnd(FileHandle file);
-
-// Writes the bytes at the current position; failures and short writes are ignored.
-void WriteBytes(FileHandle file, const void* bytes, std::size_t size);
-
-void CloseFile(FileHandle file);
-
 // A shared library this one depends on, loaded and kept for the rest of the process; null when it
 // cannot be found or loaded. It is looked for where the system's loader would look for a library
 // that this one imports: one already loaded under that name, this library's own directory, then
@@ -72,9 +55,31 @@ struct CalendarTime {
     int year, month, day, hour, minute, second;
 };
 
-// The current time as UTC calendar fields.
-CalendarTime UtcNow();
+// The operating system's operations the system needs, each one that can fail reached through this
+// one table. It holds the platform's own at load; a test may replace any entry to fail it.
+struct Operations {
+    // The directory of the host executable (not of this library), ending with a separator; empty
+    // when the executable's path cannot be obtained. Never limited to 260 characters.
+    WideString (*executableDirectory)();
+    // Creates `fileName` anew in the user's temporary directory, read afresh at each call, for
+    // this process alone: an existing file is emptied, unless another opener holds it, in which
+    // case it is left untouched and kNoFile is returned. kNoFile also when there is no usable
+    // temporary directory.
+    FileHandle (*createTempFile)(const TEVChar* fileName);
+    // Moves the file position to the end of the file and gives that position; negative on failure.
+    std::int64_t (*seekToEnd)(FileHandle file);
+    // Writes up to `size` bytes at the current position: the number written (possibly fewer),
+    // negative when nothing could be written.
+    std::ptrdiff_t (*write)(FileHandle file, const void* bytes, std::size_t size);
+    // Cuts the file to its first `size` bytes; false on failure.
+    bool (*truncate)(FileHandle file, std::int64_t size);
+    void (*close)(FileHandle file);
+    // The current time as UTC calendar fields; false when the clock cannot be read.
+    bool (*utcNow)(CalendarTime& now);
+};
 
-}  // namespace platform
+extern Operations operations;
+
+}  // namespace tev::platform
 
 #endif

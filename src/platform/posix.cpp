@@ -5,13 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
 #include "platform.h"
 
-namespace platform {
+namespace tev::platform {
 namespace {
 
 // File names on Linux are bytes, conventionally UTF-8. Both conversions keep what they cannot map
@@ -64,10 +65,6 @@ std::string ToUtf8(WideView text) {
     return out;
 }
 
-}  // namespace
-
-const TEVChar kPathSeparator = u'/';
-
 WideString ExecutableDirectory() {
     std::string path = ReadWhole<std::string>([](char* buffer, std::size_t size) {
         return static_cast<long>(readlink("/proc/self/exe", buffer, size));  // writes no terminator
@@ -77,34 +74,55 @@ WideString ExecutableDirectory() {
     return FromUtf8(path.substr(0, slash + 1));
 }
 
-WideString TempFilePath(const TEVChar* fileName) {
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
-    if (path.back() != '/') path += '/';
-    return FromUtf8(path) + fileName;
-}
-
-FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+FileHandle CreateTempFile(const TEVChar* fileName) {
     std::string path = ToUtf8(TempFilePath(fileName));
     // Opened without truncating: the file is emptied only once this process holds the lock, so a
-    // log that another run holds is left as it is. O_NOFOLLOW: never truncate through a link.
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0644);
+    // log that another run holds is left as it is. The log is its owner's alone. O_NOFOLLOW and a
+    // single link: never empty another file through a symbolic or a hard link at the log's place.
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) return kNoFile;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+    struct stat file;
+    if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_nlink != 1 ||
+        flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
         close(fd);
         return kNoFile;
     }
     return fd;
 }
 
-bool SeekToEnd(FileHandle file) { return lseek(static_cast<int>(file), 0, SEEK_END) != -1; }
+std::int64_t SeekToEnd(FileHandle file) { return lseek(static_cast<int>(file), 0, SEEK_END); }
 
-void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
-    ssize_t ignored = write(static_cast<int>(file), bytes, size);
-    (void)ignored;
+std::ptrdiff_t Write(FileHandle file, const void* bytes, std::size_t size) {
+    ssize_t written;
+    do {
+        written = write(static_cast<int>(file), bytes, size);
+    } while (written < 0 && errno == EINTR);
+    return written;
 }
 
-void CloseFile(FileHandle file) { close(static_cast<int>(file)); }
+bool Truncate(FileHandle file, std::int64_t size) {
+    return ftruncate(static_cast<int>(file), static_cast<off_t>(size)) == 0;
+}
+
+void Close(FileHandle file) { close(static_cast<int>(file)); }
+
+bool UtcNow(CalendarTime& now) {
+    std::time_t seconds = std::time(nullptr);
+    std::tm fields{};
+    if (seconds == static_cast<std::time_t>(-1) || !gmtime_r(&seconds, &fields)) return false;
+    now = {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+           fields.tm_hour,        fields.tm_min,     fields.tm_sec};
+    return true;
+}
+
+}  // namespace
+
+WideString TempFilePath(const TEVChar* fileName) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    if (path.back() != '/') path += '/';
+    return FromUtf8(path) + fileName;
+}
 
 void* LoadDependency(const char* fileName) {
     // The loader binds an import to an object already loaded under that name (its soname).
@@ -125,12 +143,8 @@ void* LoadDependency(const char* fileName) {
 
 void* FindFunction(void* library, const char* name) { return dlsym(library, name); }
 
-CalendarTime UtcNow() {
-    std::time_t now = std::time(nullptr);
-    std::tm fields{};
-    gmtime_r(&now, &fields);
-    return {fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-            fields.tm_hour,        fields.tm_min,     fields.tm_sec};
-}
+const TEVChar kPathSeparator = u'/';
 
-}  // namespace platform
+Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
+
+}  // namespace tev::platform

@@ -4,7 +4,7 @@
 
 #include "platform.h"
 
-namespace platform {
+namespace tev::platform {
 namespace {
 
 HANDLE AsHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
@@ -29,10 +29,6 @@ HMODULE ThisModule() {
     return module;
 }
 
-}  // namespace
-
-const TEVChar kPathSeparator = L'\\';
-
 WideString ExecutableDirectory() {
     // The host installer's own path, whole: a path cut at 260 characters would name the wrong
     // configuration file.
@@ -51,17 +47,7 @@ WideString ExecutableDirectory() {
     return separator == WideString::npos ? WideString() : path.substr(0, separator + 1);
 }
 
-WideString TempFilePath(const TEVChar* fileName) {
-    wchar_t path[MAX_PATH] = {};
-    // A directory that does not fit is no directory: the buffer then holds nothing usable, and
-    // joining the name to it would put the file in the current directory.
-    DWORD length = GetTempPathW(MAX_PATH, path);
-    if (length == 0 || length >= MAX_PATH) return WideString();
-    if (!PathAppendW(path, fileName)) return WideString();  // would not fit in 260 characters
-    return path;
-}
-
-FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
+FileHandle CreateTempFile(const TEVChar* fileName) {
     WideString path = TempFilePath(fileName);
     if (path.empty()) return kNoFile;
     // Share mode 0: nobody else may open the log while this run holds it, and a log another run
@@ -71,16 +57,46 @@ FileHandle CreateTempFileExclusive(const TEVChar* fileName) {
     return reinterpret_cast<FileHandle>(file);
 }
 
-bool SeekToEnd(FileHandle file) {
-    return SetFilePointer(AsHandle(file), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
+std::int64_t SeekToEnd(FileHandle file) {
+    LONG high = 0;
+    DWORD low = SetFilePointer(AsHandle(file), 0, &high, FILE_END);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    return static_cast<std::int64_t>(high) << 32 | low;
 }
 
-void WriteBytes(FileHandle file, const void* bytes, std::size_t size) {
+std::ptrdiff_t Write(FileHandle file, const void* bytes, std::size_t size) {
     DWORD written = 0;
-    WriteFile(AsHandle(file), bytes, static_cast<DWORD>(size), &written, nullptr);
+    if (!WriteFile(AsHandle(file), bytes, static_cast<DWORD>(size), &written, nullptr)) return -1;
+    return static_cast<std::ptrdiff_t>(written);
 }
 
-void CloseFile(FileHandle file) { CloseHandle(AsHandle(file)); }
+bool Truncate(FileHandle file, std::int64_t size) {
+    LONG high = static_cast<LONG>(size >> 32);
+    DWORD low = SetFilePointer(AsHandle(file), static_cast<LONG>(size), &high, FILE_BEGIN);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
+    return SetEndOfFile(AsHandle(file)) != 0;
+}
+
+void Close(FileHandle file) { CloseHandle(AsHandle(file)); }
+
+bool UtcNow(CalendarTime& now) {
+    SYSTEMTIME time;
+    GetSystemTime(&time);  // cannot fail
+    now = {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
+    return true;
+}
+
+}  // namespace
+
+WideString TempFilePath(const TEVChar* fileName) {
+    wchar_t path[MAX_PATH] = {};
+    // A directory that does not fit is no directory: the buffer then holds nothing usable, and
+    // joining the name to it would put the file in the current directory.
+    DWORD length = GetTempPathW(MAX_PATH, path);
+    if (length == 0 || length >= MAX_PATH) return WideString();
+    if (!PathAppendW(path, fileName)) return WideString();  // would not fit in 260 characters
+    return path;
+}
 
 void* LoadDependency(const char* fileName) {
     WideString name(fileName, fileName + lstrlenA(fileName));  // a library's name is ASCII
@@ -108,10 +124,8 @@ void* FindFunction(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
-CalendarTime UtcNow() {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
-}
+const TEVChar kPathSeparator = L'\\';
 
-}  // namespace platform
+Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
+
+}  // namespace tev::platform

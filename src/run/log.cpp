@@ -8,6 +8,8 @@
 #include "../decimal.h"
 #include "run_state.h"
 
+namespace tev {
+
 const TEVChar kLogFileName[] = TEV_TEXT("Setup_TEV.log");
 
 namespace {
@@ -23,6 +25,18 @@ constexpr std::size_t kTimestampCapacity = 6 * kMaxDecimalLength + 8;
 // Lines up to this many code units are built on the stack.
 constexpr std::size_t kStackLine = 512;
 
+// Writes all of `size` bytes, continuing after short writes; false when a write fails.
+bool WriteAll(platform::FileHandle file, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        std::ptrdiff_t written = platform::operations.write(file, next, size);
+        if (written <= 0) return false;
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
 TEVChar* Put(TEVChar* out, const char* ascii) {
     while (*ascii) *out++ = static_cast<TEVChar>(*ascii++);
     return out;
@@ -31,8 +45,13 @@ TEVChar* Put(TEVChar* out, const char* ascii) {
 }  // namespace
 
 void OpenLogFile() {
-    if (!runState.logEnabled) return;
-    runState.logFile = platform::CreateTempFileExclusive(kLogFileName);
+    runState.logFile = platform::operations.createTempFile(kLogFileName);
+}
+
+void CloseLog() {
+    if (runState.logFile == platform::kNoFile) return;
+    platform::operations.close(runState.logFile);
+    runState.logFile = platform::kNoFile;
 }
 
 std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings) {
@@ -62,10 +81,12 @@ std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
 }
 
 void WriteLog(std::initializer_list<const TEVChar*> strings) {
-    if (!runState.logEnabled || runState.logFile == platform::kNoFile) return;
+    if (runState.logFile == platform::kNoFile) return;
     // A failed seek drops the line before the time is even read.
-    if (!platform::SeekToEnd(runState.logFile)) return;
-    platform::CalendarTime now = platform::UtcNow();
+    std::int64_t lineStart = platform::operations.seekToEnd(runState.logFile);
+    if (lineStart < 0) return;
+    platform::CalendarTime now;
+    if (!platform::operations.utcNow(now)) return;
 
     std::size_t capacity = LogLineCapacity(strings);
     TEVChar onStack[kStackLine];
@@ -77,6 +98,13 @@ void WriteLog(std::initializer_list<const TEVChar*> strings) {
         if (!line) return;  // out of memory: the line is dropped, the run goes on
     }
     std::size_t length = FormatLogLine(line, now, strings);
-    platform::WriteBytes(runState.logFile, line, length * sizeof(TEVChar));
-    platform::WriteBytes(runState.logFile, kLineEnd, sizeof kLineEnd);
+    if (WriteAll(runState.logFile, line, length * sizeof(TEVChar)) &&
+        WriteAll(runState.logFile, kLineEnd, sizeof kLineEnd))
+        return;
+    // A line is written whole or not at all: what reached the file is cut off, and the next line
+    // is tried as usual (room may come back). A log that cannot be cut back would end in a torn
+    // line with the next one joined to it, so it is written no more.
+    if (!platform::operations.truncate(runState.logFile, lineStart)) CloseLog();
 }
+
+}  // namespace tev

@@ -12,6 +12,8 @@
 #include "../text.h"
 #include "KV8.h"
 
+namespace tev {
+
 // The order of names by their UTF-16 code units, as std::less<> gives it, found four code units at
 // a time: product names share long prefixes ("studio.core-..."), and the standard library compares
 // 16-bit code units one by one. Transparent, so that a name is looked up as a view, without
@@ -45,7 +47,6 @@ using ProductMap = std::map<WideString, CMLWaypoint*, CodeUnitOrder>;
 // The references below are plain pointers: resetting them releases nothing. The system owns the
 // setup waypoint and the product waypoints until ShutdownML hands them to the analytics library.
 struct RunState {
-    bool logEnabled = false;  // the diagnostic log was asked for by the last InitML
     bool enabled = false;     // reporting is on
     CMLWaypoint* setupWaypoint = nullptr;
     CMLState* setupState = nullptr;  // belongs to setupWaypoint
@@ -74,5 +75,7 @@ void Contained(Body body) noexcept {
     } catch (...) {
     }
 }
+
+}  // namespace tev
 
 #endif

@@ -6,6 +6,8 @@
 #include "TEVUtil.h"
 #include "setup_report.h"
 
+namespace tev {
+
 namespace {
 
 struct DetailRecord {
@@ -34,12 +36,6 @@ CMLAttribute* Attach(CMLState* state, const TEVChar* name, int value) {
     return AttachIntAttribute(state, name, value);
 }
 
-// The product's waypoint, found or made under its lower-cased name.
-CMLWaypoint* ProductWaypoint(const TEVChar* productName) {
-    LowerCaseName lowered(TextOrEmpty(productName));
-    return GetProductWaypoint(lowered.c_str());
-}
-
 // One routine for the five state-recording entries: a new state on the product's waypoint, added
 // before its two attributes are made. Refused attributes are missing; the call still succeeds.
 template <typename SecondValue>
@@ -47,7 +43,7 @@ bool RecordProductDetail(const DetailRecord& record, const TEVChar* productName,
                          const TEVChar* firstValue, SecondValue secondValue) {
     return Contained(false, [&] {
         if (!runState.enabled) return false;
-        CMLWaypoint* product = ProductWaypoint(productName);
+        CMLWaypoint* product = GetProductWaypoint(TextOrEmpty(productName));
         if (!product) return false;
         CMLState* state = CMLState::Create(record.state);
         if (!state) return false;
@@ -59,6 +55,10 @@ bool RecordProductDetail(const DetailRecord& record, const TEVChar* productName,
 }
 
 }  // namespace
+
+}  // namespace tev
+
+using namespace tev;
 
 bool TEVUtil::AddConfiguredProperty(const TEVChar* productName, const TEVChar* propertyName,
                                     const TEVChar* propertyValue) {
@@ -98,7 +98,7 @@ bool TEVUtil::AddNRData(const TEVChar* productName, const TEVChar* attributeName
         productName = TextOrEmpty(productName);
         attributeName = TextOrEmpty(attributeName);
         attributeValue = TextOrEmpty(attributeValue);
-        CMLWaypoint* product = ProductWaypoint(productName);
+        CMLWaypoint* product = GetProductWaypoint(TextOrEmpty(productName));
         if (!product) return false;
         CMLState* state = product->GetState();  // stays the waypoint's
         if (!state) return false;

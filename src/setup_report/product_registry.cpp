@@ -4,6 +4,8 @@
 #include "../run/run_state.h"
 #include "setup_report.h"
 
+namespace tev {
+
 LowerCaseName::LowerCaseName(WideView name) : length_(name.size()) {
     TEVChar* out = local_;
     if (length_ >= kLocal) {
@@ -38,7 +40,7 @@ CMLWaypoint* GetProductWaypoint(const TEVChar* productName) {
         waypoint->Destroy();
         return nullptr;
     }
-    if (!AttachTextAttribute(productList, TEV_TEXT("a.product.name"), productName)) {
+    if (!AttachTextAttribute(productList, TEV_TEXT("a.product.name"), key.c_str())) {
         productList->Destroy();
         waypoint->Destroy();
         return nullptr;
@@ -61,3 +63,5 @@ void DiscardSetupReport() {
     for (const auto& [name, waypoint] : runState.products)
         if (waypoint) waypoint->Destroy();
 }
+
+}  // namespace tev

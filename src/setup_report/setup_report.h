@@ -7,6 +7,8 @@
 #include "../text.h"
 #include "KV8.h"
 
+namespace tev {
+
 // Creates "wp.setup" with its state "s.setup" and the attribute "a.setup" = "0".
 void CreateSetupWaypoint();
 // Logs "CommitSetupWaypoint" and hands the setup waypoint to the analytics library.
@@ -31,9 +33,10 @@ private:
     std::size_t length_;
 };
 
-// The product's waypoint, made on its first mention with "s.productlist" holding
-// "a.product.name" = `productName`; null when the analytics library refuses any of them. The
-// waypoint stays the registry's.
+// The product's waypoint, found by its name with ASCII letters lower-cased (the one place where
+// product names are), made on its first mention with "s.productlist" holding "a.product.name" =
+// that lower-cased name; null when the analytics library refuses any of them. The waypoint stays
+// the registry's.
 CMLWaypoint* GetProductWaypoint(const TEVChar* productName);
 // Hands every product waypoint to the analytics library in name order, then logs
 // "CommitProducts()". False when reporting is off.
@@ -41,5 +44,7 @@ bool CommitProducts();
 
 // Discards, unsent, the setup waypoint and the product waypoints the system still owns.
 void DiscardSetupReport();
+
+}  // namespace tev
 
 #endif

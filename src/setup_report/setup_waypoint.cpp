@@ -5,6 +5,8 @@
 #include "TEVUtil.h"
 #include "setup_report.h"
 
+namespace tev {
+
 void CreateSetupWaypoint() {
     if (!runState.enabled) return;
     runState.setupWaypoint = CMLWaypoint::Create(TEV_TEXT("wp.setup"));
@@ -23,6 +25,10 @@ void CommitSetupWaypoint() {
     WriteLog({TEV_TEXT("CommitSetupWaypoint")});
     ReachWaypoint(runState.setupWaypoint);
 }
+
+}  // namespace tev
+
+using namespace tev;
 
 bool TEVUtil::AddAttributeToSetup(const TEVChar* attributeName, const TEVChar* attributeValue) {
     return Contained(false, [&] {

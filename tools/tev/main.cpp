@@ -46,7 +46,7 @@ std::string Utf8Path(const kv8::Text& path) {
 }
 
 // Where TEV writes its log now; empty when it can write none.
-std::string TevLogPath() { return Utf8Path(platform::TempFilePath(kLogFileName)); }
+std::string TevLogPath() { return Utf8Path(tev::platform::TempFilePath(tev::kLogFileName)); }
 
 void SetEnvironment(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -62,7 +62,7 @@ void SetEnvironment(const char* name, const std::string& value) {
 // play its log (TEV is pointed at it all the same, or finds no temporary directory either); a
 // `dir` asked for that cannot be used is an error.
 bool PointTemporaryDirectoryAt(const std::string& asked) {
-    std::string dir = asked.empty() ? Utf8Path(platform::TempFilePath(TEV_TEXT("tev-run"))) : asked;
+    std::string dir = asked.empty() ? Utf8Path(tev::platform::TempFilePath(TEV_TEXT("tev-run"))) : asked;
     std::error_code error;
     if (dir.empty() || (std::filesystem::create_directories(tevtool::PathOf(dir), error), error) ||
         !std::filesystem::is_directory(tevtool::PathOf(dir), error)) {
