@@ -300,7 +300,7 @@ void WriteOutbox(const Delivery& delivery) {
         else
             line.insert(line.begin(), '\n');
     }
-    if (!file.Append(line)) file.CutAt(end);  // a short write (a full disk) is taken back
+    if (!file.Append(line) && end >= 0) file.CutAt(end);  // a short write (a full disk) is taken back
 }
 
 class Attribute final : public CMLAttribute, public Node {
