@@ -120,8 +120,6 @@ int Run(int repetitions, int rounds) {
         values.push_back(paired.Subject());
         floors.push_back(paired.Floor());
         ratios.push_back(paired.Ratio());
-        std::printf("LogLine_Win32 %-8d ns=%.0f floor_ns=%.0f ratio=%.3f\n", repetition,
-                    values.back(), floors.back(), ratios.back());
     }
     CloseHandle(floorFile);
     TEVUtil::ShutdownML();
@@ -141,13 +139,9 @@ int Run(int repetitions, int rounds) {
     return 0;
 }
 
-int Count(const char* text, int fallback) {
-    int count = text ? std::atoi(text) : 0;
-    return count > 0 ? count : fallback;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    return Run(Count(argc > 1 ? argv[1] : nullptr, 11), Count(argc > 2 ? argv[2] : nullptr, 150));
+    int repetitions = argc > 1 ? std::atoi(argv[1]) : 11, rounds = argc > 2 ? std::atoi(argv[2]) : 150;
+    return Run(repetitions > 0 ? repetitions : 11, rounds > 0 ? rounds : 150);
 }

@@ -54,11 +54,6 @@ Rounds Paired(benchmark::State& state, double operations, Subject&& subject, Flo
     return rounds;
 }
 
-template <typename Subject, typename Floor>
-Rounds Paired(benchmark::State& state, double operations, Subject&& subject, Floor&& floor) {
-    return Paired(state, operations, subject, floor, [] {});
-}
-
 // The goal, in the benchmark's label, and whether this repetition met it.
 inline void Goal(benchmark::State& state, const std::string& goal, bool met) {
     state.SetLabel("goal: " + goal);
