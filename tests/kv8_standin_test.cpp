@@ -164,6 +164,24 @@ TEST_F(StandIn, OutboxCutsOffACutLineAndKeepsWhatIsNotItsOwn) {
     }
 }
 
+// A line that does not fit (the disk is full) is taken back whole, and later lines still go out.
+TEST_F(StandIn, OutboxTakesBackALineThatDidNotFit) {
+    std::filesystem::path outbox = testing_support::MakeTempDirectory("kv8") / "outbox.jsonl";
+    testing_support::SetEnv("KV8_OUTBOX", outbox.string());
+    CMLFacade::OnCrash(nullptr, 0, 0, 0);
+    const std::string crash = testing_support::ReadFile(outbox);
+    bool ran =
+        testing_support::RunWithFileSizeLimit(static_cast<std::int64_t>(crash.size()) + 1000, [] {
+            HandOver(T("wp.big"), Text(20000, T('x')));
+            HandOver(T("wp.small"), T("v"));
+        });
+    if (!ran) GTEST_SKIP() << "this platform gives a test no way to limit a file's size";
+    EXPECT_EQ(testing_support::ReadFile(outbox),
+              crash + R"({"call":"reached","waypoint":"wp.small","states":[{"state":"s",)"
+                      R"("attributes":[{"name":"a","value":"v"}]}]})"
+                      "\n");
+}
+
 // Writers killed at any moment, 150 times, then a writer that ends: whole JSON lines only, and
 // none of those the killed writers had finished is lost.
 TEST_F(StandIn, OutboxIsWholeJsonLinesWhenWritersAreKilled) {

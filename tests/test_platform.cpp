@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -155,6 +156,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 
 bool KillMidWay(int, const std::function<void(const std::function<void()>&)>&) { return false; }
 
+bool RunWithFileSizeLimit(std::int64_t, const std::function<void()>&) { return false; }
+
 #else
 
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
@@ -266,6 +269,20 @@ bool KillMidWay(int steps, const std::function<void(const std::function<void()>&
     }
     close(progress[0]);
     return seen == steps;
+}
+
+bool RunWithFileSizeLimit(std::int64_t limit, const std::function<void()>& work) {
+    pid_t child = fork();
+    if (child == 0) {
+        rlimit size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit then stops short instead
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(2);
+        work();
+        _exit(0);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 #endif

@@ -81,6 +81,10 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 // (Windows), or when the child ended before.
 bool KillMidWay(int steps, const std::function<void(const std::function<void()>& progress)>& work);
 
+// Runs `work` in a child process whose files cannot grow past `limit` bytes, as on a full disk: a
+// write that would is stopped short. False where a test cannot do so (Windows), or when it failed.
+bool RunWithFileSizeLimit(std::int64_t limit, const std::function<void()>& work);
+
 }  // namespace testing_support
 
 #endif
