@@ -4,7 +4,7 @@
 // Each figure is one benchmark whose counters Google Benchmark reports: "ns" and "floor_ns" per
 // operation and their "ratio" (medians over the rounds), and "met", 1 when the repetition meets
 // the goal its label states. Repetitions are odd in number, so the median of "met" over them is 1
-// exactly when the median repetition meets the goal.
+// exactly when most of them meet the goal.
 #ifndef TEV_BENCH_SUPPORT_H
 #define TEV_BENCH_SUPPORT_H
 
