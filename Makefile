@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test package bench soak fuzz deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run test package bench soak fuzz format format-check deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -18,7 +18,16 @@ deps-windows:
 
 FUZZ_SECONDS ?= 60
 
-test: deps $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
+test: deps format-check $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
+
+# The C++ sources follow .clang-format: `make format` rewrites them, format-check only looks.
+SOURCES = $(shell find include src kv8 tools tests bench -name '*.cpp' -o -name '*.h')
+
+format: deps
+	clang-format -i $(SOURCES)
+
+format-check: deps
+	clang-format --dry-run --Werror $(SOURCES)
 
 $(addprefix test-,$(TEST_PRESETS)): test-%: deps
 	cmake --preset $*

@@ -3,8 +3,7 @@
 //
 // Replacing them in the executable replaces them for the whole process, the stand-in and the
 // standard library included, since the dynamic linker binds every library's operator new to the
-// executable's. The aligned forms are left to the standard library: they neither reach these nor
-// take memory from them.
+// executable's; libstdc++'s array and nothrow forms come down to these.
 #include <cstdlib>
 #include <new>
 
@@ -12,16 +11,23 @@
 
 namespace {
 
-// Sixteen bytes keep the block as aligned as malloc's own.
-constexpr std::size_t kHeader = 16;
+constexpr std::size_t kHeader = 16;  // keeps the block as aligned as malloc's own
 
 std::uint64_t allocations = 0;
 std::int64_t liveBytes = 0;
 std::int64_t peakBytes = 0;
 
-void* Allocate(std::size_t size) noexcept {
+}  // namespace
+
+std::uint64_t bench::Allocations() { return allocations; }
+std::int64_t bench::LiveBytes() { return liveBytes; }
+std::int64_t bench::PeakBytes() { return peakBytes; }
+void bench::ResetPeak() { peakBytes = liveBytes; }
+
+// Default visibility: the build hides our symbols, and these must be the ones every library binds.
+__attribute__((visibility("default"))) void* operator new(std::size_t size) {
     void* block = std::malloc(size + kHeader);
-    if (!block) return nullptr;
+    if (!block) throw std::bad_alloc();
     *static_cast<std::size_t*>(block) = size;
     ++allocations;
     liveBytes += static_cast<std::int64_t>(size);
@@ -29,52 +35,13 @@ void* Allocate(std::size_t size) noexcept {
     return static_cast<char*>(block) + kHeader;
 }
 
-void* AllocateOrThrow(std::size_t size) {
-    for (;;) {
-        if (void* memory = Allocate(size)) return memory;
-        std::new_handler handler = std::get_new_handler();
-        if (!handler) throw std::bad_alloc();
-        handler();
-    }
-}
-
-void Release(void* memory) noexcept {
+__attribute__((visibility("default"))) void operator delete(void* memory) noexcept {
     if (!memory) return;
     char* block = static_cast<char*>(memory) - kHeader;
     liveBytes -= static_cast<std::int64_t>(*reinterpret_cast<std::size_t*>(block));
     std::free(block);
 }
 
-}  // namespace
-
-namespace bench {
-
-std::uint64_t Allocations() { return allocations; }
-std::int64_t LiveBytes() { return liveBytes; }
-std::int64_t PeakBytes() { return peakBytes; }
-void ResetPeak() { peakBytes = liveBytes; }
-
-}  // namespace bench
-
-// Default visibility: the build hides our symbols, and these must be the ones every library binds.
-#define TEV_BENCH_EXPORT __attribute__((visibility("default")))
-
-TEV_BENCH_EXPORT void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-TEV_BENCH_EXPORT void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-TEV_BENCH_EXPORT void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-TEV_BENCH_EXPORT void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return Allocate(size);
-}
-
-TEV_BENCH_EXPORT void operator delete(void* memory) noexcept { Release(memory); }
-TEV_BENCH_EXPORT void operator delete[](void* memory) noexcept { Release(memory); }
-TEV_BENCH_EXPORT void operator delete(void* memory, std::size_t) noexcept { Release(memory); }
-TEV_BENCH_EXPORT void operator delete[](void* memory, std::size_t) noexcept { Release(memory); }
-TEV_BENCH_EXPORT void operator delete(void* memory, const std::nothrow_t&) noexcept {
-    Release(memory);
-}
-TEV_BENCH_EXPORT void operator delete[](void* memory, const std::nothrow_t&) noexcept {
-    Release(memory);
+__attribute__((visibility("default"))) void operator delete(void* memory, std::size_t) noexcept {
+    operator delete(memory);
 }

@@ -31,6 +31,7 @@ struct Kept {
     CMLWaypoint* waypoint = nullptr;
     CMLState* state = nullptr;
 
+    Kept() = default;
     Kept(const TEVChar* waypointName, const TEVChar* stateName, const TEVChar* name,
          const TEVChar* value)
         : waypoint(CMLWaypoint::Create(waypointName)), state(CMLState::Create(stateName)) {

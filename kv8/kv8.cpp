@@ -3,8 +3,11 @@
 //
 // Nothing here throws across the interface: a failed allocation is a refused creation, and a trace
 // line that cannot be stored is lost.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -12,6 +15,17 @@
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <utf8.h>
 
 #include "KV8.h"
 #include "KV8Control.h"
@@ -138,29 +152,6 @@ void Retire(Node* node, Owner owner) {
         FreeTree(node);
 }
 
-size_t Utf8Length(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
-
-void AppendUtf8(std::string& out, char32_t c) {
-    switch (Utf8Length(c)) {
-    case 1: out += static_cast<char>(c); break;
-    case 2:
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-        break;
-    case 3:
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-        break;
-    default:
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-        break;
-    }
-}
-
 std::string DeliveryJson(const Delivery& delivery) {
     std::string json = "{\"call\":\"" + delivery.call + "\",\"waypoint\":";
     json += delivery.hasWaypoint ? JsonQuote(delivery.waypoint) : "null";
@@ -195,26 +186,121 @@ Delivery Snapshot(const char* call, const Node* waypoint) {
     return delivery;
 }
 
-// The file KV8_OUTBOX names, opened to append; null when unset or unusable. On Windows the name is
-// read and opened as UTF-16, so that any path works.
-std::FILE* OpenOutbox() {
+// The file KV8_OUTBOX names, opened and locked for the time of one line: processes that load the
+// library take turns at it, so a line is never cut by another writer. On Windows the name is read
+// and opened as UTF-16, so that any path works.
+class OutboxFile {
+public:
 #ifdef _WIN32
-    const wchar_t* path = _wgetenv(L"KV8_OUTBOX");
-    return path && *path ? _wfopen(path, L"ab") : nullptr;
+    OutboxFile() {
+        const wchar_t* path = _wgetenv(L"KV8_OUTBOX");
+        if (!path || !*path) return;
+        file_ = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        OVERLAPPED whole{};
+        if (file_ != INVALID_HANDLE_VALUE &&
+            !LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+            CloseHandle(file_);
+            file_ = INVALID_HANDLE_VALUE;
+        }
+    }
+    ~OutboxFile() {
+        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);  // the lock goes with the handle
+    }
+    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
+    std::int64_t Size() const {
+        LARGE_INTEGER size;
+        return GetFileSizeEx(file_, &size) ? size.QuadPart : -1;
+    }
+    bool Read(std::int64_t at, char* bytes, std::size_t count) const {
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD read = 0;
+        return ReadFile(file_, bytes, static_cast<DWORD>(count), &read, &where) && read == count;
+    }
+    bool CutAt(std::int64_t size) const {
+        LARGE_INTEGER where;
+        where.QuadPart = size;
+        return SetFilePointerEx(file_, where, nullptr, FILE_BEGIN) && SetEndOfFile(file_);
+    }
+    bool Append(const std::string& bytes) const {
+        LARGE_INTEGER none{};
+        DWORD written = 0;
+        return SetFilePointerEx(file_, none, nullptr, FILE_END) &&
+               WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               written == bytes.size();
+    }
+
+private:
+    HANDLE file_ = INVALID_HANDLE_VALUE;
 #else
-    const char* path = std::getenv("KV8_OUTBOX");
-    return path && *path ? std::fopen(path, "ab") : nullptr;
+    OutboxFile() {
+        const char* path = std::getenv("KV8_OUTBOX");
+        if (!path || !*path) return;
+        fd_ = open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~OutboxFile() {
+        if (fd_ >= 0) close(fd_);  // the lock goes with the descriptor
+    }
+    bool IsOpen() const { return fd_ >= 0; }
+    std::int64_t Size() const {
+        struct stat status;
+        return fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : -1;
+    }
+    bool Read(std::int64_t at, char* bytes, std::size_t count) const {
+        return pread(fd_, bytes, count, at) == static_cast<ssize_t>(count);
+    }
+    bool CutAt(std::int64_t size) const { return ftruncate(fd_, size) == 0; }
+    bool Append(const std::string& bytes) const {
+        return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+
+private:
+    int fd_ = -1;
 #endif
+};
+
+// Where the outbox's last line begins (just after its last line feed, or 0).
+std::int64_t LastLineStart(const OutboxFile& file, std::int64_t end) {
+    char chunk[4096];
+    while (end > 0) {
+        std::int64_t start = std::max<std::int64_t>(0, end - static_cast<std::int64_t>(sizeof chunk));
+        if (!file.Read(start, chunk, static_cast<std::size_t>(end - start))) return -1;
+        for (std::int64_t at = end; at > start; --at)
+            if (chunk[at - 1 - start] == '\n') return at;
+        end = start;
+    }
+    return 0;
 }
 
+// Appends one JSON line to the outbox, whole or not at all, in one write: a process killed while
+// writing leaves at most a cut last line, and the next writer cuts that off before it writes. What
+// does not look like a line of ours is kept, and the new line starts on a line of its own.
 void WriteOutbox(const Delivery& delivery) {
-    std::FILE* file = OpenOutbox();
-    if (!file) return;
+    OutboxFile file;
+    if (!file.IsOpen()) return;
     std::string line = DeliveryJson(delivery) + "\n";
-    {
-        std::fwrite(line.data(), 1, line.size(), file);
-        std::fclose(file);
+    std::int64_t end = file.Size();
+    char last = '\n';
+    if (end > 0 && !file.Read(end - 1, &last, 1)) return;
+    if (last != '\n') {
+        static const char kOurs[] = "{\"call\":";
+        char start[sizeof kOurs - 1];
+        std::int64_t cut = LastLineStart(file, end);
+        std::size_t compared = static_cast<std::size_t>(
+            std::min<std::int64_t>(end - cut, static_cast<std::int64_t>(sizeof start)));
+        if (cut >= 0 && file.Read(cut, start, compared) &&
+            std::equal(start, start + compared, kOurs) && file.CutAt(cut))
+            end = cut;
+        else
+            line.insert(line.begin(), '\n');
     }
+    if (!file.Append(line) && end >= 0) file.CutAt(end);  // a short write (a full disk) is taken back
 }
 
 class Attribute final : public CMLAttribute, public Node {
@@ -298,9 +384,12 @@ Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
         Interface* handle = object.get();
         object->handle = handle;
         if (store.recording) {
-            store.nodes.reserve(store.nodes.size() + 1);
+            // Room grows geometrically, so that recording stays linear; once it is there, adding
+            // cannot throw.
+            if (store.nodes.size() == store.nodes.capacity())
+                store.nodes.reserve(std::max<std::size_t>(64, 2 * store.nodes.capacity()));
             store.byHandle.emplace(object->handle, object.get());
-            store.nodes.emplace_back(object.get());  // cannot throw after the reserve
+            store.nodes.emplace_back(object.get());
         }
         object->id = store.nextId++;
         RecordCreate(kind, nameText, value, object.get());
@@ -389,21 +478,12 @@ CMLState* Waypoint::GetState() {
     return state;
 }
 
-Text FromUtf8(const char* text) {
+// Invalid UTF-8 becomes U+FFFD, as it does in the tool.
+Text FromUtf8(const std::string& text) {
+    std::string valid;
+    utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid));
     Text out;
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p;) {
-        char32_t c = *p++;
-        int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-        if (more) c &= 0x3F >> more;
-        for (; more && (*p & 0xC0) == 0x80; --more) c = (c << 6) | (*p++ & 0x3F);
-        if (more || c > 0x10FFFF) c = 0xFFFD;
-        if (c >= 0x10000) {
-            out += static_cast<TEVChar>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<TEVChar>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<TEVChar>(c);
-        }
-    }
+    utf8::utf8to16(valid.begin(), valid.end(), std::back_inserter(out));
     return out;
 }
 
@@ -418,7 +498,7 @@ const Text& UserId() {
             if (i == 8 || i == 12 || i == 16 || i == 20) uuid += '-';
             uuid += digits[random() & 15];
         }
-        return FromUtf8(uuid.c_str());
+        return FromUtf8(uuid);
     }();
     return id;
 }
@@ -448,7 +528,7 @@ std::string JsonQuote(const Text& text) {
             std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
             out += escaped;
         } else {
-            AppendUtf8(out, c);
+            utf8::append(c, std::back_inserter(out));
         }
     }
     return out + "\"";

@@ -1,8 +1,31 @@
 // The analytics library stand-in itself: the ledger must catch misuse without crashing, refusals
 // must come due as documented, and the outbox must hold what was handed over.
+#include <nlohmann/json.hpp>
+
 #include <fstream>
+#include <sstream>
 
 #include "support.h"
+
+namespace {
+
+// Hands over a waypoint holding one state with one attribute.
+void HandOver(const Text& name, const Text& value) {
+    CMLWaypoint* waypoint = CMLWaypoint::Create(name.c_str());
+    CMLState* state = CMLState::Create(T("s"));
+    state->Add(CMLAttribute::Create(T("a"), value.c_str()));
+    waypoint->Add(state);
+    CMLFacade::WaypointReached(waypoint);
+}
+
+std::vector<std::string> LinesOf(const std::string& bytes) {
+    std::vector<std::string> lines;
+    std::istringstream stream(bytes);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace
 
 class StandIn : public ::testing::Test {
 protected:
@@ -121,6 +144,73 @@ TEST_F(StandIn, OutboxHoldsOneJsonLinePerHandOverAsItHappens) {
                          R"({"call":"crash","waypoint":null,"states":[]})",
                          R"({"call":"uninitialize","waypoint":"COMMON.SHUTDOWN","states":[]})"}));
     EXPECT_FALSE(CMLFacade::IsKV8Initialized());
+}
+
+// A writer that died mid-line (or ran out of room) left a cut last line: the next writer cuts it
+// off before it writes. A last line that is not one of ours is kept, and ours starts a new line.
+TEST_F(StandIn, OutboxCutsOffACutLineAndKeepsWhatIsNotItsOwn) {
+    std::filesystem::path outbox = testing_support::MakeTempDirectory("kv8") / "outbox.jsonl";
+    testing_support::SetEnv("KV8_OUTBOX", outbox.string());
+    const std::string crash = R"({"call":"crash","waypoint":null,"states":[]})" "\n";
+    for (const char* cut : {R"({"call":"reached","waypoint":"wp.se)", "{"}) {
+        std::ofstream(outbox, std::ios::binary | std::ios::trunc) << crash << cut;
+        CMLFacade::OnCrash(nullptr, 0, 0, 0);
+        EXPECT_EQ(testing_support::ReadFile(outbox), crash + crash) << cut;
+    }
+    for (const char* foreign : {"notes", "a\nb"}) {
+        std::ofstream(outbox, std::ios::binary | std::ios::trunc) << foreign;
+        CMLFacade::OnCrash(nullptr, 0, 0, 0);
+        EXPECT_EQ(testing_support::ReadFile(outbox), foreign + ("\n" + crash)) << foreign;
+    }
+}
+
+// A line that does not fit (the disk is full) is taken back whole, and later lines still go out.
+TEST_F(StandIn, OutboxTakesBackALineThatDidNotFit) {
+    std::filesystem::path outbox = testing_support::MakeTempDirectory("kv8") / "outbox.jsonl";
+    testing_support::SetEnv("KV8_OUTBOX", outbox.string());
+    CMLFacade::OnCrash(nullptr, 0, 0, 0);
+    const std::string crash = testing_support::ReadFile(outbox);
+    bool ran =
+        testing_support::RunWithFileSizeLimit(static_cast<std::int64_t>(crash.size()) + 1000, [] {
+            HandOver(T("wp.big"), Text(20000, T('x')));
+            HandOver(T("wp.small"), T("v"));
+        });
+    if (!ran) GTEST_SKIP() << "this platform gives a test no way to limit a file's size";
+    EXPECT_EQ(testing_support::ReadFile(outbox),
+              crash + R"({"call":"reached","waypoint":"wp.small","states":[{"state":"s",)"
+                      R"("attributes":[{"name":"a","value":"v"}]}]})"
+                      "\n");
+}
+
+// Writers killed at any moment, 150 times, then a writer that ends: whole JSON lines only, and
+// none of those the killed writers had finished is lost.
+TEST_F(StandIn, OutboxIsWholeJsonLinesWhenWritersAreKilled) {
+    std::filesystem::path outbox = testing_support::MakeTempDirectory("kv8") / "outbox.jsonl";
+    testing_support::SetEnv("KV8_OUTBOX", outbox.string());
+    // Lines of 20 KB span pages, between which the kernel may stop a write for a kill.
+    const Text value(20000, T('x'));
+    int finished = 0;
+    for (int kill = 0; kill < 150; ++kill) {
+        int steps = 1 + kill % 7;
+        bool killed = testing_support::KillMidWay(steps, [&](const std::function<void()>& progress) {
+            kv8::SetRecording(false);
+            for (;;) {
+                HandOver(T("wp.killed"), value);
+                progress();
+            }
+        });
+        if (!killed) GTEST_SKIP() << "this platform gives a test no way to kill a process mid-write";
+        finished += steps;
+    }
+    HandOver(T("wp.last"), T("v"));
+    std::vector<std::string> lines = LinesOf(testing_support::ReadFile(outbox));
+    EXPECT_GE(lines.size(), static_cast<size_t>(finished + 1));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        nlohmann::json object = nlohmann::json::parse(lines[i], nullptr, false);
+        ASSERT_FALSE(object.is_discarded()) << "line " << i + 1 << " of " << lines.size() << ": "
+                                            << lines[i].substr(0, 60) << "...";
+        EXPECT_EQ(object["waypoint"], i + 1 == lines.size() ? "wp.last" : "wp.killed");
+    }
 }
 
 TEST_F(StandIn, WithoutRecordingObjectsAreFreedAsSoonAsTheyAreDone) {

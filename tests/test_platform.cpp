@@ -10,6 +10,8 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,6 +154,10 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     return run;
 }
 
+bool KillMidWay(int, const std::function<void(const std::function<void()>&)>&) { return false; }
+
+bool RunWithFileSizeLimit(std::int64_t, const std::function<void()>&) { return false; }
+
 #else
 
 void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
@@ -240,6 +246,43 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     run.out = ReadFile(scratch / "stdout");
     run.err = ReadFile(scratch / "stderr");
     return run;
+}
+
+bool KillMidWay(int steps, const std::function<void(const std::function<void()>&)>& work) {
+    int progress[2];
+    if (pipe(progress) != 0) return false;
+    pid_t child = fork();
+    if (child == 0) {
+        close(progress[0]);
+        work([&] {
+            if (write(progress[1], "", 1) != 1) _exit(1);
+        });
+        _exit(0);
+    }
+    close(progress[1]);
+    int seen = 0;
+    char ignored;
+    while (child > 0 && seen < steps && read(progress[0], &ignored, 1) == 1) ++seen;
+    if (child > 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    close(progress[0]);
+    return seen == steps;
+}
+
+bool RunWithFileSizeLimit(std::int64_t limit, const std::function<void()>& work) {
+    pid_t child = fork();
+    if (child == 0) {
+        rlimit size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit then stops short instead
+        if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(2);
+        work();
+        _exit(0);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
 }
 
 #endif

@@ -3,6 +3,7 @@
 #define TEV_TESTS_TEST_PLATFORM_H
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,6 +75,15 @@ struct ProgramRun {
 // Runs a program with these arguments, `input` on its standard input, and collects its output.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::string& input, const std::filesystem::path& scratch);
+
+// Runs `work` in a child process and kills it outright (SIGKILL) once it has called the progress
+// function it is given `steps` times, wherever it then is. False where a test cannot do so
+// (Windows), or when the child ended before.
+bool KillMidWay(int steps, const std::function<void(const std::function<void()>& progress)>& work);
+
+// Runs `work` in a child process whose files cannot grow past `limit` bytes, as on a full disk: a
+// write that would is stopped short. False where a test cannot do so (Windows), or when it failed.
+bool RunWithFileSizeLimit(std::int64_t limit, const std::function<void()>& work);
 
 }  // namespace testing_support
 
