@@ -74,7 +74,9 @@ void Setup_AddAttributeToSetup(benchmark::State& state) {
 void Product_AddContent(benchmark::State& state) {
     Measure(
         state,
-        [] { benchmark::DoNotOptimize(TEVUtil::AddContent(kProduct, TEV_TEXT("Core"), kContentPath)); },
+        [] {
+            benchmark::DoNotOptimize(TEVUtil::AddContent(kProduct, TEV_TEXT("Core"), kContentPath));
+        },
         [](bench::Kept& product) {
             bench::AddDetail(product.waypoint, TEV_TEXT("s.product.content"),
                              {{TEV_TEXT("a.product.contentname"), TEV_TEXT("Core")},

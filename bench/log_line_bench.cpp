@@ -18,7 +18,8 @@ using namespace tev;
 namespace {
 
 // A typical line: a token and two fields, 74 bytes with its timestamp.
-#define TYPICAL_LINE {TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0")}
+#define TYPICAL_LINE \
+    { TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0") }
 
 // Lines per batch. Both files are emptied after every round: a file growing by tens of megabytes
 // a second would have the kernel write it back and throttle whichever side happened to be running.

@@ -7,8 +7,8 @@
 // summary gives the medians over the repetitions, as Google Benchmark's median rows do.
 //
 // The clock is QueryPerformanceCounter, the elapsed time. Under Wine, GetThreadTimes only counts in
-// the host's scheduler ticks (10 ms), coarser than a whole batch; and the elapsed time also takes in
-// what Wine's server does for a call, which is part of a line's cost on both sides.
+// the host's scheduler ticks (10 ms), coarser than a whole batch; and the elapsed time also takes
+// in what Wine's server does for a call, which is part of a line's cost on both sides.
 //
 // Usage: tev_log_line_win32_bench [REPETITIONS [ROUNDS]]   (defaults 11 and 150)
 #include <windows.h>
@@ -29,7 +29,8 @@ using namespace tev;
 namespace {
 
 // A typical line: a token and two fields.
-#define TYPICAL_LINE {TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0")}
+#define TYPICAL_LINE \
+    { TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0") }
 
 // Lines per batch: about half a millisecond at the floor's pace, short enough that a preemption
 // spoils few rounds, long enough that the clock's reads do not count. Both files are emptied after
@@ -64,8 +65,8 @@ int Run(int repetitions, int rounds) {
     // that the log of a real run is never touched.
     wchar_t base[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, base);
-    std::wstring directory = std::wstring(base, length) + L"tev-bench-" +
-                             std::to_wstring(GetCurrentProcessId()) + L"\\";
+    std::wstring directory =
+        std::wstring(base, length) + L"tev-bench-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
     if (length == 0 || length >= MAX_PATH || !CreateDirectoryW(directory.c_str(), nullptr) ||
         !SetEnvironmentVariableW(L"TMP", directory.c_str()) ||
         !SetEnvironmentVariableW(L"TEMP", directory.c_str()))
@@ -86,7 +87,8 @@ int Run(int repetitions, int rounds) {
     TEVChar line[128];
     platform::CalendarTime today{};
     platform::operations.utcNow(today);
-    DWORD lineBytes = static_cast<DWORD>(FormatLogLine(line, today, TYPICAL_LINE) * sizeof(TEVChar));
+    DWORD lineBytes =
+        static_cast<DWORD>(FormatLogLine(line, today, TYPICAL_LINE) * sizeof(TEVChar));
     auto subject = [] {
         for (int i = 0; i < kLines; ++i) WriteLog(TYPICAL_LINE);
     };
@@ -133,10 +135,11 @@ int Run(int repetitions, int rounds) {
 
     double ratio = bench::Median(ratios);
     bool met = ratio <= kGoal;
-    std::printf("LogLine_Win32_median  ns=%.0f floor_ns=%.0f ratio=%.3f met=%d goal: ratio <= %gx "
-                "(%d-byte line, elapsed time)\n",
-                bench::Median(values), bench::Median(floors), ratio, met, kGoal,
-                static_cast<int>(lineBytes) + 4);
+    std::printf(
+        "LogLine_Win32_median  ns=%.0f floor_ns=%.0f ratio=%.3f met=%d goal: ratio <= %gx "
+        "(%d-byte line, elapsed time)\n",
+        bench::Median(values), bench::Median(floors), ratio, met, kGoal,
+        static_cast<int>(lineBytes) + 4);
     std::printf("Goals: %d met, %d missed\n", met, !met);
     std::fflush(stdout);
     return 0;
@@ -145,6 +148,7 @@ int Run(int repetitions, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int repetitions = argc > 1 ? std::atoi(argv[1]) : 11, rounds = argc > 2 ? std::atoi(argv[2]) : 150;
+    int repetitions = argc > 1 ? std::atoi(argv[1]) : 11,
+        rounds = argc > 2 ? std::atoi(argv[2]) : 150;
     return Run(repetitions > 0 ? repetitions : 11, rounds > 0 ? rounds : 150);
 }

@@ -13,10 +13,9 @@ namespace bench {
 inline tev::WideString ProductName(std::size_t index) {
     static const char* const kFamilies[] = {"Studio", "Runtime", "Tools",  "Help",
                                             "SDK",    "Samples", "Drivers"};
-    static const char* const kParts[] = {"Core",       "Lang",     "Debugger", "Profiler",
-                                         "Templates",  "Docs",     "Compilers", "Libraries",
-                                         "Extensions", "Designer", "Emulator", "Assets",
-                                         "Updates"};
+    static const char* const kParts[] = {
+        "Core",      "Lang",       "Debugger", "Profiler", "Templates", "Docs",   "Compilers",
+        "Libraries", "Extensions", "Designer", "Emulator", "Assets",    "Updates"};
     std::string name = std::string(kFamilies[index % 7]) + "." + kParts[(index / 7) % 13] + "-" +
                        std::to_string(index);
     return tev::WideString(name.begin(), name.end());

@@ -24,7 +24,8 @@
 // On Windows the library's statics are imported by the names Microsoft's compiler gives them, so
 // that the maker's own library can be dropped in beside an installer. GCC takes the name as an
 // assembler label, quoted because of its '?'. (A library that defines these keeps its own names and
-// exports the decorated ones as aliases; Microsoft's compiler and clang decorate them by themselves.)
+// exports the decorated ones as aliases; Microsoft's compiler and clang decorate them by
+// themselves.)
 #if defined(_WIN32) && defined(__GNUC__) && !defined(__clang__) && !defined(KV8_BUILDING_LIBRARY)
 #define KV8_MSVC_NAME(decorated) __asm__("\"" decorated "\"")
 #else

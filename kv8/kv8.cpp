@@ -179,7 +179,8 @@ Delivery Snapshot(const char* call, const Node* waypoint) {
     delivery.waypoint = waypoint->name;
     for (const Node* state = waypoint->firstChild; state; state = state->nextSibling) {
         DeliveredState copy{state->name, {}};
-        for (const Node* attribute = state->firstChild; attribute; attribute = attribute->nextSibling)
+        for (const Node* attribute = state->firstChild; attribute;
+             attribute = attribute->nextSibling)
             copy.attributes.push_back({attribute->name, attribute->value});
         delivery.states.push_back(std::move(copy));
     }
@@ -228,7 +229,8 @@ public:
         LARGE_INTEGER none{};
         DWORD written = 0;
         return SetFilePointerEx(file_, none, nullptr, FILE_END) &&
-               WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+               WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                         nullptr) &&
                written == bytes.size();
     }
 
@@ -269,7 +271,8 @@ private:
 std::int64_t LastLineStart(const OutboxFile& file, std::int64_t end) {
     char chunk[4096];
     while (end > 0) {
-        std::int64_t start = std::max<std::int64_t>(0, end - static_cast<std::int64_t>(sizeof chunk));
+        std::int64_t start =
+            std::max<std::int64_t>(0, end - static_cast<std::int64_t>(sizeof chunk));
         if (!file.Read(start, chunk, static_cast<std::size_t>(end - start))) return -1;
         for (std::int64_t at = end; at > start; --at)
             if (chunk[at - 1 - start] == '\n') return at;
@@ -300,7 +303,8 @@ void WriteOutbox(const Delivery& delivery) {
         else
             line.insert(line.begin(), '\n');
     }
-    if (!file.Append(line) && end >= 0) file.CutAt(end);  // a short write (a full disk) is taken back
+    if (!file.Append(line) && end >= 0)
+        file.CutAt(end);  // a short write (a full disk) is taken back
 }
 
 class Attribute final : public CMLAttribute, public Node {
@@ -357,7 +361,8 @@ void RecordCreate(Kind kind, const Text& name, const TEVChar* value, const Node*
     Record([&] {
         std::string line = std::string("{\"op\":\"create\",\"kind\":\"") + KindName(kind) +
                            "\",\"name\":" + JsonQuote(name);
-        if (kind == Kind::Attribute) line += ",\"value\":" + JsonQuote(value ? value : TEV_TEXT(""));
+        if (kind == Kind::Attribute)
+            line += ",\"value\":" + JsonQuote(value ? value : TEV_TEXT(""));
         return line + ",\"id\":" + IdOf(created) + "}";
     });
 }
@@ -369,7 +374,8 @@ Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
     Text nameText;
     try {
         if (!name || (kind == Kind::Attribute && !value))
-            Violation(std::string("create ") + KindName(kind) + ": null " + (name ? "value" : "name"));
+            Violation(std::string("create ") + KindName(kind) + ": null " +
+                      (name ? "value" : "name"));
         nameText = name ? name : TEV_TEXT("");
         auto refusal = store.refusedCreations.find({kind, nameText});
         if (refusal != store.refusedCreations.end() && TakeRefusal(refusal->second)) {
@@ -419,8 +425,7 @@ void AddChild(Node* parent, const void* childHandle, Node* child) {
     });
     if (store.recording) {
         if (!childHandle) return Violation("add: null child to " + parent->Describe());
-        if (!child)
-            return Violation("add: foreign object to " + parent->Describe());
+        if (!child) return Violation("add: foreign object to " + parent->Describe());
         if (parent->owner != Owner::Caller && parent->owner != Owner::Parent)
             return Violation("add: to " + parent->Describe() + ", which is not the caller's");
         if (child->owner != Owner::Caller)
@@ -634,9 +639,8 @@ void CMLFacade::WaypointReached(CMLWaypoint* waypoint) {
 
 void CMLFacade::OnCrash(CMLWaypoint* crash, unsigned int, long long, long long) {
     try {
-        kv8::Record([&] {
-            return "{\"op\":\"crash\",\"waypoint\":" + kv8::IdOf(kv8::Find(crash)) + "}";
-        });
+        kv8::Record(
+            [&] { return "{\"op\":\"crash\",\"waypoint\":" + kv8::IdOf(kv8::Find(crash)) + "}"; });
         kv8::Take("crash", crash, true);
     } catch (...) {
     }

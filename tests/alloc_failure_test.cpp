@@ -43,8 +43,12 @@ void* AllocateNoThrow(std::size_t size) noexcept {
 
 void* operator new(std::size_t size) { return Allocate(size); }
 void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return AllocateNoThrow(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return AllocateNoThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocateNoThrow(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocateNoThrow(size);
+}
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete[](void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
@@ -81,7 +85,8 @@ TEST(AllocationFailure, EveryPointOfAWholeRunIsContained) {
 
         EXPECT_EQ(escaped, 0) << "failing allocation " << failAt;
         EXPECT_EQ(kv8::Violations(), std::vector<std::string>{}) << "failing allocation " << failAt;
-        EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{}) << "failing allocation " << failAt;
+        EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{})
+            << "failing allocation " << failAt;
         // The run stays usable: once started, it is still ended, and one failure costs at most
         // a couple of the waypoints of the whole run (the failed one, or the stand-in's record).
         std::vector<kv8::Delivery> deliveries = kv8::Deliveries();
@@ -108,7 +113,8 @@ TEST(AllocationFailure, ARestartThatRunsOutOfMemoryLeavesReportingOff) {
     for (long failAt = 0;; ++failAt) {
         kv8::Reset();
         ASSERT_TRUE(TEVUtil::InitML(true));
-        ASSERT_TRUE(TEVUtil::AddContent(TEV_TEXT("Studio"), TEV_TEXT("Core"), TEV_TEXT("core.msi")));
+        ASSERT_TRUE(
+            TEVUtil::AddContent(TEV_TEXT("Studio"), TEV_TEXT("Core"), TEV_TEXT("core.msi")));
         failureInjected = false;
         allocationsBeforeFailure = failAt;
         bool started = TEVUtil::InitML(true);
@@ -120,7 +126,8 @@ TEST(AllocationFailure, ARestartThatRunsOutOfMemoryLeavesReportingOff) {
             EXPECT_FALSE(TEVUtil::AddAttributeToSetup(TEV_TEXT("k"), TEV_TEXT("v")));
             size_t delivered = kv8::Deliveries().size();
             TEVUtil::ShutdownML();
-            EXPECT_EQ(kv8::Deliveries().size(), delivered);  // the earlier run's report is never sent
+            EXPECT_EQ(kv8::Deliveries().size(),
+                      delivered);  // the earlier run's report is never sent
         }
         TEVUtil::ShutdownML();
         EXPECT_EQ(kv8::Violations(), std::vector<std::string>{});

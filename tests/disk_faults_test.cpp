@@ -27,14 +27,14 @@ enum class Fault {
     kOpenFails,
     kSeekFails,
     kClockFails,
-    kWriteFails,       // nothing written
-    kShortEven,        // stops short at an even byte
-    kShortOdd,         // stops short at an odd byte
-    kShortThenFails,   // stops short at an odd byte, and the next write fails
+    kWriteFails,      // nothing written
+    kShortEven,       // stops short at an even byte
+    kShortOdd,        // stops short at an odd byte
+    kShortThenFails,  // stops short at an odd byte, and the next write fails
 };
 
 const char* Name(Fault fault) {
-    const char* names[] = {"none",        "open fails",     "seek fails",        "clock fails",
+    const char* names[] = {"none",        "open fails",    "seek fails",   "clock fails",
                            "write fails", "short at even", "short at odd", "short, then fails"};
     return names[static_cast<int>(fault)];
 }
@@ -42,9 +42,9 @@ const char* Name(Fault fault) {
 // The injected fault and what it did, shared with the operations below.
 struct Injection {
     Fault fault = Fault::kNone;
-    int at = 0;             // the index of the call of that operation that fails
+    int at = 0;  // the index of the call of that operation that fails
     bool fired = false;
-    int lostLine = -1;      // the line being written when it fired
+    int lostLine = -1;  // the line being written when it fired
     bool failNextWrite = false;
     bool truncateFails = false;
     int seeks = 0, clocks = 0, writes = 0;
@@ -84,7 +84,8 @@ std::ptrdiff_t FaultyWrite(platform::FileHandle file, const void* bytes, std::si
         return -1;
     }
     Fault fault = injection.fault;
-    if (fault < Fault::kWriteFails || !Fires(fault, injection.writes)) return real.write(file, bytes, size);
+    if (fault < Fault::kWriteFails || !Fires(fault, injection.writes))
+        return real.write(file, bytes, size);
     if (fault == Fault::kWriteFails || size < 2) return -1;
     std::size_t part = size / 2 & ~std::size_t{1};
     if (fault != Fault::kShortEven) part |= 1;
@@ -115,7 +116,8 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 // What `tev log --json` makes of a log: the records, and its verdict.
-testing_support::ProgramRun DecodeLogWithTool(const std::filesystem::path& log, const std::filesystem::path& dir) {
+testing_support::ProgramRun DecodeLogWithTool(const std::filesystem::path& log,
+                                              const std::filesystem::path& dir) {
     std::filesystem::path scratch = dir / "process";
     std::filesystem::create_directories(scratch);
     return testing_support::RunProgram(TEV_TOOL_PATH, {"log", "--json", log.string()}, "", scratch);
@@ -176,19 +178,21 @@ TEST_F(DiskFaults, EveryFailureAtEveryPointLeavesOnlyWholeLinesTheRunMeantToWrit
     const std::vector<std::string> meantRecords = Lines(decoded.out);
     ASSERT_EQ(meant.size(), 9u);
     ASSERT_EQ(meantRecords.size(), meant.size());
-    EXPECT_EQ(nlohmann::json::parse(meantRecords[4])["fields"], nlohmann::json::array({"disque plein \u00e9\u65e5"}));
+    EXPECT_EQ(nlohmann::json::parse(meantRecords[4])["fields"],
+              nlohmann::json::array({"disque plein \u00e9\u65e5"}));
 
     // The run's writes alternate between a line's text and its CR LF, so that a failing write at
     // each point is also a failure of the CR LF alone at every other point.
     int points = 0;
-    for (Fault fault : {Fault::kOpenFails, Fault::kSeekFails, Fault::kClockFails, Fault::kWriteFails,
-                        Fault::kShortEven, Fault::kShortOdd, Fault::kShortThenFails}) {
+    for (Fault fault :
+         {Fault::kOpenFails, Fault::kSeekFails, Fault::kClockFails, Fault::kWriteFails,
+          Fault::kShortEven, Fault::kShortOdd, Fault::kShortThenFails}) {
         for (int at = 0;; ++at) {
             PlayWith(fault, at);
             if (!injection.fired) break;
             ++points;
-            std::string where = std::string(Name(fault)) + " at call " + std::to_string(at) + " (line " +
-                                std::to_string(injection.lostLine) + ")";
+            std::string where = std::string(Name(fault)) + " at call " + std::to_string(at) +
+                                " (line " + std::to_string(injection.lostLine) + ")";
             SCOPED_TRACE(where);
             EXPECT_EQ(Delivered(), delivered);  // the run goes on, reporting everything
 
@@ -280,11 +284,14 @@ protected:
         std::vector<std::string> found;
         std::size_t next = 0;
         for (const std::string& bytes : ByteLines(LogBytes())) {
-            EXPECT_EQ(bytes.substr(bytes.size() < 4 ? 0 : bytes.size() - 4), std::string("\r\0\n\0", 4));
-            std::string fields = testing_support::Fields(testing_support::Utf8(testing_support::Utf16Units(bytes)));
+            EXPECT_EQ(bytes.substr(bytes.size() < 4 ? 0 : bytes.size() - 4),
+                      std::string("\r\0\n\0", 4));
+            std::string fields =
+                testing_support::Fields(testing_support::Utf8(testing_support::Utf16Units(bytes)));
             fields = fields.substr(0, fields.size() - 2);
             while (next < meant.size() && meant[next] != fields) ++next;
-            EXPECT_LT(next, meant.size()) << "a line the run did not write in this place: " << fields;
+            EXPECT_LT(next, meant.size())
+                << "a line the run did not write in this place: " << fields;
             found.push_back(fields);
             ++next;
         }
@@ -312,7 +319,7 @@ TEST_F(FullFilesystem, ARunThatFillsTheDiskEndsItsLogWithAWholeLine) {
     meant.insert(meant.end(), {"ShutdownML;", "CommitSetupWaypoint;", "CommitProducts();"});
     std::vector<std::string> found = WholeLinesInOrder(meant);
     EXPECT_GT(found.size(), 10u);
-    EXPECT_LT(found.size(), meant.size());  // the disk did fill
+    EXPECT_LT(found.size(), meant.size());    // the disk did fill
     EXPECT_EQ(Delivered().size(), 200u + 3);  // start-up, warnings, setup, shut-down
 }
 

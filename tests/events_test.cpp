@@ -15,7 +15,8 @@ protected:
     // The log lines written since the run started, without timestamps.
     std::vector<std::string> NewLogFields() const {
         std::vector<std::string> fields = LogFields();
-        return std::vector<std::string>(fields.begin() + static_cast<long>(logLines_), fields.end());
+        return std::vector<std::string>(fields.begin() + static_cast<long>(logLines_),
+                                        fields.end());
     }
 
     // Mid-run, the system holds the setup waypoint and nothing else.
@@ -42,11 +43,12 @@ TEST_F(Events, PhasesReachOneBareWaypointEachAndLogNothing) {
     TEVUtil::wpSetupPhase(TEVUtil::eInstallation, false);
     for (int notAPhase : {3, -1, 1 << 30})
         TEVUtil::wpSetupPhase(static_cast<TEVUtil::eSetupPhase>(notAPhase), true);
-    EXPECT_EQ(Delivered(), (std::vector<std::string>{
-                               "initialize COMMON.STARTUP", "reached wp.setup.initialization.begin",
-                               "reached wp.setup.initialization.end", "reached wp.setup.configuration.begin",
-                               "reached wp.setup.configuration.end", "reached wp.setup.installation.begin",
-                               "reached wp.setup.installation.end"}));
+    EXPECT_EQ(Delivered(),
+              (std::vector<std::string>{
+                  "initialize COMMON.STARTUP", "reached wp.setup.initialization.begin",
+                  "reached wp.setup.initialization.end", "reached wp.setup.configuration.begin",
+                  "reached wp.setup.configuration.end", "reached wp.setup.installation.begin",
+                  "reached wp.setup.installation.end"}));
     EXPECT_EQ(NewTrace().size(), 12u);  // a create and a reach each, nothing for the others
     EXPECT_EQ(NewLogFields(), std::vector<std::string>{});
 }
@@ -57,11 +59,11 @@ TEST_F(Events, MilestoneAndWarningsLogTheirTokenFirst) {
     TEVUtil::wpWarning(T("disk; low\r\nreally"));
     TEVUtil::wpWarning(T(""));
     TEVUtil::wpWarning(nullptr);
-    EXPECT_EQ(Reported(),
-              (std::vector<std::string>{"reached wp.downloadsp", "reached wp.downloadsp",
-                                        "reached wp.warning s.warning{a.warning.message=disk; low\r\nreally}",
-                                        "reached wp.warning s.warning{a.warning.message=}",
-                                        "reached wp.warning s.warning{a.warning.message=}"}));
+    EXPECT_EQ(Reported(), (std::vector<std::string>{
+                              "reached wp.downloadsp", "reached wp.downloadsp",
+                              "reached wp.warning s.warning{a.warning.message=disk; low\r\nreally}",
+                              "reached wp.warning s.warning{a.warning.message=}",
+                              "reached wp.warning s.warning{a.warning.message=}"}));
     // The text's own separators and line break stand in the log unchanged.
     std::vector<std::string> lines = LogLines();
     EXPECT_EQ(testing_support::Fields(lines.at(2)), "wpDownloadSP;");
@@ -78,22 +80,27 @@ TEST_F(Events, DownloadsReportTheirStateAndUrlInTheDocumentedOrder) {
     TEVUtil::DownloadCancel(nullptr);
     TEVUtil::DownloadError(T("u"), T("timeout"), 5);
     TEVUtil::DownloadFailEvent(T("u"), T("refused"), 7);
-    EXPECT_EQ(Reported(),
-              (std::vector<std::string>{
-                  "reached wp.download s.download.begin{a.download.url=http://x/a.cab,a.state.name=s.download.begin}",
-                  "reached wp.download s.download.pause{a.state.name=s.download.pause,a.download.url=http://x/a.cab}",
-                  "reached wp.download s.download.resume{a.state.name=s.download.resume,a.download.url=http://x/a.cab}",
-                  "reached wp.download s.download.end{a.state.name=s.download.end,a.download.url=}",
-                  "reached wp.download s.download.cancel{a.state.name=s.download.cancel,a.download.url=}",
-                  "reached wp.download s.download.error{a.state.name=s.download.error,a.download.url=u,"
-                  "a.download.errmsg=timeout,a.download.errcode=5}",
-                  "reached wp.download s.download.error{a.state.name=s.download.error,a.download.url=u,"
-                  "a.download.errmsg=refused,a.download.eventid=7}"}));
+    EXPECT_EQ(
+        Reported(),
+        (std::vector<std::string>{
+            "reached wp.download "
+            "s.download.begin{a.download.url=http://x/a.cab,a.state.name=s.download.begin}",
+            "reached wp.download "
+            "s.download.pause{a.state.name=s.download.pause,a.download.url=http://x/a.cab}",
+            "reached wp.download "
+            "s.download.resume{a.state.name=s.download.resume,a.download.url=http://x/a.cab}",
+            "reached wp.download s.download.end{a.state.name=s.download.end,a.download.url=}",
+            "reached wp.download s.download.cancel{a.state.name=s.download.cancel,a.download.url=}",
+            "reached wp.download s.download.error{a.state.name=s.download.error,a.download.url=u,"
+            "a.download.errmsg=timeout,a.download.errcode=5}",
+            "reached wp.download s.download.error{a.state.name=s.download.error,a.download.url=u,"
+            "a.download.errmsg=refused,a.download.eventid=7}"}));
     // Both failures log "DownloadError", and neither logs its number.
-    EXPECT_EQ(NewLogFields(), (std::vector<std::string>{
-                                  "DownloadBegin;http://x/a.cab;", "DownloadPause;http://x/a.cab;",
-                                  "DownloadResume;http://x/a.cab;", "DownloadEnd;;", "DownloadCancel;;",
-                                  "DownloadError;u;timeout;", "DownloadError;u;refused;"}));
+    EXPECT_EQ(NewLogFields(),
+              (std::vector<std::string>{
+                  "DownloadBegin;http://x/a.cab;", "DownloadPause;http://x/a.cab;",
+                  "DownloadResume;http://x/a.cab;", "DownloadEnd;;", "DownloadCancel;;",
+                  "DownloadError;u;timeout;", "DownloadError;u;refused;"}));
     ExpectOnlyTheSetupWaypointHeld();
 }
 
@@ -119,17 +126,19 @@ TEST_F(Events, InstallsReportTheNameAsGivenAndNeverLogTheErrorText) {
     TEVUtil::InstallEnd(T("ProductA"));
     TEVUtil::InstallCancel(T("B"));
     TEVUtil::InstallError(T("B"), T("1603"));
-    EXPECT_EQ(Reported(),
-              (std::vector<std::string>{
-                  "reached wp.product s.install.begin{a.state.name=s.install.begin,a.product.name=ProductA}",
-                  "reached wp.product s.install.end{a.state.name=s.install.end,a.product.name=ProductA}",
-                  "reached wp.product s.install.end{a.state.name=s.install.end,a.product.name=ProductA}",
-                  "reached wp.product s.install.cancel{a.state.name=s.install.cancel,a.product.name=B}",
-                  "reached wp.product s.install.error{a.state.name=s.install.error,a.product.name=B,"
-                  "a.install.errmsg=1603}"}));
-    EXPECT_EQ(NewLogFields(), (std::vector<std::string>{"InstallBegin;ProductA;", "InstallEnd;ProductA;",
-                                                        "InstallEnd;ProductA;", "InstallCancel;B;",
-                                                        "InstallError;B;"}));
+    EXPECT_EQ(
+        Reported(),
+        (std::vector<std::string>{
+            "reached wp.product "
+            "s.install.begin{a.state.name=s.install.begin,a.product.name=ProductA}",
+            "reached wp.product s.install.end{a.state.name=s.install.end,a.product.name=ProductA}",
+            "reached wp.product s.install.end{a.state.name=s.install.end,a.product.name=ProductA}",
+            "reached wp.product s.install.cancel{a.state.name=s.install.cancel,a.product.name=B}",
+            "reached wp.product s.install.error{a.state.name=s.install.error,a.product.name=B,"
+            "a.install.errmsg=1603}"}));
+    EXPECT_EQ(NewLogFields(), (std::vector<std::string>{
+                                  "InstallBegin;ProductA;", "InstallEnd;ProductA;",
+                                  "InstallEnd;ProductA;", "InstallCancel;B;", "InstallError;B;"}));
 }
 
 // For every event, a refusal at each position: the log line is already written, the waypoint is
@@ -145,22 +154,41 @@ TEST_F(Events, TheFirstRefusedObjectDiscardsTheWholeWaypoint) {
         std::string logLine;
     };
     const std::vector<Event> events = {
-        {"wpWarning", [] { TEVUtil::wpWarning(T("m")); }, T("wp.warning"), T("s.warning"),
-         {T("a.warning.message")}, "wpWarning;m;"},
-        {"DownloadBegin", [] { TEVUtil::DownloadBegin(T("u")); }, T("wp.download"),
-         T("s.download.begin"), {T("a.download.url"), T("a.state.name")}, "DownloadBegin;u;"},
-        {"DownloadCancel", [] { TEVUtil::DownloadCancel(T("u")); }, T("wp.download"),
-         T("s.download.cancel"), {T("a.state.name"), T("a.download.url")}, "DownloadCancel;u;"},
-        {"DownloadError", [] { TEVUtil::DownloadError(T("u"), T("e"), 1); }, T("wp.download"),
+        {"wpWarning",
+         [] { TEVUtil::wpWarning(T("m")); },
+         T("wp.warning"),
+         T("s.warning"),
+         {T("a.warning.message")},
+         "wpWarning;m;"},
+        {"DownloadBegin",
+         [] { TEVUtil::DownloadBegin(T("u")); },
+         T("wp.download"),
+         T("s.download.begin"),
+         {T("a.download.url"), T("a.state.name")},
+         "DownloadBegin;u;"},
+        {"DownloadCancel",
+         [] { TEVUtil::DownloadCancel(T("u")); },
+         T("wp.download"),
+         T("s.download.cancel"),
+         {T("a.state.name"), T("a.download.url")},
+         "DownloadCancel;u;"},
+        {"DownloadError",
+         [] { TEVUtil::DownloadError(T("u"), T("e"), 1); },
+         T("wp.download"),
          T("s.download.error"),
          {T("a.state.name"), T("a.download.url"), T("a.download.errmsg"), T("a.download.errcode")},
          "DownloadError;u;e;"},
-        {"DownloadFailEvent", [] { TEVUtil::DownloadFailEvent(T("u"), T("e"), 1); },
-         T("wp.download"), T("s.download.error"),
+        {"DownloadFailEvent",
+         [] { TEVUtil::DownloadFailEvent(T("u"), T("e"), 1); },
+         T("wp.download"),
+         T("s.download.error"),
          {T("a.state.name"), T("a.download.url"), T("a.download.errmsg"), T("a.download.eventid")},
          "DownloadError;u;e;"},
-        {"InstallError", [] { TEVUtil::InstallError(T("p"), T("e")); }, T("wp.product"),
-         T("s.install.error"), {T("a.state.name"), T("a.product.name"), T("a.install.errmsg")},
+        {"InstallError",
+         [] { TEVUtil::InstallError(T("p"), T("e")); },
+         T("wp.product"),
+         T("s.install.error"),
+         {T("a.state.name"), T("a.product.name"), T("a.install.errmsg")},
          "InstallError;p;"},
     };
     for (const Event& event : events) {

@@ -42,7 +42,8 @@ TEST_F(HostileEnvironment, ATemporaryDirectoryThatCannotHoldTheLogCostsOnlyTheLo
     std::vector<std::pair<std::string, std::filesystem::path>> places = {
         {"missing", tempDir_ / "missing"},
         {"a file", file},
-        {"too long", tempDir_ / std::string(300, 'x') / std::string(250, 'y') / std::string(250, 'z')},
+        {"too long",
+         tempDir_ / std::string(300, 'x') / std::string(250, 'y') / std::string(250, 'z')},
     };
 #ifdef _WIN32
     // A directory that fits in 260 characters while the log's path does not, and one that does
@@ -85,12 +86,15 @@ TEST_F(HostileEnvironment, ALogHeldByAnotherProcessIsLeftAsItIsAndNothingElseIsL
 }
 
 TEST_F(HostileEnvironment, ANonAsciiTemporaryDirectoryHoldsTheLog) {
-    std::filesystem::path dir = tempDir_ / std::filesystem::u8path("Temp \u65e5\u672c \u00e9\u00df");
+    std::filesystem::path dir =
+        tempDir_ / std::filesystem::u8path("Temp \u65e5\u672c \u00e9\u00df");
     std::filesystem::create_directory(dir);
     testing_support::UseTempDirectory(dir);
     PlayShortRun();
     std::string bytes = testing_support::ReadFile(dir / "Setup_TEV.log");
-    EXPECT_EQ(bytes.substr(bytes.size() - 36), std::string("C\0o\0m\0m\0i\0t\0P\0r\0o\0d\0u\0c\0t\0s\0(\0)\0;\0\r\0\n\0", 38).substr(2));
+    EXPECT_EQ(
+        bytes.substr(bytes.size() - 36),
+        std::string("C\0o\0m\0m\0i\0t\0P\0r\0o\0d\0u\0c\0t\0s\0(\0)\0;\0\r\0\n\0", 38).substr(2));
 }
 
 // The configuration path comes from the host executable's full path, however long: a path cut at
@@ -99,7 +103,8 @@ TEST_F(HostileEnvironment, ANonAsciiTemporaryDirectoryHoldsTheLog) {
 #ifndef _WIN32
 TEST_F(HostileEnvironment, AHostAtAPathOverTwoHundredSixtyCharactersStillFindsItsConfiguration) {
     std::filesystem::path tool = TEV_TOOL_PATH;
-    std::filesystem::path host = tempDir_ / std::string(100, 'a') / std::string(100, 'b') / std::string(100, 'c');
+    std::filesystem::path host =
+        tempDir_ / std::string(100, 'a') / std::string(100, 'b') / std::string(100, 'c');
     std::filesystem::create_directories(host);
     for (const auto& entry : std::filesystem::directory_iterator(tool.parent_path()))
         if (entry.path().extension() == ".dll" || entry.path() == tool)
@@ -108,12 +113,13 @@ TEST_F(HostileEnvironment, AHostAtAPathOverTwoHundredSixtyCharactersStillFindsIt
     std::filesystem::create_directory(scratch);
     std::ofstream(scratch / "start.tev") << "InitML false\nShutdownML\n";
     std::string program = (host / tool.filename()).string();
-    testing_support::ProgramRun run =
-        testing_support::RunProgram(program, {"run", (scratch / "start.tev").string(), "--trace"}, "", scratch);
+    testing_support::ProgramRun run = testing_support::RunProgram(
+        program, {"run", (scratch / "start.tev").string(), "--trace"}, "", scratch);
     ASSERT_EQ(run.status, 0) << run.err;
     std::string config = (host / "ORB" / "orbconfig.xml").string();
     EXPECT_GT(config.size(), 300u);
-    EXPECT_NE(run.out.find(R"("config":)" + kv8::JsonQuote(kv8::Text(config.begin(), config.end())) + ","),
+    EXPECT_NE(run.out.find(R"("config":)" +
+                           kv8::JsonQuote(kv8::Text(config.begin(), config.end())) + ","),
               std::string::npos)
         << run.out.substr(0, 600);
 }
@@ -136,6 +142,7 @@ TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
         EXPECT_GE(calls, 1);
     }
     EXPECT_EQ(tev::platform::ReadWhole<Text>([](TEVChar*, std::size_t) { return -1L; }), Text());
-    EXPECT_EQ(tev::platform::ReadWhole<Text>([](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
+    EXPECT_EQ(tev::platform::ReadWhole<Text>(
+                  [](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
               Text());  // never fits: given up, not looping for ever
 }

@@ -42,10 +42,10 @@ TEST_F(StandIn, RecordsMisuseAsViolationsAndKeepsGoing) {
     CMLState* state = CMLState::Create(T("s"));
     CMLAttribute* attribute = CMLAttribute::Create(T("a"), T("v"));
     state->Add(attribute);
-    state->Add(attribute);        // added twice
+    state->Add(attribute);  // added twice
     waypoint->Add(state);
-    state->Destroy();             // belongs to the waypoint
-    waypoint->Add(nullptr);       // null child
+    state->Destroy();        // belongs to the waypoint
+    waypoint->Add(nullptr);  // null child
     CMLFacade::WaypointReached(waypoint);
     CMLFacade::WaypointReached(waypoint);  // handed over twice
     waypoint->Destroy();                   // destroying what was handed over
@@ -57,15 +57,15 @@ TEST_F(StandIn, RecordsMisuseAsViolationsAndKeepsGoing) {
     lost->Destroy();  // destroyed twice
     CMLAttribute::Create(T("a"), nullptr)->Destroy();
     CMLState::Create(nullptr)->Destroy();
-    EXPECT_EQ(kv8::Violations(), (std::vector<std::string>{
-                                     "add: attribute 3 \"a\" is not the caller's",
-                                     "destroy: state 2 \"s\" is not the caller's",
-                                     "add: null child to waypoint 1 \"w\"",
-                                     "reached: waypoint 1 \"w\" is not the caller's",
-                                     "destroy: waypoint 1 \"w\" is not the caller's",
-                                     "reached: null waypoint", "reached: foreign waypoint",
-                                     "destroy: waypoint 4 \"lost\" is not the caller's",
-                                     "create attribute: null value", "create state: null name"}));
+    EXPECT_EQ(
+        kv8::Violations(),
+        (std::vector<std::string>{
+            "add: attribute 3 \"a\" is not the caller's",
+            "destroy: state 2 \"s\" is not the caller's", "add: null child to waypoint 1 \"w\"",
+            "reached: waypoint 1 \"w\" is not the caller's",
+            "destroy: waypoint 1 \"w\" is not the caller's", "reached: null waypoint",
+            "reached: foreign waypoint", "destroy: waypoint 4 \"lost\" is not the caller's",
+            "create attribute: null value", "create state: null name"}));
     EXPECT_EQ(kv8::Deliveries().size(), 1u);
     EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{});
 }
@@ -122,8 +122,8 @@ TEST_F(StandIn, InitializeRefusedTakesNothingAndWritesNothing) {
 TEST_F(StandIn, OutboxHoldsOneJsonLinePerHandOverAsItHappens) {
     std::string outbox = (testing_support::MakeTempDirectory("kv8") / "outbox.jsonl").string();
     testing_support::SetEnv("KV8_OUTBOX", outbox);
-    CMLFacade::Initialize(CMLWaypoint::Create(T("COMMON.STARTUP")), T("c"), T(""), 0, 0, 0, 0, T(""),
-                          nullptr, true);
+    CMLFacade::Initialize(CMLWaypoint::Create(T("COMMON.STARTUP")), T("c"), T(""), 0, 0, 0, 0,
+                          T(""), nullptr, true);
     CMLWaypoint* waypoint = CMLWaypoint::Create(T("wp.setup"));
     CMLState* state = CMLState::Create(T("s.setup"));
     state->Add(CMLAttribute::Create(T("a.setup"), T("0")));
@@ -135,14 +135,16 @@ TEST_F(StandIn, OutboxHoldsOneJsonLinePerHandOverAsItHappens) {
     std::ifstream file(outbox);
     std::vector<std::string> lines;
     for (std::string line; std::getline(file, line);) lines.push_back(line);
-    EXPECT_EQ(lines, (std::vector<std::string>{
-                         R"({"call":"initialize","waypoint":"COMMON.STARTUP","states":[]})",
-                         R"({"call":"reached","waypoint":"wp.setup","states":[{"state":"s.setup","attributes":[)"
-                         R"({"name":"a.setup","value":"0"},{"name":"odd \"\\\n","value":"\ud800)"
-                         "\xF0\x9F\x98\x80"
-                         R"(\udc00"}]}]})",
-                         R"({"call":"crash","waypoint":null,"states":[]})",
-                         R"({"call":"uninitialize","waypoint":"COMMON.SHUTDOWN","states":[]})"}));
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            R"({"call":"initialize","waypoint":"COMMON.STARTUP","states":[]})",
+            R"({"call":"reached","waypoint":"wp.setup","states":[{"state":"s.setup","attributes":[)"
+            R"({"name":"a.setup","value":"0"},{"name":"odd \"\\\n","value":"\ud800)"
+            "\xF0\x9F\x98\x80"
+            R"(\udc00"}]}]})",
+            R"({"call":"crash","waypoint":null,"states":[]})",
+            R"({"call":"uninitialize","waypoint":"COMMON.SHUTDOWN","states":[]})"}));
     EXPECT_FALSE(CMLFacade::IsKV8Initialized());
 }
 
@@ -151,7 +153,8 @@ TEST_F(StandIn, OutboxHoldsOneJsonLinePerHandOverAsItHappens) {
 TEST_F(StandIn, OutboxCutsOffACutLineAndKeepsWhatIsNotItsOwn) {
     std::filesystem::path outbox = testing_support::MakeTempDirectory("kv8") / "outbox.jsonl";
     testing_support::SetEnv("KV8_OUTBOX", outbox.string());
-    const std::string crash = R"({"call":"crash","waypoint":null,"states":[]})" "\n";
+    const std::string crash = R"({"call":"crash","waypoint":null,"states":[]})"
+                              "\n";
     for (const char* cut : {R"({"call":"reached","waypoint":"wp.se)", "{"}) {
         std::ofstream(outbox, std::ios::binary | std::ios::trunc) << crash << cut;
         CMLFacade::OnCrash(nullptr, 0, 0, 0);
@@ -192,14 +195,16 @@ TEST_F(StandIn, OutboxIsWholeJsonLinesWhenWritersAreKilled) {
     int finished = 0;
     for (int kill = 0; kill < 150; ++kill) {
         int steps = 1 + kill % 7;
-        bool killed = testing_support::KillMidWay(steps, [&](const std::function<void()>& progress) {
-            kv8::SetRecording(false);
-            for (;;) {
-                HandOver(T("wp.killed"), value);
-                progress();
-            }
-        });
-        if (!killed) GTEST_SKIP() << "this platform gives a test no way to kill a process mid-write";
+        bool killed =
+            testing_support::KillMidWay(steps, [&](const std::function<void()>& progress) {
+                kv8::SetRecording(false);
+                for (;;) {
+                    HandOver(T("wp.killed"), value);
+                    progress();
+                }
+            });
+        if (!killed)
+            GTEST_SKIP() << "this platform gives a test no way to kill a process mid-write";
         finished += steps;
     }
     HandOver(T("wp.last"), T("v"));

@@ -12,7 +12,8 @@ using namespace tev;
 
 namespace {
 
-std::string Line(const platform::CalendarTime& time, std::initializer_list<const TEVChar*> strings) {
+std::string Line(const platform::CalendarTime& time,
+                 std::initializer_list<const TEVChar*> strings) {
     Text line(LogLineCapacity(strings), 0);
     line.resize(FormatLogLine(line.data(), time, strings));
     return testing_support::Utf8(line);
@@ -27,10 +28,10 @@ TEST(LogLineFormat, MatchesTheDocumentedBytes) {
     line.resize(FormatLogLine(line.data(), kJan2, {T("SETUP"), T("a.setup"), T("0")}));
     line += T("\r\n");
     const unsigned char expected[] = {
-        0x31, 0, 0x2F, 0, 0x32, 0, 0x2F, 0, 0x32, 0, 0x30, 0, 0x31, 0, 0x36, 0, 0x3B, 0, 0x20, 0,
-        0x33, 0, 0x3A, 0, 0x34, 0, 0x3A, 0, 0x35, 0, 0x3B, 0, 0x20, 0, 0x53, 0, 0x45, 0, 0x54, 0,
-        0x55, 0, 0x50, 0, 0x3B, 0, 0x61, 0, 0x2E, 0, 0x73, 0, 0x65, 0, 0x74, 0, 0x75, 0, 0x70, 0,
-        0x3B, 0, 0x30, 0, 0x3B, 0, 0x0D, 0, 0x0A, 0};
+        0x31, 0, 0x2F, 0, 0x32, 0, 0x2F, 0, 0x32, 0, 0x30, 0, 0x31, 0, 0x36, 0, 0x3B, 0,
+        0x20, 0, 0x33, 0, 0x3A, 0, 0x34, 0, 0x3A, 0, 0x35, 0, 0x3B, 0, 0x20, 0, 0x53, 0,
+        0x45, 0, 0x54, 0, 0x55, 0, 0x50, 0, 0x3B, 0, 0x61, 0, 0x2E, 0, 0x73, 0, 0x65, 0,
+        0x74, 0, 0x75, 0, 0x70, 0, 0x3B, 0, 0x30, 0, 0x3B, 0, 0x0D, 0, 0x0A, 0};
     ASSERT_EQ(line.size() * 2, sizeof expected);
     EXPECT_EQ(0, std::memcmp(line.data(), expected, sizeof expected));
 }
@@ -114,7 +115,8 @@ TEST_F(DiagnosticLog, EachLineIsAppendedAtTheEndWhereverThePositionWas) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     testing_support::Rewind(runState.logFile);
     TEVUtil::wpDownloadSP();
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "wpDownloadSP;"}));
+    EXPECT_EQ(LogFields(),
+              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "wpDownloadSP;"}));
 }
 
 TEST_F(DiagnosticLog, ALogHeldByAnotherRunIsLeftUntouchedAndTheRunGoesOn) {
@@ -145,7 +147,8 @@ TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
     std::filesystem::create_directory(second);
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::ShutdownML();
-    testing_support::UseTempDirectory(second.string() + "/");  // a trailing separator is not doubled
+    testing_support::UseTempDirectory(second.string() +
+                                      "/");  // a trailing separator is not doubled
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::ShutdownML();
     EXPECT_TRUE(LogExists());
@@ -157,7 +160,8 @@ TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
     std::filesystem::path target = tempDir_ / "precious";
     { std::ofstream(target, std::ios::binary) << "precious"; }
     using Link = void (*)(const std::filesystem::path&, const std::filesystem::path&);
-    for (Link link : {Link(std::filesystem::create_symlink), Link(std::filesystem::create_hard_link)}) {
+    for (Link link :
+         {Link(std::filesystem::create_symlink), Link(std::filesystem::create_hard_link)}) {
         std::filesystem::remove(LogPath());
         link(target, LogPath());
         EXPECT_TRUE(TEVUtil::InitML(true));

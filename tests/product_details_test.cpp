@@ -24,27 +24,30 @@ protected:
 
 TEST_F(ProductDetails, FirstMentionMakesTheProductWaypointThenAddsTheStateBeforeItsAttributes) {
     EXPECT_TRUE(TEVUtil::AddContent(T("ProductA"), T("core"), T("C:\\core.msi")));
-    EXPECT_EQ(NewTrace(), (std::vector<std::string>{
-        R"({"op":"create","kind":"waypoint","name":"wp.product","id":5})",
-        R"({"op":"create","kind":"state","name":"s.productlist","id":6})",
-        R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})",
-        R"({"op":"add","parent":6,"child":7})",
-        R"({"op":"add","parent":5,"child":6})",
-        R"({"op":"create","kind":"state","name":"s.product.content","id":8})",
-        R"({"op":"add","parent":5,"child":8})",
-        R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"core","id":9})",
-        R"({"op":"add","parent":8,"child":9})",
-        R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"C:\\core.msi","id":10})",
-        R"({"op":"add","parent":8,"child":10})"}));
+    EXPECT_EQ(
+        NewTrace(),
+        (std::vector<std::string>{
+            R"({"op":"create","kind":"waypoint","name":"wp.product","id":5})",
+            R"({"op":"create","kind":"state","name":"s.productlist","id":6})",
+            R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})",
+            R"({"op":"add","parent":6,"child":7})", R"({"op":"add","parent":5,"child":6})",
+            R"({"op":"create","kind":"state","name":"s.product.content","id":8})",
+            R"({"op":"add","parent":5,"child":8})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"core","id":9})",
+            R"({"op":"add","parent":8,"child":9})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"C:\\core.msi","id":10})",
+            R"({"op":"add","parent":8,"child":10})"}));
 
     EXPECT_TRUE(TEVUtil::AddContent(T("productA"), T("extra"), T("")));
-    EXPECT_EQ(NewTrace(), (std::vector<std::string>{
-        R"({"op":"create","kind":"state","name":"s.product.content","id":11})",
-        R"({"op":"add","parent":5,"child":11})",
-        R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"extra","id":12})",
-        R"({"op":"add","parent":11,"child":12})",
-        R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"","id":13})",
-        R"({"op":"add","parent":11,"child":13})"}));
+    EXPECT_EQ(
+        NewTrace(),
+        (std::vector<std::string>{
+            R"({"op":"create","kind":"state","name":"s.product.content","id":11})",
+            R"({"op":"add","parent":5,"child":11})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"extra","id":12})",
+            R"({"op":"add","parent":11,"child":12})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"","id":13})",
+            R"({"op":"add","parent":11,"child":13})"}));
     TEVUtil::ShutdownML();
     EXPECT_EQ(ProductOf(Delivered(), "producta"),
               "reached wp.product s.productlist{a.product.name=producta} "
@@ -63,27 +66,30 @@ TEST_F(ProductDetails, EveryKindRecordsItsStateAndTwoAttributesAndOnlyExtraDataL
     EXPECT_TRUE(TEVUtil::AddNRData(T("P"), T("size"), 7));
     EXPECT_TRUE(TEVUtil::AddNRData(T("P"), T("mode"), T("silent")));
     TEVUtil::ShutdownML();
-    EXPECT_EQ(ProductOf(Delivered(), "p"),
-              "reached wp.product s.productlist{a.product.name=p,size=7,mode=silent} "
-              "s.product.configured{a.product.configured.name=INSTALLDIR,a.product.configured.value=C:\\P} "
-              "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
-              "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
-              "s.product.other{a.product.other.name=channel,a.product.other.value=beta} "
-              "s.product.feature{a.product.featurename=Help,a.product.featureaction=-1} "
-              "s.product.language{a.product.language=de-DE,a.product.islanguagedownloaded=1}");
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "PRODUCTNRDATA;P;size;7;",
-                                                     "PRODUCTNRDATA;P;mode;silent;", "ShutdownML;",
-                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+    EXPECT_EQ(
+        ProductOf(Delivered(), "p"),
+        "reached wp.product s.productlist{a.product.name=p,size=7,mode=silent} "
+        "s.product.configured{a.product.configured.name=INSTALLDIR,a.product.configured.value=C:"
+        "\\P} "
+        "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
+        "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
+        "s.product.other{a.product.other.name=channel,a.product.other.value=beta} "
+        "s.product.feature{a.product.featurename=Help,a.product.featureaction=-1} "
+        "s.product.language{a.product.language=de-DE,a.product.islanguagedownloaded=1}");
+    EXPECT_EQ(LogFields(),
+              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "PRODUCTNRDATA;P;size;7;",
+                                        "PRODUCTNRDATA;P;mode;silent;", "ShutdownML;",
+                                        "CommitSetupWaypoint;", "CommitProducts();"}));
     ExpectCleanLedger();
 }
 
 TEST_F(ProductDetails, ExtraDataAsFirstMentionRecordsOnTheStateTheWaypointGives) {
     EXPECT_TRUE(TEVUtil::AddNRData(T("ProductA"), T("k"), T("v")));
-    EXPECT_EQ(NewTraceOf({"get_state", "add"}),
-              (std::vector<std::string>{R"({"op":"add","parent":6,"child":7})",
-                                        R"({"op":"add","parent":5,"child":6})",
-                                        R"({"op":"get_state","waypoint":5,"id":6})",
-                                        R"({"op":"add","parent":6,"child":8})"}));
+    EXPECT_EQ(
+        NewTraceOf({"get_state", "add"}),
+        (std::vector<std::string>{
+            R"({"op":"add","parent":6,"child":7})", R"({"op":"add","parent":5,"child":6})",
+            R"({"op":"get_state","waypoint":5,"id":6})", R"({"op":"add","parent":6,"child":8})"}));
     EXPECT_EQ(LogFields().back(), "PRODUCTNRDATA;ProductA;k;v;");
 }
 

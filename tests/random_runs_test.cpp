@@ -4,7 +4,8 @@
 // that agree with whether reporting is on, well-formed waypoints, and a log made of exactly the
 // expected lines.
 //
-// TEV_RANDOM_SEED, TEV_RANDOM_RUNS and TEV_RANDOM_STEPS override the defaults (make soak uses them).
+// TEV_RANDOM_SEED, TEV_RANDOM_RUNS and TEV_RANDOM_STEPS override the defaults (make soak uses
+// them).
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -42,7 +43,9 @@ public:
     int Below(int n) { return static_cast<int>(random_() % static_cast<std::uint64_t>(n)); }
     bool Chance(int percent) { return Below(100) < percent; }
     template <typename T>
-    const T& Of(const std::vector<T>& options) { return options[static_cast<size_t>(Below(static_cast<int>(options.size())))]; }
+    const T& Of(const std::vector<T>& options) {
+        return options[static_cast<size_t>(Below(static_cast<int>(options.size())))];
+    }
 
     OptionalText AnyText() {
         switch (Below(12)) {
@@ -64,8 +67,9 @@ public:
     // Product names repeat, in several letter cases, so that records gather on one waypoint.
     OptionalText ProductName() {
         if (Chance(15)) return AnyText();
-        static const std::vector<Text> names = {T("Studio"), T("STUDIO"), T("studio"), T("Runtime"),
-                                                T("RUNTIME"), T("\u00c4pp"), T("\u00e4pp"), T("")};
+        static const std::vector<Text> names = {T("Studio"),   T("STUDIO"),  T("studio"),
+                                                T("Runtime"),  T("RUNTIME"), T("\u00c4pp"),
+                                                T("\u00e4pp"), T("")};
         return Of(names);
     }
 
@@ -77,7 +81,10 @@ public:
         }
     }
 
-    TEVUInt32 AnyUnsigned() { return Chance(30) ? 4294967295u - static_cast<TEVUInt32>(Below(3)) : static_cast<TEVUInt32>(random_()); }
+    TEVUInt32 AnyUnsigned() {
+        return Chance(30) ? 4294967295u - static_cast<TEVUInt32>(Below(3))
+                          : static_cast<TEVUInt32>(random_());
+    }
 
 private:
     std::mt19937_64 random_;
@@ -105,7 +112,8 @@ const std::map<std::string, std::vector<std::string>> kEventAttributes = {
     {"s.install.cancel", {"a.state.name", "a.product.name"}},
     {"s.install.error", {"a.state.name", "a.product.name", "a.install.errmsg"}},
     {"s.warning", {"a.warning.message"}},
-    {"s.download.error", {"a.state.name", "a.download.url", "a.download.errmsg", "a.download.errcode"}},
+    {"s.download.error",
+     {"a.state.name", "a.download.url", "a.download.errmsg", "a.download.errcode"}},
 };
 
 const std::map<std::string, std::vector<std::string>> kDetailAttributes = {
@@ -118,7 +126,8 @@ const std::map<std::string, std::vector<std::string>> kDetailAttributes = {
 
 std::vector<std::string> AttributeNames(const kv8::DeliveredState& state) {
     std::vector<std::string> names;
-    for (const kv8::DeliveredAttribute& attribute : state.attributes) names.push_back(Utf8(attribute.name));
+    for (const kv8::DeliveredAttribute& attribute : state.attributes)
+        names.push_back(Utf8(attribute.name));
     return names;
 }
 
@@ -137,24 +146,34 @@ std::string Malformed(const kv8::Delivery& delivery) {
     std::string waypoint = delivery.hasWaypoint ? Utf8(delivery.waypoint) : "(null)";
     const std::vector<kv8::DeliveredState>& states = delivery.states;
     auto stateName = [&](size_t i) { return Utf8(states[i].name); };
-    if (delivery.call == "initialize") return waypoint == "COMMON.STARTUP" && states.empty() ? "" : "bad start-up";
-    if (delivery.call == "crash") return (waypoint == "COMMON.CRASH" || !delivery.hasWaypoint) && states.empty() ? "" : "bad crash";
+    if (delivery.call == "initialize")
+        return waypoint == "COMMON.STARTUP" && states.empty() ? "" : "bad start-up";
+    if (delivery.call == "crash")
+        return (waypoint == "COMMON.CRASH" || !delivery.hasWaypoint) && states.empty()
+                   ? ""
+                   : "bad crash";
     if (delivery.call == "uninitialize")
-        return (waypoint == "COMMON.SHUTDOWN" || !delivery.hasWaypoint) && states.empty() ? "" : "bad shut-down";
-    if (waypoint == "wp.downloadsp" || (waypoint.rfind("wp.setup.", 0) == 0 &&
-                                        (waypoint.find(".begin") != std::string::npos || waypoint.find(".end") != std::string::npos)))
+        return (waypoint == "COMMON.SHUTDOWN" || !delivery.hasWaypoint) && states.empty()
+                   ? ""
+                   : "bad shut-down";
+    if (waypoint == "wp.downloadsp" ||
+        (waypoint.rfind("wp.setup.", 0) == 0 && (waypoint.find(".begin") != std::string::npos ||
+                                                 waypoint.find(".end") != std::string::npos)))
         return states.empty() ? "" : waypoint + " has states";
     if (waypoint == "wp.setup") {
         // Its "a.setup" may be missing: the stand-in may have refused it.
-        return states.size() == 1 && stateName(0) == "s.setup" ? "" : "wp.setup without its one state";
+        return states.size() == 1 && stateName(0) == "s.setup" ? ""
+                                                               : "wp.setup without its one state";
     }
-    if (waypoint == "wp.warning" || waypoint == "wp.download" || (waypoint == "wp.product" && !states.empty() &&
-                                                                  stateName(0).rfind("s.install.", 0) == 0)) {
-        if (states.size() != 1) return waypoint + " event with " + std::to_string(states.size()) + " states";
+    if (waypoint == "wp.warning" || waypoint == "wp.download" ||
+        (waypoint == "wp.product" && !states.empty() && stateName(0).rfind("s.install.", 0) == 0)) {
+        if (states.size() != 1)
+            return waypoint + " event with " + std::to_string(states.size()) + " states";
         auto expected = kEventAttributes.find(stateName(0));
         if (expected == kEventAttributes.end()) return waypoint + " with state " + stateName(0);
         std::vector<std::string> names = AttributeNames(states[0]);
-        if (stateName(0) == "s.download.error" && names.size() == 4 && names[3] == "a.download.eventid")
+        if (stateName(0) == "s.download.error" && names.size() == 4 &&
+            names[3] == "a.download.eventid")
             names[3] = "a.download.errcode";  // the failure event's number, by its other name
         if (names != expected->second) {
             return stateName(0) + " attributes out of order";
@@ -165,15 +184,19 @@ std::string Malformed(const kv8::Delivery& delivery) {
         return "";
     }
     if (waypoint == "wp.product") {
-        if (states.empty() || stateName(0) != "s.productlist") return "product record without s.productlist first";
+        if (states.empty() || stateName(0) != "s.productlist")
+            return "product record without s.productlist first";
         if (states[0].attributes.empty() || Utf8(states[0].attributes[0].name) != "a.product.name")
             return "product record without a.product.name first";
         const Text& name = states[0].attributes[0].value;
-        if (Text(tev::LowerCaseName(name).c_str(), name.size()) != name) return "product name not lower-cased";
+        if (Text(tev::LowerCaseName(name).c_str(), name.size()) != name)
+            return "product name not lower-cased";
         for (size_t i = 1; i < states.size(); ++i) {
             auto expected = kDetailAttributes.find(stateName(i));
-            if (expected == kDetailAttributes.end()) return "product record with state " + stateName(i);
-            if (!IsSubsequence(AttributeNames(states[i]), expected->second) || states[i].attributes.size() > 2)
+            if (expected == kDetailAttributes.end())
+                return "product record with state " + stateName(i);
+            if (!IsSubsequence(AttributeNames(states[i]), expected->second) ||
+                states[i].attributes.size() > 2)
                 return stateName(i) + " attributes out of order";
         }
         return "";
@@ -197,11 +220,13 @@ std::string LogMismatch(const std::string& bytes, const std::vector<Text>& expec
         return true;
     };
     for (size_t line = 0; line < expected.size(); ++line) {
-        bool timestamp = number() && literal(T("/")) && number() && literal(T("/")) && number() && literal(T("; ")) &&
-                         number() && literal(T(":")) && number() && literal(T(":")) && number() && literal(T("; "));
+        bool timestamp = number() && literal(T("/")) && number() && literal(T("/")) && number() &&
+                         literal(T("; ")) && number() && literal(T(":")) && number() &&
+                         literal(T(":")) && number() && literal(T("; "));
         if (!timestamp) return "line " + std::to_string(line) + ": no timestamp";
         if (!literal(expected[line] + T("\r\n")))
-            return "line " + std::to_string(line) + ": expected " + Utf8(expected[line].substr(0, 80)) + ", found " +
+            return "line " + std::to_string(line) + ": expected " +
+                   Utf8(expected[line].substr(0, 80)) + ", found " +
                    Utf8(units.substr(at, std::min<size_t>(80, expected[line].size() + 2)));
     }
     return at == units.size() ? "" : "unexpected lines after the last expected one";
@@ -214,7 +239,9 @@ Text Line(const std::vector<Text>& fields) {
 }
 
 bool Contains(const std::vector<std::string>& trace, const std::string& piece) {
-    return std::any_of(trace.begin(), trace.end(), [&](const std::string& line) { return line.find(piece) != std::string::npos; });
+    return std::any_of(trace.begin(), trace.end(), [&](const std::string& line) {
+        return line.find(piece) != std::string::npos;
+    });
 }
 
 }  // namespace
@@ -252,7 +279,8 @@ protected:
             logOpen_ = false;
             return;
         }
-        if (Contains(trace, R"("name":"s.setup","id":)") && !Contains(trace, R"("name":"s.setup","id":null)") &&
+        if (Contains(trace, R"("name":"s.setup","id":)") &&
+            !Contains(trace, R"("name":"s.setup","id":null)") &&
             !Contains(trace, R"("name":"wp.setup","id":null)"))
             Log({T("SETUP"), T("a.setup"), T("0")});
     }
@@ -270,7 +298,8 @@ protected:
         Step s;
         auto text = [&] { return g.AnyText(); };
         switch (g.Below(34)) {
-        case 0: case 1: {
+        case 0:
+        case 1: {
             bool enableLog = g.Chance(70);
             s.name = "InitML";
             s.returns = Step::Returns::Bool;
@@ -278,8 +307,15 @@ protected:
             ModelStart(enableLog, kv8::TakeTrace(), s.result);
             return s;
         }
-        case 2: s.name = "ShutdownML"; s.returns = Step::Returns::Bool; s.result = TEVUtil::ShutdownML(); return s;
-        case 3: s.name = "OnCrash"; TEVUtil::OnCrash(); return s;
+        case 2:
+            s.name = "ShutdownML";
+            s.returns = Step::Returns::Bool;
+            s.result = TEVUtil::ShutdownML();
+            return s;
+        case 3:
+            s.name = "OnCrash";
+            TEVUtil::OnCrash();
+            return s;
         case 4: {
             s.name = "GetKV8UserId";
             const TEVChar* id = TEVUtil::GetKV8UserId();
@@ -287,10 +323,12 @@ protected:
             std::vector<std::string> trace = kv8::TakeTrace();
             if (!trace.empty() && trace.front() == R"({"op":"is_initialized","result":false})")
                 ModelStart(false, std::vector<std::string>(trace.begin() + 1, trace.end()),
-                           Contains(std::vector<std::string>(trace.begin() + 1, trace.end()), R"({"op":"is_initialized","result":true})"));
+                           Contains(std::vector<std::string>(trace.begin() + 1, trace.end()),
+                                    R"({"op":"is_initialized","result":true})"));
             return s;
         }
-        case 5: case 6: {
+        case 5:
+        case 6: {
             OptionalText name = text(), value = text();
             s.name = "AddAttributeToSetup";
             s.returns = Step::Returns::Bool;
@@ -307,18 +345,43 @@ protected:
             s.logFields = {T("SETUP"), Or(name), Decimal(value)};
             return s;
         }
-        case 8: case 9: case 10: case 11: case 12: case 13: case 14: case 15: {
+        case 8:
+        case 9:
+        case 10:
+        case 11:
+        case 12:
+        case 13:
+        case 14:
+        case 15: {
             OptionalText product = g.ProductName(), name = text(), value = text();
             int number = g.AnyInt();
             s.returns = Step::Returns::Bool;
             s.productDetail = true;
             switch (g.Below(8)) {
-            case 0: s.name = "AddConfiguredProperty"; s.result = TEVUtil::AddConfiguredProperty(Ptr(product), Ptr(name), Ptr(value)); break;
-            case 1: s.name = "AddConfiguredProperty(int)"; s.result = TEVUtil::AddConfiguredProperty(Ptr(product), Ptr(name), number); break;
-            case 2: s.name = "AddContent"; s.result = TEVUtil::AddContent(Ptr(product), Ptr(name), Ptr(value)); break;
-            case 3: s.name = "AddCustom"; s.result = TEVUtil::AddCustom(Ptr(product), Ptr(name), Ptr(value)); break;
-            case 4: s.name = "AddFeature"; s.result = TEVUtil::AddFeature(Ptr(product), Ptr(name), number); break;
-            case 5: s.name = "AddLang"; s.result = TEVUtil::AddLang(Ptr(product), Ptr(name), number); break;
+            case 0:
+                s.name = "AddConfiguredProperty";
+                s.result = TEVUtil::AddConfiguredProperty(Ptr(product), Ptr(name), Ptr(value));
+                break;
+            case 1:
+                s.name = "AddConfiguredProperty(int)";
+                s.result = TEVUtil::AddConfiguredProperty(Ptr(product), Ptr(name), number);
+                break;
+            case 2:
+                s.name = "AddContent";
+                s.result = TEVUtil::AddContent(Ptr(product), Ptr(name), Ptr(value));
+                break;
+            case 3:
+                s.name = "AddCustom";
+                s.result = TEVUtil::AddCustom(Ptr(product), Ptr(name), Ptr(value));
+                break;
+            case 4:
+                s.name = "AddFeature";
+                s.result = TEVUtil::AddFeature(Ptr(product), Ptr(name), number);
+                break;
+            case 5:
+                s.name = "AddLang";
+                s.result = TEVUtil::AddLang(Ptr(product), Ptr(name), number);
+                break;
             case 6:
                 s.name = "AddNRData";
                 s.result = TEVUtil::AddNRData(Ptr(product), Ptr(name), Ptr(value));
@@ -340,19 +403,30 @@ protected:
             TEVUtil::wpSetupPhase(static_cast<TEVUtil::eSetupPhase>(phase), g.Chance(50));
             return s;
         }
-        case 17: s.name = "wpDownloadSP"; TEVUtil::wpDownloadSP(); s.logFields = {T("wpDownloadSP")}; return s;
-        case 18: case 19: {
+        case 17:
+            s.name = "wpDownloadSP";
+            TEVUtil::wpDownloadSP();
+            s.logFields = {T("wpDownloadSP")};
+            return s;
+        case 18:
+        case 19: {
             OptionalText message = text();
             s.name = "wpWarning";
             TEVUtil::wpWarning(Ptr(message));
             s.logFields = {T("wpWarning"), Or(message)};
             return s;
         }
-        case 20: case 21: case 22: case 23: case 24: {
+        case 20:
+        case 21:
+        case 22:
+        case 23:
+        case 24: {
             OptionalText url = text();
             static const std::vector<std::pair<const char*, void (*)(const TEVChar*)>> downloads = {
-                {"DownloadBegin", TEVUtil::DownloadBegin}, {"DownloadPause", TEVUtil::DownloadPause},
-                {"DownloadResume", TEVUtil::DownloadResume}, {"DownloadEnd", TEVUtil::DownloadEnd},
+                {"DownloadBegin", TEVUtil::DownloadBegin},
+                {"DownloadPause", TEVUtil::DownloadPause},
+                {"DownloadResume", TEVUtil::DownloadResume},
+                {"DownloadEnd", TEVUtil::DownloadEnd},
                 {"DownloadCancel", TEVUtil::DownloadCancel}};
             const auto& download = g.Of(downloads);
             s.name = download.first;
@@ -360,19 +434,24 @@ protected:
             s.logFields = {Text(s.name.begin(), s.name.end()), Or(url)};
             return s;
         }
-        case 25: case 26: {
+        case 25:
+        case 26: {
             OptionalText url = text(), message = text();
             TEVUInt32 number = g.AnyUnsigned();
             bool fail = g.Chance(50);
             s.name = fail ? "DownloadFailEvent" : "DownloadError";
-            (fail ? TEVUtil::DownloadFailEvent : TEVUtil::DownloadError)(Ptr(url), Ptr(message), number);
+            (fail ? TEVUtil::DownloadFailEvent : TEVUtil::DownloadError)(Ptr(url), Ptr(message),
+                                                                         number);
             s.logFields = {T("DownloadError"), Or(url), Or(message)};
             return s;
         }
-        case 27: case 28: case 29: {
+        case 27:
+        case 28:
+        case 29: {
             OptionalText product = g.ProductName(), message = text();
             int which = g.Below(4);
-            static const char* names[] = {"InstallBegin", "InstallEnd", "InstallCancel", "InstallError"};
+            static const char* names[] = {"InstallBegin", "InstallEnd", "InstallCancel",
+                                          "InstallError"};
             s.name = names[which];
             if (which == 0) TEVUtil::InstallBegin(Ptr(product));
             if (which == 1) TEVUtil::InstallEnd(Ptr(product));
@@ -384,17 +463,28 @@ protected:
         default: {
             // A fault: the stand-in refuses the next object of some kind and name.
             static const std::vector<std::pair<kv8::Kind, Text>> refusable = {
-                {kv8::Kind::Waypoint, T("COMMON.STARTUP")}, {kv8::Kind::Waypoint, T("COMMON.SHUTDOWN")},
-                {kv8::Kind::Waypoint, T("COMMON.CRASH")}, {kv8::Kind::Waypoint, T("wp.setup")},
-                {kv8::Kind::Waypoint, T("wp.product")}, {kv8::Kind::Waypoint, T("wp.download")},
-                {kv8::Kind::Waypoint, T("wp.warning")}, {kv8::Kind::Waypoint, T("wp.downloadsp")},
-                {kv8::Kind::State, T("s.setup")}, {kv8::Kind::State, T("s.productlist")},
-                {kv8::Kind::State, T("s.product.content")}, {kv8::Kind::State, T("s.product.feature")},
-                {kv8::Kind::State, T("s.download.error")}, {kv8::Kind::State, T("s.install.begin")},
-                {kv8::Kind::State, T("s.warning")}, {kv8::Kind::Attribute, T("a.setup")},
-                {kv8::Kind::Attribute, T("a.product.name")}, {kv8::Kind::Attribute, T("a.state.name")},
-                {kv8::Kind::Attribute, T("a.download.url")}, {kv8::Kind::Attribute, T("a.download.errmsg")},
-                {kv8::Kind::Attribute, T("a.install.errmsg")}, {kv8::Kind::Attribute, T("a.product.contentpath")}};
+                {kv8::Kind::Waypoint, T("COMMON.STARTUP")},
+                {kv8::Kind::Waypoint, T("COMMON.SHUTDOWN")},
+                {kv8::Kind::Waypoint, T("COMMON.CRASH")},
+                {kv8::Kind::Waypoint, T("wp.setup")},
+                {kv8::Kind::Waypoint, T("wp.product")},
+                {kv8::Kind::Waypoint, T("wp.download")},
+                {kv8::Kind::Waypoint, T("wp.warning")},
+                {kv8::Kind::Waypoint, T("wp.downloadsp")},
+                {kv8::Kind::State, T("s.setup")},
+                {kv8::Kind::State, T("s.productlist")},
+                {kv8::Kind::State, T("s.product.content")},
+                {kv8::Kind::State, T("s.product.feature")},
+                {kv8::Kind::State, T("s.download.error")},
+                {kv8::Kind::State, T("s.install.begin")},
+                {kv8::Kind::State, T("s.warning")},
+                {kv8::Kind::Attribute, T("a.setup")},
+                {kv8::Kind::Attribute, T("a.product.name")},
+                {kv8::Kind::Attribute, T("a.state.name")},
+                {kv8::Kind::Attribute, T("a.download.url")},
+                {kv8::Kind::Attribute, T("a.download.errmsg")},
+                {kv8::Kind::Attribute, T("a.install.errmsg")},
+                {kv8::Kind::Attribute, T("a.product.contentpath")}};
             s.name = "fault";
             int kind = g.Below(10);
             if (kind == 0)
@@ -414,9 +504,11 @@ protected:
     // The model's view of one step, checked against what TEV did.
     void Check(const Step& step, bool enabledBefore, const std::vector<std::string>& trace) {
         EXPECT_EQ(kv8::Violations(), std::vector<std::string>{}) << where_;
-        bool lifecycle = step.name == "InitML" || step.name == "GetKV8UserId" || step.name == "fault";
+        bool lifecycle =
+            step.name == "InitML" || step.name == "GetKV8UserId" || step.name == "fault";
         if (!lifecycle && !enabledBefore) {
-            EXPECT_EQ(trace, std::vector<std::string>{}) << where_ << ": reported while reporting is off";
+            EXPECT_EQ(trace, std::vector<std::string>{})
+                << where_ << ": reported while reporting is off";
             if (step.returns == Step::Returns::Bool) {
                 EXPECT_EQ(step.result, step.name == "ShutdownML") << where_;
             }
@@ -439,7 +531,9 @@ protected:
             if (step.logsOnlyWithState) {
                 logged = false;
                 for (const std::string& line : trace)
-                    if (line.rfind(R"({"op":"get_state")", 0) == 0 && line.find(R"("id":null)") == std::string::npos) logged = true;
+                    if (line.rfind(R"({"op":"get_state")", 0) == 0 &&
+                        line.find(R"("id":null)") == std::string::npos)
+                        logged = true;
                 EXPECT_EQ(step.result, logged) << where_;
             }
             if (logged) Log(step.logFields);
@@ -447,8 +541,10 @@ protected:
 
         // While reporting is off the system holds nothing; while it is on, only its kept report.
         for (const std::string& held : kv8::CallerOwned()) {
-            bool kept = held.find("\"wp.setup\"") != std::string::npos || held.find("\"wp.product\"") != std::string::npos;
-            EXPECT_TRUE(enabled_ && kept && held.rfind("waypoint", 0) == 0) << where_ << ": holds " << held;
+            bool kept = held.find("\"wp.setup\"") != std::string::npos ||
+                        held.find("\"wp.product\"") != std::string::npos;
+            EXPECT_TRUE(enabled_ && kept && held.rfind("waypoint", 0) == 0)
+                << where_ << ": holds " << held;
         }
 
         std::vector<kv8::Delivery> deliveries = kv8::Deliveries();
@@ -460,9 +556,11 @@ protected:
     // At shut-down the product records come in order of their names' code units.
     void CheckProductOrder(const std::vector<kv8::Delivery>& deliveries) {
         std::vector<Text> names;
-        for (auto it = deliveries.rbegin(); it != deliveries.rend() && it->call != "initialize"; ++it) {
+        for (auto it = deliveries.rbegin(); it != deliveries.rend() && it->call != "initialize";
+             ++it) {
             if (it->call == "reached" && Utf8(it->waypoint) == "wp.setup") break;
-            if (it->call == "reached" && !it->states.empty() && Utf8(it->states[0].name) == "s.productlist")
+            if (it->call == "reached" && !it->states.empty() &&
+                Utf8(it->states[0].name) == "s.productlist")
                 names.insert(names.begin(), it->states[0].attributes[0].value);
         }
         EXPECT_TRUE(std::is_sorted(names.begin(), names.end()) &&
@@ -479,7 +577,8 @@ TEST_F(RandomRuns, EveryStepAgreesWithTheModel) {
     const long steps = EnvNumber("TEV_RANDOM_STEPS", 150);
     long played = 0;
     for (long run = 0; run < runs && !HasFailure(); ++run) {
-        std::uint64_t runSeed = static_cast<std::uint64_t>(seed) * 1000003u + static_cast<std::uint64_t>(run);
+        std::uint64_t runSeed =
+            static_cast<std::uint64_t>(seed) * 1000003u + static_cast<std::uint64_t>(run);
         Generator g(runSeed);
         std::filesystem::path dir = tempDir_ / std::to_string(run);
         std::filesystem::create_directory(dir);
@@ -490,7 +589,8 @@ TEST_F(RandomRuns, EveryStepAgreesWithTheModel) {
         logLines_.clear();
         deliveriesChecked_ = 0;
         for (long i = 0; i < steps && !HasFailure(); ++i) {
-            where_ = "seed " + std::to_string(seed) + " run " + std::to_string(run) + " step " + std::to_string(i);
+            where_ = "seed " + std::to_string(seed) + " run " + std::to_string(run) + " step " +
+                     std::to_string(i);
             bool enabledBefore = enabled_;
             Step step = Play(g);
             where_ += " (" + step.name + ")";
@@ -507,13 +607,16 @@ TEST_F(RandomRuns, EveryStepAgreesWithTheModel) {
         TEVUtil::InitML(false);
         TEVUtil::ShutdownML();
         kv8::TakeTrace();
-        EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{}) << where_ << ": left owned at the end";
+        EXPECT_EQ(kv8::CallerOwned(), std::vector<std::string>{})
+            << where_ << ": left owned at the end";
         EXPECT_EQ(kv8::Violations(), std::vector<std::string>{}) << where_;
         if (logCreated_) {
-            EXPECT_EQ(LogMismatch(testing_support::ReadFile(dir / "Setup_TEV.log"), logLines_), "") << where_;
+            EXPECT_EQ(LogMismatch(testing_support::ReadFile(dir / "Setup_TEV.log"), logLines_), "")
+                << where_;
         }
         if (HasFailure())
-            std::cout << "replay with TEV_RANDOM_SEED=" << seed << " (failed in run " << run << ")\n";
+            std::cout << "replay with TEV_RANDOM_SEED=" << seed << " (failed in run " << run
+                      << ")\n";
     }
     std::cout << "randomized steps played: " << played << ", faults injected: " << faults_ << '\n';
 }

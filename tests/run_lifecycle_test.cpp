@@ -38,10 +38,11 @@ TEST_F(RunLifecycle, ShutdownHandsOverTheReportThenUninitialisesAndClosesTheLog)
     ASSERT_TRUE(TEVUtil::InitML(true));
     NewTrace();
     EXPECT_TRUE(TEVUtil::ShutdownML());
-    EXPECT_EQ(NewTrace(), (std::vector<std::string>{
-                              R"({"op":"reached","waypoint":2})",
-                              R"({"op":"create","kind":"waypoint","name":"COMMON.SHUTDOWN","id":5})",
-                              R"({"op":"uninitialize","waypoint":5})"}));
+    EXPECT_EQ(NewTrace(),
+              (std::vector<std::string>{
+                  R"({"op":"reached","waypoint":2})",
+                  R"({"op":"create","kind":"waypoint","name":"COMMON.SHUTDOWN","id":5})",
+                  R"({"op":"uninitialize","waypoint":5})"}));
     std::vector<std::string> expected = {"InitML;", "SETUP;a.setup;0;"};
     expected.insert(expected.end(), kShutdownLog.begin(), kShutdownLog.end());
     EXPECT_EQ(LogFields(), expected);
@@ -98,13 +99,13 @@ TEST_F(RunLifecycle, CrashReportsFirstThenShutsDown) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::AddContent(T("P"), T("c"), T("path"));
     TEVUtil::OnCrash();
-    EXPECT_EQ(Delivered(), (std::vector<std::string>{
-                               "initialize COMMON.STARTUP",
-                               "crash COMMON.CRASH",
-                               "reached wp.setup s.setup{a.setup=0}",
-                               "reached wp.product s.productlist{a.product.name=p} "
-                               "s.product.content{a.product.contentname=c,a.product.contentpath=path}",
-                               "uninitialize COMMON.SHUTDOWN"}));
+    EXPECT_EQ(Delivered(),
+              (std::vector<std::string>{
+                  "initialize COMMON.STARTUP", "crash COMMON.CRASH",
+                  "reached wp.setup s.setup{a.setup=0}",
+                  "reached wp.product s.productlist{a.product.name=p} "
+                  "s.product.content{a.product.contentname=c,a.product.contentpath=path}",
+                  "uninitialize COMMON.SHUTDOWN"}));
     std::vector<std::string> expected = {"InitML;", "SETUP;a.setup;0;", "OnCrash;"};
     expected.insert(expected.end(), kShutdownLog.begin(), kShutdownLog.end());
     EXPECT_EQ(LogFields(), expected);
@@ -122,7 +123,8 @@ TEST_F(RunLifecycle, CrashReportsFirstThenShutsDown) {
 TEST_F(RunLifecycle, AnEndedRunKeepsNothingOfWhatItHandedOver) {
     for (bool crash : {false, true}) {
         ASSERT_TRUE(TEVUtil::InitML(true));
-        for (const TEVChar* product : {T("a"), T("b"), T("c")}) TEVUtil::AddContent(product, T("c"), T("p"));
+        for (const TEVChar* product : {T("a"), T("b"), T("c")})
+            TEVUtil::AddContent(product, T("c"), T("p"));
         ASSERT_EQ(runState.products.size(), 3u);
         crash ? TEVUtil::OnCrash() : void(TEVUtil::ShutdownML());
         EXPECT_FALSE(runState.enabled);
@@ -149,8 +151,9 @@ TEST_F(RunLifecycle, RefusedCrashAndShutdownWaypointsArePassedOnAsNull) {
 TEST_F(RunLifecycle, StartRefusedKeepsReportingOffAndMakesNoFurtherCall) {
     kv8::RefuseCreate(kv8::Kind::Waypoint, T("COMMON.STARTUP"));
     EXPECT_FALSE(TEVUtil::InitML(true));
-    EXPECT_EQ(NewTrace(), std::vector<std::string>{
-                              R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":null})"});
+    EXPECT_EQ(NewTrace(),
+              std::vector<std::string>{
+                  R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":null})"});
     EXPECT_EQ(LogFields(), std::vector<std::string>{"InitML;"});
     EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
     EXPECT_TRUE(TEVUtil::ShutdownML());
@@ -160,10 +163,11 @@ TEST_F(RunLifecycle, StartRefusedKeepsReportingOffAndMakesNoFurtherCall) {
 TEST_F(RunLifecycle, StartFailedLogsItDiscardsTheStartupWaypointAndClosesTheLog) {
     kv8::RefuseInitialize();
     EXPECT_FALSE(TEVUtil::InitML(true));
-    EXPECT_EQ(NewTraceOf({"initialize", "is_initialized", "destroy"}),
-              (std::vector<std::string>{
-                  R"({"op":"initialize","waypoint":1,"config":)" + kConfig + R"(,"initialized":false})",
-                  R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
+    EXPECT_EQ(
+        NewTraceOf({"initialize", "is_initialized", "destroy"}),
+        (std::vector<std::string>{
+            R"({"op":"initialize","waypoint":1,"config":)" + kConfig + R"(,"initialized":false})",
+            R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "Fail to initialize KV8;"}));
     EXPECT_EQ(Delivered(), std::vector<std::string>{});
     EXPECT_TRUE(TEVUtil::ShutdownML());
@@ -211,11 +215,11 @@ TEST_F(RunLifecycle, TwoRunsInOneProcessLeaveOnlyTheSecondLogAndReportBoth) {
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;run;2;",
                                                      "ShutdownML;", "CommitSetupWaypoint;",
                                                      "CommitProducts();"}));
-    EXPECT_EQ(Delivered(), (std::vector<std::string>{
-                               "initialize COMMON.STARTUP", "reached wp.setup s.setup{a.setup=0,run=1}",
-                               "uninitialize COMMON.SHUTDOWN", "initialize COMMON.STARTUP",
-                               "reached wp.setup s.setup{a.setup=0,run=2}",
-                               "uninitialize COMMON.SHUTDOWN"}));
+    EXPECT_EQ(Delivered(),
+              (std::vector<std::string>{
+                  "initialize COMMON.STARTUP", "reached wp.setup s.setup{a.setup=0,run=1}",
+                  "uninitialize COMMON.SHUTDOWN", "initialize COMMON.STARTUP",
+                  "reached wp.setup s.setup{a.setup=0,run=2}", "uninitialize COMMON.SHUTDOWN"}));
     ExpectCleanLedger();
 }
 
@@ -227,17 +231,18 @@ TEST_F(RunLifecycle, RestartDuringAnActiveRunDiscardsTheUnsentReportAndReopensTh
     TEVUtil::AddAttributeToSetup(T("old"), T("run"));
     NewTrace();
     ASSERT_TRUE(TEVUtil::InitML(true));
-    EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
-              (std::vector<std::string>{R"({"op":"destroy","id":2})", R"({"op":"destroy","id":5})"}));
+    EXPECT_EQ(
+        NewTraceOf({"destroy", "reached"}),
+        (std::vector<std::string>{R"({"op":"destroy","id":2})", R"({"op":"destroy","id":5})"}));
     TEVUtil::AddAttributeToSetup(T("new"), T("run"));
     TEVUtil::ShutdownML();
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;new;run;",
-                                                     "ShutdownML;", "CommitSetupWaypoint;",
-                                                     "CommitProducts();"}));
-    EXPECT_EQ(Delivered(), (std::vector<std::string>{
-                               "initialize COMMON.STARTUP", "initialize COMMON.STARTUP",
-                               "reached wp.setup s.setup{a.setup=0,new=run}",
-                               "uninitialize COMMON.SHUTDOWN"}));
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;",
+                                                     "SETUP;new;run;", "ShutdownML;",
+                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+    EXPECT_EQ(Delivered(),
+              (std::vector<std::string>{"initialize COMMON.STARTUP", "initialize COMMON.STARTUP",
+                                        "reached wp.setup s.setup{a.setup=0,new=run}",
+                                        "uninitialize COMMON.SHUTDOWN"}));
     ExpectCleanLedger();
 }
 
@@ -254,7 +259,8 @@ TEST_F(RunLifecycle, RestartAfterARefusedStartClosesTheLogLeftOpen) {
 TEST_F(RunLifecycle, UnloadingTheLibraryEndsNothing) {
     testing_support::LoadedLibrary library(TEV_LIBRARY_PATH);
     ASSERT_TRUE(library.Loaded());
-    auto initML = library.Entry<bool (*)(bool)>("_ZN7TEVUtil6InitMLEb", "?InitML@TEVUtil@@SA_N_N@Z");
+    auto initML =
+        library.Entry<bool (*)(bool)>("_ZN7TEVUtil6InitMLEb", "?InitML@TEVUtil@@SA_N_N@Z");
     auto addContent = library.Entry<bool (*)(const TEVChar*, const TEVChar*, const TEVChar*)>(
         "_ZN7TEVUtil10AddContentEPKDsS1_S1_", "?AddContent@TEVUtil@@SA_NPB_W00@Z");
     ASSERT_TRUE(initML && addContent);
@@ -263,6 +269,7 @@ TEST_F(RunLifecycle, UnloadingTheLibraryEndsNothing) {
     NewTrace();
     library.Unload();
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
-    EXPECT_EQ(kv8::CallerOwned(), (std::vector<std::string>{"waypoint 2 \"wp.setup\"", "waypoint 5 \"wp.product\""}));
+    EXPECT_EQ(kv8::CallerOwned(),
+              (std::vector<std::string>{"waypoint 2 \"wp.setup\"", "waypoint 5 \"wp.product\""}));
     kv8::Reset();  // what the unloaded library left is the stand-in's to forget
 }

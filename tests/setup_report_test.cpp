@@ -17,13 +17,14 @@ TEST_F(SetupWaypoint, CollectsEveryAttributeInCallOrderAndLogsEach) {
     EXPECT_TRUE(TEVUtil::AddAttributeToSetup(nullptr, nullptr));
     EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("min"), -2147483647 - 1));
     TEVUtil::ShutdownML();
-    EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,x=-5,x=0,x=again,empty=,=,"
-                                 "min=-2147483648}");
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{
-                               "InitML;", "SETUP;a.setup;0;", "SETUP;x;-5;", "SETUP;x;0;",
-                               "SETUP;x;again;", "SETUP;empty;;", "SETUP;;;",
-                               "SETUP;min;-2147483648;", "ShutdownML;", "CommitSetupWaypoint;",
-                               "CommitProducts();"}));
+    EXPECT_EQ(Delivered().at(1),
+              "reached wp.setup s.setup{a.setup=0,x=-5,x=0,x=again,empty=,=,"
+              "min=-2147483648}");
+    EXPECT_EQ(LogFields(),
+              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;x;-5;", "SETUP;x;0;",
+                                        "SETUP;x;again;", "SETUP;empty;;", "SETUP;;;",
+                                        "SETUP;min;-2147483648;", "ShutdownML;",
+                                        "CommitSetupWaypoint;", "CommitProducts();"}));
     ExpectCleanLedger();
 }
 
@@ -45,8 +46,9 @@ TEST_F(SetupWaypoint, WithoutWaypointOrStateAttributesAreOnlyLoggedAndNothingIsR
         ASSERT_TRUE(TEVUtil::InitML(true));
         EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
         EXPECT_TRUE(TEVUtil::ShutdownML());
-        EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;k;v;", "ShutdownML;",
-                                                         "CommitSetupWaypoint;", "CommitProducts();"}));
+        EXPECT_EQ(LogFields(),
+                  (std::vector<std::string>{"InitML;", "SETUP;k;v;", "ShutdownML;",
+                                            "CommitSetupWaypoint;", "CommitProducts();"}));
         EXPECT_EQ(Delivered(), (std::vector<std::string>{"initialize COMMON.STARTUP",
                                                          "uninitialize COMMON.SHUTDOWN"}));
         EXPECT_EQ(NewTraceOf({"destroy"}).size(), refused == kv8::Kind::State ? 1u : 0u);
@@ -65,8 +67,9 @@ TEST_F(ProductRegistry, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     EXPECT_NE(GetProductWaypoint(T("\u00c4")), GetProductWaypoint(T("\u00e4")));
     EXPECT_EQ(runState.products.size(), 3u);
     // The name attribute is the lower-cased name.
-    EXPECT_EQ(NewTraceOf({"create"}).at(6),
-              R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})");
+    EXPECT_EQ(
+        NewTraceOf({"create"}).at(6),
+        R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})");
 }
 
 TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
@@ -110,9 +113,11 @@ TEST_F(ProductRegistry, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
 // block of four, at each place in it, by units whose bytes order otherwise than their values.
 TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
     const Text base = T("studio.core-x64");
-    std::vector<Text> names = {base, base.substr(0, 4), base.substr(0, 8), base.substr(0, 12), Text()};
+    std::vector<Text> names = {base, base.substr(0, 4), base.substr(0, 8), base.substr(0, 12),
+                               Text()};
     for (std::size_t at = 0; at < base.size(); ++at)
-        for (TEVChar unit : {TEVChar(0x0001), TEVChar(0x0102), TEVChar(0x0201), TEVChar(0xD83D), TEVChar(0xFF41)}) {
+        for (TEVChar unit : {TEVChar(0x0001), TEVChar(0x0102), TEVChar(0x0201), TEVChar(0xD83D),
+                             TEVChar(0xFF41)}) {
             Text name = base;
             name[at] = unit;
             names.push_back(name);
@@ -124,7 +129,8 @@ TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
     CodeUnitOrder order;
     for (const Text& a : names)
         for (const Text& b : names)
-            ASSERT_EQ(order(a, b), a < b) << testing_support::Utf8(a) << " / " << testing_support::Utf8(b);
+            ASSERT_EQ(order(a, b), a < b)
+                << testing_support::Utf8(a) << " / " << testing_support::Utf8(b);
 }
 
 TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
@@ -134,12 +140,13 @@ TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
     TEVUtil::ShutdownML();
     std::vector<std::string> names;
     for (const std::string& line : Delivered())
-        if (line.find("wp.product") != std::string::npos) names.push_back(line.substr(line.find('{')));
+        if (line.find("wp.product") != std::string::npos)
+            names.push_back(line.substr(line.find('{')));
     // U+1F600 is stored as surrogates (0xD83D...), which come before U+FF41.
-    EXPECT_EQ(names, (std::vector<std::string>{"{a.product.name=}", "{a.product.name=a}",
-                                               "{a.product.name=a2}", "{a.product.name=b}",
-                                               "{a.product.name=\U0001F600}",
-                                               "{a.product.name=\uff41}"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"{a.product.name=}", "{a.product.name=a}",
+                                        "{a.product.name=a2}", "{a.product.name=b}",
+                                        "{a.product.name=\U0001F600}", "{a.product.name=\uff41}"}));
     EXPECT_EQ(LogFields().back(), "CommitProducts();");
     ExpectCleanLedger();
 }
@@ -190,9 +197,10 @@ TEST_F(ProductRegistry, ANewRunGivesAKnownProductANewWaypoint) {
     TEVUtil::AddContent(T("P"), T("second"), T("run"));
     TEVUtil::ShutdownML();
     std::vector<std::string> delivered = Delivered();
-    EXPECT_EQ(delivered.at(6), "reached wp.product s.productlist{a.product.name=p} "
-                               "s.product.content{a.product.contentname=second,"
-                               "a.product.contentpath=run}");
+    EXPECT_EQ(delivered.at(6),
+              "reached wp.product s.productlist{a.product.name=p} "
+              "s.product.content{a.product.contentname=second,"
+              "a.product.contentpath=run}");
     ExpectCleanLedger();
 }
 
@@ -240,7 +248,8 @@ TEST_F(Helpers, ReachingTakesTheWaypointWhetherReportingIsOnOrOff) {
     ASSERT_TRUE(TEVUtil::InitML(false));
     ReachWaypoint(CMLWaypoint::Create(T("on")));
     EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
-              (std::vector<std::string>{R"({"op":"destroy","id":1})", R"({"op":"reached","waypoint":6})"}));
+              (std::vector<std::string>{R"({"op":"destroy","id":1})",
+                                        R"({"op":"reached","waypoint":6})"}));
     EXPECT_EQ(DeliveredLast(), "reached on");
     TEVUtil::ShutdownML();
     ExpectCleanLedger();

@@ -100,7 +100,8 @@ std::vector<std::string> TevTest::NewTraceOf(std::initializer_list<const char*> 
 std::vector<std::string> TevTest::Delivered() const {
     std::vector<std::string> lines;
     for (const kv8::Delivery& delivery : kv8::Deliveries()) {
-        std::string line = delivery.call + " " + (delivery.hasWaypoint ? Utf8(delivery.waypoint) : "null");
+        std::string line =
+            delivery.call + " " + (delivery.hasWaypoint ? Utf8(delivery.waypoint) : "null");
         for (const kv8::DeliveredState& state : delivery.states) {
             line += " " + Utf8(state.name) + "{";
             for (size_t i = 0; i < state.attributes.size(); ++i)

@@ -57,7 +57,8 @@ protected:
     void ExpectCleanLedger() const;
 
     std::filesystem::path tempDir_;
-    std::filesystem::path logDir_;  // where the log is looked for: tempDir_ unless a test says otherwise
+    std::filesystem::path
+        logDir_;  // where the log is looked for: tempDir_ unless a test says otherwise
 };
 
 #endif

@@ -12,7 +12,8 @@ namespace {
 constexpr UINT kCrashStatus = 99;
 
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
-    std::fprintf(stderr, "crash: exception 0x%08lx at %p\n", exception->ExceptionRecord->ExceptionCode,
+    std::fprintf(stderr, "crash: exception 0x%08lx at %p\n",
+                 exception->ExceptionRecord->ExceptionCode,
                  exception->ExceptionRecord->ExceptionAddress);
     std::fflush(stderr);
     ExitProcess(kCrashStatus);

@@ -36,8 +36,8 @@ std::filesystem::path MakeTempDirectory(const std::string& prefix) {
     static unsigned counter = 0;
     std::random_device seed;
     for (;;) {
-        std::filesystem::path dir =
-            SuiteTempDirectory() / (prefix + "-" + std::to_string(seed()) + "-" + std::to_string(++counter));
+        std::filesystem::path dir = SuiteTempDirectory() / (prefix + "-" + std::to_string(seed()) +
+                                                            "-" + std::to_string(++counter));
         if (std::filesystem::create_directory(dir)) return dir;
     }
 }
@@ -73,7 +73,8 @@ std::string ReadHeldFile(tev::platform::FileHandle file) {
     std::string bytes;
     char buffer[65536];
     DWORD read = 0;
-    while (::ReadFile(handle, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    while (::ReadFile(handle, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        bytes.append(buffer, read);
     return bytes;  // TEV moves to the end itself before each line
 }
 
@@ -90,7 +91,8 @@ FileHolder::~FileHolder() {
 }
 
 LoadedLibrary::LoadedLibrary(const std::string& path)
-    : handle_(reinterpret_cast<void*>(LoadLibraryW(std::filesystem::path(path).wstring().c_str()))) {}
+    : handle_(
+          reinterpret_cast<void*>(LoadLibraryW(std::filesystem::path(path).wstring().c_str()))) {}
 
 void LoadedLibrary::Unload() {
     if (handle_) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
@@ -98,7 +100,8 @@ void LoadedLibrary::Unload() {
 }
 
 void* LoadedLibrary::Find(const char*, const char* decoratedName) const {
-    return reinterpret_cast<void*>(GetProcAddress(reinterpret_cast<HMODULE>(handle_), decoratedName));
+    return reinterpret_cast<void*>(
+        GetProcAddress(reinterpret_cast<HMODULE>(handle_), decoratedName));
 }
 
 namespace {
@@ -106,7 +109,8 @@ namespace {
 // A UTF-8 argument, quoted for the command line.
 std::wstring Quoted(const std::string& argument) {
     std::wstring quoted = L"\"";
-    for (wchar_t c : std::filesystem::path(std::u8string(argument.begin(), argument.end())).wstring()) {
+    for (wchar_t c :
+         std::filesystem::path(std::u8string(argument.begin(), argument.end())).wstring()) {
         if (c == L'"') quoted += L'\\';
         quoted += c;
     }
@@ -115,8 +119,9 @@ std::wstring Quoted(const std::string& argument) {
 
 HANDLE Inheritable(const std::filesystem::path& path, bool write) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ, &inherit,
-                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ, &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
@@ -135,8 +140,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     PROCESS_INFORMATION process{};
     ProgramRun run;
     std::wstring application = std::filesystem::path(program).wstring();
-    if (CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                       &process)) {
+    if (CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD status = 0;
         GetExitCodeProcess(process.hProcess, &status);
@@ -160,7 +165,9 @@ bool RunWithFileSizeLimit(std::int64_t, const std::function<void()>&) { return f
 
 #else
 
-void SetEnv(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+void SetEnv(const std::string& name, const std::string& value) {
+    setenv(name.c_str(), value.c_str(), 1);
+}
 
 void UnsetEnv(const std::string& name) { unsetenv(name.c_str()); }
 
@@ -177,20 +184,24 @@ kv8::Text ExpectedConfigPath() {
 
 void Rewind(tev::platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }
 
-LoadedLibrary::LoadedLibrary(const std::string& path) : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
+LoadedLibrary::LoadedLibrary(const std::string& path)
+    : handle_(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) {}
 
 void LoadedLibrary::Unload() {
     if (handle_) dlclose(handle_);
     handle_ = nullptr;
 }
 
-void* LoadedLibrary::Find(const char* gccName, const char*) const { return dlsym(handle_, gccName); }
+void* LoadedLibrary::Find(const char* gccName, const char*) const {
+    return dlsym(handle_, gccName);
+}
 
 std::string ReadHeldFile(tev::platform::FileHandle file) {
     std::string bytes;
     char buffer[65536];
     ssize_t read = 0;
-    for (off_t at = 0; (read = pread(static_cast<int>(file), buffer, sizeof buffer, at)) > 0; at += read)
+    for (off_t at = 0; (read = pread(static_cast<int>(file), buffer, sizeof buffer, at)) > 0;
+         at += read)
         bytes.append(buffer, static_cast<size_t>(read));
     return bytes;
 }
@@ -234,15 +245,18 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
         int in = open((scratch / "stdin").c_str(), O_RDONLY);
         int out = open((scratch / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open((scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(127);
         std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-        for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);
     }
     int status = 0;
-    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
     run.out = ReadFile(scratch / "stdout");
     run.err = ReadFile(scratch / "stderr");
     return run;

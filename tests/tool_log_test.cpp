@@ -18,7 +18,9 @@ namespace {
 using testing_support::ProgramRun;
 namespace fs = std::filesystem;
 
-void Write(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+void Write(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -42,7 +44,8 @@ std::string Utf16Line(const std::string& text) {
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
     return count;
 }
 
@@ -50,7 +53,8 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class ToolLog : public TevTest {
 protected:
-    ProgramRun Tev(const std::vector<std::string>& arguments, const std::string& program = TEV_TOOL_PATH) {
+    ProgramRun Tev(const std::vector<std::string>& arguments,
+                   const std::string& program = TEV_TOOL_PATH) {
         fs::path scratch = tempDir_ / "process";
         fs::create_directories(scratch);
         return testing_support::RunProgram(program, arguments, "", scratch);
@@ -75,7 +79,8 @@ TEST_F(ToolLog, RunNeverTouchesTheRealLogAndNamesOnlyALogItWrote) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(LogBytes(), real);
     std::string own = (tempDir_ / "tev-run" / "Setup_TEV.log").string();
-    EXPECT_NE(run.out.find("Diagnostic log: " + own + " (read it with: tev log " + own + ")"), std::string::npos);
+    EXPECT_NE(run.out.find("Diagnostic log: " + own + " (read it with: tev log " + own + ")"),
+              std::string::npos);
 
     // --log-dir puts it where asked, and the tool reads it back whole.
     std::string log = (tempDir_ / "mine" / "Setup_TEV.log").string();
@@ -92,7 +97,8 @@ TEST_F(ToolLog, RunNeverTouchesTheRealLogAndNamesOnlyALogItWrote) {
     fs::create_directory(log);
     ProgramRun blocked = Tev({"run", "--log-dir", Path("mine")});
     EXPECT_EQ(blocked.out.find("read it with"), std::string::npos);
-    EXPECT_NE(blocked.out.find("Diagnostic log: none could be written in " + log), std::string::npos);
+    EXPECT_NE(blocked.out.find("Diagnostic log: none could be written in " + log),
+              std::string::npos);
     EXPECT_EQ(LogBytes(), real);
 }
 
@@ -111,7 +117,8 @@ TEST_F(ToolLog, TheToolAloneInAnEmptyFolderDecodesALog) {
     // Beside libraries of the same names that are not ours (the maker's KV8.dll), it plays as ever.
     Write(tempDir_ / "alone" / "KV8.dll", "not the stand-in");
     Write(tempDir_ / "alone" / "TEV.dll", "not TEV");
-    ProgramRun play = Tev({"run", "--log-dir", Path("alone")}, (tempDir_ / "alone" / tool.filename()).string());
+    ProgramRun play =
+        Tev({"run", "--log-dir", Path("alone")}, (tempDir_ / "alone" / tool.filename()).string());
     EXPECT_EQ(play.status, 0) << play.err;
     EXPECT_NE(play.out.find("21 waypoints, 20 states, 42 attributes"), std::string::npos);
 }
@@ -140,7 +147,8 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     Write(tempDir_ / "tev-run", "a file in the folder's place");
     ProgramRun noFolder = Tev({"run"});
     EXPECT_EQ(noFolder.status, 0);
-    EXPECT_NE(noFolder.err.find("tev: the play writes no log: cannot use " + Path("tev-run")), std::string::npos)
+    EXPECT_NE(noFolder.err.find("tev: the play writes no log: cannot use " + Path("tev-run")),
+              std::string::npos)
         << noFolder.err;
     EXPECT_NE(noFolder.out.find("Diagnostic log: none could be written"), std::string::npos);
     EXPECT_FALSE(LogExists());
@@ -150,10 +158,12 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     fs::remove(tempDir_ / "tev-run");
 #ifdef _WIN32
     // A temporary directory too long for TEV's log: none is looked for, and none elsewhere.
-    testing_support::UseTempDirectory(tempDir_ / std::string(280 - tempDir_.wstring().size() - 1, 'v'));
+    testing_support::UseTempDirectory(tempDir_ /
+                                      std::string(280 - tempDir_.wstring().size() - 1, 'v'));
     ProgramRun tooLong = Tev({"log"});
     EXPECT_EQ(tooLong.status, 2);
-    EXPECT_EQ(tooLong.err, "tev: there is no usable temporary directory, so no log of TEV's to read\n");
+    EXPECT_EQ(tooLong.err,
+              "tev: there is no usable temporary directory, so no log of TEV's to read\n");
     testing_support::UseTempDirectory(tempDir_);
 
     Write(LogPath(), Utf16Line("1/2/2016; 3:4:5; InitML;"));
@@ -199,7 +209,8 @@ TEST_F(ToolLog, TextsHoldingSeparatorsAndLineBreaksComeBackAsLogged) {
     EXPECT_EQ(run.err, "");
     std::vector<nlohmann::json> records = JsonLines(run.out);
     std::vector<std::pair<std::string, nlohmann::json>> got;
-    for (const nlohmann::json& record : records) got.emplace_back(record["token"], record["fields"]);
+    for (const nlohmann::json& record : records)
+        got.emplace_back(record["token"], record["fields"]);
     using J = nlohmann::json;
     EXPECT_EQ(got, (std::vector<std::pair<std::string, J>>{
                        {"InitML", J::array()},
@@ -215,7 +226,9 @@ TEST_F(ToolLog, TextsHoldingSeparatorsAndLineBreaksComeBackAsLogged) {
                        {"CommitSetupWaypoint", J::array()},
                        {"CommitProducts()", J::array()}}));
     // A text going on after CR LF with what looks like a date is reported, not guessed.
-    std::string unsure = PlayLogged("InitML true\nwpWarning \"done;\\r\\n12/7/2026 next\"\nwpWarning \"a\\r\\n1/2 of it\"\n", "unsure");
+    std::string unsure = PlayLogged(
+        "InitML true\nwpWarning \"done;\\r\\n12/7/2026 next\"\nwpWarning \"a\\r\\n1/2 of it\"\n",
+        "unsure");
     ProgramRun reported = Tev({"log", "--json", unsure});
     EXPECT_EQ(reported.status, 1);
     EXPECT_NE(reported.err.find("line 4 (byte "), std::string::npos) << reported.err;
@@ -225,11 +238,13 @@ TEST_F(ToolLog, TextsHoldingSeparatorsAndLineBreaksComeBackAsLogged) {
     ProgramRun text = Tev({"log", log});
     std::vector<std::string> lines = Lines(text.out);
     ASSERT_EQ(lines.size(), 12u);
-    EXPECT_NE(lines[3].find("wpWarning;disk; almost\\r\\nfull;\\r\\n;"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[3].find("wpWarning;disk; almost\\r\\nfull;\\r\\n;"), std::string::npos)
+        << lines[3];
 }
 
 TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
-    const std::string whole = Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line("1/2/2016; 3:4:6; wpWarning;w;");
+    const std::string whole =
+        Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line("1/2/2016; 3:4:6; wpWarning;w;");
     struct Case {
         std::string name, bytes;
         int status;
@@ -240,21 +255,28 @@ TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
     const std::vector<Case> cases = {
         {"bom", "\xFF\xFE" + whole, 0, "begins with a byte-order mark", 2},
         {"utf8", utf8, 0, "is UTF-8 text, not UTF-16LE", 2},
-        {"date", Utf16Line("99/99/2016; 3:4:5; InitML;"), 1, "line 1 (byte 0): the date 99/99/2016 is out of range", 1},
-        {"time", whole + Utf16Line("2/30/2016; 3:4:5; InitML;"), 1, "line 3 (byte 114): the date 2/30/2016", 3},
-        {"clock", Utf16Line("1/2/2016; 24:0:0; InitML;"), 1, "line 1 (byte 0): the time 24:0:0 is out of range", 1},
+        {"date", Utf16Line("99/99/2016; 3:4:5; InitML;"), 1,
+         "line 1 (byte 0): the date 99/99/2016 is out of range", 1},
+        {"time", whole + Utf16Line("2/30/2016; 3:4:5; InitML;"), 1,
+         "line 3 (byte 114): the date 2/30/2016", 3},
+        {"clock", Utf16Line("1/2/2016; 24:0:0; InitML;"), 1,
+         "line 1 (byte 0): the time 24:0:0 is out of range", 1},
         {"odd", whole + "x", 1, "odd length: its last byte (offset 114)", 2},
-        {"cut", whole + Utf16Line("1/2/2016; 3:4:7; wpWarning;w").substr(0, 50), 1, "line 3 (byte 114): the last line is not ended by CR LF", 3},
-        {"torn", whole.substr(0, 60) + Utf16Line("1/2/2016; 3:4:6; wpWarning;after;"), 1, "line 2 (byte 52): the line does not begin with a timestamp", 2},
+        {"cut", whole + Utf16Line("1/2/2016; 3:4:7; wpWarning;w").substr(0, 50), 1,
+         "line 3 (byte 114): the last line is not ended by CR LF", 3},
+        {"torn", whole.substr(0, 60) + Utf16Line("1/2/2016; 3:4:6; wpWarning;after;"), 1,
+         "line 2 (byte 52): the line does not begin with a timestamp", 2},
         {"token", Utf16Line("1/2/2016; 3:4:5; Bogus;x;"), 1, "unknown token", 1},
-        {"short", Utf16Line("1/2/2016; 3:4:5; DownloadError;u;"), 1, "holds 1 of its token's 2 texts", 1},
+        {"short", Utf16Line("1/2/2016; 3:4:5; DownloadError;u;"), 1,
+         "holds 1 of its token's 2 texts", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Write(tempDir_ / (c.name + ".log"), c.bytes);
         ProgramRun run = Tev({"log", "--json", Path(c.name + ".log")});
         EXPECT_EQ(run.status, c.status);
-        EXPECT_NE(run.err.find("tev: " + Path(c.name + ".log") + ": "), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("tev: " + Path(c.name + ".log") + ": "), std::string::npos)
+            << run.err;
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         std::vector<nlohmann::json> records = JsonLines(run.out);
         ASSERT_EQ(records.size(), c.records);
@@ -307,7 +329,8 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
     EXPECT_NE(text.out.find("crashed (OnCrash)"), std::string::npos) << text.out;
 
     // A clean run, a run whose analytics library stayed down, and a log cut short.
-    std::string clean = PlayLogged("InitML true\nInstallBegin \"A\"\nInstallEnd \"A\"\nShutdownML\n", "clean");
+    std::string clean =
+        PlayLogged("InitML true\nInstallBegin \"A\"\nInstallEnd \"A\"\nShutdownML\n", "clean");
     EXPECT_EQ(Tev({"log", "--summary", clean}).status, 0);
     std::string down = PlayLogged("kv8 refuse initialize\nInitML true\n", "down");
     ProgramRun refused = Tev({"log", "--summary", "--json", down});
@@ -315,7 +338,8 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
     EXPECT_EQ(JsonLines(refused.out)[0]["analytics"], false);
     // Cut inside the line of ShutdownML, and cut just before it: the setup died mid-run.
     std::string bytes = testing_support::ReadFile(clean);
-    size_t shutdownLine = bytes.rfind(std::string("\r\0\n\0", 4), bytes.find(std::string("S\0h\0u\0t", 8))) + 4;
+    size_t shutdownLine =
+        bytes.rfind(std::string("\r\0\n\0", 4), bytes.find(std::string("S\0h\0u\0t", 8))) + 4;
     Write(tempDir_ / "cut.log", bytes.substr(0, shutdownLine + 10));
     ProgramRun cut = Tev({"log", "--summary", "--json", Path("cut.log")});
     EXPECT_EQ(cut.status, 1);
@@ -329,14 +353,18 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
 
 TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     PlayLogged("InitML true\nwpWarning \"w\"\nShutdownML\n", "folder/a");
-    PlayLogged("InitML true\nInstallBegin \"P\"\nInstallError \"P\" \"e\"\nShutdownML\n", "folder/b/c");
+    PlayLogged("InitML true\nInstallBegin \"P\"\nInstallError \"P\" \"e\"\nShutdownML\n",
+               "folder/b/c");
     Write(tempDir_ / "folder" / "notes.txt", "not a log");
     Write(tempDir_ / "folder" / "torn.LOG", Utf16Line("1/2/2016; 3:4:5; InitML;").substr(0, 20));
 
     ProgramRun rows = Tev({"log", "--summary", "--json", Path("folder")});
     EXPECT_EQ(rows.status, 1);  // the torn log; the failed install alone would give 3
     std::map<std::string, nlohmann::json> byFile;
-    for (const nlohmann::json& row : JsonLines(rows.out)) byFile[fs::path(row["file"].get<std::string>()).lexically_relative(tempDir_).generic_string()] = row;
+    for (const nlohmann::json& row : JsonLines(rows.out))
+        byFile[fs::path(row["file"].get<std::string>())
+                   .lexically_relative(tempDir_)
+                   .generic_string()] = row;
     ASSERT_EQ(byFile.size(), 3u) << rows.out;
     EXPECT_EQ(byFile["folder/a/Setup_TEV.log"]["failed"], false);
     EXPECT_EQ(byFile["folder/b/c/Setup_TEV.log"]["first_error"], "installation failed: P");
@@ -349,7 +377,8 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     for (const std::string& line : lines) EXPECT_EQ(Count(line, ","), 13u) << line;
 
     // Records of several logs name their file.
-    ProgramRun records = Tev({"log", "--json", Path("folder/a/Setup_TEV.log"), Path("folder/b/c/Setup_TEV.log")});
+    ProgramRun records =
+        Tev({"log", "--json", Path("folder/a/Setup_TEV.log"), Path("folder/b/c/Setup_TEV.log")});
     EXPECT_EQ(records.status, 0);
     std::vector<nlohmann::json> objects = JsonLines(records.out);
     ASSERT_EQ(objects.size(), 6u + 7u);
@@ -360,10 +389,11 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
 TEST_F(ToolLog, TheHtmlPageIsSelfContainedWithABarPerDownloadAndInstallation) {
     ASSERT_EQ(Tev({"run"}).status, 0);
     ProgramRun page = Tev({"log", "--html", (tempDir_ / "tev-run" / "Setup_TEV.log").string()});
-    EXPECT_EQ(page.status, 3);  // the default run's second install fails
+    EXPECT_EQ(page.status, 3);                       // the default run's second install fails
     EXPECT_EQ(Count(page.out, "class=\"bar "), 3u);  // one download, two installations
     EXPECT_EQ(Count(page.out, "class=\"mark warning\""), 1u);
-    EXPECT_EQ(Count(page.out, "class=\"mark error\""), 2u);  // on the failed bar, and among the marks
+    EXPECT_EQ(Count(page.out, "class=\"mark error\""),
+              2u);  // on the failed bar, and among the marks
     EXPECT_EQ(Count(page.out, "<tr"), 20u);
     for (const char* external : {"src=", "href=", "<link", "url(", "@import"})
         EXPECT_EQ(page.out.find(external), std::string::npos) << external;
@@ -373,15 +403,21 @@ TEST_F(ToolLog, TheHtmlPageIsSelfContainedWithABarPerDownloadAndInstallation) {
 // The page in a real browser: it loads without a console error, and its bars are drawn.
 TEST_F(ToolLog, TheHtmlPageRendersInAHeadlessBrowser) {
     const std::string browser = "/usr/bin/chromium-headless-shell";
-    if (!fs::exists(browser)) GTEST_SKIP() << browser << " is not installed (scripts/install-deps.sh installs it)";
+    if (!fs::exists(browser))
+        GTEST_SKIP() << browser << " is not installed (scripts/install-deps.sh installs it)";
     ASSERT_EQ(Tev({"run"}).status, 0);
     ProgramRun page = Tev({"log", "--html", (tempDir_ / "tev-run" / "Setup_TEV.log").string()});
     Write(tempDir_ / "run.html", page.out);
     fs::path outputs = TEV_TEST_OUTPUTS;
     fs::create_directories(outputs);
-    std::vector<std::string> common = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
-                                       "--no-first-run", "--user-data-dir=" + Path("profile"),
-                                       "--enable-logging=stderr", "--v=0"};
+    std::vector<std::string> common = {"--headless",
+                                       "--no-sandbox",
+                                       "--disable-gpu",
+                                       "--disable-background-networking",
+                                       "--no-first-run",
+                                       "--user-data-dir=" + Path("profile"),
+                                       "--enable-logging=stderr",
+                                       "--v=0"};
     std::vector<std::string> dump = common;
     dump.insert(dump.end(), {"--dump-dom", "file://" + Path("run.html")});
     ProgramRun dom = testing_support::RunProgram(browser, dump, "", tempDir_);
@@ -389,8 +425,9 @@ TEST_F(ToolLog, TheHtmlPageRendersInAHeadlessBrowser) {
     EXPECT_EQ(Count(dom.out, "class=\"bar "), 3u);
     EXPECT_EQ(dom.err.find("CONSOLE"), std::string::npos) << dom.err;
     std::vector<std::string> shot = common;
-    shot.insert(shot.end(), {"--window-size=1100,900", "--screenshot=" + (outputs / "timeline.png").string(),
-                             "file://" + Path("run.html")});
+    shot.insert(shot.end(),
+                {"--window-size=1100,900", "--screenshot=" + (outputs / "timeline.png").string(),
+                 "file://" + Path("run.html")});
     ProgramRun screenshot = testing_support::RunProgram(browser, shot, "", tempDir_);
     EXPECT_EQ(screenshot.status, 0) << screenshot.err;
     EXPECT_EQ(screenshot.err.find("CONSOLE"), std::string::npos) << screenshot.err;
@@ -403,37 +440,46 @@ TEST_F(ToolLog, TheHtmlPageRendersInAHeadlessBrowser) {
 TEST(LogDecoderPieces, GiveTheSameRecordsHoweverTheFileIsCut) {
     std::string log = "\xFF\xFE" + Utf16Line("1/2/2016; 3:4:5; InitML;") +
                       Utf16Line("1/2/2016; 3:4:6; wpWarning;a;\r\nb\r\n;") +
-                      Utf16Line("1/2/2016; 3:4:7; SETUP;n;v;\r\n12/7/2026 x;") + Utf16Line("13/2/2016; 3:4:8; InitML;") +
+                      Utf16Line("1/2/2016; 3:4:7; SETUP;n;v;\r\n12/7/2026 x;") +
+                      Utf16Line("13/2/2016; 3:4:8; InitML;") +
                       Utf16Line("1/2/2016; 3:4:9; DownloadError;u;m") + "1";
     auto decode = [&](size_t piece) {
         std::vector<std::string> records;
         tevtool::LogDecoder decoder([&](const tevtool::LogRecord& r) {
             std::string fields;
             for (tevtool::WideView field : r.fields) fields += tevtool::ToUtf8(field) + "|";
-            records.push_back(std::to_string(r.line) + "@" + std::to_string(r.byte) + " " + tevtool::IsoTime(r) +
-                              " " + fields + (r.partial ? " partial" : "") + " " + r.problem);
+            records.push_back(std::to_string(r.line) + "@" + std::to_string(r.byte) + " " +
+                              tevtool::IsoTime(r) + " " + fields + (r.partial ? " partial" : "") +
+                              " " + r.problem);
         });
-        for (size_t at = 0; at < log.size(); at += piece) decoder.Feed(std::string_view(log).substr(at, piece));
+        for (size_t at = 0; at < log.size(); at += piece)
+            decoder.Feed(std::string_view(log).substr(at, piece));
         decoder.Finish();
         records.push_back(decoder.Problem());
         return records;
     };
     std::vector<std::string> whole = decode(log.size());
-    EXPECT_EQ(whole, (std::vector<std::string>{
-                         "1@2 2016-01-02T03:04:05Z InitML| ",
-                         "2@54 2016-01-02T03:04:06Z wpWarning|a;\r\nb\r\n| ",
-                         "5@128 2016-01-02T03:04:07Z SETUP|n|v| ",
-                         "6@186  12/7/2026 x| the line does not begin with a timestamp",
-                         "7@214  InitML| the date 13/2/2016 is out of range",
-                         "8@268 2016-01-02T03:04:09Z DownloadError|u|m| the line does not end with ';'",
-                         "the file has an odd length: its last byte (offset 340) is half a UTF-16 code unit"}));
+    EXPECT_EQ(
+        whole,
+        (std::vector<std::string>{
+            "1@2 2016-01-02T03:04:05Z InitML| ",
+            "2@54 2016-01-02T03:04:06Z wpWarning|a;\r\nb\r\n| ",
+            "5@128 2016-01-02T03:04:07Z SETUP|n|v| ",
+            "6@186  12/7/2026 x| the line does not begin with a timestamp",
+            "7@214  InitML| the date 13/2/2016 is out of range",
+            "8@268 2016-01-02T03:04:09Z DownloadError|u|m| the line does not end with ';'",
+            "the file has an odd length: its last byte (offset 340) is half a UTF-16 code unit"}));
     for (size_t piece : {1u, 2u, 3u, 7u, 64u, 129u}) EXPECT_EQ(decode(piece), whole) << piece;
     // Files too short to tell their encoding by: one code unit, then one and a half.
     log = "1";
     log += '\0';
-    EXPECT_EQ(decode(1), (std::vector<std::string>{"1@0  1| partial the last line is not ended by CR LF: the log is cut short", ""}));
+    EXPECT_EQ(
+        decode(1),
+        (std::vector<std::string>{
+            "1@0  1| partial the last line is not ended by CR LF: the log is cut short", ""}));
     log += '2';
-    EXPECT_EQ(decode(3).back(), "the file has an odd length: its last byte (offset 2) is half a UTF-16 code unit");
+    EXPECT_EQ(decode(3).back(),
+              "the file has an odd length: its last byte (offset 2) is half a UTF-16 code unit");
 }
 
 // Text output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD, after
@@ -442,7 +488,9 @@ TEST_F(ToolLog, UnpairedSurrogatesShowAsReplacementCharacters) {
     std::string log = PlayLogged("InitML true\nwpWarning \"a\\uDC00 \\uD800\\uDC00 \\uD800\"\n");
     ProgramRun text = Tev({"log", log});
     EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_NE(text.out.find("wpWarning;a\xEF\xBF\xBD \xF0\x90\x80\x80 \xEF\xBF\xBD;"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("wpWarning;a\xEF\xBF\xBD \xF0\x90\x80\x80 \xEF\xBF\xBD;"),
+              std::string::npos)
+        << text.out;
     ProgramRun json = Tev({"log", "--json", log});
     EXPECT_NE(json.out.find(R"(["a\udc00 𐀀 \ud800"])"), std::string::npos) << json.out;
 }

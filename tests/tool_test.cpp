@@ -80,26 +80,30 @@ TEST_F(Tool, TraceIsJsonLinesWithOneResultLineAfterEachEntry) {
         nlohmann::json object = nlohmann::json::parse(line);  // throws on anything but JSON
         if (object.contains("entry")) entries.push_back(object.dump());
     }
-    EXPECT_EQ(entries, (std::vector<std::string>{
-                           R"({"entry":"InitML","result":true})", R"({"entry":"DownloadEnd","result":null})",
-                           R"({"entry":"AddFeature","result":false})", R"({"entry":"AddFeature","result":false})",
-                           R"({"entry":"AddFeature","result":true})", R"({"entry":"AddNRData","result":false})",
-                           R"({"entry":"wpWarning","result":null})", R"({"entry":"wpWarning","result":null})",
-                           R"({"entry":"ShutdownML","result":true})"}));
+    EXPECT_EQ(
+        entries,
+        (std::vector<std::string>{
+            R"({"entry":"InitML","result":true})", R"({"entry":"DownloadEnd","result":null})",
+            R"({"entry":"AddFeature","result":false})", R"({"entry":"AddFeature","result":false})",
+            R"({"entry":"AddFeature","result":true})", R"({"entry":"AddNRData","result":false})",
+            R"({"entry":"wpWarning","result":null})", R"({"entry":"wpWarning","result":null})",
+            R"({"entry":"ShutdownML","result":true})"}));
     // Refused objects show as null ids, followed by the discarding Destroy.
     auto at = [&](const std::string& text) {
         return std::find(lines.begin(), lines.end(), text) - lines.begin();
     };
-    long refusedUrl = at(R"({"op":"create","kind":"attribute","name":"a.download.url","value":"https://example.com/a.cab","id":null})");
+    long refusedUrl = at(
+        R"({"op":"create","kind":"attribute","name":"a.download.url","value":"https://example.com/a.cab","id":null})");
     ASSERT_LT(refusedUrl, static_cast<long>(lines.size()));
     EXPECT_NE(lines[refusedUrl + 1].find(R"({"op":"destroy","id":)"), std::string::npos);
     EXPECT_EQ(lines[refusedUrl + 2], R"({"entry":"DownloadEnd","result":null})");
     EXPECT_EQ(std::count(lines.begin(), lines.end(),
                          R"({"op":"create","kind":"waypoint","name":"wp.warning","id":null})"),
               2);
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "DownloadEnd;https://example.com/a.cab;",
-                                                     "wpWarning;one;", "wpWarning;two;", "ShutdownML;",
-                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+    EXPECT_EQ(LogFields(),
+              (std::vector<std::string>{"InitML;", "DownloadEnd;https://example.com/a.cab;",
+                                        "wpWarning;one;", "wpWarning;two;", "ShutdownML;",
+                                        "CommitSetupWaypoint;", "CommitProducts();"}));
 }
 
 TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
@@ -108,9 +112,10 @@ TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
     EXPECT_NE(run.out.find(R"("name":"","value":"","id":5})"), std::string::npos);
     EXPECT_NE(run.out.find(R"("name":"tab\there","value":"quote\" backslash\\ cr\r lf\n")"),
               std::string::npos);
-    EXPECT_NE(run.out.find("\"value\":\"lone high \\ud800 and lone low \\udc00, pair \xF0\x9F\x98\x80, "
-                           "caf\xC3\xA9, \xE6\x97\xA5\xE6\x9C\xAC\""),
-              std::string::npos);
+    EXPECT_NE(
+        run.out.find("\"value\":\"lone high \\ud800 and lone low \\udc00, pair \xF0\x9F\x98\x80, "
+                     "caf\xC3\xA9, \xE6\x97\xA5\xE6\x9C\xAC\""),
+        std::string::npos);
     EXPECT_NE(run.out.find(R"("name":"a.download.errcode","value":"-1")"), std::string::npos);
     EXPECT_EQ(run.out.find("wp.setup.installation"), std::string::npos);  // phase 3: nothing
     EXPECT_NE(run.out.find("wp.setup.configuration.end"), std::string::npos);
@@ -127,9 +132,11 @@ TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
 TEST_F(Tool, AMegabyteStringIsCarriedWhole) {
     std::string big(1 << 20, 'x');
     big[12345] = 'y';
-    ProgramRun run = TevOnScenario("InitML true\nwpWarning \"" + big + "\"\nShutdownML\n", {"--trace"});
+    ProgramRun run =
+        TevOnScenario("InitML true\nwpWarning \"" + big + "\"\nShutdownML\n", {"--trace"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(R"("name":"a.warning.message","value":")" + big + "\""), std::string::npos);
+    EXPECT_NE(run.out.find(R"("name":"a.warning.message","value":")" + big + "\""),
+              std::string::npos);
     EXPECT_EQ(LogFields().at(2), "wpWarning;" + big + ";");
 }
 
@@ -139,21 +146,37 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"InitML true\nAddContent \"p\" \"c\"\n", "line 2, column 19: expected a quoted string or null for contentPath"},
-        {"InitML true\n\n\nAddContent \"p\" \"c\" 5\n", "line 4, column 20: expected a quoted string or null for contentPath"},
+        {"InitML true\nAddContent \"p\" \"c\"\n",
+         "line 2, column 19: expected a quoted string or null for contentPath"},
+        {"InitML true\n\n\nAddContent \"p\" \"c\" 5\n",
+         "line 4, column 20: expected a quoted string or null for contentPath"},
         {"InitML yes\n", "line 1, column 8: expected true or false for enableLog"},
-        {"InitML true\nAddContnet \"p\"\n", "line 2, column 1: unknown entry AddContnet (tev run --help lists them)"},
-        {"ShutdownML true\n", "line 1, column 12: unexpected argument: ShutdownML takes 0 arguments"},
-        {"wpWarning \"a\\qb\"\n", "line 1, column 13: unknown escape \\q (use \\\\ \\\" \\n \\r \\t or \\uXXXX)"},
-        {"wpWarning \"\\u12G4\"\n", "line 1, column 12: \\u must be followed by four hexadecimal digits"},
+        {"InitML true\nAddContnet \"p\"\n",
+         "line 2, column 1: unknown entry AddContnet (tev run --help lists them)"},
+        {"ShutdownML true\n",
+         "line 1, column 12: unexpected argument: ShutdownML takes 0 arguments"},
+        {"wpWarning \"a\\qb\"\n",
+         "line 1, column 13: unknown escape \\q (use \\\\ \\\" \\n \\r \\t or \\uXXXX)"},
+        {"wpWarning \"\\u12G4\"\n",
+         "line 1, column 12: \\u must be followed by four hexadecimal digits"},
         {"wpWarning \"open\n", "line 1, column 11: unterminated string (a closing \" is missing)"},
-        {"AddFeature \"p\" \"f\" 2147483648\n", "line 1, column 20: 2147483648 is out of range for featureAction (-2147483648 to 2147483647)"},
-        {"DownloadError \"u\" \"e\" -1\n", "line 1, column 23: -1 is out of range for errorCode (0 to 4294967295)"},
-        {"wpSetupPhase eDone true\n", "line 1, column 14: expected a phase (eInitialization, eConfiguration, eInstallation) or an integer for phase"},
-        {"AddNRData \"p\" \"k\" true\n", "line 1, column 19: expected a quoted string, null or an integer for attributeValue"},
-        {"kv8 refuse table \"x\"\n", "line 1, column 12: expected waypoint, state, attribute, get_state or initialize after kv8 refuse"},
-        {"kv8 refuse state x\n", "line 1, column 18: expected the quoted name of the state to refuse"},
-        {"kv8 refuse get_state 0\n", "line 1, column 22: expected a count (1 or more) or * for the refusal"},
+        {"AddFeature \"p\" \"f\" 2147483648\n",
+         "line 1, column 20: 2147483648 is out of range for featureAction (-2147483648 to "
+         "2147483647)"},
+        {"DownloadError \"u\" \"e\" -1\n",
+         "line 1, column 23: -1 is out of range for errorCode (0 to 4294967295)"},
+        {"wpSetupPhase eDone true\n",
+         "line 1, column 14: expected a phase (eInitialization, eConfiguration, eInstallation) or "
+         "an integer for phase"},
+        {"AddNRData \"p\" \"k\" true\n",
+         "line 1, column 19: expected a quoted string, null or an integer for attributeValue"},
+        {"kv8 refuse table \"x\"\n",
+         "line 1, column 12: expected waypoint, state, attribute, get_state or initialize after "
+         "kv8 refuse"},
+        {"kv8 refuse state x\n",
+         "line 1, column 18: expected the quoted name of the state to refuse"},
+        {"kv8 refuse get_state 0\n",
+         "line 1, column 22: expected a count (1 or more) or * for the refusal"},
         {"wpWarning \"\xC3\x28\"\n", "line 1, column 12: the text is not valid UTF-8"},
     };
     for (const Case& c : cases) {
@@ -165,7 +188,8 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
     }
     ProgramRun missing = Tev({"run", Path("none.tev")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "tev: cannot read " + Path("none.tev") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err,
+              "tev: cannot read " + Path("none.tev") + ": No such file or directory\n");
     EXPECT_EQ(Tev({"run", "--bogus"}).status, 2);
     EXPECT_EQ(Tev({}).status, 2);
 }
@@ -184,7 +208,8 @@ TEST_F(Tool, AnUnendedRunShowsWhatWasNeverHandedOver) {
     ProgramRun run = Tev({"run", kScenarios + "/unended.tev"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("1 waypoint, 0 states, 0 attributes"), std::string::npos);
-    EXPECT_NE(run.out.find("Never handed over (the run was not ended): waypoint 2 \"wp.setup\" waypoint 5 \"wp.product\""),
+    EXPECT_NE(run.out.find("Never handed over (the run was not ended): waypoint 2 \"wp.setup\" "
+                           "waypoint 5 \"wp.product\""),
               std::string::npos);
     EXPECT_EQ(run.out.find("Diagnostic log"), std::string::npos);
 }
@@ -221,12 +246,17 @@ TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
 }
 
 TEST_F(Tool, ScenarioAndOutboxMayHaveAnyName) {
-    std::u8string name = (tempDir_ / std::filesystem::path(u8"Setup \u00fc \u65e5\u672c")).u8string();
+    std::u8string name =
+        (tempDir_ / std::filesystem::path(u8"Setup \u00fc \u65e5\u672c")).u8string();
     std::string dir(name.begin(), name.end());  // arguments are UTF-8
     std::filesystem::create_directory(std::filesystem::path(std::u8string(dir.begin(), dir.end())));
     std::string scenario = dir + "/run.tev", outbox = dir + "/outbox.jsonl";
-    Write(std::filesystem::path(std::u8string(scenario.begin(), scenario.end())), "InitML false\nShutdownML\n");
+    Write(std::filesystem::path(std::u8string(scenario.begin(), scenario.end())),
+          "InitML false\nShutdownML\n");
     ProgramRun run = Tev({"run", scenario, "--outbox", outbox});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(Lines(testing_support::ReadFile(std::filesystem::path(std::u8string(outbox.begin(), outbox.end())))).size(), 3u);
+    EXPECT_EQ(Lines(testing_support::ReadFile(
+                        std::filesystem::path(std::u8string(outbox.begin(), outbox.end()))))
+                  .size(),
+              3u);
 }

@@ -102,8 +102,7 @@ void TEVUtil::DownloadCancel(const TEVChar* url) {
     ReportDownload(TEV_TEXT("DownloadCancel"), TEV_TEXT("s.download.cancel"), url);
 }
 
-void TEVUtil::DownloadError(const TEVChar* url, const TEVChar* errorMessage,
-                            TEVUInt32 errorCode) {
+void TEVUtil::DownloadError(const TEVChar* url, const TEVChar* errorMessage, TEVUInt32 errorCode) {
     ReportDownloadFailure(url, errorMessage, TEV_TEXT("a.download.errcode"), errorCode);
 }
 

@@ -145,6 +145,7 @@ void* FindFunction(void* library, const char* name) { return dlsym(library, name
 
 const TEVChar kPathSeparator = u'/';
 
-Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
+Operations operations = {
+    ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
 
 }  // namespace tev::platform

@@ -126,6 +126,7 @@ void* FindFunction(void* library, const char* name) {
 
 const TEVChar kPathSeparator = L'\\';
 
-Operations operations = {ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
+Operations operations = {
+    ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
 
 }  // namespace tev::platform

@@ -44,9 +44,7 @@ TEVChar* Put(TEVChar* out, const char* ascii) {
 
 }  // namespace
 
-void OpenLogFile() {
-    runState.logFile = platform::operations.createTempFile(kLogFileName);
-}
+void OpenLogFile() { runState.logFile = platform::operations.createTempFile(kLogFileName); }
 
 void CloseLog() {
     if (runState.logFile == platform::kNoFile) return;

@@ -47,7 +47,7 @@ using ProductMap = std::map<WideString, CMLWaypoint*, CodeUnitOrder>;
 // The references below are plain pointers: resetting them releases nothing. The system owns the
 // setup waypoint and the product waypoints until ShutdownML hands them to the analytics library.
 struct RunState {
-    bool enabled = false;     // reporting is on
+    bool enabled = false;  // reporting is on
     CMLWaypoint* setupWaypoint = nullptr;
     CMLState* setupState = nullptr;  // belongs to setupWaypoint
     ProductMap products;             // null where a product's waypoint could not be made

@@ -86,8 +86,7 @@ bool TEVUtil::AddFeature(const TEVChar* productName, const TEVChar* featureName,
     return RecordProductDetail(kFeature, productName, featureName, featureAction);
 }
 
-bool TEVUtil::AddLang(const TEVChar* productName, const TEVChar* language,
-                      int languageDownloaded) {
+bool TEVUtil::AddLang(const TEVChar* productName, const TEVChar* language, int languageDownloaded) {
     return RecordProductDetail(kLanguage, productName, language, languageDownloaded);
 }
 

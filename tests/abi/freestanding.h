@@ -53,7 +53,8 @@ inline bool SameText(const wchar_t* a, const wchar_t* b) {
 }
 
 // The stack pointer where it is read. Between calls it does not move within one function, so two
-// readings that differ show a callee that took more (or less) off the stack than its convention says.
+// readings that differ show a callee that took more (or less) off the stack than its convention
+// says.
 inline unsigned StackPointer() {
     unsigned esp;
     __asm__ volatile("movl %%esp, %0" : "=r"(esp));
@@ -86,7 +87,8 @@ public:
                 Put(static_cast<char>(unit));
             } else if (unit < 0x20 || (unit >= 0xD800 && unit <= 0xDFFF)) {
                 Ascii("\\u");
-                for (int shift = 12; shift >= 0; shift -= 4) Put("0123456789abcdef"[(unit >> shift) & 15]);
+                for (int shift = 12; shift >= 0; shift -= 4)
+                    Put("0123456789abcdef"[(unit >> shift) & 15]);
             } else {
                 Utf8(unit);
             }
@@ -171,7 +173,14 @@ inline int failures = 0;
 inline void Check(bool passed, const char* file, int line, const char* what) {
     if (passed) return;
     ++failures;
-    Say(Line().Ascii("FAILED at ").Ascii(file).Ascii(":").Signed(line).Ascii(": ").Ascii(what).Ascii("\n"));
+    Say(Line()
+            .Ascii("FAILED at ")
+            .Ascii(file)
+            .Ascii(":")
+            .Signed(line)
+            .Ascii(": ")
+            .Ascii(what)
+            .Ascii("\n"));
 }
 
 }  // namespace freestanding

@@ -67,9 +67,11 @@ void LoggedRun() {
     CHECK(TEVUtil::AddAttributeToSetup(nullptr, nullptr) == reporting);
 
     // "Studio" in three letter cases is one product; "Viewer" another; a null name a third.
-    CHECK(TEVUtil::AddConfiguredProperty(L"Studio", L"INSTALLDIR", L"C:\\Program Files\\Studio") == reporting);
+    CHECK(TEVUtil::AddConfiguredProperty(L"Studio", L"INSTALLDIR", L"C:\\Program Files\\Studio") ==
+          reporting);
     CHECK(TEVUtil::AddConfiguredProperty(L"STUDIO", L"REBOOT", kIntMin) == reporting);
-    CHECK(TEVUtil::AddContent(L"Studio", L"Core", L"C:\\Program Files\\Studio\\core.msi") == reporting);
+    CHECK(TEVUtil::AddContent(L"Studio", L"Core", L"C:\\Program Files\\Studio\\core.msi") ==
+          reporting);
     CHECK(TEVUtil::AddContent(L"studio", nullptr, nullptr) == reporting);
     CHECK(TEVUtil::AddCustom(L"sTuDiO", L"channel", L"beta") == reporting);
     CHECK(TEVUtil::AddFeature(L"Viewer", L"Help", -3) == reporting);
@@ -121,7 +123,8 @@ void UseTestTemporaryDirectory() {
     unsigned long length = GetEnvironmentVariableW(L"TEV_ABI_TEMP", directory, 259);
     CHECK(length > 0 && length < 259);
     if (length == 0 || length >= 259) return;
-    CHECK(SetEnvironmentVariableW(L"TMP", directory) && SetEnvironmentVariableW(L"TEMP", directory));
+    CHECK(SetEnvironmentVariableW(L"TMP", directory) &&
+          SetEnvironmentVariableW(L"TEMP", directory));
     wchar_t seen[260];
     CHECK(GetTempPathW(260, seen) > 0);
     if (directory[length - 1] != L'\\') directory[length++] = L'\\', directory[length] = 0;
@@ -139,6 +142,8 @@ extern "C" void __cdecl HostEntry() {
     EntriesWithoutRun();
     CrashedRun();
     EntriesWithoutRun();
-    if (freestanding::failures == 0) Say("msvc host: 28 entries called through their decorated names, every result as expected\n");
+    if (freestanding::failures == 0)
+        Say("msvc host: 28 entries called through their decorated names, every result as "
+            "expected\n");
     ExitProcess(freestanding::failures == 0 ? 0 : 1);
 }

@@ -112,7 +112,8 @@ void Add(const void* self, Kind parentKind, const void* child, Kind childKind) {
     Node* added = Find(child);
     if (parent && parent->kind != parentKind) line.Ascii(" !wrong parent kind");
     if (added && added->kind != childKind) line.Ascii(" !wrong child kind");
-    bool parentUsable = parent && (parent->owner == Owner::Caller || parent->owner == Owner::Parent);
+    bool parentUsable =
+        parent && (parent->owner == Owner::Caller || parent->owner == Owner::Parent);
     if (!parentUsable) line.Ascii(" !parent not the caller's");
     if (CallersOwn(line, added, "child") && parentUsable) {
         (parent->lastChild ? parent->lastChild->nextSibling : parent->firstChild) = added;
@@ -133,7 +134,9 @@ public:
 class StateObject {
 public:
     virtual void Destroy() { ::Destroy(this); }
-    virtual void Add(CMLAttribute* attribute) { ::Add(this, Kind::State, attribute, Kind::Attribute); }
+    virtual void Add(CMLAttribute* attribute) {
+        ::Add(this, Kind::State, attribute, Kind::Attribute);
+    }
 };
 
 class WaypointObject {
@@ -182,7 +185,8 @@ CMLAttribute* CMLAttribute::Create(const TEVChar* name, const TEVChar* value) {
 }
 
 CMLState* CMLState::Create(const TEVChar* name) {
-    return static_cast<CMLState*>(::Create<StateObject>(Kind::State, "CMLState::Create", name, nullptr));
+    return static_cast<CMLState*>(
+        ::Create<StateObject>(Kind::State, "CMLState::Create", name, nullptr));
 }
 
 CMLWaypoint* CMLWaypoint::Create(const TEVChar* name) {
@@ -197,7 +201,8 @@ void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, cons
     line.Ascii("CMLFacade::Initialize(");
     Name(line, startup).Ascii(", ").Quoted(configPath).Ascii(", ").Quoted(arg2).Ascii(", ");
     line.Signed(arg3).Ascii(", ").Unsigned(arg4).Ascii(", ").Signed(arg5).Ascii(", ").Signed(arg6);
-    line.Ascii(", ").Quoted(arg7).Ascii(", ").Quoted(arg8).Ascii(", ").Ascii(arg9 ? "true" : "false");
+    line.Ascii(", ").Quoted(arg7).Ascii(", ").Quoted(arg8).Ascii(", ").Ascii(arg9 ? "true"
+                                                                                  : "false");
     line.Ascii(")");
     initialized = true;
     Take(line, startup, false);

@@ -34,7 +34,8 @@ void SetupRun() {
     CHECK(TEVUtil::AddNRData(L"viewer", L"size.mb", 1536));
     TEVUtil::wpSetupPhase(TEVUtil::eInstallation, true);
     TEVUtil::DownloadBegin(L"https://downloads.example.com/studio/core.cab");
-    TEVUtil::DownloadError(L"https://downloads.example.com/studio/core.cab", L"timed out", 0x80072EE2ul);
+    TEVUtil::DownloadError(L"https://downloads.example.com/studio/core.cab", L"timed out",
+                           0x80072EE2ul);
     TEVUtil::InstallError(L"Studio", L"error 1603");
     CHECK(TEVUtil::ShutdownML());
     CHECK(!TEVUtil::AddContent(L"Studio", L"Late", L"C:\\late.msi"));
@@ -56,6 +57,8 @@ extern "C" void __cdecl SetupRunEntry() {
     AbandonedRun();
     SetupRun();
     CrashedRun();
-    if (freestanding::failures == 0) Say("msvc setup run: TEV.dll drove the Microsoft-ABI analytics library, every result as expected\n");
+    if (freestanding::failures == 0)
+        Say("msvc setup run: TEV.dll drove the Microsoft-ABI analytics library, every result as "
+            "expected\n");
     ExitProcess(freestanding::failures == 0 ? 0 : 1);
 }

@@ -22,7 +22,8 @@ Decoded Decode(std::string_view bytes, size_t piece) {
         std::string line;
         tevtool::AppendRecordJson(record, "", line);
         tevtool::AppendRecordText(record, line);
-        decoded.records.push_back(line + std::to_string(record.line) + "@" + std::to_string(record.byte) + record.problem);
+        decoded.records.push_back(line + std::to_string(record.line) + "@" +
+                                  std::to_string(record.byte) + record.problem);
         for (TEVChar unit : record.text) {
             decoded.rebuilt += static_cast<char>(unit & 0xFF);
             decoded.rebuilt += static_cast<char>(unit >> 8);

@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream trace;
     tevtool::PlayOutcome outcome = tevtool::Play(*scenario, &trace);
     TEVUtil::ShutdownML();
-    if (!outcome.violations.empty() || !kv8::Violations().empty() || !kv8::CallerOwned().empty()) std::abort();
+    if (!outcome.violations.empty() || !kv8::Violations().empty() || !kv8::CallerOwned().empty())
+        std::abort();
     return 0;
 }

@@ -45,10 +45,12 @@ std::string Utf8Of(const std::filesystem::path& path) {
 
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error) {
     bytes.clear();
-    return ReadRegularFile(path, [&](std::string_view piece) { bytes.append(piece); }, error);
+    return ReadRegularFile(
+        path, [&](std::string_view piece) { bytes.append(piece); }, error);
 }
 
-bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece, std::string& error) {
+bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
+                     std::string& error) {
     constexpr size_t kPiece = 1 << 20;
     std::vector<char> buffer(kPiece);
     if (path == "-") {
@@ -61,14 +63,17 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
 #ifdef _WIN32
     // Shared for reading and writing: what a reader must allow while anything else holds the file.
     HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
-        error = code == ERROR_SHARING_VIOLATION ? "held open by a running setup; it can be read once the setup ends"
-                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "No such file or directory"
-                : code == ERROR_ACCESS_DENIED ? "Permission denied"
-                                              : "cannot be opened (Windows error " + std::to_string(code) + ")";
+        error = code == ERROR_SHARING_VIOLATION
+                    ? "held open by a running setup; it can be read once the setup ends"
+                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                    ? "No such file or directory"
+                : code == ERROR_ACCESS_DENIED
+                    ? "Permission denied"
+                    : "cannot be opened (Windows error " + std::to_string(code) + ")";
         return false;
     }
     bool ok = GetFileType(file) == FILE_TYPE_DISK;
@@ -76,7 +81,8 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
     DWORD read = 0;
     while (ok && (ok = ReadFile(file, buffer.data(), kPiece, &read, nullptr)) && read > 0)
         piece(std::string_view(buffer.data(), read));
-    if (!ok && error.empty()) error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
+    if (!ok && error.empty())
+        error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
     CloseHandle(file);
     return ok;
 #else
@@ -104,7 +110,8 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
 #endif
 }
 
-bool ForEachLogFile(const std::string& dir, const std::function<void(const std::string&)>& visit, std::string& error) {
+bool ForEachLogFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
+                    std::string& error) {
     std::error_code code;
     std::filesystem::recursive_directory_iterator entries(PathOf(dir), code), end;
     for (; !code && entries != end; entries.increment(code)) {

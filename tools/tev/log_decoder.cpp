@@ -60,7 +60,8 @@ struct Stamp {
 bool ReadNumber(WideView text, size_t& at, int& value) {
     size_t start = at;
     value = 0;
-    while (at < text.size() && IsDigit(text[at]) && at - start < 9) value = value * 10 + (text[at++] - '0');
+    while (at < text.size() && IsDigit(text[at]) && at - start < 9)
+        value = value * 10 + (text[at++] - '0');
     return at > start && (at >= text.size() || !IsDigit(text[at]));
 }
 
@@ -72,10 +73,12 @@ bool Expect(WideView text, size_t& at, std::string_view literal) {
 
 bool ReadStamp(WideView text, Stamp& stamp) {
     size_t at = 0;
-    bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, "/") && ReadNumber(text, at, stamp.day) &&
-                  Expect(text, at, "/") && ReadNumber(text, at, stamp.year) && Expect(text, at, "; ") &&
-                  ReadNumber(text, at, stamp.hour) && Expect(text, at, ":") && ReadNumber(text, at, stamp.minute) &&
-                  Expect(text, at, ":") && ReadNumber(text, at, stamp.second) && Expect(text, at, "; ");
+    bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, "/") &&
+                  ReadNumber(text, at, stamp.day) && Expect(text, at, "/") &&
+                  ReadNumber(text, at, stamp.year) && Expect(text, at, "; ") &&
+                  ReadNumber(text, at, stamp.hour) && Expect(text, at, ":") &&
+                  ReadNumber(text, at, stamp.minute) && Expect(text, at, ":") &&
+                  ReadNumber(text, at, stamp.second) && Expect(text, at, "; ");
     stamp.length = at;
     return shaped;
 }
@@ -98,13 +101,16 @@ std::int64_t DaysSinceEpoch(int year, int month, int day) {
 
 void PutDigits(std::string& out, int value, int width) {
     char digits[8];
-    for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        digits[i] = static_cast<char>('0' + value % 10);
     out.append(digits, static_cast<size_t>(width));
 }
 
 std::string Numbers(const Stamp& s, bool date) {
-    return date ? std::to_string(s.month) + "/" + std::to_string(s.day) + "/" + std::to_string(s.year)
-                : std::to_string(s.hour) + ":" + std::to_string(s.minute) + ":" + std::to_string(s.second);
+    return date ? std::to_string(s.month) + "/" + std::to_string(s.day) + "/" +
+                      std::to_string(s.year)
+                : std::to_string(s.hour) + ":" + std::to_string(s.minute) + ":" +
+                      std::to_string(s.second);
 }
 
 // Sets the record's time, or says why the timestamp is not one.
@@ -183,7 +189,8 @@ void ParseRecord(LogRecord& record) {
     size_t tokenEnd = body.find(kSeparator);
     int strings = tokenEnd == WideView::npos ? 0 : StringsOf(body.substr(0, tokenEnd));
     if (strings == 0) {
-        if (record.problem.empty()) record.problem = tokenEnd == WideView::npos ? "the line has no token" : "unknown token";
+        if (record.problem.empty())
+            record.problem = tokenEnd == WideView::npos ? "the line has no token" : "unknown token";
         SplitAtEverySeparator(body, record.fields);
         return;
     }
@@ -248,27 +255,33 @@ std::string IsoTime(const LogRecord& record) {
 
 std::int64_t SecondsSinceEpoch(const LogRecord& r) {
     if (!r.timed) return 0;
-    return DaysSinceEpoch(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 + r.second;
+    return DaysSinceEpoch(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 +
+           r.second;
 }
 
 void LogDecoder::Detect(bool atEnd) {
     if (bytes_.size() < 3 && !atEnd) return;
-    auto byteAt = [&](size_t i) { return i < bytes_.size() ? static_cast<unsigned char>(bytes_[i]) : 0; };
+    auto byteAt = [&](size_t i) {
+        return i < bytes_.size() ? static_cast<unsigned char>(bytes_[i]) : 0;
+    };
     encoding_ = Encoding::Utf16;
     if (byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
-        notes_.push_back("the file is UTF-8 text with a byte-order mark, not UTF-16LE as TEV writes it "
-                         "(re-saved by an editor?); read as UTF-8");
+        notes_.push_back(
+            "the file is UTF-8 text with a byte-order mark, not UTF-16LE as TEV writes it "
+            "(re-saved by an editor?); read as UTF-8");
         encoding_ = Encoding::Utf8;
         bytes_.erase(0, 3);
     } else if (byteAt(0) > 0 && byteAt(0) < 0x80 && byteAt(1) > 0 && byteAt(1) < 0x80) {
         // TEV's first code unit is an ASCII digit, so its second byte is zero; two ASCII bytes in
         // a row are UTF-8 (or ASCII) text.
-        notes_.push_back("the file is UTF-8 text, not UTF-16LE as TEV writes it (re-saved by an "
-                         "editor?); read as UTF-8");
+        notes_.push_back(
+            "the file is UTF-8 text, not UTF-16LE as TEV writes it (re-saved by an "
+            "editor?); read as UTF-8");
         encoding_ = Encoding::Utf8;
     } else if (byteAt(0) == 0xFF && byteAt(1) == 0xFE) {
-        notes_.push_back("the file begins with a byte-order mark, which TEV does not write (re-saved "
-                         "by an editor?); skipped");
+        notes_.push_back(
+            "the file begins with a byte-order mark, which TEV does not write (re-saved "
+            "by an editor?); skipped");
         bytes_.erase(0, 2);
         unitsByte_ = 2;
     }
@@ -316,8 +329,8 @@ void LogDecoder::Finish() {
     } else {
         AppendUnits(bytes_);  // what a file too short to tell its encoding held back
         if (bytes_.size() % 2)
-            problem_ = "the file has an odd length: its last byte (offset " + std::to_string(fileBytes_ - 1) +
-                       ") is half a UTF-16 code unit";
+            problem_ = "the file has an odd length: its last byte (offset " +
+                       std::to_string(fileBytes_ - 1) + ") is half a UTF-16 code unit";
         bytes_.clear();
     }
     Drain(true);
@@ -403,7 +416,8 @@ void AppendRecordText(const LogRecord& record, std::string& out) {
     }
     out.resize(start + plain);
     text.remove_prefix(plain);
-    for (size_t at = text.find_first_of(TEV_TEXT("\r\n")); at != WideView::npos; at = text.find_first_of(TEV_TEXT("\r\n"))) {
+    for (size_t at = text.find_first_of(TEV_TEXT("\r\n")); at != WideView::npos;
+         at = text.find_first_of(TEV_TEXT("\r\n"))) {
         AppendUtf8(text.substr(0, at), out);
         out += text[at] == kCr ? "\\r" : "\\n";
         text.remove_prefix(at + 1);

@@ -15,10 +15,10 @@
 namespace tevtool {
 
 struct LogRecord {
-    size_t line = 0;               // where it begins: the file's line (lines end at CR LF), from 1
-    size_t byte = 0;               // and its byte offset in the file's code units
-    WideView text;                 // the whole record without its last CR LF
-    bool timed = false;            // the record has a valid timestamp:
+    size_t line = 0;     // where it begins: the file's line (lines end at CR LF), from 1
+    size_t byte = 0;     // and its byte offset in the file's code units
+    WideView text;       // the whole record without its last CR LF
+    bool timed = false;  // the record has a valid timestamp:
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     std::vector<WideView> fields;  // the token first, then the call's texts
     bool partial = false;          // the file ends inside this record
@@ -54,8 +54,8 @@ private:
 
     std::function<void(const LogRecord&)> visit_;
     Encoding encoding_ = Encoding::Unknown;
-    std::string bytes_;     // bytes not yet code units: the first few, an odd last one, UTF-8 text
-    kv8::Text units_;       // code units not yet given out as records
+    std::string bytes_;  // bytes not yet code units: the first few, an odd last one, UTF-8 text
+    kv8::Text units_;    // code units not yet given out as records
     std::size_t unitsByte_ = 0;  // the file offset of units_[0]
     std::size_t line_ = 1;
     std::uint64_t fileBytes_ = 0;

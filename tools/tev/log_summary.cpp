@@ -53,8 +53,8 @@ std::string Html(std::string_view text) {
 }
 
 size_t Failures(const std::vector<Span>& spans) {
-    return static_cast<size_t>(std::count_if(spans.begin(), spans.end(),
-                                             [](const Span& span) { return span.outcome == "failed"; }));
+    return static_cast<size_t>(std::count_if(
+        spans.begin(), spans.end(), [](const Span& span) { return span.outcome == "failed"; }));
 }
 
 }  // namespace
@@ -139,7 +139,8 @@ void RunSummarizer::Add(const LogRecord& record) {
             } else {
                 span.outcome = "failed";
                 if (download) span.message = kv8::Text(f[2]);
-                kv8::Text what = Widen(download ? "download failed: " : "installation failed: ") + span.subject;
+                kv8::Text what =
+                    Widen(download ? "download failed: " : "installation failed: ") + span.subject;
                 if (download) what += Widen(": ") + span.message;
                 Fail(at, std::move(what));
             }
@@ -155,10 +156,13 @@ std::string SummaryText(const std::string& file, const RunSummary& s) {
     line("started", s.started ? s.started->time : "(no timed record)");
     std::string how = s.end == "cut short" ? "cut short: the setup died or is still running"
                       : s.end == "OnCrash" ? "crashed (OnCrash)"
-                      : s.end == "ShutdownML" ? "ended normally (ShutdownML)"
-                                              : "the analytics library did not come up (Fail to initialize KV8)";
+                      : s.end == "ShutdownML"
+                          ? "ended normally (ShutdownML)"
+                          : "the analytics library did not come up (Fail to initialize KV8)";
     line("ended", (s.ended ? s.ended->time + "  " : "") + how);
-    line("analytics", !s.analytics ? "unknown (no line after InitML)" : *s.analytics ? "came up" : "did not come up");
+    line("analytics", !s.analytics   ? "unknown (no line after InitML)"
+                      : *s.analytics ? "came up"
+                                     : "did not come up");
     for (const auto& [name, value] : s.setup) line("setup", ToUtf8(name) + " = " + JsonText(value));
     auto spans = [&](const char* label, const std::vector<Span>& list) {
         for (const Span& span : list) {
@@ -174,18 +178,21 @@ std::string SummaryText(const std::string& file, const RunSummary& s) {
     };
     spans("download", s.downloads);
     spans("install", s.installs);
-    for (const Mark& warning : s.warnings) line("warning", warning.at.time + "  " + JsonText(warning.text));
-    if (s.firstError) line("first error", s.firstError->at.time + "  " + ToUtf8(s.firstError->text));
-    line("records", std::to_string(s.records) +
-                        (s.problems ? ", " + std::to_string(s.problems) + " not as TEV writes them" : ""));
+    for (const Mark& warning : s.warnings)
+        line("warning", warning.at.time + "  " + JsonText(warning.text));
+    if (s.firstError)
+        line("first error", s.firstError->at.time + "  " + ToUtf8(s.firstError->text));
+    line("records",
+         std::to_string(s.records) +
+             (s.problems ? ", " + std::to_string(s.problems) + " not as TEV writes them" : ""));
     return out;
 }
 
 std::string SummaryJson(const std::string& file, const RunSummary& s) {
     std::string out = "{\"file\":" + JsonText(FromUtf8(file));
     out += ",\"started\":" + JsonTime(s.started) + ",\"ended\":" + JsonTime(s.ended);
-    out += ",\"end\":\"" + s.end + "\",\"analytics\":" +
-           (s.analytics ? (*s.analytics ? "true" : "false") : "null");
+    out += ",\"end\":\"" + s.end +
+           "\",\"analytics\":" + (s.analytics ? (*s.analytics ? "true" : "false") : "null");
     out += ",\"setup\":[";
     for (size_t i = 0; i < s.setup.size(); ++i)
         out += (i ? "," : "") + std::string("{\"name\":") + JsonText(s.setup[i].first) +
@@ -196,11 +203,13 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
         for (size_t i = 0; i < list.size(); ++i) {
             const Span& span = list[i];
             out += (i ? "," : "") + std::string("{\"") + subject + "\":" + JsonText(span.subject) +
-                   ",\"begin\":" + JsonTime(span.begin) + ",\"end\":" + JsonTime(span.end) + ",\"outcome\":\"" +
-                   span.outcome + "\",\"pauses\":" + std::to_string(span.pauses.size()) +
+                   ",\"begin\":" + JsonTime(span.begin) + ",\"end\":" + JsonTime(span.end) +
+                   ",\"outcome\":\"" + span.outcome +
+                   "\",\"pauses\":" + std::to_string(span.pauses.size()) +
                    ",\"resumes\":" + std::to_string(span.resumes.size()) +
                    ",\"seconds\":" + (span.Seconds() ? std::to_string(*span.Seconds()) : "null");
-            if (span.outcome == "failed" && subject[0] == 'u') out += ",\"error\":" + JsonText(span.message);
+            if (span.outcome == "failed" && subject[0] == 'u')
+                out += ",\"error\":" + JsonText(span.message);
             out += "}";
         }
         out += "]";
@@ -208,15 +217,19 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
     spans("downloads", "url", s.downloads);
     spans("installs", "product", s.installs);
     out += ",\"warnings\":[";
-    for (size_t i = 0; i < s.warnings.size(); ++i) out += (i ? "," : "") + JsonText(s.warnings[i].text);
-    out += "],\"first_error\":" + (s.firstError ? JsonText(s.firstError->text) : std::string("null"));
-    out += ",\"records\":" + std::to_string(s.records) + ",\"problems\":" + std::to_string(s.problems);
+    for (size_t i = 0; i < s.warnings.size(); ++i)
+        out += (i ? "," : "") + JsonText(s.warnings[i].text);
+    out +=
+        "],\"first_error\":" + (s.firstError ? JsonText(s.firstError->text) : std::string("null"));
+    out +=
+        ",\"records\":" + std::to_string(s.records) + ",\"problems\":" + std::to_string(s.problems);
     out += std::string(",\"failed\":") + (s.Failed() ? "true" : "false") + "}";
     return out;
 }
 
 std::string SummaryCsvHeader() {
-    return "file,started,ended,end,analytics,downloads,downloads_failed,installs,installs_failed,warnings,"
+    return "file,started,ended,end,analytics,downloads,downloads_failed,installs,installs_failed,"
+           "warnings,"
            "first_error,records,problems,failed";
 }
 
@@ -227,8 +240,8 @@ std::string SummaryCsv(const std::string& file, const RunSummary& s) {
     row += std::to_string(s.downloads.size()) + "," + std::to_string(Failures(s.downloads)) + "," +
            std::to_string(s.installs.size()) + "," + std::to_string(Failures(s.installs)) + "," +
            std::to_string(s.warnings.size()) + ",";
-    row += Csv(s.firstError ? ToUtf8(s.firstError->text) : "") + "," + std::to_string(s.records) + "," +
-           std::to_string(s.problems) + "," + (s.Failed() ? "true" : "false");
+    row += Csv(s.firstError ? ToUtf8(s.firstError->text) : "") + "," + std::to_string(s.records) +
+           "," + std::to_string(s.problems) + "," + (s.Failed() ? "true" : "false");
     return row;
 }
 
@@ -253,11 +266,14 @@ std::string Number(double value) { return std::to_string(static_cast<long long>(
 std::string RecordRowHtml(const LogRecord& record) {
     std::string text;
     AppendRecordText(record, text);
-    return std::string(record.problem.empty() ? "<tr>" : "<tr class=\"problem\" title=\"" + Html(record.problem) + "\">") +
+    return std::string(record.problem.empty()
+                           ? "<tr>"
+                           : "<tr class=\"problem\" title=\"" + Html(record.problem) + "\">") +
            "<td>" + std::to_string(record.line) + "</td><td>" + Html(text) + "</td></tr>\n";
 }
 
-std::string SummaryHtml(const std::string& file, const RunSummary& s, const std::vector<std::string>& recordRows) {
+std::string SummaryHtml(const std::string& file, const RunSummary& s,
+                        const std::vector<std::string>& recordRows) {
     std::int64_t first = s.started ? s.started->seconds : 0;
     std::int64_t last = s.ended ? s.ended->seconds : first;
     // A run of a few seconds (a played scenario) would put every bar in one place: the records'
@@ -269,7 +285,8 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
     auto x = [&](const std::optional<Moment>& at, double fallback) {
         double fraction = fallback;
         if (at && byOrder)
-            fraction = static_cast<double>(at->record - 1) / static_cast<double>(std::max<size_t>(s.records - 1, 1));
+            fraction = static_cast<double>(at->record - 1) /
+                       static_cast<double>(std::max<size_t>(s.records - 1, 1));
         else if (at && !at->time.empty())
             fraction = static_cast<double>(at->seconds - first) / static_cast<double>(last - first);
         return left + width * fraction;
@@ -278,28 +295,36 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"980\" height=\"" +
                       std::to_string(rows * 24 + 40) + "\">";
     std::string axisStart = byOrder ? "record 1" : s.started ? s.started->time : "";
-    std::string axisEnd = byOrder ? "record " + std::to_string(s.records) + " (a run of under " +
-                                   std::to_string(kShortRun) + " s, in the order of its records)"
-                             : s.ended ? s.ended->time : "";
+    std::string axisEnd = byOrder
+                              ? "record " + std::to_string(s.records) + " (a run of under " +
+                                    std::to_string(kShortRun) + " s, in the order of its records)"
+                          : s.ended ? s.ended->time
+                                    : "";
     svg += "<text x=\"" + Number(left) + "\" y=\"14\">" + Html(axisStart) + "</text>";
-    svg += "<text x=\"" + Number(left + width) + "\" y=\"14\" text-anchor=\"end\">" + Html(axisEnd) + "</text>";
+    svg += "<text x=\"" + Number(left + width) + "\" y=\"14\" text-anchor=\"end\">" +
+           Html(axisEnd) + "</text>";
     double y = 24;
     auto bars = [&](const char* kind, const std::vector<Span>& list) {
         for (const Span& item : list) {
             double from = x(item.begin, 0), to = std::max(x(item.end, 1), from + 3);
             std::string label = ToUtf8(item.subject);
             svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">" + kind + " " +
-                   Html(label.size() > 36 ? "..." + label.substr(label.size() - 33) : label) + "</text>";
-            svg += "<rect class=\"bar " + std::string(kind) + " " + item.outcome + "\" x=\"" + Number(from) +
-                   "\" y=\"" + Number(y + 3) + "\" width=\"" + Number(to - from) + "\" height=\"16\"><title>" +
-                   Html(label + ": " + item.outcome + (item.message.empty() ? "" : " " + ToUtf8(item.message))) +
+                   Html(label.size() > 36 ? "..." + label.substr(label.size() - 33) : label) +
+                   "</text>";
+            svg += "<rect class=\"bar " + std::string(kind) + " " + item.outcome + "\" x=\"" +
+                   Number(from) + "\" y=\"" + Number(y + 3) + "\" width=\"" + Number(to - from) +
+                   "\" height=\"16\"><title>" +
+                   Html(label + ": " + item.outcome +
+                        (item.message.empty() ? "" : " " + ToUtf8(item.message))) +
                    "</title></rect>";
             for (const Moment& pause : item.pauses)
                 svg += "<line class=\"pause\" x1=\"" + Number(x(pause, 0)) + "\" x2=\"" +
-                       Number(x(pause, 0)) + "\" y1=\"" + Number(y + 3) + "\" y2=\"" + Number(y + 19) + "\"/>";
+                       Number(x(pause, 0)) + "\" y1=\"" + Number(y + 3) + "\" y2=\"" +
+                       Number(y + 19) + "\"/>";
             if (item.outcome == "failed")
-                svg += "<circle class=\"mark error\" cx=\"" + Number(to) + "\" cy=\"" + Number(y + 11) +
-                       "\" r=\"6\"><title>" + Html(label + ": failed") + "</title></circle>";
+                svg += "<circle class=\"mark error\" cx=\"" + Number(to) + "\" cy=\"" +
+                       Number(y + 11) + "\" r=\"6\"><title>" + Html(label + ": failed") +
+                       "</title></circle>";
             y += 24;
         }
     };
@@ -308,16 +333,18 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s, const std:
     svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">warnings and errors</text>";
     for (const Mark& warning : s.warnings) {
         double at = x(warning.at, 0);
-        svg += "<path class=\"mark warning\" d=\"M" + Number(at) + " " + Number(y + 3) + " l7 14 h-14 z\"><title>" +
-               Html(ToUtf8(warning.text)) + "</title></path>";
+        svg += "<path class=\"mark warning\" d=\"M" + Number(at) + " " + Number(y + 3) +
+               " l7 14 h-14 z\"><title>" + Html(ToUtf8(warning.text)) + "</title></path>";
     }
     for (const Mark& error : s.errors)
-        svg += "<circle class=\"mark error\" cx=\"" + Number(x(error.at, 1)) + "\" cy=\"" + Number(y + 11) +
-               "\" r=\"6\"><title>" + Html(ToUtf8(error.text)) + "</title></circle>";
+        svg += "<circle class=\"mark error\" cx=\"" + Number(x(error.at, 1)) + "\" cy=\"" +
+               Number(y + 11) + "\" r=\"6\"><title>" + Html(ToUtf8(error.text)) +
+               "</title></circle>";
     svg += "</svg>";
 
-    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" + Html(file) +
-                       "</title><style>" + kPageStyle + "</style></head><body>\n<h1>" + Html(file) + "</h1>\n<dl>";
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
+                       Html(file) + "</title><style>" + kPageStyle + "</style></head><body>\n<h1>" +
+                       Html(file) + "</h1>\n<dl>";
     for (std::string_view line : std::vector<std::string>{SummaryText(file, s)}) {
         // The text summary's labelled lines, as a definition list.
         size_t at = line.find('\n') + 1;

@@ -28,12 +28,14 @@ namespace {
 
 // Exit statuses; with several, the first in this order wins: usage or I/O error, malformed
 // records, a failure the log shows.
-constexpr int kFailure = 1;        // tev run: ownership violations; tev log: malformed or cut records
-constexpr int kUsageError = 2;     // bad command line, unreadable file or scenario
-constexpr int kRunFailed = 3;      // tev log --summary: a log shows a failure
+constexpr int kFailure = 1;     // tev run: ownership violations; tev log: malformed or cut records
+constexpr int kUsageError = 2;  // bad command line, unreadable file or scenario
+constexpr int kRunFailed = 3;   // tev log --summary: a log shows a failure
 
 int Worse(int status, int other) {
-    auto rank = [](int s) { return s == kUsageError ? 3 : s == kFailure ? 2 : s == kRunFailed ? 1 : 0; };
+    auto rank = [](int s) {
+        return s == kUsageError ? 3 : s == kFailure ? 2 : s == kRunFailed ? 1 : 0;
+    };
     return rank(other) > rank(status) ? other : status;
 }
 
@@ -62,13 +64,17 @@ void SetEnvironment(const char* name, const std::string& value) {
 // play its log (TEV is pointed at it all the same, or finds no temporary directory either); a
 // `dir` asked for that cannot be used is an error.
 bool PointTemporaryDirectoryAt(const std::string& asked) {
-    std::string dir = asked.empty() ? Utf8Path(tev::platform::TempFilePath(TEV_TEXT("tev-run"))) : asked;
+    std::string dir =
+        asked.empty() ? Utf8Path(tev::platform::TempFilePath(TEV_TEXT("tev-run"))) : asked;
     std::error_code error;
     if (dir.empty() || (std::filesystem::create_directories(tevtool::PathOf(dir), error), error) ||
         !std::filesystem::is_directory(tevtool::PathOf(dir), error)) {
         std::cerr << "tev: " << (asked.empty() ? "the play writes no log: " : "") << "cannot use "
                   << (dir.empty() ? "the temporary directory" : dir) << " for the log: "
-                  << (dir.empty() ? "there is none" : error ? error.message() : "not a directory") << '\n';
+                  << (dir.empty() ? "there is none"
+                      : error     ? error.message()
+                                  : "not a directory")
+                  << '\n';
         if (!asked.empty()) return false;
     }
     if (dir.empty()) return true;
@@ -82,7 +88,8 @@ bool PointTemporaryDirectoryAt(const std::string& asked) {
 }
 
 // What identifies the file at `path` as it is: none when there is no regular file.
-std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Snapshot(const std::string& path) {
+std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Snapshot(
+    const std::string& path) {
     std::error_code error;
     std::filesystem::path file = tevtool::PathOf(path);
     if (path.empty() || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
@@ -92,7 +99,8 @@ std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Snapsh
     return std::make_pair(size, time);
 }
 
-int Run(const std::string& source, bool trace, const std::string& outbox, const std::string& logDir) {
+int Run(const std::string& source, bool trace, const std::string& outbox,
+        const std::string& logDir) {
     std::string text = kDefaultScenario;
     std::string name = "the default scenario";
     std::string error;
@@ -106,8 +114,8 @@ int Run(const std::string& source, bool trace, const std::string& outbox, const 
     tevtool::ParseError parseError;
     std::optional<tevtool::Scenario> scenario = tevtool::ParseScenario(text, parseError);
     if (!scenario) {
-        std::cerr << "tev: " << name << ": line " << parseError.line << ", column " << parseError.column
-                  << ": " << parseError.message << '\n';
+        std::cerr << "tev: " << name << ": line " << parseError.line << ", column "
+                  << parseError.column << ": " << parseError.message << '\n';
         return kUsageError;
     }
     if (!PointTemporaryDirectoryAt(logDir)) return kUsageError;
@@ -127,16 +135,19 @@ int Run(const std::string& source, bool trace, const std::string& outbox, const 
         if (scenario->asksForLog) {
             auto after = Snapshot(log);
             if (after && after != before)
-                std::cout << "Diagnostic log: " << log << " (read it with: tev log " << log << ")\n";
+                std::cout << "Diagnostic log: " << log << " (read it with: tev log " << log
+                          << ")\n";
             else
-                std::cout << "Diagnostic log: none could be written in " << (log.empty() ? "the temporary directory" : log) << '\n';
+                std::cout << "Diagnostic log: none could be written in "
+                          << (log.empty() ? "the temporary directory" : log) << '\n';
         }
         if (!outbox.empty()) std::cout << "Outbox: " << outbox << '\n';
     }
     if (!outcome.violations.empty()) {
         std::cerr << "tev: the analytics library saw " << outcome.violations.size()
                   << " ownership violation(s):\n";
-        for (const std::string& violation : outcome.violations) std::cerr << "  " << violation << '\n';
+        for (const std::string& violation : outcome.violations)
+            std::cerr << "  " << violation << '\n';
         return kFailure;
     }
     return 0;
@@ -179,8 +190,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
         if (!record.problem.empty()) {
             status = kFailure;
             if (++problems <= kProblemsShown)
-                complaints.push_back("line " + std::to_string(record.line) + " (byte " + std::to_string(record.byte) +
-                                     "): " + record.problem);
+                complaints.push_back("line " + std::to_string(record.line) + " (byte " +
+                                     std::to_string(record.byte) + "): " + record.problem);
         }
         if (options.summary || options.html) {
             summarizer.Add(record);
@@ -194,7 +205,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
         out.Line();
     });
     std::string error;
-    if (!tevtool::ReadRegularFile(path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
+    if (!tevtool::ReadRegularFile(
+            path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
         out.Flush();
         std::cerr << "tev: " << path << ": " << error << '\n';
         return kUsageError;
@@ -206,7 +218,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
         status = kFailure;
     }
     if (problems > kProblemsShown)
-        complaints.push_back("and " + std::to_string(problems - kProblemsShown) + " more records not as TEV writes them");
+        complaints.push_back("and " + std::to_string(problems - kProblemsShown) +
+                             " more records not as TEV writes them");
     const tevtool::RunSummary& summary = summarizer.Summary();
     if (options.html) {
         out.Buffer() += tevtool::SummaryHtml(path, summary, rows);
@@ -219,7 +232,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
     }
     if (!complaints.empty()) {
         out.Flush();
-        for (const std::string& complaint : complaints) std::cerr << "tev: " << path << ": " << complaint << '\n';
+        for (const std::string& complaint : complaints)
+            std::cerr << "tev: " << path << ": " << complaint << '\n';
     }
     if ((options.summary || options.html) && status == 0 && summary.Failed()) status = kRunFailed;
     return status;
@@ -228,22 +242,25 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
 int Log(std::vector<std::string> sources, LogOptions options) {
     if (options.csv) options.summary = true;
     if (options.html && (options.summary || options.json)) {
-        std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary or --csv\n";
+        std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary "
+                     "or --csv\n";
         return kUsageError;
     }
     if (sources.empty()) {
         std::string path = TevLogPath();
         if (path.empty()) {
-            std::cerr << "tev: there is no usable temporary directory, so no log of TEV's to read\n";
+            std::cerr
+                << "tev: there is no usable temporary directory, so no log of TEV's to read\n";
             return kUsageError;
         }
         sources.push_back(path);
     }
     std::error_code error;
-    bool many = sources.size() > 1 ||
-                std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
-                    return source != "-" && std::filesystem::is_directory(tevtool::PathOf(source), error);
-                });
+    bool many =
+        sources.size() > 1 ||
+        std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
+            return source != "-" && std::filesystem::is_directory(tevtool::PathOf(source), error);
+        });
     if (options.html && many) {
         std::cerr << "tev: --html makes the page of one log; name one file\n";
         return kUsageError;
@@ -258,12 +275,17 @@ int Log(std::vector<std::string> sources, LogOptions options) {
         if (source != "-" && std::filesystem::is_directory(tevtool::PathOf(source), error)) {
             std::string problem;
             size_t files = 0;
-            if (!tevtool::ForEachLogFile(source, [&](const std::string& file) {
-                    ++files;
-                    status = Worse(status, LogOne(file, true, options, out));
-                }, problem) || files == 0) {
+            if (!tevtool::ForEachLogFile(
+                    source,
+                    [&](const std::string& file) {
+                        ++files;
+                        status = Worse(status, LogOne(file, true, options, out));
+                    },
+                    problem) ||
+                files == 0) {
                 out.Flush();
-                std::cerr << "tev: " << source << ": " << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
+                std::cerr << "tev: " << source << ": "
+                          << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
                 status = Worse(status, kUsageError);
             }
             continue;
@@ -278,9 +300,11 @@ std::string EntryList() {
     for (const std::string& usage : tevtool::EntryUsages()) list += "  " + usage + "\n";
     list +=
         "\nStand-in steering lines:\n"
-        "  kv8 refuse waypoint|state|attribute \"NAME\" [COUNT|*]   the next COUNT creations give null\n"
+        "  kv8 refuse waypoint|state|attribute \"NAME\" [COUNT|*]   the next COUNT creations give "
+        "null\n"
         "  kv8 refuse get_state [COUNT|*]                          GetState gives null\n"
-        "  kv8 refuse initialize [COUNT|*]                         Initialize leaves the library down\n"
+        "  kv8 refuse initialize [COUNT|*]                         Initialize leaves the library "
+        "down\n"
         "\nExit status: 0 on success, 1 when the stand-in saw an ownership violation, 2 for\n"
         "usage and scenario errors.";
     return list;
@@ -295,59 +319,81 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
-    CLI::App app{"tev: play a setup run through TEV and see what it reports, or read its diagnostic log."};
+    CLI::App app{
+        "tev: play a setup run through TEV and see what it reports, or read its diagnostic log."};
     app.name("tev");
     app.set_version_flag("--version", std::string("tev ") + TEV_VERSION);
     app.require_subcommand(1);
-    app.footer("\nExamples:\n  tev run                  play the default setup run\n"
-               "  tev scenario > my.tev    start a scenario of your own\n"
-               "  tev run my.tev --trace   every call into the analytics library, as JSON Lines\n"
-               "  tev log FILE --json      a log, one JSON object per record\n"
-               "  tev log DIR --summary --csv   one row per log of a folder\n"
-               "  tev log FILE --html > run.html   the run as a page\n"
-               "\nExit status: 0 success; 1 tev run: the stand-in saw an ownership violation, tev log: a\n"
-               "record is malformed or cut short; 2 usage error or unreadable file; 3 tev log --summary or\n"
-               "--html: a log shows a failure. tev run --help and tev log --help say more.");
+    app.footer(
+        "\nExamples:\n  tev run                  play the default setup run\n"
+        "  tev scenario > my.tev    start a scenario of your own\n"
+        "  tev run my.tev --trace   every call into the analytics library, as JSON Lines\n"
+        "  tev log FILE --json      a log, one JSON object per record\n"
+        "  tev log DIR --summary --csv   one row per log of a folder\n"
+        "  tev log FILE --html > run.html   the run as a page\n"
+        "\nExit status: 0 success; 1 tev run: the stand-in saw an ownership violation, tev log: a\n"
+        "record is malformed or cut short; 2 usage error or unreadable file; 3 tev log --summary "
+        "or\n"
+        "--html: a log shows a failure. tev run --help and tev log --help say more.");
 
     std::string scenarioPath, outbox, logDir;
     std::vector<std::string> logPaths;
     bool trace = false;
     LogOptions logOptions;
-    CLI::App* run = app.add_subcommand("run", "Play a scenario (default: a typical setup run) and print what was reported");
-    run->add_option("SCENARIO", scenarioPath, "Scenario file, or - for standard input")->type_name("FILE");
-    run->add_flag("--trace", trace, "Print the stand-in's trace as JSON Lines, one result line after each entry");
-    run->add_option("--outbox", outbox, "Append each waypoint handed over to FILE as JSON (sets KV8_OUTBOX)")
+    CLI::App* run = app.add_subcommand(
+        "run", "Play a scenario (default: a typical setup run) and print what was reported");
+    run->add_option("SCENARIO", scenarioPath, "Scenario file, or - for standard input")
         ->type_name("FILE");
-    run->add_option("--log-dir", logDir,
-                    "Where TEV writes the play's log (default: a folder of the tool's own in the temporary "
-                    "directory; never the log of a real setup)")
+    run->add_flag("--trace", trace,
+                  "Print the stand-in's trace as JSON Lines, one result line after each entry");
+    run->add_option("--outbox", outbox,
+                    "Append each waypoint handed over to FILE as JSON (sets KV8_OUTBOX)")
+        ->type_name("FILE");
+    run->add_option(
+           "--log-dir", logDir,
+           "Where TEV writes the play's log (default: a folder of the tool's own in the temporary "
+           "directory; never the log of a real setup)")
         ->type_name("DIR");
     run->footer(EntryList());
 
-    CLI::App* log = app.add_subcommand(
-        "log", "Decode diagnostic logs to UTF-8, or tell each run's story (default: Setup_TEV.log where TEV writes it)");
-    log->add_option("FILE", logPaths, "Logs to read; a folder gives every *.log file in it and its subfolders")
+    CLI::App* log = app.add_subcommand("log",
+                                       "Decode diagnostic logs to UTF-8, or tell each run's story "
+                                       "(default: Setup_TEV.log where TEV writes it)");
+    log->add_option("FILE", logPaths,
+                    "Logs to read; a folder gives every *.log file in it and its subfolders")
         ->type_name("");
     log->add_flag("--json", logOptions.json,
-                  "One JSON object per record: time, token, fields (\"partial\", \"problem\" and, with several "
+                  "One JSON object per record: time, token, fields (\"partial\", \"problem\" and, "
+                  "with several "
                   "logs, \"file\" when they apply); with --summary one object per log");
     log->add_flag("--summary", logOptions.summary,
-                  "Each run's story: start, end, analytics library, setup attributes, downloads, installations, "
+                  "Each run's story: start, end, analytics library, setup attributes, downloads, "
+                  "installations, "
                   "warnings, first error");
     log->add_flag("--csv", logOptions.csv, "The summary as CSV, one row per log");
     log->add_flag("--html", logOptions.html,
-                  "One self-contained HTML page of one log: a timeline of downloads and installations, then the records");
+                  "One self-contained HTML page of one log: a timeline of downloads and "
+                  "installations, then the records");
     log->footer(
-        "\nExit status: 0 when every record of every log was read whole; 1 when a record is malformed or\n"
-        "cut short (what could be decoded is printed, the problems go to standard error); 2 for usage\n"
-        "errors and files that cannot be read (the others are still read); with --summary or --html, 3\n"
-        "when the records are whole but a log shows a failure: a download or installation error, a\n"
-        "crash, an analytics library that did not come up, or a run that never ended. With several,\n"
+        "\nExit status: 0 when every record of every log was read whole; 1 when a record is "
+        "malformed or\n"
+        "cut short (what could be decoded is printed, the problems go to standard error); 2 for "
+        "usage\n"
+        "errors and files that cannot be read (the others are still read); with --summary or "
+        "--html, 3\n"
+        "when the records are whole but a log shows a failure: a download or installation error, "
+        "a\n"
+        "crash, an analytics library that did not come up, or a run that never ended. With "
+        "several,\n"
         "2 wins over 1, and 1 over 3.\n"
-        "\nA text that holds ';' is put back from the number of strings each line holds; where a line\n"
-        "has two texts that could hold it (SETUP, DownloadError, PRODUCTNRDATA), the last text is taken\n"
-        "to hold every extra ';'. A line that does not begin with a date continues the record above\n"
-        "(a text that held CR LF); in text output CR and LF inside a record are shown as \\r and \\n.");
+        "\nA text that holds ';' is put back from the number of strings each line holds; where a "
+        "line\n"
+        "has two texts that could hold it (SETUP, DownloadError, PRODUCTNRDATA), the last text is "
+        "taken\n"
+        "to hold every extra ';'. A line that does not begin with a date continues the record "
+        "above\n"
+        "(a text that held CR LF); in text output CR and LF inside a record are shown as \\r and "
+        "\\n.");
 
     app.add_subcommand("scenario", "Print the default scenario, to copy and edit");
 
@@ -366,7 +412,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> subcommands = {"run", "log", "scenario"};
     if (!arguments.empty() && !arguments.front().starts_with("-") &&
         std::find(subcommands.begin(), subcommands.end(), arguments.front()) == subcommands.end()) {
-        std::cerr << "tev: unknown subcommand " << arguments.front() << " (the subcommands are run, log and scenario; "
+        std::cerr << "tev: unknown subcommand " << arguments.front()
+                  << " (the subcommands are run, log and scenario; "
                   << "see tev --help)\n";
         return kUsageError;
     }

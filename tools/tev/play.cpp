@@ -8,7 +8,9 @@ namespace {
 
 void Apply(const Refusal& refusal) {
     switch (refusal.target) {
-    case Refusal::Target::Create: kv8::RefuseCreate(refusal.kind, refusal.name, refusal.count); break;
+    case Refusal::Target::Create:
+        kv8::RefuseCreate(refusal.kind, refusal.name, refusal.count);
+        break;
     case Refusal::Target::GetState: kv8::RefuseGetState(refusal.count); break;
     case Refusal::Target::Initialize: kv8::RefuseInitialize(refusal.count); break;
     }
@@ -49,8 +51,8 @@ PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines) {
         Result result = Invoke(step);
         if (!traceLines) continue;
         for (const std::string& line : kv8::TakeTrace()) *traceLines << line << '\n';
-        *traceLines << "{\"entry\":\"" << EntryName(*step.entry) << "\",\"result\":" << ResultJson(result)
-                    << "}\n";
+        *traceLines << "{\"entry\":\"" << EntryName(*step.entry)
+                    << "\",\"result\":" << ResultJson(result) << "}\n";
     }
     return {kv8::Violations()};
 }
@@ -66,7 +68,8 @@ void PrintReport(std::ostream& out) {
             out << std::string(13, ' ') << ToUtf8(state.name) << '\n';
             ++states;
             for (const kv8::DeliveredAttribute& attribute : state.attributes) {
-                out << std::string(15, ' ') << ToUtf8(attribute.name) << " = " << Json(attribute.value) << '\n';
+                out << std::string(15, ' ') << ToUtf8(attribute.name) << " = "
+                    << Json(attribute.value) << '\n';
                 ++attributes;
             }
         }

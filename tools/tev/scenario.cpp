@@ -46,58 +46,118 @@ using A = const std::vector<Value>&;
 
 const std::vector<EntrySpec>& Entries() {
     static const std::vector<EntrySpec> entries = {
-        {"InitML", {{"enableLog", Param::Bool}}, [](A a) { return Returned(TEVUtil::InitML(a[0].boolean)); }},
+        {"InitML",
+         {{"enableLog", Param::Bool}},
+         [](A a) { return Returned(TEVUtil::InitML(a[0].boolean)); }},
         {"ShutdownML", {}, [](A) { return Returned(TEVUtil::ShutdownML()); }},
         {"OnCrash", {}, [](A) { return TEVUtil::OnCrash(), Nothing(); }},
-        {"GetKV8UserId", {}, [](A) { return Result{Result::Kind::Text, false, TEVUtil::GetKV8UserId()}; }},
-        {"AddAttributeToSetup", {{"attributeName", Param::Text}, {"attributeValue", Param::TextOrInt}},
+        {"GetKV8UserId",
+         {},
+         [](A) {
+             return Result{Result::Kind::Text, false, TEVUtil::GetKV8UserId()};
+         }},
+        {"AddAttributeToSetup",
+         {{"attributeName", Param::Text}, {"attributeValue", Param::TextOrInt}},
          [](A a) {
              return ByLastArgument(
                  a, [&](const TEVChar* v) { return TEVUtil::AddAttributeToSetup(TextOf(a[0]), v); },
                  [&](int v) { return TEVUtil::AddAttributeToSetup(TextOf(a[0]), v); });
          }},
         {"AddConfiguredProperty",
-         {{"productName", Param::Text}, {"propertyName", Param::Text}, {"propertyValue", Param::TextOrInt}},
+         {{"productName", Param::Text},
+          {"propertyName", Param::Text},
+          {"propertyValue", Param::TextOrInt}},
          [](A a) {
              return ByLastArgument(
-                 a, [&](const TEVChar* v) { return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v); },
-                 [&](int v) { return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v); });
+                 a,
+                 [&](const TEVChar* v) {
+                     return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v);
+                 },
+                 [&](int v) {
+                     return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v);
+                 });
          }},
-        {"AddContent", {{"productName", Param::Text}, {"contentName", Param::Text}, {"contentPath", Param::Text}},
-         [](A a) { return Returned(TEVUtil::AddContent(TextOf(a[0]), TextOf(a[1]), TextOf(a[2]))); }},
-        {"AddCustom", {{"productName", Param::Text}, {"customName", Param::Text}, {"customValue", Param::Text}},
-         [](A a) { return Returned(TEVUtil::AddCustom(TextOf(a[0]), TextOf(a[1]), TextOf(a[2]))); }},
-        {"AddFeature", {{"productName", Param::Text}, {"featureName", Param::Text}, {"featureAction", Param::Int}},
-         [](A a) { return Returned(TEVUtil::AddFeature(TextOf(a[0]), TextOf(a[1]), IntOf(a[2]))); }},
-        {"AddLang", {{"productName", Param::Text}, {"language", Param::Text}, {"languageDownloaded", Param::Int}},
+        {"AddContent",
+         {{"productName", Param::Text}, {"contentName", Param::Text}, {"contentPath", Param::Text}},
+         [](A a) {
+             return Returned(TEVUtil::AddContent(TextOf(a[0]), TextOf(a[1]), TextOf(a[2])));
+         }},
+        {"AddCustom",
+         {{"productName", Param::Text}, {"customName", Param::Text}, {"customValue", Param::Text}},
+         [](A a) {
+             return Returned(TEVUtil::AddCustom(TextOf(a[0]), TextOf(a[1]), TextOf(a[2])));
+         }},
+        {"AddFeature",
+         {{"productName", Param::Text},
+          {"featureName", Param::Text},
+          {"featureAction", Param::Int}},
+         [](A a) {
+             return Returned(TEVUtil::AddFeature(TextOf(a[0]), TextOf(a[1]), IntOf(a[2])));
+         }},
+        {"AddLang",
+         {{"productName", Param::Text},
+          {"language", Param::Text},
+          {"languageDownloaded", Param::Int}},
          [](A a) { return Returned(TEVUtil::AddLang(TextOf(a[0]), TextOf(a[1]), IntOf(a[2]))); }},
         {"AddNRData",
-         {{"productName", Param::Text}, {"attributeName", Param::Text}, {"attributeValue", Param::TextOrInt}},
+         {{"productName", Param::Text},
+          {"attributeName", Param::Text},
+          {"attributeValue", Param::TextOrInt}},
          [](A a) {
              return ByLastArgument(
-                 a, [&](const TEVChar* v) { return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v); },
+                 a,
+                 [&](const TEVChar* v) {
+                     return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v);
+                 },
                  [&](int v) { return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v); });
          }},
-        {"wpSetupPhase", {{"phase", Param::Phase}, {"begin", Param::Bool}},
+        {"wpSetupPhase",
+         {{"phase", Param::Phase}, {"begin", Param::Bool}},
          [](A a) {
-             return TEVUtil::wpSetupPhase(static_cast<TEVUtil::eSetupPhase>(IntOf(a[0])), a[1].boolean),
+             return TEVUtil::wpSetupPhase(static_cast<TEVUtil::eSetupPhase>(IntOf(a[0])),
+                                          a[1].boolean),
                     Nothing();
          }},
         {"wpDownloadSP", {}, [](A) { return TEVUtil::wpDownloadSP(), Nothing(); }},
-        {"wpWarning", {{"message", Param::Text}}, [](A a) { return TEVUtil::wpWarning(TextOf(a[0])), Nothing(); }},
-        {"DownloadBegin", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadBegin(TextOf(a[0])), Nothing(); }},
-        {"DownloadPause", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadPause(TextOf(a[0])), Nothing(); }},
-        {"DownloadResume", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadResume(TextOf(a[0])), Nothing(); }},
-        {"DownloadEnd", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadEnd(TextOf(a[0])), Nothing(); }},
-        {"DownloadCancel", {{"url", Param::Text}}, [](A a) { return TEVUtil::DownloadCancel(TextOf(a[0])), Nothing(); }},
-        {"DownloadError", {{"url", Param::Text}, {"errorMessage", Param::Text}, {"errorCode", Param::UInt}},
-         [](A a) { return TEVUtil::DownloadError(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing(); }},
-        {"DownloadFailEvent", {{"url", Param::Text}, {"errorMessage", Param::Text}, {"eventId", Param::UInt}},
-         [](A a) { return TEVUtil::DownloadFailEvent(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing(); }},
-        {"InstallBegin", {{"productName", Param::Text}}, [](A a) { return TEVUtil::InstallBegin(TextOf(a[0])), Nothing(); }},
-        {"InstallEnd", {{"productName", Param::Text}}, [](A a) { return TEVUtil::InstallEnd(TextOf(a[0])), Nothing(); }},
-        {"InstallCancel", {{"productName", Param::Text}}, [](A a) { return TEVUtil::InstallCancel(TextOf(a[0])), Nothing(); }},
-        {"InstallError", {{"productName", Param::Text}, {"errorMessage", Param::Text}},
+        {"wpWarning",
+         {{"message", Param::Text}},
+         [](A a) { return TEVUtil::wpWarning(TextOf(a[0])), Nothing(); }},
+        {"DownloadBegin",
+         {{"url", Param::Text}},
+         [](A a) { return TEVUtil::DownloadBegin(TextOf(a[0])), Nothing(); }},
+        {"DownloadPause",
+         {{"url", Param::Text}},
+         [](A a) { return TEVUtil::DownloadPause(TextOf(a[0])), Nothing(); }},
+        {"DownloadResume",
+         {{"url", Param::Text}},
+         [](A a) { return TEVUtil::DownloadResume(TextOf(a[0])), Nothing(); }},
+        {"DownloadEnd",
+         {{"url", Param::Text}},
+         [](A a) { return TEVUtil::DownloadEnd(TextOf(a[0])), Nothing(); }},
+        {"DownloadCancel",
+         {{"url", Param::Text}},
+         [](A a) { return TEVUtil::DownloadCancel(TextOf(a[0])), Nothing(); }},
+        {"DownloadError",
+         {{"url", Param::Text}, {"errorMessage", Param::Text}, {"errorCode", Param::UInt}},
+         [](A a) {
+             return TEVUtil::DownloadError(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing();
+         }},
+        {"DownloadFailEvent",
+         {{"url", Param::Text}, {"errorMessage", Param::Text}, {"eventId", Param::UInt}},
+         [](A a) {
+             return TEVUtil::DownloadFailEvent(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing();
+         }},
+        {"InstallBegin",
+         {{"productName", Param::Text}},
+         [](A a) { return TEVUtil::InstallBegin(TextOf(a[0])), Nothing(); }},
+        {"InstallEnd",
+         {{"productName", Param::Text}},
+         [](A a) { return TEVUtil::InstallEnd(TextOf(a[0])), Nothing(); }},
+        {"InstallCancel",
+         {{"productName", Param::Text}},
+         [](A a) { return TEVUtil::InstallCancel(TextOf(a[0])), Nothing(); }},
+        {"InstallError",
+         {{"productName", Param::Text}, {"errorMessage", Param::Text}},
          [](A a) { return TEVUtil::InstallError(TextOf(a[0]), TextOf(a[1])), Nothing(); }},
     };
     return entries;
@@ -106,7 +166,7 @@ const std::vector<EntrySpec>& Entries() {
 // A token of a line: a quoted text, or a bare word (name, number, true, false, null, *).
 struct Token {
     bool quoted = false;
-    int column = 0;  // 1-based, in characters
+    int column = 0;       // 1-based, in characters
     std::u32string word;  // bare words
     kv8::Text text;       // quoted texts, decoded
 };
@@ -188,7 +248,8 @@ std::vector<Token> Tokenize(const std::u32string& line) {
                 for (int d = 0; d < 4; ++d, ++i) {
                     int digit = i < line.size() ? HexDigit(line[i]) : -1;
                     if (digit < 0)
-                        throw LineError{escapeColumn, "\\u must be followed by four hexadecimal digits"};
+                        throw LineError{escapeColumn,
+                                        "\\u must be followed by four hexadecimal digits"};
                     unit = unit * 16 + digit;
                 }
                 token.text += static_cast<TEVChar>(unit);
@@ -196,9 +257,10 @@ std::vector<Token> Tokenize(const std::u32string& line) {
             }
             default:
                 throw LineError{escapeColumn,
-                                next ? "unknown escape \\" + Narrow(std::u32string(1, next)) +
-                                           " (use \\\\ \\\" \\n \\r \\t or \\uXXXX)"
-                                     : std::string("unterminated string (a closing \" is missing)")};
+                                next
+                                    ? "unknown escape \\" + Narrow(std::u32string(1, next)) +
+                                          " (use \\\\ \\\" \\n \\r \\t or \\uXXXX)"
+                                    : std::string("unterminated string (a closing \" is missing)")};
             }
         }
         tokens.push_back(std::move(token));
@@ -212,7 +274,8 @@ const char* Expected(Param type) {
     case Param::Int: return "an integer";
     case Param::UInt: return "an integer from 0 to 4294967295";
     case Param::Bool: return "true or false";
-    case Param::Phase: return "a phase (eInitialization, eConfiguration, eInstallation) or an integer";
+    case Param::Phase:
+        return "a phase (eInitialization, eConfiguration, eInstallation) or an integer";
     case Param::TextOrInt: return "a quoted string, null or an integer";
     }
     return "";
@@ -259,17 +322,21 @@ Value ParseArgument(const Token& token, const ParamSpec& param) {
             std::int64_t high = param.type == Param::UInt ? UINT32_MAX : INT32_MAX;
             if (*number < low || *number > high)
                 throw LineError{token.column, word + " is out of range for " + param.name + " (" +
-                                                  std::to_string(low) + " to " + std::to_string(high) + ")"};
+                                                  std::to_string(low) + " to " +
+                                                  std::to_string(high) + ")"};
             value.kind = Value::Kind::Integer;
             value.integer = *number;
             return value;
         }
     }
-    throw LineError{token.column, std::string("expected ") + Expected(param.type) + " for " + param.name};
+    throw LineError{token.column,
+                    std::string("expected ") + Expected(param.type) + " for " + param.name};
 }
 
 Step ParseKv8(const std::vector<Token>& tokens, int endColumn) {
-    auto word = [&](size_t i) { return i < tokens.size() && !tokens[i].quoted ? Narrow(tokens[i].word) : ""; };
+    auto word = [&](size_t i) {
+        return i < tokens.size() && !tokens[i].quoted ? Narrow(tokens[i].word) : "";
+    };
     auto column = [&](size_t i) { return i < tokens.size() ? tokens[i].column : endColumn; };
     if (word(1) != "refuse") throw LineError{column(1), "expected refuse after kv8"};
     Step step;
@@ -280,14 +347,17 @@ Step ParseKv8(const std::vector<Token>& tokens, int endColumn) {
                             : target == "state"  ? kv8::Kind::State
                                                  : kv8::Kind::Attribute;
         if (next >= tokens.size() || !tokens[next].quoted)
-            throw LineError{column(next), "expected the quoted name of the " + target + " to refuse"};
+            throw LineError{column(next),
+                            "expected the quoted name of the " + target + " to refuse"};
         step.refusal.name = tokens[next++].text;
     } else if (target == "get_state") {
         step.refusal.target = Refusal::Target::GetState;
     } else if (target == "initialize") {
         step.refusal.target = Refusal::Target::Initialize;
     } else {
-        throw LineError{column(2), "expected waypoint, state, attribute, get_state or initialize after kv8 refuse"};
+        throw LineError{
+            column(2),
+            "expected waypoint, state, attribute, get_state or initialize after kv8 refuse"};
     }
     if (next < tokens.size()) {
         std::string count = word(next);
@@ -311,19 +381,23 @@ Step ParseStep(const std::vector<Token>& tokens, int endColumn, bool& asksForLog
     if (name == "kv8") return ParseKv8(tokens, endColumn);
     const EntrySpec* entry = nullptr;
     for (const EntrySpec& candidate : Entries())
-        if (name == candidate.name || name == std::string("TEVUtil::") + candidate.name) entry = &candidate;
-    if (!entry) throw LineError{head.column, "unknown entry " + name + " (tev run --help lists them)"};
+        if (name == candidate.name || name == std::string("TEVUtil::") + candidate.name)
+            entry = &candidate;
+    if (!entry)
+        throw LineError{head.column, "unknown entry " + name + " (tev run --help lists them)"};
     Step step;
     step.entry = entry;
     for (size_t i = 0; i < entry->params.size(); ++i) {
         const ParamSpec& param = entry->params[i];
         if (i + 1 >= tokens.size())
-            throw LineError{endColumn, std::string("expected ") + Expected(param.type) + " for " + param.name};
+            throw LineError{endColumn,
+                            std::string("expected ") + Expected(param.type) + " for " + param.name};
         step.arguments.push_back(ParseArgument(tokens[i + 1], param));
     }
     if (tokens.size() > entry->params.size() + 1)
         throw LineError{tokens[entry->params.size() + 1].column,
-                        "unexpected argument: " + name + " takes " + std::to_string(entry->params.size()) +
+                        "unexpected argument: " + name + " takes " +
+                            std::to_string(entry->params.size()) +
                             (entry->params.size() == 1 ? " argument" : " arguments")};
     if (name == "InitML" && step.arguments[0].boolean) asksForLog = true;
     return step;
@@ -356,10 +430,12 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
         ++lineNumber;
         std::u32string line;
         try {
-            for (auto it = raw.begin(); it != raw.end();) line += static_cast<char32_t>(utf8::next(it, raw.end()));
+            for (auto it = raw.begin(); it != raw.end();)
+                line += static_cast<char32_t>(utf8::next(it, raw.end()));
             std::vector<Token> tokens = Tokenize(line);
             if (!tokens.empty()) {
-                Step step = ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog);
+                Step step =
+                    ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog);
                 step.line = lineNumber;
                 scenario.steps.push_back(std::move(step));
             }

@@ -26,8 +26,8 @@ void AppendUtf8(WideView text, std::string& out) {
         out.resize(start + ascii);
         std::u16string repaired(rest.begin(), rest.end());
         for (size_t i = 0; i < repaired.size(); ++i) {
-            bool pair = repaired[i] >= 0xD800 && repaired[i] <= 0xDBFF && i + 1 < repaired.size() && repaired[i + 1] >= 0xDC00 &&
-                        repaired[i + 1] <= 0xDFFF;
+            bool pair = repaired[i] >= 0xD800 && repaired[i] <= 0xDBFF && i + 1 < repaired.size() &&
+                        repaired[i + 1] >= 0xDC00 && repaired[i + 1] <= 0xDFFF;
             if (pair)
                 ++i;
             else if (IsSurrogate(repaired[i]))
