@@ -47,6 +47,17 @@ std::string Fields(const std::string& line) {
     return second == std::string::npos ? line : line.substr(second + 2);
 }
 
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
 }  // namespace testing_support
 
 using testing_support::Utf8;

@@ -28,6 +28,12 @@ Text Utf16Units(const std::string& bytes);
 // A line of the diagnostic log without its timestamp, e.g. "SETUP;a.setup;0;".
 std::string Fields(const std::string& line);
 
+// Makes `path` a file holding exactly `bytes`.
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
+
+// The lines of a program's output, without their LF.
+std::vector<std::string> Lines(const std::string& text);
+
 }  // namespace testing_support
 
 // Every test runs with TMPDIR set to a new, empty directory of its own, and a reset stand-in; a

@@ -15,19 +15,10 @@
 
 namespace {
 
+using testing_support::Lines;
 using testing_support::ProgramRun;
+using testing_support::WriteBytes;
 namespace fs = std::filesystem;
-
-void Write(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
-}
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {
     std::vector<nlohmann::json> objects;
@@ -64,7 +55,7 @@ protected:
 
     // Plays `scenario` with the log written in `dir`; returns the log's path.
     std::string PlayLogged(const std::string& scenario, const std::string& dir = "logs") {
-        Write(tempDir_ / "scenario.tev", scenario);
+        WriteBytes(tempDir_ / "scenario.tev", scenario);
         fs::create_directories(tempDir_ / dir);
         ProgramRun run = Tev({"run", Path("scenario.tev"), "--log-dir", Path(dir)});
         EXPECT_EQ(run.status, 0) << run.err;
@@ -74,7 +65,7 @@ protected:
 
 TEST_F(ToolLog, RunNeverTouchesTheRealLogAndNamesOnlyALogItWrote) {
     const std::string real = Utf16Line("1/2/2016; 3:4:5; InitML;") + "a customer's own log";
-    Write(LogPath(), real);
+    WriteBytes(LogPath(), real);
     ProgramRun run = Tev({"run"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(LogBytes(), real);
@@ -115,8 +106,8 @@ TEST_F(ToolLog, TheToolAloneInAnEmptyFolderDecodesALog) {
     EXPECT_EQ(records[2]["fields"], nlohmann::json::array({"w"}));
 
     // Beside libraries of the same names that are not ours (the maker's KV8.dll), it plays as ever.
-    Write(tempDir_ / "alone" / "KV8.dll", "not the stand-in");
-    Write(tempDir_ / "alone" / "TEV.dll", "not TEV");
+    WriteBytes(tempDir_ / "alone" / "KV8.dll", "not the stand-in");
+    WriteBytes(tempDir_ / "alone" / "TEV.dll", "not TEV");
     ProgramRun play =
         Tev({"run", "--log-dir", Path("alone")}, (tempDir_ / "alone" / tool.filename()).string());
     EXPECT_EQ(play.status, 0) << play.err;
@@ -144,7 +135,7 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": No such file or directory\n");
     EXPECT_EQ(Tev({"log", "--html", "--json", Path("x.log")}).status, 2);
     // A folder of the tool's own that cannot be made: the play goes on without a log.
-    Write(tempDir_ / "tev-run", "a file in the folder's place");
+    WriteBytes(tempDir_ / "tev-run", "a file in the folder's place");
     ProgramRun noFolder = Tev({"run"});
     EXPECT_EQ(noFolder.status, 0);
     EXPECT_NE(noFolder.err.find("tev: the play writes no log: cannot use " + Path("tev-run")),
@@ -166,7 +157,7 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
               "tev: there is no usable temporary directory, so no log of TEV's to read\n");
     testing_support::UseTempDirectory(tempDir_);
 
-    Write(LogPath(), Utf16Line("1/2/2016; 3:4:5; InitML;"));
+    WriteBytes(LogPath(), Utf16Line("1/2/2016; 3:4:5; InitML;"));
     testing_support::FileHolder setup(LogPath());
     ASSERT_TRUE(setup.Holding());
     ProgramRun held = Tev({"log"});
@@ -272,7 +263,7 @@ TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Write(tempDir_ / (c.name + ".log"), c.bytes);
+        WriteBytes(tempDir_ / (c.name + ".log"), c.bytes);
         ProgramRun run = Tev({"log", "--json", Path(c.name + ".log")});
         EXPECT_EQ(run.status, c.status);
         EXPECT_NE(run.err.find("tev: " + Path(c.name + ".log") + ": "), std::string::npos)
@@ -340,11 +331,11 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
     std::string bytes = testing_support::ReadFile(clean);
     size_t shutdownLine =
         bytes.rfind(std::string("\r\0\n\0", 4), bytes.find(std::string("S\0h\0u\0t", 8))) + 4;
-    Write(tempDir_ / "cut.log", bytes.substr(0, shutdownLine + 10));
+    WriteBytes(tempDir_ / "cut.log", bytes.substr(0, shutdownLine + 10));
     ProgramRun cut = Tev({"log", "--summary", "--json", Path("cut.log")});
     EXPECT_EQ(cut.status, 1);
     EXPECT_EQ(JsonLines(cut.out)[0]["end"], "cut short");
-    Write(tempDir_ / "unended.log", bytes.substr(0, shutdownLine));
+    WriteBytes(tempDir_ / "unended.log", bytes.substr(0, shutdownLine));
     ProgramRun unended = Tev({"log", "--summary", "--json", Path("unended.log")});
     EXPECT_EQ(unended.status, 3) << unended.err;
     EXPECT_EQ(JsonLines(unended.out)[0]["end"], "cut short");
@@ -355,8 +346,9 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     PlayLogged("InitML true\nwpWarning \"w\"\nShutdownML\n", "folder/a");
     PlayLogged("InitML true\nInstallBegin \"P\"\nInstallError \"P\" \"e\"\nShutdownML\n",
                "folder/b/c");
-    Write(tempDir_ / "folder" / "notes.txt", "not a log");
-    Write(tempDir_ / "folder" / "torn.LOG", Utf16Line("1/2/2016; 3:4:5; InitML;").substr(0, 20));
+    WriteBytes(tempDir_ / "folder" / "notes.txt", "not a log");
+    WriteBytes(tempDir_ / "folder" / "torn.LOG",
+               Utf16Line("1/2/2016; 3:4:5; InitML;").substr(0, 20));
 
     ProgramRun rows = Tev({"log", "--summary", "--json", Path("folder")});
     EXPECT_EQ(rows.status, 1);  // the torn log; the failed install alone would give 3
@@ -407,7 +399,7 @@ TEST_F(ToolLog, TheHtmlPageRendersInAHeadlessBrowser) {
         GTEST_SKIP() << browser << " is not installed (scripts/install-deps.sh installs it)";
     ASSERT_EQ(Tev({"run"}).status, 0);
     ProgramRun page = Tev({"log", "--html", (tempDir_ / "tev-run" / "Setup_TEV.log").string()});
-    Write(tempDir_ / "run.html", page.out);
+    WriteBytes(tempDir_ / "run.html", page.out);
     fs::path outputs = TEV_TEST_OUTPUTS;
     fs::create_directories(outputs);
     std::vector<std::string> common = {"--headless",

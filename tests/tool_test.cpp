@@ -9,18 +9,9 @@
 
 namespace {
 
+using testing_support::Lines;
 using testing_support::ProgramRun;
-
-void Write(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
-}
+using testing_support::WriteBytes;
 
 const std::string kScenarios = TEV_TEST_SCENARIOS;
 
@@ -43,7 +34,7 @@ protected:
     std::string Path(const char* name) const { return (tempDir_ / name).string(); }
 
     ProgramRun TevOnScenario(const std::string& scenario, std::vector<std::string> options = {}) {
-        Write(tempDir_ / "scenario.tev", scenario);
+        WriteBytes(tempDir_ / "scenario.tev", scenario);
         options.insert(options.begin(), {"run", Path("scenario.tev")});
         return Tev(options);
     }
@@ -229,12 +220,12 @@ TEST_F(Tool, LogDecodesWholeLogsAndReportsWhatIsCutShort) {
 
     // Cut in the middle of a line, then in the middle of a code unit.
     std::string bytes = LogBytes();
-    Write(tempDir_ / "cut.log", bytes.substr(0, 30));
+    WriteBytes(tempDir_ / "cut.log", bytes.substr(0, 30));
     ProgramRun cut = Tev({"log", Path("cut.log"), "--json"});
     EXPECT_EQ(cut.status, 1);
     EXPECT_EQ(Lines(cut.out).size(), 1u);
     EXPECT_NE(cut.err.find("the last line is not ended by CR LF"), std::string::npos);
-    Write(tempDir_ / "odd.log", bytes.substr(0, bytes.size() - 1));
+    WriteBytes(tempDir_ / "odd.log", bytes.substr(0, bytes.size() - 1));
     ProgramRun odd = Tev({"log", Path("odd.log")});
     EXPECT_EQ(odd.status, 1);
     EXPECT_NE(odd.err.find("odd length"), std::string::npos);
@@ -251,8 +242,8 @@ TEST_F(Tool, ScenarioAndOutboxMayHaveAnyName) {
     std::string dir(name.begin(), name.end());  // arguments are UTF-8
     std::filesystem::create_directory(std::filesystem::path(std::u8string(dir.begin(), dir.end())));
     std::string scenario = dir + "/run.tev", outbox = dir + "/outbox.jsonl";
-    Write(std::filesystem::path(std::u8string(scenario.begin(), scenario.end())),
-          "InitML false\nShutdownML\n");
+    WriteBytes(std::filesystem::path(std::u8string(scenario.begin(), scenario.end())),
+               "InitML false\nShutdownML\n");
     ProgramRun run = Tev({"run", scenario, "--outbox", outbox});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Lines(testing_support::ReadFile(
