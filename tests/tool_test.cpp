@@ -97,6 +97,25 @@ TEST_F(Tool, TraceIsJsonLinesWithOneResultLineAfterEachEntry) {
                                         "CommitSetupWaypoint;", "CommitProducts();"}));
 }
 
+#ifndef _WIN32
+// The stand-in reads the identifier as UTF-8 and the tool writes it back as UTF-8: a stray byte
+// and a cut sequence must come out as the same replacement character on both sides.
+TEST_F(Tool, StrayBytesInTheUserIdAreReplacedAlikeByTheStandInAndTheTool) {
+    testing_support::SetEnv("KV8_USER_ID", "id-\x80-\xe2\x82");
+    ProgramRun run = TevOnScenario("InitML false\nGetKV8UserId\nShutdownML\n", {"--trace"});
+    testing_support::UnsetEnv("KV8_USER_ID");
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<std::string> ids;
+    for (const std::string& line : Lines(run.out)) {
+        nlohmann::json object = nlohmann::json::parse(line);
+        if (object.value("op", "") == "user_id" || object.value("entry", "") == "GetKV8UserId")
+            ids.push_back(object["result"].get<std::string>());
+    }
+    const std::string replaced = "id-\xef\xbf\xbd-\xef\xbf\xbd";  // U+FFFD twice
+    EXPECT_EQ(ids, (std::vector<std::string>{replaced, replaced}));
+}
+#endif
+
 TEST_F(Tool, NullsEscapesAndUnpairedSurrogatesPassThroughUnchanged) {
     ProgramRun run = Tev({"run", kScenarios + "/odd_text.tev", "--trace"});
     ASSERT_EQ(run.status, 0) << run.err;
