@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# An installer project that takes TEV's source with add_subdirectory (subdirectory/ here), with
-# testing on in that project: it configures, and its build makes TEV.dll, its import libraries and
+# An installer project that takes TEV's source with add_subdirectory, or with FetchContent
+# (subdirectory/ here), with testing on in that project: it configures, and its build makes TEV.dll, its import libraries and
 # the project's own host, and nothing else of TEV's (no tool, suite, benchmark or stand-in; no test).
-# Usage: tests/sdk/subdirectory.sh SOURCE_DIR WORK_DIR
+# Usage: tests/sdk/subdirectory.sh SOURCE_DIR WORK_DIR [--fetchcontent]
 set -euo pipefail
 source_dir=$1
 work=$2
+by_fetchcontent=OFF
+[ "${3:-}" != --fetchcontent ] || by_fetchcontent=ON
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 rm -rf "$work"
 cmake -S "$source_dir/tests/sdk/subdirectory" -B "$work" -DCMAKE_BUILD_TYPE=Release -DTEV_CHECKOUT="$source_dir" \
-  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/i686-w64-mingw32.cmake" >"$work.log" 2>&1 &&
+  -DTEV_BY_FETCHCONTENT=$by_fetchcontent -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/i686-w64-mingw32.cmake" >"$work.log" 2>&1 &&
   cmake --build "$work" >>"$work.log" 2>&1 || { cat "$work.log"; fail "the project did not configure and build"; exit 1; }
 
 built=$(cd "$work" && find . -type f \( -name '*.exe' -o -name '*.dll' -o -name '*.lib' -o -name '*.a' \) \
