@@ -97,7 +97,7 @@ bool TEVUtil::AddNRData(const TEVChar* productName, const TEVChar* attributeName
         productName = TextOrEmpty(productName);
         attributeName = TextOrEmpty(attributeName);
         attributeValue = TextOrEmpty(attributeValue);
-        CMLWaypoint* product = GetProductWaypoint(TextOrEmpty(productName));
+        CMLWaypoint* product = GetProductWaypoint(productName);
         if (!product) return false;
         CMLState* state = product->GetState();  // stays the waypoint's
         if (!state) return false;
