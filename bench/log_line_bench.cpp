@@ -8,8 +8,7 @@
 #include <ctime>
 #include <string>
 
-#include "../src/run/log.h"
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 #include "TEVUtil.h"
 #include "support.h"
 
@@ -18,8 +17,8 @@ using namespace tev;
 namespace {
 
 // A typical line: a token and two fields, 74 bytes with its timestamp.
-#define TYPICAL_LINE \
-    { TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0") }
+#define TYPICAL_TEXTS \
+    { TEV_TEXT("a.setup"), TEV_TEXT("0") }
 
 // Lines per batch. Both files are emptied after every round: a file growing by tens of megabytes
 // a second would have the kernel write it back and throttle whichever side happened to be running.
@@ -27,22 +26,25 @@ constexpr int kLines = 2048;
 
 void LogLine(benchmark::State& state) {
     // A run with its log, created anew in the scratch directory.
-    if (!TEVUtil::InitML(true) || runState.logFile == platform::kNoFile)
+    if (!TEVUtil::InitML(true) || CurrentRun().TheLog().File() == platform::kNoFile)
         return state.SkipWithError("the diagnostic log could not be created");
-    int logFile = static_cast<int>(runState.logFile);
+    int logFile = static_cast<int>(CurrentRun().TheLog().File());
     std::string path = bench::ScratchDirectory() + "/floor.log";
     int floorFile = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     // The same bytes as the log's line, formatted once.
     TEVChar line[128];
     platform::CalendarTime today{};
     platform::operations.utcNow(today);
-    std::size_t bytes = FormatLogLine(line, today, TYPICAL_LINE) * sizeof(TEVChar);
+    std::size_t bytes =
+        FormatLogLine(line, today, {TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0")}) *
+        sizeof(TEVChar);
     static const TEVChar kLineEnd[] = {TEV_TEXT('\r'), TEV_TEXT('\n')};
 
     bench::Rounds rounds = bench::Paired(
         state, kLines,
         [] {
-            for (int i = 0; i < kLines; ++i) WriteLog(TYPICAL_LINE);
+            for (int i = 0; i < kLines; ++i)
+                CurrentRun().TheLog().Write(logformat::Token::SetupAttribute, TYPICAL_TEXTS);
         },
         [&] {
             for (int i = 0; i < kLines; ++i) {

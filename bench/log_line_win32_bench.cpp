@@ -18,8 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "../src/run/log.h"
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 #include "KV8Control.h"
 #include "TEVUtil.h"
 #include "paired.h"
@@ -29,15 +28,15 @@ using namespace tev;
 namespace {
 
 // A typical line: a token and two fields.
-#define TYPICAL_LINE \
-    { TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0") }
+#define TYPICAL_TEXTS \
+    { TEV_TEXT("a.setup"), TEV_TEXT("0") }
 
 // Lines per batch: about half a millisecond at the floor's pace, short enough that a preemption
 // spoils few rounds, long enough that the clock's reads do not count. Both files are emptied after
 // every round, so that each batch writes the same stretch of file.
 constexpr int kLines = 256;
 
-constexpr double kGoal = 1.3;  // WriteLog over its floor, at most
+constexpr double kGoal = 1.3;  // Log::Write over its floor, at most
 
 double Nanoseconds() {
     static const double nsPerTick = [] {
@@ -75,9 +74,9 @@ int Run(int repetitions, int rounds) {
     SetEnvironmentVariableW(L"KV8_OUTBOX", nullptr);
     kv8::SetRecording(false);
 
-    if (!TEVUtil::InitML(true) || runState.logFile == platform::kNoFile)
+    if (!TEVUtil::InitML(true) || CurrentRun().TheLog().File() == platform::kNoFile)
         return Fail("the diagnostic log could not be created");
-    HANDLE log = reinterpret_cast<HANDLE>(runState.logFile);
+    HANDLE log = reinterpret_cast<HANDLE>(CurrentRun().TheLog().File());
     std::wstring floorPath = directory + L"floor.log";
     HANDLE floorFile = CreateFileW(floorPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -87,10 +86,12 @@ int Run(int repetitions, int rounds) {
     TEVChar line[128];
     platform::CalendarTime today{};
     platform::operations.utcNow(today);
-    DWORD lineBytes =
-        static_cast<DWORD>(FormatLogLine(line, today, TYPICAL_LINE) * sizeof(TEVChar));
+    DWORD lineBytes = static_cast<DWORD>(
+        FormatLogLine(line, today, {TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0")}) *
+        sizeof(TEVChar));
     auto subject = [] {
-        for (int i = 0; i < kLines; ++i) WriteLog(TYPICAL_LINE);
+        for (int i = 0; i < kLines; ++i)
+            CurrentRun().TheLog().Write(logformat::Token::SetupAttribute, TYPICAL_TEXTS);
     };
     auto floor = [&] {
         static const TEVChar kLineEnd[] = {TEV_TEXT('\r'), TEV_TEXT('\n')};

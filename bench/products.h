@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "../src/text.h"
+#include "../src/base/text.h"
 
 namespace bench {
 

@@ -20,8 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "../src/run/run_state.h"
-#include "../src/setup_report/setup_report.h"
+#include "../src/run/run.h"
 #include "TEVUtil.h"
 #include "products.h"
 #include "support.h"
@@ -46,13 +45,13 @@ Registry& RegistryOf(std::size_t size) {
     if (registry) return *registry;
     registry = std::make_unique<Registry>();
 
-    std::swap(runState.products, registry->products);
+    std::swap(CurrentRun().Report().Products().Map(), registry->products);
     for (std::size_t i = 0; i < size; ++i) {
         WideString key = bench::Lowered(bench::ProductName(i));
-        CMLWaypoint* waypoint = GetProductWaypoint(key.c_str());
+        CMLWaypoint* waypoint = CurrentRun().Report().Products().Find(key.c_str());
         registry->floor.emplace(key, waypoint);
     }
-    std::swap(runState.products, registry->products);
+    std::swap(CurrentRun().Report().Products().Map(), registry->products);
 
     std::mt19937 random(20240607);
     std::vector<std::size_t> order(size);  // the products in random order
@@ -77,7 +76,7 @@ void Registry_Lookup(benchmark::State& state) {
     Registry& registry = RegistryOf(static_cast<std::size_t>(state.range(0)));
     const std::vector<WideString>& mixed = registry.mixed;
     const std::vector<WideString>& lowered = registry.lowered;
-    std::swap(runState.products, registry.products);
+    std::swap(CurrentRun().Report().Products().Map(), registry.products);
 
     std::size_t next = 0, floorNext = 0, missing = 0;
     std::uint64_t allocations = 0;
@@ -86,7 +85,7 @@ void Registry_Lookup(benchmark::State& state) {
         [&] {
             std::uint64_t before = bench::Allocations();
             for (std::size_t i = 0; i < kLookups; ++i) {
-                CMLWaypoint* waypoint = GetProductWaypoint(mixed[next].c_str());
+                CMLWaypoint* waypoint = CurrentRun().Report().Products().Find(mixed[next].c_str());
                 benchmark::DoNotOptimize(waypoint);
                 missing += waypoint == nullptr;
                 if (++next == mixed.size()) next = 0;
@@ -103,7 +102,7 @@ void Registry_Lookup(benchmark::State& state) {
         },
         [] {});
 
-    std::swap(runState.products, registry.products);
+    std::swap(CurrentRun().Report().Products().Map(), registry.products);
     TEVUtil::ShutdownML();
     state.counters["allocs"] = static_cast<double>(allocations);
     if (missing) state.SkipWithError("a known product was not found");

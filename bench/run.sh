@@ -40,13 +40,13 @@ awk '/_median / && /met=/ { if (/met=1 /) met++; else missed++ }
      END { printf "Goals: %d met, %d missed\n", met, missed }' "$scratch/out.txt"
 
 # ---- Instructions per log line, from callgrind (deterministic where timings are not). Of what
-# runs inside WriteLog, the functions in the driver binary are ours (WriteLog, FormatLogLine, the
+# runs inside Log::Write, the functions in the driver binary are ours (Log::Write, the line's builders, the
 # platform wrappers); libc's (lseek, time, gmtime_r, write) are the system's, which the floor pays.
 echo
 echo "== Instructions per log line (callgrind) =="
 lines=20000
 TMPDIR="$scratch" valgrind --tool=callgrind --callgrind-out-file="$scratch/callgrind.out" \
-  --toggle-collect='tev::WriteLog*' "$bin/tev_log_line_count" "$lines" 2>"$scratch/valgrind.log" ||
+  --toggle-collect='tev::Log::Write*' "$bin/tev_log_line_count" "$lines" 2>"$scratch/valgrind.log" ||
   { cat "$scratch/valgrind.log" >&2; exit 1; }
 # Lines look like: "9,762,330 (48.25%)  ???:FormatLogLine(...) [/path/to/object]".
 callgrind_annotate --threshold=100 "$scratch/callgrind.out" | awk -v lines="$lines" '

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 #include "TEVUtil.h"
 #include "floor.h"
 #include "products.h"
@@ -142,10 +142,10 @@ Runs Measure(std::size_t count, benchmark::State* state) {
     }
     // What InitML would free of the last run is freed outside the rounds, so that each run starts
     // from none of it and its peak is its own.
-    runState.products.clear();
+    CurrentRun().Report().Products().Map().clear();
     auto subject = [&] { peak = PeakOf([&] { TevRun(names); }); };
     auto floor = [&] { floorPeak = PeakOf([&] { FloorRun(names); }); };
-    auto between = [] { runState.products.clear(); };
+    auto between = [] { CurrentRun().Report().Products().Map().clear(); };
     double products = static_cast<double>(count);
     Runs runs{state ? bench::Paired(*state, products, subject, floor, between)
                     : bench::Rounds(bench::ThreadCpuNanoseconds, products)};

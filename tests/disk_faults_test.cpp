@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 #include "support.h"
 
 #ifndef _WIN32

@@ -4,8 +4,7 @@
 
 #include <cstring>
 
-#include "../src/run/log.h"
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 #include "support.h"
 
 using namespace tev;
@@ -113,7 +112,7 @@ TEST_F(DiagnosticLog, AnEarlierLogIsEmptiedAndOnlyTheNewRunRemains) {
 
 TEST_F(DiagnosticLog, EachLineIsAppendedAtTheEndWhereverThePositionWas) {
     ASSERT_TRUE(TEVUtil::InitML(true));
-    testing_support::Rewind(runState.logFile);
+    testing_support::Rewind(CurrentRun().TheLog().File());
     TEVUtil::wpDownloadSP();
     EXPECT_EQ(LogFields(),
               (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "wpDownloadSP;"}));

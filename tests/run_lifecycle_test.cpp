@@ -1,5 +1,5 @@
 // The run's life cycle: start, shut-down, crash, user identifier, and the states between them.
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 #include "support.h"
 
 using namespace tev;
@@ -125,13 +125,12 @@ TEST_F(RunLifecycle, AnEndedRunKeepsNothingOfWhatItHandedOver) {
         ASSERT_TRUE(TEVUtil::InitML(true));
         for (const TEVChar* product : {T("a"), T("b"), T("c")})
             TEVUtil::AddContent(product, T("c"), T("p"));
-        ASSERT_EQ(runState.products.size(), 3u);
+        ASSERT_EQ(CurrentRun().Report().Products().Map().size(), 3u);
         crash ? TEVUtil::OnCrash() : void(TEVUtil::ShutdownML());
-        EXPECT_FALSE(runState.enabled);
-        EXPECT_EQ(runState.setupWaypoint, nullptr);
-        EXPECT_EQ(runState.setupState, nullptr);
-        EXPECT_TRUE(runState.products.empty());
-        EXPECT_EQ(runState.logFile, platform::kNoFile);
+        EXPECT_FALSE(CurrentRun().Reporting());
+        EXPECT_TRUE(CurrentRun().Report().HoldsNothing());
+        EXPECT_TRUE(CurrentRun().Report().Products().Map().empty());
+        EXPECT_EQ(CurrentRun().TheLog().File(), platform::kNoFile);
         ExpectCleanLedger();
     }
 }

@@ -1,7 +1,7 @@
 // The setup waypoint and the product registry: what is kept during the run and sent at its end.
-#include "../src/analytics/helpers.h"
-#include "../src/run/run_state.h"
-#include "../src/setup_report/setup_report.h"
+#include "../src/analytics/objects.h"
+#include "../src/base/decimal.h"
+#include "../src/run/run.h"
 #include "support.h"
 
 using namespace tev;
@@ -56,23 +56,24 @@ TEST_F(SetupWaypoint, WithoutWaypointOrStateAttributesAreOnlyLoggedAndNothingIsR
     }
 }
 
-using ProductRegistry = TevTest;
+using ProductRegistryTest = TevTest;
 
-TEST_F(ProductRegistry, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
+TEST_F(ProductRegistryTest, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     ASSERT_TRUE(TEVUtil::InitML(false));
-    CMLWaypoint* first = GetProductWaypoint(T("ProductA"));
+    CMLWaypoint* first = CurrentRun().Report().Products().Find(T("ProductA"));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(GetProductWaypoint(T("PRODUCTA")), first);
-    EXPECT_EQ(GetProductWaypoint(T("producta")), first);
-    EXPECT_NE(GetProductWaypoint(T("\u00c4")), GetProductWaypoint(T("\u00e4")));
-    EXPECT_EQ(runState.products.size(), 3u);
+    EXPECT_EQ(CurrentRun().Report().Products().Find(T("PRODUCTA")), first);
+    EXPECT_EQ(CurrentRun().Report().Products().Find(T("producta")), first);
+    EXPECT_NE(CurrentRun().Report().Products().Find(T("\u00c4")),
+              CurrentRun().Report().Products().Find(T("\u00e4")));
+    EXPECT_EQ(CurrentRun().Report().Products().Map().size(), 3u);
     // The name attribute is the lower-cased name.
     EXPECT_EQ(
         NewTraceOf({"create"}).at(6),
         R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})");
 }
 
-TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
+TEST_F(ProductRegistryTest, LowerCasesAsciiLettersOnly) {
     Text all;
     for (char32_t unit = 0; unit <= 0xFFFF; ++unit) all += static_cast<TEVChar>(unit);
     LowerCaseName lowered(all);
@@ -87,7 +88,7 @@ TEST_F(ProductRegistry, LowerCasesAsciiLettersOnly) {
 
 // A lower-cased name of up to 127 code units is kept on the stack with its terminator; a longer
 // one on the heap. Names on both sides of that edge, directly and through the entries.
-TEST_F(ProductRegistry, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
+TEST_F(ProductRegistryTest, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
     for (std::size_t length : {127u, 128u, 129u}) {
         SCOPED_TRACE(length);
         Text given(length, T('S')), lower(length, T('s'));
@@ -133,10 +134,10 @@ TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
                 << testing_support::Utf8(a) << " / " << testing_support::Utf8(b);
 }
 
-TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
+TEST_F(ProductRegistryTest, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     for (const TEVChar* name : {T("b"), T("A"), T("a2"), T("\uff41"), T("\U0001F600"), T("")})
-        ASSERT_NE(GetProductWaypoint(LowerCaseName(name).c_str()), nullptr);
+        ASSERT_NE(CurrentRun().Report().Products().Find(LowerCaseName(name).c_str()), nullptr);
     TEVUtil::ShutdownML();
     std::vector<std::string> names;
     for (const std::string& line : Delivered())
@@ -151,17 +152,19 @@ TEST_F(ProductRegistry, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
     ExpectCleanLedger();
 }
 
-TEST_F(ProductRegistry, CommitWithNoProductsStillLogsAndWithReportingOffDoesNothing) {
-    EXPECT_FALSE(CommitProducts());
+TEST_F(ProductRegistryTest, CommitWithNoProductsStillLogsAndWithReportingOffDoesNothing) {
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
     ASSERT_TRUE(TEVUtil::InitML(true));
-    EXPECT_TRUE(CommitProducts());
+    TEVUtil::ShutdownML();
     EXPECT_EQ(LogFields().back(), "CommitProducts();");
-    EXPECT_EQ(NewTraceOf({"reached"}), std::vector<std::string>{});
+    for (const std::string& delivered : Delivered())
+        EXPECT_EQ(delivered.find("wp.product"), std::string::npos) << delivered;
 }
 
 // Whatever the library refuses while a product waypoint is made is discarded, innermost first,
 // and the next mention tries again.
-TEST_F(ProductRegistry, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRetries) {
+TEST_F(ProductRegistryTest, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRetries) {
     struct Case {
         kv8::Kind kind;
         const TEVChar* name;
@@ -174,22 +177,23 @@ TEST_F(ProductRegistry, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRetries
         ASSERT_TRUE(TEVUtil::InitML(false));
         NewTrace();
         kv8::RefuseCreate(refusal.kind, refusal.name);
-        EXPECT_EQ(GetProductWaypoint(T("p")), nullptr);
+        EXPECT_EQ(CurrentRun().Report().Products().Find(T("p")), nullptr);
         std::vector<std::string> destroyed;
         for (const std::string& line : NewTraceOf({"destroy"}))
             destroyed.push_back(line.substr(line.find("\"id\":") + 5, 1));
         EXPECT_EQ(destroyed, refusal.destroyed);
-        ASSERT_EQ(runState.products.count(Text(T("p"))), 1u);  // an empty entry
-        EXPECT_EQ(runState.products.at(Text(T("p"))), nullptr);
+        ASSERT_EQ(CurrentRun().Report().Products().Map().count(Text(T("p"))),
+                  1u);  // an empty entry
+        EXPECT_EQ(CurrentRun().Report().Products().Map().at(Text(T("p"))), nullptr);
 
-        EXPECT_NE(GetProductWaypoint(T("p")), nullptr);
+        EXPECT_NE(CurrentRun().Report().Products().Find(T("p")), nullptr);
         TEVUtil::ShutdownML();
         EXPECT_EQ(Delivered().at(2), "reached wp.product s.productlist{a.product.name=p}");
         ExpectCleanLedger();
     }
 }
 
-TEST_F(ProductRegistry, ANewRunGivesAKnownProductANewWaypoint) {
+TEST_F(ProductRegistryTest, ANewRunGivesAKnownProductANewWaypoint) {
     ASSERT_TRUE(TEVUtil::InitML(false));
     TEVUtil::AddContent(T("p"), T("first"), T("run"));
     TEVUtil::ShutdownML();
@@ -216,22 +220,17 @@ TEST_F(Helpers, FormatDecimalWritesWhatPercentDWrites) {
     EXPECT_EQ(text(static_cast<int>(4294967295u)), "-1");
 }
 
-TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
+TEST_F(Helpers, DoNothingWithoutATarget) {
     CMLState* state = CMLState::Create(T("s"));
     CMLWaypoint* waypoint = CMLWaypoint::Create(T("w"));
-    NewTrace();
-    EXPECT_EQ(AttachTextAttribute(state, T("n"), T("v")), nullptr);
-    EXPECT_EQ(AttachIntAttribute(state, T("n"), 1), nullptr);
-    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
-
     ASSERT_TRUE(TEVUtil::InitML(false));
     NewTrace();
-    EXPECT_EQ(AttachTextAttribute(nullptr, T("n"), T("v")), nullptr);
+    EXPECT_EQ(AttachAttribute(nullptr, T("n"), T("v")), nullptr);
     ReachWaypoint(nullptr);
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
     kv8::RefuseCreate(kv8::Kind::Attribute, T("n"));
-    EXPECT_EQ(AttachIntAttribute(state, T("n"), -7), nullptr);
-    EXPECT_NE(AttachIntAttribute(state, T("n"), -7), nullptr);
+    EXPECT_EQ(AttachAttribute(state, T("n"), T("-7")), nullptr);
+    EXPECT_NE(AttachAttribute(state, T("n"), T("-7")), nullptr);
     EXPECT_EQ(NewTraceOf({"create", "add"}),
               (std::vector<std::string>{
                   R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":null})",
@@ -241,15 +240,12 @@ TEST_F(Helpers, DoNothingWhileReportingIsOffOrWithoutATarget) {
     waypoint->Destroy();
 }
 
-// A waypoint given to ReachWaypoint is never the caller's again: reached while reporting is on,
-// destroyed unsent while it is off, so that no caller can leak it.
-TEST_F(Helpers, ReachingTakesTheWaypointWhetherReportingIsOnOrOff) {
-    ReachWaypoint(CMLWaypoint::Create(T("off")));
+// A waypoint given to ReachWaypoint is never the caller's again: the library owns it.
+TEST_F(Helpers, ReachingHandsTheWaypointOver) {
     ASSERT_TRUE(TEVUtil::InitML(false));
     ReachWaypoint(CMLWaypoint::Create(T("on")));
     EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
-              (std::vector<std::string>{R"({"op":"destroy","id":1})",
-                                        R"({"op":"reached","waypoint":6})"}));
+              (std::vector<std::string>{R"({"op":"reached","waypoint":5})"}));
     EXPECT_EQ(DeliveredLast(), "reached on");
     TEVUtil::ShutdownML();
     ExpectCleanLedger();

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "../src/run/run_state.h"
+#include "../src/run/run.h"
 
 using namespace tev;
 
@@ -79,8 +79,8 @@ void TevTest::TearDown() {
 
 std::string TevTest::LogBytes() const {
     // While a run holds the log, Windows lets nobody else open it: read through the run's handle.
-    if (runState.logFile != platform::kNoFile && std::filesystem::exists(LogPath()))
-        return testing_support::ReadHeldFile(runState.logFile);
+    if (CurrentRun().TheLog().File() != platform::kNoFile && std::filesystem::exists(LogPath()))
+        return testing_support::ReadHeldFile(CurrentRun().TheLog().File());
     return testing_support::ReadFile(LogPath());
 }
 

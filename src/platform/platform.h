@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "../text.h"
+#include "../base/text.h"
 
 namespace tev::platform {
 

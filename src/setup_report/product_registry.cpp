@@ -1,8 +1,7 @@
-// The registry of product waypoints, keyed by product name without regard to ASCII letter case.
-#include "../analytics/helpers.h"
-#include "../run/log.h"
-#include "../run/run_state.h"
-#include "setup_report.h"
+#include "product_registry.h"
+
+#include "../analytics/objects.h"
+#include "../vocabulary/report_names.h"
 
 namespace tev {
 
@@ -22,25 +21,24 @@ LowerCaseName::LowerCaseName(WideView name) : length_(name.size()) {
     text_ = out;
 }
 
-CMLWaypoint* GetProductWaypoint(const TEVChar* productName) {
+CMLWaypoint* ProductRegistry::Find(const TEVChar* productName) {
     LowerCaseName key(productName);
-    ProductMap& products = runState.products;
     // The first name not before the key is the key itself unless the key sorts before it.
-    auto entry = products.lower_bound(key.view());
-    if (entry == products.end() || products.key_comp()(key.view(), entry->first))
-        entry = products.emplace_hint(entry, WideString(key.view()), nullptr);
+    auto entry = products_.lower_bound(key.view());
+    if (entry == products_.end() || products_.key_comp()(key.view(), entry->first))
+        entry = products_.emplace_hint(entry, WideString(key.view()), nullptr);
     else if (entry->second)
         return entry->second;
 
     // First mention, or an earlier attempt failed: the entry stays empty until all is made.
-    CMLWaypoint* waypoint = CMLWaypoint::Create(TEV_TEXT("wp.product"));
+    CMLWaypoint* waypoint = CMLWaypoint::Create(names::kProductWaypoint);
     if (!waypoint) return nullptr;
-    CMLState* productList = CMLState::Create(TEV_TEXT("s.productlist"));
+    CMLState* productList = CMLState::Create(names::kProductListState);
     if (!productList) {
         waypoint->Destroy();
         return nullptr;
     }
-    if (!AttachTextAttribute(productList, TEV_TEXT("a.product.name"), key.c_str())) {
+    if (!AttachAttribute(productList, names::kProductName, key.c_str())) {
         productList->Destroy();
         waypoint->Destroy();
         return nullptr;
@@ -50,17 +48,12 @@ CMLWaypoint* GetProductWaypoint(const TEVChar* productName) {
     return waypoint;
 }
 
-bool CommitProducts() {
-    if (!runState.enabled) return false;
-    for (const auto& [name, waypoint] : runState.products)
-        if (waypoint) ReachWaypoint(waypoint);  // the library now owns it
-    WriteLog({TEV_TEXT("CommitProducts()")});
-    return true;
+void ProductRegistry::ReachAll() {
+    for (const auto& [name, waypoint] : products_) ReachWaypoint(waypoint);
 }
 
-void DiscardSetupReport() {
-    if (runState.setupWaypoint) runState.setupWaypoint->Destroy();
-    for (const auto& [name, waypoint] : runState.products)
+void ProductRegistry::DiscardAll() {
+    for (const auto& [name, waypoint] : products_)
         if (waypoint) waypoint->Destroy();
 }
 

@@ -1,49 +1,54 @@
-// The setup report: "wp.setup" and one "wp.product" per product, kept until the end of the run.
-#ifndef TEV_SETUP_REPORT_H
-#define TEV_SETUP_REPORT_H
+// The setup report: "wp.setup" with its one state "s.setup" collecting free attributes, and one
+// "wp.product" per product, all kept until the end of the run.
+#ifndef TEV_SETUP_REPORT_SETUP_REPORT_H
+#define TEV_SETUP_REPORT_SETUP_REPORT_H
 
-#include <cstddef>
-
-#include "../text.h"
+#include "../log/log.h"
+#include "../vocabulary/report_names.h"
 #include "KV8.h"
+#include "product_registry.h"
 
 namespace tev {
 
-// Creates "wp.setup" with its state "s.setup" and the attribute "a.setup" = "0".
-void CreateSetupWaypoint();
-// Logs "CommitSetupWaypoint" and hands the setup waypoint to the analytics library.
-void CommitSetupWaypoint();
-
-// A product name with ASCII letters lower-cased and every other code unit unchanged, held on the
-// stack when it is short.
-class LowerCaseName {
+// What the report holds is the report's until Commit hands it to the analytics library or Discard
+// destroys it. Texts are taken as the installer gives them, a null pointer as the empty text.
+class SetupReport {
 public:
-    explicit LowerCaseName(WideView name);
-    LowerCaseName(const LowerCaseName&) = delete;
-    LowerCaseName& operator=(const LowerCaseName&) = delete;
+    explicit SetupReport(Log& log) : log_(log) {}
+    SetupReport(const SetupReport&) = delete;
+    SetupReport& operator=(const SetupReport&) = delete;
 
-    const TEVChar* c_str() const { return text_; }
-    WideView view() const { return {text_, length_}; }
+    // Creates "wp.setup" with "s.setup" and the attribute "a.setup" = "0" (logged as any other).
+    void Create();
+    // Adds a free attribute to "s.setup" and logs it. A refused attribute is missing from the
+    // report; the call is still logged.
+    void AddAttribute(const TEVChar* name, const TEVChar* value);
+    // A new state on the product's waypoint, added before its two attributes are made. Refused
+    // attributes are missing; false when the product's waypoint or the state could not be made.
+    bool AddProductDetail(const names::ProductDetail& detail, const TEVChar* productName,
+                          const TEVChar* firstValue, const TEVChar* secondValue);
+    // An attribute on the first state of the product's waypoint ("s.productlist"), logged with the
+    // product's name as given; false when there is no such state.
+    bool AddProductData(const TEVChar* productName, const TEVChar* name, const TEVChar* value);
+
+    // Logs "CommitSetupWaypoint" and hands "wp.setup" to the analytics library, then every product
+    // waypoint in name order, and logs "CommitProducts()".
+    void Commit();
+    // Destroys, unsent, what the report still holds.
+    void Discard();
+    // Back to an empty report (whatever it held has been handed over or destroyed).
+    void Forget();
+
+    ProductRegistry& Products() { return products_; }
+    // Nothing kept: no setup waypoint, no product.
+    bool HoldsNothing() const { return !waypoint_ && !state_ && products_.Map().empty(); }
 
 private:
-    static constexpr std::size_t kLocal = 128;
-    TEVChar local_[kLocal];
-    WideString heap_;
-    const TEVChar* text_;
-    std::size_t length_;
+    Log& log_;
+    CMLWaypoint* waypoint_ = nullptr;
+    CMLState* state_ = nullptr;  // belongs to waypoint_
+    ProductRegistry products_;
 };
-
-// The product's waypoint, found by its name with ASCII letters lower-cased (the one place where
-// product names are), made on its first mention with "s.productlist" holding "a.product.name" =
-// that lower-cased name; null when the analytics library refuses any of them. The waypoint stays
-// the registry's.
-CMLWaypoint* GetProductWaypoint(const TEVChar* productName);
-// Hands every product waypoint to the analytics library in name order, then logs
-// "CommitProducts()". False when reporting is off.
-bool CommitProducts();
-
-// Discards, unsent, the setup waypoint and the product waypoints the system still owns.
-void DiscardSetupReport();
 
 }  // namespace tev
 

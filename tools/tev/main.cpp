@@ -11,7 +11,8 @@
 #include "log_decoder.h"
 #include "log_summary.h"
 #include "play.h"
-#include "run/log.h"
+#include "platform/platform.h"
+#include "vocabulary/log_format.h"
 #include "scenario.h"
 #include "text.h"
 
@@ -48,7 +49,9 @@ std::string Utf8Path(const kv8::Text& path) {
 }
 
 // Where TEV writes its log now; empty when it can write none.
-std::string TevLogPath() { return Utf8Path(tev::platform::TempFilePath(tev::kLogFileName)); }
+std::string TevLogPath() {
+    return Utf8Path(tev::platform::TempFilePath(tev::logformat::kFileName));
+}
 
 void SetEnvironment(const char* name, const std::string& value) {
 #ifdef _WIN32

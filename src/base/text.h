@@ -1,6 +1,6 @@
 // Wide text inside the system.
-#ifndef TEV_SRC_TEXT_H
-#define TEV_SRC_TEXT_H
+#ifndef TEV_BASE_TEXT_H
+#define TEV_BASE_TEXT_H
 
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
 // Decimal text of a signed 32-bit integer, exactly as "%d" writes it: an optional minus sign, then
 // the digits, with no padding. The one number formatter of the system (log timestamps included).
-#ifndef TEV_SRC_DECIMAL_H
-#define TEV_SRC_DECIMAL_H
+#ifndef TEV_BASE_DECIMAL_H
+#define TEV_BASE_DECIMAL_H
 
 #include <charconv>
 
@@ -18,6 +18,18 @@ inline TEVChar* WriteDecimal(TEVChar* out, int value) {
     char* end = std::to_chars(narrow, narrow + sizeof narrow, value).ptr;
     for (const char* digit = narrow; digit != end; ++digit) *out++ = static_cast<TEVChar>(*digit);
     return out;
+}
+
+// The same text, null-terminated and held by value: no allocation.
+struct DecimalText {
+    TEVChar text[kMaxDecimalLength + 1];
+    const TEVChar* c_str() const { return text; }
+};
+
+inline DecimalText FormatDecimal(int value) {
+    DecimalText decimal;
+    *WriteDecimal(decimal.text, value) = 0;
+    return decimal;
 }
 
 }  // namespace tev

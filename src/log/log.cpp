@@ -1,0 +1,132 @@
+#include "log.h"
+
+#include <bit>
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+
+#include "../base/decimal.h"
+
+namespace tev {
+
+namespace {
+
+using Texts = std::span<const TEVChar* const>;
+
+// Code units are written as they lie in memory, which makes the file UTF-16LE.
+static_assert(std::endian::native == std::endian::little);
+
+// The timestamp holds six numbers, two separators of each kind, and two part ends.
+constexpr std::size_t kTimestampCapacity = 6 * kMaxDecimalLength + 8;
+static_assert(sizeof logformat::kStampPartEnd - 1 == 2);
+
+// Lines up to this many code units are built on the stack.
+constexpr std::size_t kStackLine = 512;
+
+// Writes all of `size` bytes, continuing after short writes; false when a write fails.
+bool WriteAll(platform::FileHandle file, const void* bytes, std::size_t size) {
+    const char* next = static_cast<const char*>(bytes);
+    while (size > 0) {
+        std::ptrdiff_t written = platform::operations.write(file, next, size);
+        if (written <= 0) return false;
+        next += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+TEVChar* Put(TEVChar* out, const char* ascii) {
+    while (*ascii) *out++ = static_cast<TEVChar>(*ascii++);
+    return out;
+}
+
+TEVChar* PutNumber(TEVChar* out, int value, TEVChar after) {
+    out = WriteDecimal(out, value);
+    *out++ = after;
+    return out;
+}
+
+// The strings up to the first null pointer.
+Texts UpToNull(Texts texts) {
+    std::size_t count = 0;
+    while (count < texts.size() && texts[count]) ++count;
+    return texts.first(count);
+}
+
+std::size_t FieldCapacity(const TEVChar* text) {
+    return std::char_traits<TEVChar>::length(text) + 1;
+}
+
+TEVChar* PutStamp(TEVChar* out, const platform::CalendarTime& time) {
+    using namespace logformat;
+    out = PutNumber(out, time.month, kDateSeparator);
+    out = PutNumber(out, time.day, kDateSeparator);
+    out = Put(WriteDecimal(out, time.year), kStampPartEnd);
+    out = PutNumber(out, time.hour, kTimeSeparator);
+    out = PutNumber(out, time.minute, kTimeSeparator);
+    return Put(WriteDecimal(out, time.second), kStampPartEnd);
+}
+
+TEVChar* PutField(TEVChar* out, const TEVChar* text) {
+    while (*text) *out++ = *text++;
+    *out++ = logformat::kFieldEnd;
+    return out;
+}
+
+}  // namespace
+
+void Log::Open() { file_ = platform::operations.createTempFile(logformat::kFileName); }
+
+void Log::Close() {
+    if (file_ == platform::kNoFile) return;
+    platform::operations.close(file_);
+    file_ = platform::kNoFile;
+}
+
+std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings) {
+    std::size_t capacity = kTimestampCapacity;
+    for (const TEVChar* text : UpToNull(strings)) capacity += FieldCapacity(text);
+    return capacity;
+}
+
+std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
+                          std::initializer_list<const TEVChar*> strings) {
+    TEVChar* end = PutStamp(out, time);
+    for (const TEVChar* text : UpToNull(strings)) end = PutField(end, text);
+    return static_cast<std::size_t>(end - out);
+}
+
+void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> textList) {
+    if (file_ == platform::kNoFile) return;
+    // A failed seek drops the line before the time is even read.
+    std::int64_t lineStart = platform::operations.seekToEnd(file_);
+    if (lineStart < 0) return;
+    platform::CalendarTime now;
+    if (!platform::operations.utcNow(now)) return;
+
+    const TEVChar* tokenText = logformat::TokenText(token);
+    Texts texts = UpToNull(textList);
+    std::size_t capacity = kTimestampCapacity + FieldCapacity(tokenText);
+    for (const TEVChar* text : texts) capacity += FieldCapacity(text);
+    TEVChar onStack[kStackLine];
+    std::unique_ptr<TEVChar[]> onHeap;
+    TEVChar* line = onStack;
+    if (capacity > kStackLine) {
+        onHeap.reset(new (std::nothrow) TEVChar[capacity]);
+        line = onHeap.get();
+        if (!line) return;  // out of memory: the line is dropped, the run goes on
+    }
+    TEVChar* end = PutField(PutStamp(line, now), tokenText);
+    for (const TEVChar* text : texts) end = PutField(end, text);
+    std::size_t length = static_cast<std::size_t>(end - line);
+    if (WriteAll(file_, line, length * sizeof(TEVChar)) &&
+        WriteAll(file_, logformat::kLineEnd, sizeof logformat::kLineEnd))
+        return;
+    // A line is written whole or not at all: what reached the file is cut off, and the next line
+    // is tried as usual (room may come back). A log that cannot be cut back would end in a torn
+    // line with the next one joined to it, so it is written no more.
+    if (!platform::operations.truncate(file_, lineStart)) Close();
+}
+
+}  // namespace tev

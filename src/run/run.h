@@ -1,0 +1,53 @@
+// A reporting run, from InitML to ShutdownML or OnCrash: its log, its setup report and its
+// progress events, each owned here, and whether reporting is on.
+#ifndef TEV_RUN_RUN_H
+#define TEV_RUN_RUN_H
+
+#include "../events/progress_events.h"
+#include "../log/log.h"
+#include "../setup_report/setup_report.h"
+
+namespace tev {
+
+// Any entry may throw (an allocation that cannot be satisfied); the caller contains it.
+class Run {
+public:
+    Run() = default;
+    Run(const Run&) = delete;
+    Run& operator=(const Run&) = delete;
+
+    // Ends an active run, unsent, and starts a new one. False when the analytics library does not
+    // come up; the run is then forgotten and reporting stays off.
+    bool Restart(bool enableLog);
+    // Sends what the run kept, shuts the library down, and forgets the run.
+    void End();
+    // Reports the crash, then ends the run as End does.
+    void Crash();
+    // The analytics library's identifier of the user; a library that is not up gets a run without
+    // a log first.
+    const TEVChar* UserId();
+    // Forgets the run: the log closed, nothing held, reporting off. Whatever the run held must have
+    // been handed over or destroyed.
+    void Forget();
+
+    bool Reporting() const { return reporting_; }
+    Log& TheLog() { return log_; }
+    SetupReport& Report() { return report_; }
+    ProgressEvents& Events() { return events_; }
+
+private:
+    bool Start(bool enableLog);
+    void Discard();
+
+    bool reporting_ = false;
+    Log log_;
+    SetupReport report_{log_};
+    ProgressEvents events_{log_};
+};
+
+// The process's one run. The installer calls the entries one at a time, from one thread.
+Run& CurrentRun();
+
+}  // namespace tev
+
+#endif
