@@ -59,7 +59,7 @@ int Fail(const char* what) {
     return 1;
 }
 
-int Run(int repetitions, int rounds) {
+int Measure(int repetitions, int rounds) {
     // A directory of our own in the user's temporary directory, which TMP and TEMP then name, so
     // that the log of a real run is never touched.
     wchar_t base[MAX_PATH];
@@ -151,5 +151,5 @@ int Run(int repetitions, int rounds) {
 int main(int argc, char** argv) {
     int repetitions = argc > 1 ? std::atoi(argv[1]) : 11,
         rounds = argc > 2 ? std::atoi(argv[2]) : 150;
-    return Run(repetitions > 0 ? repetitions : 11, rounds > 0 ? rounds : 150);
+    return Measure(repetitions > 0 ? repetitions : 11, rounds > 0 ? rounds : 150);
 }

@@ -15,12 +15,20 @@
 #include <random>
 
 #include "../src/setup_report/product_registry.h"
+#include "../src/vocabulary/log_format.h"
+#include "../src/vocabulary/report_names.h"
 #include "support.h"
 
 namespace {
 
 using testing_support::Utf8;
+using tev::logformat::Token;
+using tev::logformat::TokenText;
+namespace names = tev::names;
 using OptionalText = std::optional<Text>;  // nullopt: a null pointer
+
+// A name of the report as the stand-in's record gives it.
+std::string N(const TEVChar* name) { return Utf8(name); }
 
 long EnvNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -102,27 +110,30 @@ struct Step {
 };
 
 const std::map<std::string, std::vector<std::string>> kEventAttributes = {
-    {"s.download.begin", {"a.download.url", "a.state.name"}},
-    {"s.download.pause", {"a.state.name", "a.download.url"}},
-    {"s.download.resume", {"a.state.name", "a.download.url"}},
-    {"s.download.end", {"a.state.name", "a.download.url"}},
-    {"s.download.cancel", {"a.state.name", "a.download.url"}},
-    {"s.install.begin", {"a.state.name", "a.product.name"}},
-    {"s.install.end", {"a.state.name", "a.product.name"}},
-    {"s.install.cancel", {"a.state.name", "a.product.name"}},
-    {"s.install.error", {"a.state.name", "a.product.name", "a.install.errmsg"}},
-    {"s.warning", {"a.warning.message"}},
-    {"s.download.error",
-     {"a.state.name", "a.download.url", "a.download.errmsg", "a.download.errcode"}},
+    {N(names::kDownloadBeginState), {N(names::kDownloadUrl), N(names::kStateName)}},
+    {N(names::kDownloadPauseState), {N(names::kStateName), N(names::kDownloadUrl)}},
+    {N(names::kDownloadResumeState), {N(names::kStateName), N(names::kDownloadUrl)}},
+    {N(names::kDownloadEndState), {N(names::kStateName), N(names::kDownloadUrl)}},
+    {N(names::kDownloadCancelState), {N(names::kStateName), N(names::kDownloadUrl)}},
+    {N(names::kInstallBeginState), {N(names::kStateName), N(names::kProductName)}},
+    {N(names::kInstallEndState), {N(names::kStateName), N(names::kProductName)}},
+    {N(names::kInstallCancelState), {N(names::kStateName), N(names::kProductName)}},
+    {N(names::kInstallErrorState),
+     {N(names::kStateName), N(names::kProductName), N(names::kInstallErrorMessage)}},
+    {N(names::kWarningState), {N(names::kWarningMessage)}},
+    {N(names::kDownloadErrorState),
+     {N(names::kStateName), N(names::kDownloadUrl), N(names::kDownloadErrorMessage),
+      N(names::kDownloadErrorCode)}},
 };
 
-const std::map<std::string, std::vector<std::string>> kDetailAttributes = {
-    {"s.product.configured", {"a.product.configured.name", "a.product.configured.value"}},
-    {"s.product.content", {"a.product.contentname", "a.product.contentpath"}},
-    {"s.product.other", {"a.product.other.name", "a.product.other.value"}},
-    {"s.product.feature", {"a.product.featurename", "a.product.featureaction"}},
-    {"s.product.language", {"a.product.language", "a.product.islanguagedownloaded"}},
-};
+const std::map<std::string, std::vector<std::string>> kDetailAttributes = [] {
+    std::map<std::string, std::vector<std::string>> attributes;
+    for (const names::ProductDetail& detail : {names::kConfiguredProperty, names::kContent,
+                                               names::kCustom, names::kFeature, names::kLanguage})
+        attributes[Utf8(detail.state)] = {Utf8(detail.firstAttribute),
+                                          Utf8(detail.secondAttribute)};
+    return attributes;
+}();
 
 std::vector<std::string> AttributeNames(const kv8::DeliveredState& state) {
     std::vector<std::string> names;
@@ -156,37 +167,41 @@ std::string Malformed(const kv8::Delivery& delivery) {
         return (waypoint == "COMMON.SHUTDOWN" || !delivery.hasWaypoint) && states.empty()
                    ? ""
                    : "bad shut-down";
-    if (waypoint == "wp.downloadsp" ||
+    if (waypoint == N(names::kDownloadMilestoneWaypoint) ||
         (waypoint.rfind("wp.setup.", 0) == 0 && (waypoint.find(".begin") != std::string::npos ||
                                                  waypoint.find(".end") != std::string::npos)))
         return states.empty() ? "" : waypoint + " has states";
-    if (waypoint == "wp.setup") {
+    if (waypoint == N(names::kSetupWaypoint)) {
         // Its "a.setup" may be missing: the stand-in may have refused it.
-        return states.size() == 1 && stateName(0) == "s.setup" ? ""
-                                                               : "wp.setup without its one state";
+        return states.size() == 1 && stateName(0) == N(names::kSetupState)
+                   ? ""
+                   : "wp.setup without its one state";
     }
-    if (waypoint == "wp.warning" || waypoint == "wp.download" ||
-        (waypoint == "wp.product" && !states.empty() && stateName(0).rfind("s.install.", 0) == 0)) {
+    if (waypoint == N(names::kWarningWaypoint) || waypoint == N(names::kDownloadWaypoint) ||
+        (waypoint == N(names::kProductWaypoint) && !states.empty() &&
+         stateName(0).rfind("s.install.", 0) == 0)) {
         if (states.size() != 1)
             return waypoint + " event with " + std::to_string(states.size()) + " states";
         auto expected = kEventAttributes.find(stateName(0));
         if (expected == kEventAttributes.end()) return waypoint + " with state " + stateName(0);
         std::vector<std::string> names = AttributeNames(states[0]);
-        if (stateName(0) == "s.download.error" && names.size() == 4 &&
-            names[3] == "a.download.eventid")
-            names[3] = "a.download.errcode";  // the failure event's number, by its other name
+        if (stateName(0) == N(names::kDownloadErrorState) && names.size() == 4 &&
+            names[3] == N(names::kDownloadEventId))
+            names[3] =
+                N(names::kDownloadErrorCode);  // the failure event's number, by its other name
         if (names != expected->second) {
             return stateName(0) + " attributes out of order";
         }
         for (const kv8::DeliveredAttribute& attribute : states[0].attributes)
-            if (Utf8(attribute.name) == "a.state.name" && attribute.value != states[0].name)
+            if (Utf8(attribute.name) == N(names::kStateName) && attribute.value != states[0].name)
                 return "a.state.name differs from its state";
         return "";
     }
-    if (waypoint == "wp.product") {
-        if (states.empty() || stateName(0) != "s.productlist")
+    if (waypoint == N(names::kProductWaypoint)) {
+        if (states.empty() || stateName(0) != N(names::kProductListState))
             return "product record without s.productlist first";
-        if (states[0].attributes.empty() || Utf8(states[0].attributes[0].name) != "a.product.name")
+        if (states[0].attributes.empty() ||
+            Utf8(states[0].attributes[0].name) != N(names::kProductName))
             return "product record without a.product.name first";
         const Text& name = states[0].attributes[0].value;
         if (Text(tev::LowerCaseName(name).c_str(), name.size()) != name)
@@ -266,7 +281,7 @@ protected:
         logOpen_ = false;  // an earlier handle is closed first
         if (enableLog) {
             logOpen_ = logCreated_ = true;
-            logLines_ = {Line({T("InitML")})};
+            logLines_ = {Line({TokenText(Token::InitML)})};
         }
         if (Contains(trace, R"("name":"COMMON.STARTUP","id":null)")) {
             EXPECT_FALSE(reported) << where_;
@@ -275,21 +290,21 @@ protected:
         enabled_ = Contains(trace, R"({"op":"is_initialized","result":true})");
         EXPECT_EQ(reported, enabled_) << where_;
         if (!enabled_) {
-            Log({T("Fail to initialize KV8")});
+            Log({TokenText(Token::FailToInitialize)});
             logOpen_ = false;
             return;
         }
         if (Contains(trace, R"("name":"s.setup","id":)") &&
             !Contains(trace, R"("name":"s.setup","id":null)") &&
             !Contains(trace, R"("name":"wp.setup","id":null)"))
-            Log({T("SETUP"), T("a.setup"), T("0")});
+            Log({TokenText(Token::SetupAttribute), names::kSetupAttribute, T("0")});
     }
 
     void ModelShutdown() {
         if (!enabled_) return;
-        Log({T("ShutdownML")});
-        Log({T("CommitSetupWaypoint")});
-        Log({T("CommitProducts()")});
+        Log({TokenText(Token::ShutdownML)});
+        Log({TokenText(Token::CommitSetupWaypoint)});
+        Log({TokenText(Token::CommitProducts)});
         logOpen_ = false;
         enabled_ = false;
     }
@@ -333,7 +348,7 @@ protected:
             s.name = "AddAttributeToSetup";
             s.returns = Step::Returns::Bool;
             s.result = TEVUtil::AddAttributeToSetup(Ptr(name), Ptr(value));
-            s.logFields = {T("SETUP"), Or(name), Or(value)};
+            s.logFields = {TokenText(Token::SetupAttribute), Or(name), Or(value)};
             return s;
         }
         case 7: {
@@ -342,7 +357,7 @@ protected:
             s.name = "AddAttributeToSetup(int)";
             s.returns = Step::Returns::Bool;
             s.result = TEVUtil::AddAttributeToSetup(Ptr(name), value);
-            s.logFields = {T("SETUP"), Or(name), Decimal(value)};
+            s.logFields = {TokenText(Token::SetupAttribute), Or(name), Decimal(value)};
             return s;
         }
         case 8:
@@ -385,13 +400,14 @@ protected:
             case 6:
                 s.name = "AddNRData";
                 s.result = TEVUtil::AddNRData(Ptr(product), Ptr(name), Ptr(value));
-                s.logFields = {T("PRODUCTNRDATA"), Or(product), Or(name), Or(value)};
+                s.logFields = {TokenText(Token::ProductData), Or(product), Or(name), Or(value)};
                 s.logsOnlyWithState = true;
                 break;
             default:
                 s.name = "AddNRData(int)";
                 s.result = TEVUtil::AddNRData(Ptr(product), Ptr(name), number);
-                s.logFields = {T("PRODUCTNRDATA"), Or(product), Or(name), Decimal(number)};
+                s.logFields = {TokenText(Token::ProductData), Or(product), Or(name),
+                               Decimal(number)};
                 s.logsOnlyWithState = true;
                 break;
             }
@@ -406,14 +422,14 @@ protected:
         case 17:
             s.name = "wpDownloadSP";
             TEVUtil::wpDownloadSP();
-            s.logFields = {T("wpDownloadSP")};
+            s.logFields = {TokenText(Token::DownloadMilestone)};
             return s;
         case 18:
         case 19: {
             OptionalText message = text();
             s.name = "wpWarning";
             TEVUtil::wpWarning(Ptr(message));
-            s.logFields = {T("wpWarning"), Or(message)};
+            s.logFields = {TokenText(Token::Warning), Or(message)};
             return s;
         }
         case 20:
@@ -442,7 +458,7 @@ protected:
             s.name = fail ? "DownloadFailEvent" : "DownloadError";
             (fail ? TEVUtil::DownloadFailEvent : TEVUtil::DownloadError)(Ptr(url), Ptr(message),
                                                                          number);
-            s.logFields = {T("DownloadError"), Or(url), Or(message)};
+            s.logFields = {TokenText(Token::DownloadError), Or(url), Or(message)};
             return s;
         }
         case 27:
@@ -463,27 +479,27 @@ protected:
         default: {
             // A fault: the stand-in refuses the next object of some kind and name.
             static const std::vector<std::pair<kv8::Kind, Text>> refusable = {
-                {kv8::Kind::Waypoint, T("COMMON.STARTUP")},
-                {kv8::Kind::Waypoint, T("COMMON.SHUTDOWN")},
-                {kv8::Kind::Waypoint, T("COMMON.CRASH")},
-                {kv8::Kind::Waypoint, T("wp.setup")},
-                {kv8::Kind::Waypoint, T("wp.product")},
-                {kv8::Kind::Waypoint, T("wp.download")},
-                {kv8::Kind::Waypoint, T("wp.warning")},
-                {kv8::Kind::Waypoint, T("wp.downloadsp")},
-                {kv8::Kind::State, T("s.setup")},
-                {kv8::Kind::State, T("s.productlist")},
+                {kv8::Kind::Waypoint, names::kStartupWaypoint},
+                {kv8::Kind::Waypoint, names::kShutdownWaypoint},
+                {kv8::Kind::Waypoint, names::kCrashWaypoint},
+                {kv8::Kind::Waypoint, names::kSetupWaypoint},
+                {kv8::Kind::Waypoint, names::kProductWaypoint},
+                {kv8::Kind::Waypoint, names::kDownloadWaypoint},
+                {kv8::Kind::Waypoint, names::kWarningWaypoint},
+                {kv8::Kind::Waypoint, names::kDownloadMilestoneWaypoint},
+                {kv8::Kind::State, names::kSetupState},
+                {kv8::Kind::State, names::kProductListState},
                 {kv8::Kind::State, T("s.product.content")},
                 {kv8::Kind::State, T("s.product.feature")},
-                {kv8::Kind::State, T("s.download.error")},
-                {kv8::Kind::State, T("s.install.begin")},
-                {kv8::Kind::State, T("s.warning")},
-                {kv8::Kind::Attribute, T("a.setup")},
-                {kv8::Kind::Attribute, T("a.product.name")},
-                {kv8::Kind::Attribute, T("a.state.name")},
-                {kv8::Kind::Attribute, T("a.download.url")},
-                {kv8::Kind::Attribute, T("a.download.errmsg")},
-                {kv8::Kind::Attribute, T("a.install.errmsg")},
+                {kv8::Kind::State, names::kDownloadErrorState},
+                {kv8::Kind::State, names::kInstallBeginState},
+                {kv8::Kind::State, names::kWarningState},
+                {kv8::Kind::Attribute, names::kSetupAttribute},
+                {kv8::Kind::Attribute, names::kProductName},
+                {kv8::Kind::Attribute, names::kStateName},
+                {kv8::Kind::Attribute, names::kDownloadUrl},
+                {kv8::Kind::Attribute, names::kDownloadErrorMessage},
+                {kv8::Kind::Attribute, names::kInstallErrorMessage},
                 {kv8::Kind::Attribute, T("a.product.contentpath")}};
             s.name = "fault";
             int kind = g.Below(10);
@@ -515,7 +531,7 @@ protected:
         }
         if (enabledBefore && !lifecycle) {
             if (step.name == "ShutdownML" || step.name == "OnCrash") {
-                if (step.name == "OnCrash") Log({T("OnCrash")});
+                if (step.name == "OnCrash") Log({TokenText(Token::OnCrash)});
                 ModelShutdown();
             }
             if (step.returns == Step::Returns::Bool && !step.productDetail) {
@@ -558,9 +574,9 @@ protected:
         std::vector<Text> names;
         for (auto it = deliveries.rbegin(); it != deliveries.rend() && it->call != "initialize";
              ++it) {
-            if (it->call == "reached" && Utf8(it->waypoint) == "wp.setup") break;
+            if (it->call == "reached" && Utf8(it->waypoint) == N(names::kSetupWaypoint)) break;
             if (it->call == "reached" && !it->states.empty() &&
-                Utf8(it->states[0].name) == "s.productlist")
+                Utf8(it->states[0].name) == N(names::kProductListState))
                 names.insert(names.begin(), it->states[0].attributes[0].value);
         }
         EXPECT_TRUE(std::is_sorted(names.begin(), names.end()) &&
