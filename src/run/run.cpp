@@ -1,3 +1,4 @@
+// The run's life: start, end, crash, and the run the process holds.
 #include "run.h"
 
 #include "../vocabulary/report_names.h"
