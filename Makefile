@@ -1,9 +1,10 @@
-# The verbs people type. `make run` plays the default setup run; `make test` installs what is
-# missing (as root), then builds and runs every suite: native, sanitizers, fuzzers, Windows.
+# The verbs people type. `make run` plays the default setup run; `make check` builds and runs the
+# native suites alone, the quick check while working; `make test` installs what is missing (as
+# root), then builds and runs every suite: native, sanitizers, fuzzers, Windows.
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run test package bench soak fuzz format format-check deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run check test package bench soak fuzz format format-check deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps
 	@cmake --preset native >/dev/null
@@ -17,6 +18,8 @@ deps-windows:
 	@scripts/install-deps.sh --windows
 
 FUZZ_SECONDS ?= 60
+
+check: test-native
 
 test: deps format-check $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
 

@@ -29,10 +29,8 @@ function(tev_decorated_import_library source_def library_name output)
   add_custom_target(${library_name}_decorated_import DEPENDS ${output})
 endfunction()
 
-# KV8.dll: GNU names of its own, the decorated ones as aliases, and the control API.
-target_sources(kv8 PRIVATE kv8/KV8.def)
-set_target_properties(kv8 PROPERTIES OUTPUT_NAME KV8 PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a"
-                                     RUNTIME_OUTPUT_DIRECTORY ${TEV_BINARY_DIR}/bin)
+# The analytics library's import library, from the stand-in's exports (kv8/KV8.def), which are the
+# real library's.
 tev_decorated_import_library(${TEV_SOURCE_DIR}/kv8/KV8.def KV8 ${TEV_BINARY_DIR}/KV8.lib)
 
 # Importers of the analytics library take its statics by their decorated names.
@@ -80,11 +78,19 @@ function(tev_split_debug_information target folder)
                      VERBATIM)
 endfunction()
 
-# The tool's header-only libraries live in /usr/include, which the cross build must not see
-# whole: each is reached through a folder that holds it alone.
+# The tool's and the suites' header-only libraries live among the build machine's headers, which the
+# cross build must not see whole: each is reached through a folder that holds it alone.
 set(TEV_THIRD_PARTY ${TEV_BINARY_DIR}/third_party)
 file(MAKE_DIRECTORY ${TEV_THIRD_PARTY})
-file(CREATE_LINK /usr/include/CLI ${TEV_THIRD_PARTY}/CLI SYMBOLIC)
-file(CREATE_LINK /usr/include/nlohmann ${TEV_THIRD_PARTY}/nlohmann SYMBOLIC)
+function(tev_third_party folder header)
+  find_path(TEV_${folder}_HEADERS ${folder}/${header} NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT TEV_${folder}_HEADERS)
+    message(FATAL_ERROR "${folder}/${header} is not among the build machine's headers: install it "
+                        "(scripts/install-deps.sh), or set TEV_${folder}_HEADERS to the folder holding ${folder}/")
+  endif()
+  file(CREATE_LINK ${TEV_${folder}_HEADERS}/${folder} ${TEV_THIRD_PARTY}/${folder} SYMBOLIC)
+endfunction()
+tev_third_party(CLI CLI.hpp)
+tev_third_party(nlohmann json.hpp)
 set(TEV_CLI11_INCLUDE_DIR ${TEV_THIRD_PARTY})
 set(TEV_JSON_INCLUDE_DIR ${TEV_THIRD_PARTY})

@@ -1,10 +1,8 @@
-// The analytics library stand-in: the interface TEV imports, behind it an object tree, an
-// ownership ledger, a trace of every call, fault injection and an outbox file.
+// The analytics library stand-in: the interface TEV imports, behind it an object tree kept in the
+// ledger (ledger.h), a trace of every call (trace.h), fault injection and the outbox (outbox.h).
 //
 // Nothing here throws across the interface: a failed allocation is a refused creation, and a trace
 // line that cannot be stored is lost.
-#include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -12,70 +10,25 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <unordered_map>
 #include <utility>
 #include <vector>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include <utf8.h>
 
 #include "KV8.h"
 #include "KV8Control.h"
+#include "ledger.h"
+#include "outbox.h"
+#include "trace.h"
 
 namespace kv8 {
 namespace {
 
-// Who owns an object: its creator, a parent it was added to, the library (handed over), or nobody.
-enum class Owner { Caller, Parent, Library, Destroyed };
-
-const char* KindName(Kind kind) {
-    switch (kind) {
-    case Kind::Waypoint: return "waypoint";
-    case Kind::State: return "state";
-    case Kind::Attribute: return "attribute";
-    }
-    return "object";
-}
-
-struct Node {
-    virtual ~Node() = default;
-    Kind kind = Kind::Waypoint;
-    int id = 0;
-    Owner owner = Owner::Caller;
-    Text name;
-    Text value;
-    // Children in the order added, as an intrusive list, so that adding never allocates (and so
-    // never fails). Owned through the store, or through this node without recording.
-    Node* firstChild = nullptr;
-    Node* lastChild = nullptr;
-    Node* nextSibling = nullptr;
-    const void* handle = nullptr;  // the interface pointer the caller holds
-
-    std::string Describe() const {
-        return std::string(KindName(kind)) + " " + std::to_string(id) + " " + JsonQuote(name);
-    }
-};
-
 struct Store {
-    bool recording = true;
-    int nextId = 1;
     bool initialized = false;
-    std::vector<std::string> trace;
-    size_t traceTaken = 0;
-    std::vector<std::string> violations;
+    Ledger ledger;
+    CallTrace trace;
     std::vector<Delivery> deliveries;
-    // With recording on, every object lives here until Reset, so that misuse of a destroyed or
-    // handed-over object is recorded instead of touching freed memory.
-    std::vector<std::unique_ptr<Node>> nodes;
-    std::unordered_map<const void*, Node*> byHandle;
     std::map<std::pair<Kind, Text>, int> refusedCreations;
     int refusedGetState = 0;
     int refusedInitialize = 0;
@@ -85,6 +38,8 @@ Store& TheStore() {
     static Store* store = new Store;  // never destroyed: usable until the process ends
     return *store;
 }
+
+Ledger& TheLedger() { return TheStore().ledger; }
 
 void AddRefusal(int& pending, int count) {
     if (pending == kAlways || count == kAlways)
@@ -103,72 +58,7 @@ bool TakeRefusal(int& pending) {
 template <typename BuildLine>
 void Record(BuildLine line) {
     Store& store = TheStore();
-    if (!store.recording) return;
-    try {
-        store.trace.push_back(line());
-    } catch (...) {
-        // A trace line that cannot be stored is lost; the call itself goes on.
-    }
-}
-
-void Violation(const std::string& what) {
-    Store& store = TheStore();
-    if (!store.recording) return;
-    try {
-        store.violations.push_back(what);
-    } catch (...) {
-    }
-}
-
-std::string IdOf(const Node* node) { return node ? std::to_string(node->id) : "null"; }
-
-// The node behind an interface pointer, or null when the pointer is null or not ours.
-Node* Find(const void* handle) {
-    Store& store = TheStore();
-    if (!handle) return nullptr;
-    auto found = store.byHandle.find(handle);
-    return found == store.byHandle.end() ? nullptr : found->second;
-}
-
-void Mark(Node* node, Owner owner) {
-    node->owner = owner;
-    for (Node* child = node->firstChild; child; child = child->nextSibling) Mark(child, owner);
-}
-
-void FreeTree(Node* node) {
-    for (Node* child = node->firstChild; child;) {
-        Node* next = child->nextSibling;
-        FreeTree(child);
-        child = next;
-    }
-    delete node;
-}
-
-// The node is finished with (destroyed or handed over): without recording it is freed at once.
-void Retire(Node* node, Owner owner) {
-    if (TheStore().recording)
-        Mark(node, owner);
-    else
-        FreeTree(node);
-}
-
-std::string DeliveryJson(const Delivery& delivery) {
-    std::string json = "{\"call\":\"" + delivery.call + "\",\"waypoint\":";
-    json += delivery.hasWaypoint ? JsonQuote(delivery.waypoint) : "null";
-    json += ",\"states\":[";
-    for (size_t s = 0; s < delivery.states.size(); ++s) {
-        const DeliveredState& state = delivery.states[s];
-        if (s) json += ',';
-        json += "{\"state\":" + JsonQuote(state.name) + ",\"attributes\":[";
-        for (size_t a = 0; a < state.attributes.size(); ++a) {
-            if (a) json += ',';
-            json += "{\"name\":" + JsonQuote(state.attributes[a].name) +
-                    ",\"value\":" + JsonQuote(state.attributes[a].value) + "}";
-        }
-        json += "]}";
-    }
-    json += "]}";
-    return json;
+    if (store.ledger.Recording()) store.trace.Add(line);
 }
 
 Delivery Snapshot(const char* call, const Node* waypoint) {
@@ -185,126 +75,6 @@ Delivery Snapshot(const char* call, const Node* waypoint) {
         delivery.states.push_back(std::move(copy));
     }
     return delivery;
-}
-
-// The file KV8_OUTBOX names, opened and locked for the time of one line: processes that load the
-// library take turns at it, so a line is never cut by another writer. On Windows the name is read
-// and opened as UTF-16, so that any path works.
-class OutboxFile {
-public:
-#ifdef _WIN32
-    OutboxFile() {
-        const wchar_t* path = _wgetenv(L"KV8_OUTBOX");
-        if (!path || !*path) return;
-        file_ = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        OVERLAPPED whole{};
-        if (file_ != INVALID_HANDLE_VALUE &&
-            !LockFileEx(file_, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-            CloseHandle(file_);
-            file_ = INVALID_HANDLE_VALUE;
-        }
-    }
-    ~OutboxFile() {
-        if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);  // the lock goes with the handle
-    }
-    bool IsOpen() const { return file_ != INVALID_HANDLE_VALUE; }
-    std::int64_t Size() const {
-        LARGE_INTEGER size;
-        return GetFileSizeEx(file_, &size) ? size.QuadPart : -1;
-    }
-    bool Read(std::int64_t at, char* bytes, std::size_t count) const {
-        OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        DWORD read = 0;
-        return ReadFile(file_, bytes, static_cast<DWORD>(count), &read, &where) && read == count;
-    }
-    bool CutAt(std::int64_t size) const {
-        LARGE_INTEGER where;
-        where.QuadPart = size;
-        return SetFilePointerEx(file_, where, nullptr, FILE_BEGIN) && SetEndOfFile(file_);
-    }
-    bool Append(const std::string& bytes) const {
-        LARGE_INTEGER none{};
-        DWORD written = 0;
-        return SetFilePointerEx(file_, none, nullptr, FILE_END) &&
-               WriteFile(file_, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                         nullptr) &&
-               written == bytes.size();
-    }
-
-private:
-    HANDLE file_ = INVALID_HANDLE_VALUE;
-#else
-    OutboxFile() {
-        const char* path = std::getenv("KV8_OUTBOX");
-        if (!path || !*path) return;
-        fd_ = open(path, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
-            close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~OutboxFile() {
-        if (fd_ >= 0) close(fd_);  // the lock goes with the descriptor
-    }
-    bool IsOpen() const { return fd_ >= 0; }
-    std::int64_t Size() const {
-        struct stat status;
-        return fstat(fd_, &status) == 0 && S_ISREG(status.st_mode) ? status.st_size : -1;
-    }
-    bool Read(std::int64_t at, char* bytes, std::size_t count) const {
-        return pread(fd_, bytes, count, at) == static_cast<ssize_t>(count);
-    }
-    bool CutAt(std::int64_t size) const { return ftruncate(fd_, size) == 0; }
-    bool Append(const std::string& bytes) const {
-        return write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-
-private:
-    int fd_ = -1;
-#endif
-};
-
-// Where the outbox's last line begins (just after its last line feed, or 0).
-std::int64_t LastLineStart(const OutboxFile& file, std::int64_t end) {
-    char chunk[4096];
-    while (end > 0) {
-        std::int64_t start =
-            std::max<std::int64_t>(0, end - static_cast<std::int64_t>(sizeof chunk));
-        if (!file.Read(start, chunk, static_cast<std::size_t>(end - start))) return -1;
-        for (std::int64_t at = end; at > start; --at)
-            if (chunk[at - 1 - start] == '\n') return at;
-        end = start;
-    }
-    return 0;
-}
-
-// Appends one JSON line to the outbox, whole or not at all, in one write: a process killed while
-// writing leaves at most a cut last line, and the next writer cuts that off before it writes. What
-// does not look like a line of ours is kept, and the new line starts on a line of its own.
-void WriteOutbox(const Delivery& delivery) {
-    OutboxFile file;
-    if (!file.IsOpen()) return;
-    std::string line = DeliveryJson(delivery) + "\n";
-    std::int64_t end = file.Size();
-    char last = '\n';
-    if (end > 0 && !file.Read(end - 1, &last, 1)) return;
-    if (last != '\n') {
-        static const char kOurs[] = "{\"call\":";
-        char start[sizeof kOurs - 1];
-        std::int64_t cut = LastLineStart(file, end);
-        std::size_t compared = static_cast<std::size_t>(
-            std::min<std::int64_t>(end - cut, static_cast<std::int64_t>(sizeof start)));
-        if (cut >= 0 && file.Read(cut, start, compared) &&
-            std::equal(start, start + compared, kOurs) && file.CutAt(cut))
-            end = cut;
-        else
-            line.insert(line.begin(), '\n');
-    }
-    if (!file.Append(line) && end >= 0)
-        file.CutAt(end);  // a short write (a full disk) is taken back
 }
 
 class Attribute final : public CMLAttribute, public Node {
@@ -330,31 +100,33 @@ public:
 template <typename Impl, typename Interface>
 Node* NodeOf(Interface* handle, Kind kind) {
     if (!handle) return nullptr;
-    if (!TheStore().recording) return static_cast<Impl*>(handle);
-    Node* node = Find(handle);
+    if (!TheLedger().Recording()) return static_cast<Impl*>(handle);
+    Node* node = TheLedger().Find(handle);
     return node && node->kind == kind ? node : nullptr;
 }
 
 // The library takes a waypoint handed over by `call`. A null waypoint is allowed where `nullable`.
 void Take(const char* call, CMLWaypoint* handle, bool nullable) {
     Store& store = TheStore();
+    Ledger& ledger = store.ledger;
     Node* node = NodeOf<Waypoint>(handle, Kind::Waypoint);
-    if (store.recording) {
-        if (!handle && !nullable) return Violation(std::string(call) + ": null waypoint");
-        if (handle && !node) return Violation(std::string(call) + ": foreign waypoint");
+    if (ledger.Recording()) {
+        if (!handle && !nullable) return ledger.Violation(std::string(call) + ": null waypoint");
+        if (handle && !node) return ledger.Violation(std::string(call) + ": foreign waypoint");
         if (node && node->owner != Owner::Caller)
-            return Violation(std::string(call) + ": " + node->Describe() + " is not the caller's");
+            return ledger.Violation(std::string(call) + ": " + node->Describe() +
+                                    " is not the caller's");
     }
     try {
-        if (store.recording || std::getenv("KV8_OUTBOX")) {
+        if (ledger.Recording() || OutboxWanted()) {
             Delivery delivery = Snapshot(call, node);
             WriteOutbox(delivery);
-            if (store.recording) store.deliveries.push_back(std::move(delivery));
+            if (ledger.Recording()) store.deliveries.push_back(std::move(delivery));
         }
     } catch (...) {
         // What could not be recorded is lost; the library has taken the waypoint all the same.
     }
-    if (node) Retire(node, Owner::Library);
+    if (node) ledger.Retire(node, Owner::Library);
 }
 
 void RecordCreate(Kind kind, const Text& name, const TEVChar* value, const Node* created) {
@@ -374,8 +146,8 @@ Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
     Text nameText;
     try {
         if (!name || (kind == Kind::Attribute && !value))
-            Violation(std::string("create ") + KindName(kind) + ": null " +
-                      (name ? "value" : "name"));
+            store.ledger.Violation(std::string("create ") + KindName(kind) + ": null " +
+                                   (name ? "value" : "name"));
         nameText = name ? name : TEV_TEXT("");
         auto refusal = store.refusedCreations.find({kind, nameText});
         if (refusal != store.refusedCreations.end() && TakeRefusal(refusal->second)) {
@@ -389,17 +161,9 @@ Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
         if (value) object->value = value;
         Interface* handle = object.get();
         object->handle = handle;
-        if (store.recording) {
-            // Room grows geometrically, so that recording stays linear; once it is there, adding
-            // cannot throw.
-            if (store.nodes.size() == store.nodes.capacity())
-                store.nodes.reserve(std::max<std::size_t>(64, 2 * store.nodes.capacity()));
-            store.byHandle.emplace(object->handle, object.get());
-            store.nodes.emplace_back(object.get());
-        }
-        object->id = store.nextId++;
+        store.ledger.Admit(object.get());
         RecordCreate(kind, nameText, value, object.get());
-        object.release();  // now held by the store, or by the caller without recording
+        object.release();  // now held by the ledger, or by the caller without recording
         return handle;
     } catch (...) {
         RecordCreate(kind, nameText, value, nullptr);
@@ -410,26 +174,28 @@ Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
 // Destroy on any object: only the caller's own may be destroyed.
 void DestroyNode(Node* node) {
     Record([&] { return "{\"op\":\"destroy\",\"id\":" + std::to_string(node->id) + "}"; });
-    if (TheStore().recording && node->owner != Owner::Caller) {
-        Violation("destroy: " + node->Describe() + " is not the caller's");
+    Ledger& ledger = TheLedger();
+    if (ledger.Recording() && node->owner != Owner::Caller) {
+        ledger.Violation("destroy: " + node->Describe() + " is not the caller's");
         return;
     }
-    Retire(node, Owner::Destroyed);
+    ledger.Retire(node, Owner::Destroyed);
 }
 
 void AddChild(Node* parent, const void* childHandle, Node* child) {
-    Store& store = TheStore();
+    Ledger& ledger = TheLedger();
     Record([&] {
         return "{\"op\":\"add\",\"parent\":" + std::to_string(parent->id) +
                ",\"child\":" + IdOf(child) + "}";
     });
-    if (store.recording) {
-        if (!childHandle) return Violation("add: null child to " + parent->Describe());
-        if (!child) return Violation("add: foreign object to " + parent->Describe());
+    if (ledger.Recording()) {
+        if (!childHandle) return ledger.Violation("add: null child to " + parent->Describe());
+        if (!child) return ledger.Violation("add: foreign object to " + parent->Describe());
         if (parent->owner != Owner::Caller && parent->owner != Owner::Parent)
-            return Violation("add: to " + parent->Describe() + ", which is not the caller's");
+            return ledger.Violation("add: to " + parent->Describe() +
+                                    ", which is not the caller's");
         if (child->owner != Owner::Caller)
-            return Violation("add: " + child->Describe() + " is not the caller's");
+            return ledger.Violation("add: " + child->Describe() + " is not the caller's");
     }
     if (!child) return;
     (parent->lastChild ? parent->lastChild->nextSibling : parent->firstChild) = child;
@@ -541,30 +307,20 @@ std::string JsonQuote(const Text& text) {
 
 void Reset() {
     Store& store = TheStore();
-    store.nodes.clear();
-    store.byHandle.clear();
-    store.trace.clear();
-    store.traceTaken = 0;
-    store.violations.clear();
+    store.ledger.Clear();
+    store.trace.Clear();
     store.deliveries.clear();
     store.refusedCreations.clear();
     store.refusedGetState = 0;
     store.refusedInitialize = 0;
-    store.nextId = 1;
     store.initialized = false;
 }
 
-void SetRecording(bool on) { TheStore().recording = on; }
+void SetRecording(bool on) { TheLedger().SetRecording(on); }
 
-std::vector<std::string> Trace() { return TheStore().trace; }
+std::vector<std::string> Trace() { return TheStore().trace.Lines(); }
 
-std::vector<std::string> TakeTrace() {
-    Store& store = TheStore();
-    std::vector<std::string> lines(store.trace.begin() + static_cast<long>(store.traceTaken),
-                                   store.trace.end());
-    store.traceTaken = store.trace.size();
-    return lines;
-}
+std::vector<std::string> TakeTrace() { return TheStore().trace.TakeNew(); }
 
 void RefuseCreate(Kind kind, const Text& name, int count) {
     AddRefusal(TheStore().refusedCreations[{kind, name}], count);
@@ -574,14 +330,9 @@ void RefuseGetState(int count) { AddRefusal(TheStore().refusedGetState, count); 
 
 void RefuseInitialize(int count) { AddRefusal(TheStore().refusedInitialize, count); }
 
-std::vector<std::string> Violations() { return TheStore().violations; }
+std::vector<std::string> Violations() { return TheLedger().Violations(); }
 
-std::vector<std::string> CallerOwned() {
-    std::vector<std::string> owned;
-    for (const auto& node : TheStore().nodes)
-        if (node->owner == Owner::Caller) owned.push_back(node->Describe());
-    return owned;
-}
+std::vector<std::string> CallerOwned() { return TheLedger().CallerOwned(); }
 
 std::vector<Delivery> Deliveries() { return TheStore().deliveries; }
 
@@ -608,7 +359,8 @@ void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, cons
         kv8::Store& store = kv8::TheStore();
         store.initialized = !kv8::TakeRefusal(store.refusedInitialize);
         kv8::Record([&] {
-            return "{\"op\":\"initialize\",\"waypoint\":" + kv8::IdOf(kv8::Find(startup)) +
+            return "{\"op\":\"initialize\",\"waypoint\":" +
+                   kv8::IdOf(kv8::TheLedger().Find(startup)) +
                    ",\"config\":" + kv8::JsonQuote(configPath ? configPath : TEV_TEXT("")) +
                    ",\"initialized\":" + (store.initialized ? "true" : "false") + "}";
         });
@@ -630,7 +382,8 @@ bool CMLFacade::IsKV8Initialized() {
 void CMLFacade::WaypointReached(CMLWaypoint* waypoint) {
     try {
         kv8::Record([&] {
-            return "{\"op\":\"reached\",\"waypoint\":" + kv8::IdOf(kv8::Find(waypoint)) + "}";
+            return "{\"op\":\"reached\",\"waypoint\":" +
+                   kv8::IdOf(kv8::TheLedger().Find(waypoint)) + "}";
         });
         kv8::Take("reached", waypoint, false);
     } catch (...) {
@@ -639,8 +392,10 @@ void CMLFacade::WaypointReached(CMLWaypoint* waypoint) {
 
 void CMLFacade::OnCrash(CMLWaypoint* crash, unsigned int, long long, long long) {
     try {
-        kv8::Record(
-            [&] { return "{\"op\":\"crash\",\"waypoint\":" + kv8::IdOf(kv8::Find(crash)) + "}"; });
+        kv8::Record([&] {
+            return "{\"op\":\"crash\",\"waypoint\":" + kv8::IdOf(kv8::TheLedger().Find(crash)) +
+                   "}";
+        });
         kv8::Take("crash", crash, true);
     } catch (...) {
     }
@@ -650,7 +405,8 @@ void CMLFacade::Uninitialize(CMLWaypoint* shutdown, unsigned int) {
     try {
         kv8::TheStore().initialized = false;
         kv8::Record([&] {
-            return "{\"op\":\"uninitialize\",\"waypoint\":" + kv8::IdOf(kv8::Find(shutdown)) + "}";
+            return "{\"op\":\"uninitialize\",\"waypoint\":" +
+                   kv8::IdOf(kv8::TheLedger().Find(shutdown)) + "}";
         });
         kv8::Take("uninitialize", shutdown, true);
     } catch (...) {

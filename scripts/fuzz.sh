@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs each libFuzzer target of a fuzz build for a bounded time, starting from the seed corpora
-# under tests/fuzz/corpus (copied, so the committed seeds stay as they are).
+# Runs each libFuzzer target of a fuzz build for a bounded time, starting from seed corpora (copied,
+# so the committed seeds stay as they are): for the scenario parser the suites' scenarios and the
+# tool's default one, for the log decoder the logs under tests/fuzz/corpus/log.
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -euo pipefail
 build=$1
@@ -8,7 +9,11 @@ seconds=$2
 for target in scenario log; do
   work="$build/fuzz-work/$target"
   mkdir -p "$work/corpus" "$work/tmp"
-  cp -n tests/fuzz/corpus/$target/* "$work/corpus/"
+  if [ "$target" = scenario ]; then
+    cp -n tests/scenarios/*.tev tools/tev/default.tev "$work/corpus/"
+  else
+    cp -n tests/fuzz/corpus/log/* "$work/corpus/"
+  fi
   echo "fuzzing $target for ${seconds}s"
   if ! TMPDIR="$work/tmp" "$build/tests/fuzz/${target}_fuzzer" "$work/corpus" -max_total_time="$seconds" \
       -artifact_prefix="$work/" -print_final_stats=1 >"$work/output.txt" 2>&1; then

@@ -4,10 +4,9 @@
 // run must report everything whatever happens to its log.
 #include <nlohmann/json.hpp>
 
-#include <sstream>
-
 #include "../src/run/run.h"
 #include "support.h"
+#include "tool_support.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -108,19 +107,12 @@ void PlayLoggedRun() {
     TEVUtil::ShutdownML();
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
-}
+using testing_support::Lines;
 
 // What `tev log --json` makes of a log: the records, and its verdict.
 testing_support::ProgramRun DecodeLogWithTool(const std::filesystem::path& log,
                                               const std::filesystem::path& dir) {
-    std::filesystem::path scratch = dir / "process";
-    std::filesystem::create_directories(scratch);
-    return testing_support::RunProgram(TEV_TOOL_PATH, {"log", "--json", log.string()}, "", scratch);
+    return testing_support::RunTool(dir, {"log", "--json", log.string()});
 }
 
 // The log's bytes cut into lines, each with its CR LF.

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "support.h"
+#include "tool_support.h"
 
 namespace {
 
@@ -92,9 +92,8 @@ TEST_F(HostileEnvironment, ANonAsciiTemporaryDirectoryHoldsTheLog) {
     testing_support::UseTempDirectory(dir);
     PlayShortRun();
     std::string bytes = testing_support::ReadFile(dir / "Setup_TEV.log");
-    EXPECT_EQ(
-        bytes.substr(bytes.size() - 36),
-        std::string("C\0o\0m\0m\0i\0t\0P\0r\0o\0d\0u\0c\0t\0s\0(\0)\0;\0\r\0\n\0", 38).substr(2));
+    EXPECT_EQ(bytes.substr(bytes.size() - 36),
+              testing_support::Utf16Line("CommitProducts();").substr(2));
 }
 
 // The configuration path comes from the host executable's full path, however long: a path cut at
@@ -109,12 +108,10 @@ TEST_F(HostileEnvironment, AHostAtAPathOverTwoHundredSixtyCharactersStillFindsIt
     for (const auto& entry : std::filesystem::directory_iterator(tool.parent_path()))
         if (entry.path().extension() == ".dll" || entry.path() == tool)
             std::filesystem::copy_file(entry.path(), host / entry.path().filename());
-    std::filesystem::path scratch = tempDir_ / "process";
-    std::filesystem::create_directory(scratch);
-    std::ofstream(scratch / "start.tev") << "InitML false\nShutdownML\n";
+    std::ofstream(tempDir_ / "start.tev") << "InitML false\nShutdownML\n";
     std::string program = (host / tool.filename()).string();
-    testing_support::ProgramRun run = testing_support::RunProgram(
-        program, {"run", (scratch / "start.tev").string(), "--trace"}, "", scratch);
+    testing_support::ProgramRun run = testing_support::RunTool(
+        tempDir_, {"run", (tempDir_ / "start.tev").string(), "--trace"}, "", program);
     ASSERT_EQ(run.status, 0) << run.err;
     std::string config = (host / "ORB" / "orbconfig.xml").string();
     EXPECT_GT(config.size(), 300u);

@@ -3,7 +3,6 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <sstream>
 
 #include "support.h"
 
@@ -16,13 +15,6 @@ void HandOver(const Text& name, const Text& value) {
     state->Add(CMLAttribute::Create(T("a"), value.c_str()));
     waypoint->Add(state);
     CMLFacade::WaypointReached(waypoint);
-}
-
-std::vector<std::string> LinesOf(const std::string& bytes) {
-    std::vector<std::string> lines;
-    std::istringstream stream(bytes);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
 }
 
 }  // namespace
@@ -208,7 +200,7 @@ TEST_F(StandIn, OutboxIsWholeJsonLinesWhenWritersAreKilled) {
         finished += steps;
     }
     HandOver(T("wp.last"), T("v"));
-    std::vector<std::string> lines = LinesOf(testing_support::ReadFile(outbox));
+    std::vector<std::string> lines = testing_support::Lines(testing_support::ReadFile(outbox));
     EXPECT_GE(lines.size(), static_cast<size_t>(finished + 1));
     for (size_t i = 0; i < lines.size(); ++i) {
         nlohmann::json object = nlohmann::json::parse(lines[i], nullptr, false);

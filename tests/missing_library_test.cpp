@@ -13,12 +13,7 @@
 
 namespace {
 
-// An ASCII text as UTF-16LE bytes, as the log holds it.
-std::string Utf16Le(const std::string& ascii) {
-    std::string bytes;
-    for (char c : ascii) bytes += {c, '\0'};
-    return bytes;
-}
+using testing_support::Utf16Le;
 
 bool SameText(const TEVChar* text, const TEVChar* expected) {
     return text && std::basic_string<TEVChar>(text) == expected;

@@ -18,36 +18,43 @@ protected:
     void SetUp() override {
         TevTest::SetUp();
         ASSERT_TRUE(TEVUtil::InitML(true));
-        NewTrace();
+        firstId_ = testing_support::NextId(NewTrace());
     }
+
+    // The trace since the last call, its ids counted from the first object after the start-up's.
+    std::vector<std::string> NewTraceRelative() {
+        return testing_support::RelativeIds(NewTrace(), firstId_);
+    }
+
+    int firstId_ = 0;
 };
 
 TEST_F(ProductDetails, FirstMentionMakesTheProductWaypointThenAddsTheStateBeforeItsAttributes) {
     EXPECT_TRUE(TEVUtil::AddContent(T("ProductA"), T("core"), T("C:\\core.msi")));
     EXPECT_EQ(
-        NewTrace(),
+        NewTraceRelative(),
         (std::vector<std::string>{
-            R"({"op":"create","kind":"waypoint","name":"wp.product","id":5})",
-            R"({"op":"create","kind":"state","name":"s.productlist","id":6})",
-            R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})",
-            R"({"op":"add","parent":6,"child":7})", R"({"op":"add","parent":5,"child":6})",
-            R"({"op":"create","kind":"state","name":"s.product.content","id":8})",
-            R"({"op":"add","parent":5,"child":8})",
-            R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"core","id":9})",
-            R"({"op":"add","parent":8,"child":9})",
-            R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"C:\\core.msi","id":10})",
-            R"({"op":"add","parent":8,"child":10})"}));
+            R"({"op":"create","kind":"waypoint","name":"wp.product","id":#0})",
+            R"({"op":"create","kind":"state","name":"s.productlist","id":#1})",
+            R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":#2})",
+            R"({"op":"add","parent":#1,"child":#2})", R"({"op":"add","parent":#0,"child":#1})",
+            R"({"op":"create","kind":"state","name":"s.product.content","id":#3})",
+            R"({"op":"add","parent":#0,"child":#3})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"core","id":#4})",
+            R"({"op":"add","parent":#3,"child":#4})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"C:\\core.msi","id":#5})",
+            R"({"op":"add","parent":#3,"child":#5})"}));
 
     EXPECT_TRUE(TEVUtil::AddContent(T("productA"), T("extra"), T("")));
     EXPECT_EQ(
-        NewTrace(),
+        NewTraceRelative(),
         (std::vector<std::string>{
-            R"({"op":"create","kind":"state","name":"s.product.content","id":11})",
-            R"({"op":"add","parent":5,"child":11})",
-            R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"extra","id":12})",
-            R"({"op":"add","parent":11,"child":12})",
-            R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"","id":13})",
-            R"({"op":"add","parent":11,"child":13})"}));
+            R"({"op":"create","kind":"state","name":"s.product.content","id":#6})",
+            R"({"op":"add","parent":#0,"child":#6})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentname","value":"extra","id":#7})",
+            R"({"op":"add","parent":#6,"child":#7})",
+            R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"","id":#8})",
+            R"({"op":"add","parent":#6,"child":#8})"}));
     TEVUtil::ShutdownML();
     EXPECT_EQ(ProductOf(Delivered(), "producta"),
               "reached wp.product s.productlist{a.product.name=producta} "
@@ -85,11 +92,11 @@ TEST_F(ProductDetails, EveryKindRecordsItsStateAndTwoAttributesAndOnlyExtraDataL
 
 TEST_F(ProductDetails, ExtraDataAsFirstMentionRecordsOnTheStateTheWaypointGives) {
     EXPECT_TRUE(TEVUtil::AddNRData(T("ProductA"), T("k"), T("v")));
-    EXPECT_EQ(
-        NewTraceOf({"get_state", "add"}),
-        (std::vector<std::string>{
-            R"({"op":"add","parent":6,"child":7})", R"({"op":"add","parent":5,"child":6})",
-            R"({"op":"get_state","waypoint":5,"id":6})", R"({"op":"add","parent":6,"child":8})"}));
+    EXPECT_EQ(testing_support::RelativeIds(NewTraceOf({"get_state", "add"}), firstId_),
+              (std::vector<std::string>{R"({"op":"add","parent":#1,"child":#2})",
+                                        R"({"op":"add","parent":#0,"child":#1})",
+                                        R"({"op":"get_state","waypoint":#0,"id":#1})",
+                                        R"({"op":"add","parent":#1,"child":#3})"}));
     EXPECT_EQ(LogFields().back(), "PRODUCTNRDATA;ProductA;k;v;");
 }
 

@@ -618,8 +618,9 @@ TEST_F(RandomRuns, EveryStepAgreesWithTheModel) {
         if (enabled_) {
             ModelShutdown();
         }
-        // A start the stand-in refused leaves the log open; a new start without a log closes it,
-        // so that the file can be read (Windows lets nobody else open it while held).
+        // A start-up the stand-in refused has closed the log, as ShutdownML closes it, so the file
+        // can be read (Windows lets nobody else open it while held); a last start without a log
+        // and its shut-down must leave nothing behind either.
         TEVUtil::InitML(false);
         TEVUtil::ShutdownML();
         kv8::TakeTrace();

@@ -1,8 +1,9 @@
 #include "support.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <regex>
 
 #include "../src/run/run.h"
 
@@ -47,15 +48,38 @@ std::string Fields(const std::string& line) {
     return second == std::string::npos ? line : line.substr(second + 2);
 }
 
-void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
+namespace {
+
+// An object id of a trace line: "id", "parent", "child" or "waypoint", then the number.
+const std::regex kObjectId(R"re("(id|parent|child|waypoint)":([0-9]+))re");
+
+}  // namespace
+
+int NextId(const std::vector<std::string>& trace) {
+    int next = 1;
+    for (const std::string& line : trace)
+        for (std::sregex_iterator id(line.begin(), line.end(), kObjectId), end; id != end; ++id)
+            next = std::max(next, std::stoi((*id)[2]) + 1);
+    return next;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line);
-    return lines;
+std::vector<std::string> RelativeIds(const std::vector<std::string>& trace, int first) {
+    std::vector<std::string> relative;
+    for (const std::string& line : trace) {
+        std::string out;
+        auto rest = line.cbegin();
+        for (std::sregex_iterator id(line.begin(), line.end(), kObjectId), end; id != end; ++id) {
+            out.append(rest, (*id)[0].first);
+            out += "\"" + (*id)[1].str() + "\":#" + std::to_string(std::stoi((*id)[2]) - first);
+            rest = (*id)[0].second;
+        }
+        relative.push_back(out.append(rest, line.cend()));
+    }
+    return relative;
+}
+
+void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace testing_support

@@ -28,11 +28,15 @@ Text Utf16Units(const std::string& bytes);
 // A line of the diagnostic log without its timestamp, e.g. "SETUP;a.setup;0;".
 std::string Fields(const std::string& line);
 
+// The id the stand-in gives the next object, after the objects of these trace lines.
+int NextId(const std::vector<std::string>& trace);
+
+// Trace lines with each object id written as its distance from `first` ("id":7 as "id":#2 when
+// `first` is 5), so that they do not depend on how many objects were made before.
+std::vector<std::string> RelativeIds(const std::vector<std::string>& trace, int first);
+
 // Makes `path` a file holding exactly `bytes`.
 void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
-
-// The lines of a program's output, without their LF.
-std::vector<std::string> Lines(const std::string& text);
 
 }  // namespace testing_support
 

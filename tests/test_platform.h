@@ -17,6 +17,12 @@ void SetEnv(const std::string& name, const std::string& value);
 
 // A whole file's bytes (empty when it cannot be read).
 std::string ReadFile(const std::filesystem::path& path);
+// The lines of a text (a program's output, a file), without their LF.
+std::vector<std::string> Lines(const std::string& text);
+// ASCII text as the UTF-16LE bytes the log holds it in.
+std::string Utf16Le(const std::string& ascii);
+// A log line as TEV writes it, in UTF-16LE, from ASCII text (CR LF added).
+std::string Utf16Line(const std::string& ascii);
 void UnsetEnv(const std::string& name);
 
 // A new, empty directory under the machine's temporary directory (as it was when the suite began).

@@ -4,10 +4,9 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <sstream>
 
 #include "log_decoder.h"
-#include "support.h"
+#include "tool_support.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -17,6 +16,7 @@ namespace {
 
 using testing_support::Lines;
 using testing_support::ProgramRun;
+using testing_support::Utf16Line;
 using testing_support::WriteBytes;
 namespace fs = std::filesystem;
 
@@ -24,13 +24,6 @@ std::vector<nlohmann::json> JsonLines(const std::string& text) {
     std::vector<nlohmann::json> objects;
     for (const std::string& line : Lines(text)) objects.push_back(nlohmann::json::parse(line));
     return objects;
-}
-
-// A log line as TEV writes it, in UTF-16LE, from ASCII text (CR LF added).
-std::string Utf16Line(const std::string& text) {
-    std::string bytes;
-    for (char c : text + "\r\n") bytes += {c, '\0'};
-    return bytes;
 }
 
 size_t Count(const std::string& text, const std::string& what) {
@@ -42,17 +35,8 @@ size_t Count(const std::string& text, const std::string& what) {
 
 }  // namespace
 
-class ToolLog : public TevTest {
+class ToolLog : public ToolTest {
 protected:
-    ProgramRun Tev(const std::vector<std::string>& arguments,
-                   const std::string& program = TEV_TOOL_PATH) {
-        fs::path scratch = tempDir_ / "process";
-        fs::create_directories(scratch);
-        return testing_support::RunProgram(program, arguments, "", scratch);
-    }
-
-    std::string Path(const std::string& name) const { return (tempDir_ / name).string(); }
-
     // Plays `scenario` with the log written in `dir`; returns the log's path.
     std::string PlayLogged(const std::string& scenario, const std::string& dir = "logs") {
         WriteBytes(tempDir_ / "scenario.tev", scenario);
@@ -98,7 +82,8 @@ TEST_F(ToolLog, TheToolAloneInAnEmptyFolderDecodesALog) {
     fs::create_directory(tempDir_ / "alone");
     fs::copy_file(tool, tempDir_ / "alone" / tool.filename());
     std::string log = PlayLogged("InitML true\nwpWarning \"w\"\nShutdownML\n");
-    ProgramRun run = Tev({"log", "--json", log}, (tempDir_ / "alone" / tool.filename()).string());
+    ProgramRun run = testing_support::RunTool(tempDir_, {"log", "--json", log}, "",
+                                              (tempDir_ / "alone" / tool.filename()).string());
     ASSERT_EQ(run.status, 0) << run.err;
     std::vector<nlohmann::json> records = JsonLines(run.out);
     ASSERT_EQ(records.size(), 6u);
@@ -108,8 +93,8 @@ TEST_F(ToolLog, TheToolAloneInAnEmptyFolderDecodesALog) {
     // Beside libraries of the same names that are not ours (the maker's KV8.dll), it plays as ever.
     WriteBytes(tempDir_ / "alone" / "KV8.dll", "not the stand-in");
     WriteBytes(tempDir_ / "alone" / "TEV.dll", "not TEV");
-    ProgramRun play =
-        Tev({"run", "--log-dir", Path("alone")}, (tempDir_ / "alone" / tool.filename()).string());
+    ProgramRun play = testing_support::RunTool(tempDir_, {"run", "--log-dir", Path("alone")}, "",
+                                               (tempDir_ / "alone" / tool.filename()).string());
     EXPECT_EQ(play.status, 0) << play.err;
     EXPECT_NE(play.out.find("21 waypoints, 20 states, 42 attributes"), std::string::npos);
 }

@@ -3,6 +3,7 @@
 # makes it, and unpacked into WORK_DIR, away from the build tree. Checked here:
 #  - it is TEV-<version>-win32.zip, the version that of include/TEVVersion.h and of TEV.dll's
 #    version information, and it holds exactly the files of contents.txt, in one folder of its name;
+#  - standin/KV8.dll's version information says it is a stand-in for tests, not for distribution;
 #  - bin/TEV.dll carries no debug sections and no link timestamp;
 #  - every entry, at its address in bin/TEV.dll's export table, is named back from the shipped
 #    symbols alone: by addr2line on symbols/TEV.dll.debug, and through TEV.dll's debug link when
@@ -39,6 +40,15 @@ sdk="$work/sdk"
 
 file_version=$(i686-w64-mingw32-strings -el "$sdk/bin/TEV.dll" | grep -A1 -x FileVersion | tail -1)
 [ "$file_version" = "$version" ] || fail "TEV.dll's FileVersion is '$file_version', not $version"
+
+# The stand-in cannot pass for the maker's analytics library: its version information says so.
+standin_strings=$(i686-w64-mingw32-strings -el "$sdk/standin/KV8.dll")
+for field in FileDescription ProductName; do
+  value=$(grep -A1 -x "$field" <<<"$standin_strings" | tail -1)
+  [[ $value == *"not for distribution"* ]] || fail "standin/KV8.dll's $field is '$value', which does not say it is not for distribution"
+done
+[[ $(grep -A1 -x FileDescription <<<"$standin_strings" | tail -1) == *"stand-in for TEV's tests"* ]] ||
+  fail "standin/KV8.dll's FileDescription does not say it is a stand-in for tests"
 
 headers=$(i686-w64-mingw32-objdump -h "$sdk/bin/TEV.dll")
 ! grep -q ' \.debug' <<<"$headers" || fail "bin/TEV.dll has debug sections: $(grep -o '\.debug[a-z_]*' <<<"$headers" | tr '\n' ' ')"

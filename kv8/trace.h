@@ -1,0 +1,44 @@
+// The stand-in's trace: one JSON object per call into the analytics interface, in call order.
+#ifndef KV8_TRACE_H
+#define KV8_TRACE_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kv8 {
+
+class CallTrace {
+public:
+    // Adds the line that `line()` builds. A line that cannot be stored is lost; the call itself
+    // goes on.
+    template <typename BuildLine>
+    void Add(BuildLine line) {
+        try {
+            lines_.push_back(line());
+        } catch (...) {
+        }
+    }
+
+    const std::vector<std::string>& Lines() const { return lines_; }
+
+    // The lines added since the last call (or since Clear).
+    std::vector<std::string> TakeNew() {
+        std::vector<std::string> lines(lines_.begin() + static_cast<long>(taken_), lines_.end());
+        taken_ = lines_.size();
+        return lines;
+    }
+
+    void Clear() {
+        lines_.clear();
+        taken_ = 0;
+    }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t taken_ = 0;
+};
+
+}  // namespace kv8
+
+#endif

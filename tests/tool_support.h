@@ -1,0 +1,32 @@
+// The tev tool run as a process, the way an engineer runs it, for the suites that drive it.
+#ifndef TEV_TESTS_TOOL_SUPPORT_H
+#define TEV_TESTS_TOOL_SUPPORT_H
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace testing_support {
+
+// Runs the tool (or `program`, a copy of it elsewhere) with `arguments` and `input` on its standard
+// input, from a folder of its own inside `dir`.
+ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
+                   const std::string& input = "", const std::string& program = TEV_TOOL_PATH);
+
+}  // namespace testing_support
+
+// A test of the tool: a fresh temporary directory and stand-in, and the tool run inside it.
+class ToolTest : public TevTest {
+protected:
+    testing_support::ProgramRun Tev(const std::vector<std::string>& arguments,
+                                    const std::string& input = "") {
+        return testing_support::RunTool(tempDir_, arguments, input);
+    }
+
+    // A file of the temporary directory.
+    std::string Path(const std::string& name) const { return (tempDir_ / name).string(); }
+};
+
+#endif
