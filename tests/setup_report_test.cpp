@@ -60,6 +60,7 @@ using ProductRegistryTest = TevTest;
 
 TEST_F(ProductRegistryTest, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     ASSERT_TRUE(TEVUtil::InitML(false));
+    int firstId = testing_support::NextId(NewTrace());
     CMLWaypoint* first = CurrentRun().Report().Products().Find(T("ProductA"));
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(CurrentRun().Report().Products().Find(T("PRODUCTA")), first);
@@ -69,8 +70,8 @@ TEST_F(ProductRegistryTest, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     EXPECT_EQ(CurrentRun().Report().Products().Map().size(), 3u);
     // The name attribute is the lower-cased name.
     EXPECT_EQ(
-        NewTraceOf({"create"}).at(6),
-        R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":7})");
+        testing_support::RelativeIds(NewTraceOf({"create"}), firstId).at(2),
+        R"({"op":"create","kind":"attribute","name":"a.product.name","value":"producta","id":#2})");
 }
 
 TEST_F(ProductRegistryTest, LowerCasesAsciiLettersOnly) {
@@ -170,18 +171,19 @@ TEST_F(ProductRegistryTest, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRet
         const TEVChar* name;
         std::vector<std::string> destroyed;
     };
-    for (const Case& refusal : {Case{kv8::Kind::Waypoint, T("wp.product"), {}},
-                                Case{kv8::Kind::State, T("s.productlist"), {"5"}},
-                                Case{kv8::Kind::Attribute, T("a.product.name"), {"6", "5"}}}) {
+    // Ids from the first object made for the product: its waypoint #0, then its state #1.
+    const std::string waypoint = R"({"op":"destroy","id":#0})",
+                      state = R"({"op":"destroy","id":#1})";
+    for (const Case& refusal :
+         {Case{kv8::Kind::Waypoint, T("wp.product"), {}},
+          Case{kv8::Kind::State, T("s.productlist"), {waypoint}},
+          Case{kv8::Kind::Attribute, T("a.product.name"), {state, waypoint}}}) {
         kv8::Reset();
         ASSERT_TRUE(TEVUtil::InitML(false));
-        NewTrace();
+        int first = testing_support::NextId(NewTrace());
         kv8::RefuseCreate(refusal.kind, refusal.name);
         EXPECT_EQ(CurrentRun().Report().Products().Find(T("p")), nullptr);
-        std::vector<std::string> destroyed;
-        for (const std::string& line : NewTraceOf({"destroy"}))
-            destroyed.push_back(line.substr(line.find("\"id\":") + 5, 1));
-        EXPECT_EQ(destroyed, refusal.destroyed);
+        EXPECT_EQ(testing_support::RelativeIds(NewTraceOf({"destroy"}), first), refusal.destroyed);
         ASSERT_EQ(CurrentRun().Report().Products().Map().count(Text(T("p"))),
                   1u);  // an empty entry
         EXPECT_EQ(CurrentRun().Report().Products().Map().at(Text(T("p"))), nullptr);
@@ -224,7 +226,7 @@ TEST_F(Helpers, DoNothingWithoutATarget) {
     CMLState* state = CMLState::Create(T("s"));
     CMLWaypoint* waypoint = CMLWaypoint::Create(T("w"));
     ASSERT_TRUE(TEVUtil::InitML(false));
-    NewTrace();
+    std::string next = std::to_string(testing_support::NextId(NewTrace()));
     EXPECT_EQ(AttachAttribute(nullptr, T("n"), T("v")), nullptr);
     ReachWaypoint(nullptr);
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
@@ -234,8 +236,8 @@ TEST_F(Helpers, DoNothingWithoutATarget) {
     EXPECT_EQ(NewTraceOf({"create", "add"}),
               (std::vector<std::string>{
                   R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":null})",
-                  R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":7})",
-                  R"({"op":"add","parent":1,"child":7})"}));
+                  R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":)" + next + "}",
+                  R"({"op":"add","parent":1,"child":)" + next + "}"}));
     state->Destroy();
     waypoint->Destroy();
 }
@@ -243,9 +245,10 @@ TEST_F(Helpers, DoNothingWithoutATarget) {
 // A waypoint given to ReachWaypoint is never the caller's again: the library owns it.
 TEST_F(Helpers, ReachingHandsTheWaypointOver) {
     ASSERT_TRUE(TEVUtil::InitML(false));
+    std::string next = std::to_string(testing_support::NextId(NewTrace()));
     ReachWaypoint(CMLWaypoint::Create(T("on")));
     EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
-              (std::vector<std::string>{R"({"op":"reached","waypoint":5})"}));
+              (std::vector<std::string>{R"({"op":"reached","waypoint":)" + next + "}"}));
     EXPECT_EQ(DeliveredLast(), "reached on");
     TEVUtil::ShutdownML();
     ExpectCleanLedger();
