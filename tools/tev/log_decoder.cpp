@@ -85,12 +85,13 @@ void PutDigits(std::string& out, int value, int width) {
 
 // The date or the time as the log wrote it.
 std::string Numbers(const Stamp& s, bool date) {
-    auto three = [](int a, TEVChar separator, int b, int c) {
+    auto joined = [](TEVChar separator, int first, int second, int third) {
         std::string between(1, static_cast<char>(separator));
-        return std::to_string(a) + between + std::to_string(b) + between + std::to_string(c);
+        return std::to_string(first) + between + std::to_string(second) + between +
+               std::to_string(third);
     };
-    return date ? three(s.month, logformat::kDateSeparator, s.day, s.year)
-                : three(s.hour, logformat::kTimeSeparator, s.minute, s.second);
+    return date ? joined(logformat::kDateSeparator, s.month, s.day, s.year)
+                : joined(logformat::kTimeSeparator, s.hour, s.minute, s.second);
 }
 
 // Sets the record's time, or says why the timestamp is not one.
