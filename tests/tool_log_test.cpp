@@ -459,6 +459,31 @@ TEST(LogDecoderPieces, GiveTheSameRecordsHoweverTheFileIsCut) {
               "the file has an odd length: its last byte (offset 2) is half a UTF-16 code unit");
 }
 
+// Every kind of line TEV writes is read back as that kind, with as many texts as it holds; a
+// token TEV does not write, or a line cut short, has none.
+TEST(LogDecoderKinds, EveryTokenOfTheVocabularyIsReadAsItsKind) {
+    std::string log;
+    for (const tev::logformat::TokenShape& shape : tev::logformat::kTokens) {
+        std::string line = "1/2/2016; 3:4:5; " + tevtool::ToUtf8(shape.text) + ";";
+        for (int text = 1; text < shape.strings; ++text) line += "t;";
+        log += Utf16Line(line);
+    }
+    log +=
+        Utf16Line("1/2/2016; 3:4:5; Unknown;") + Utf16Line("1/2/2016; 3:4:5; InitML").substr(0, 40);
+    std::vector<std::optional<tev::logformat::Token>> kinds;
+    tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) {
+        EXPECT_EQ(record.problem.empty(), record.kind.has_value()) << record.problem;
+        kinds.push_back(record.kind);
+    });
+    decoder.Feed(log);
+    decoder.Finish();
+    std::vector<std::optional<tev::logformat::Token>> expected;
+    for (const tev::logformat::TokenShape& shape : tev::logformat::kTokens)
+        expected.push_back(shape.kind);
+    expected.insert(expected.end(), {std::nullopt, std::nullopt});
+    EXPECT_EQ(kinds, expected);
+}
+
 // Text output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD, after
 // any other unit; JSON keeps it as \uXXXX.
 TEST_F(ToolLog, UnpairedSurrogatesShowAsReplacementCharacters) {

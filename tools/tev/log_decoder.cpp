@@ -1,7 +1,6 @@
 #include "log_decoder.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -10,48 +9,21 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little && sizeof(TEVChar) == 2);
 
-constexpr TEVChar kCr = 0x0D, kLf = 0x0A, kSeparator = ';';
+namespace logformat = tev::logformat;
 
-// Every line TEV writes: its token and how many strings the line holds, the token included.
-struct TokenShape {
-    WideView token;
-    int strings;
-};
+constexpr TEVChar kCr = logformat::kLineEnd[0], kLf = logformat::kLineEnd[1];
+constexpr TEVChar kSeparator = logformat::kFieldEnd;
 
-const std::array<TokenShape, 18> kTokens = {{
-    {TEV_TEXT("InitML"), 1},
-    {TEV_TEXT("Fail to initialize KV8"), 1},
-    {TEV_TEXT("ShutdownML"), 1},
-    {TEV_TEXT("CommitSetupWaypoint"), 1},
-    {TEV_TEXT("CommitProducts()"), 1},
-    {TEV_TEXT("OnCrash"), 1},
-    {TEV_TEXT("wpDownloadSP"), 1},
-    {TEV_TEXT("wpWarning"), 2},
-    {TEV_TEXT("DownloadBegin"), 2},
-    {TEV_TEXT("DownloadPause"), 2},
-    {TEV_TEXT("DownloadResume"), 2},
-    {TEV_TEXT("DownloadEnd"), 2},
-    {TEV_TEXT("DownloadCancel"), 2},
-    {TEV_TEXT("InstallBegin"), 2},
-    {TEV_TEXT("InstallEnd"), 2},
-    {TEV_TEXT("InstallCancel"), 2},
-    {TEV_TEXT("InstallError"), 2},
-    {TEV_TEXT("DownloadError"), 3},
-}};
-const TokenShape kSetup = {TEV_TEXT("SETUP"), 3};
-const TokenShape kProductData = {TEV_TEXT("PRODUCTNRDATA"), 4};
-
-int StringsOf(WideView token) {
-    if (token == kSetup.token) return kSetup.strings;
-    if (token == kProductData.token) return kProductData.strings;
-    for (const TokenShape& shape : kTokens)
-        if (shape.token == token) return shape.strings;
-    return 0;
+// The shape of the line a token begins; none for a token TEV does not write.
+const logformat::TokenShape* ShapeOf(WideView token) {
+    for (const logformat::TokenShape& shape : logformat::kTokens)
+        if (token == shape.text) return &shape;
+    return nullptr;
 }
 
 bool IsDigit(TEVChar unit) { return unit >= '0' && unit <= '9'; }
 
-// "%d/%d/%d; %d:%d:%d; " as TEV writes it: month, day, year, hour, minute, second.
+// The timestamp as TEV writes it: month, day, year, hour, minute, second.
 struct Stamp {
     int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
     size_t length = 0;
@@ -71,14 +43,19 @@ bool Expect(WideView text, size_t& at, std::string_view literal) {
     return true;
 }
 
+bool Expect(WideView text, size_t& at, TEVChar unit) {
+    return at < text.size() && text[at++] == unit;
+}
+
 bool ReadStamp(WideView text, Stamp& stamp) {
     size_t at = 0;
-    bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, "/") &&
-                  ReadNumber(text, at, stamp.day) && Expect(text, at, "/") &&
-                  ReadNumber(text, at, stamp.year) && Expect(text, at, "; ") &&
-                  ReadNumber(text, at, stamp.hour) && Expect(text, at, ":") &&
-                  ReadNumber(text, at, stamp.minute) && Expect(text, at, ":") &&
-                  ReadNumber(text, at, stamp.second) && Expect(text, at, "; ");
+    using logformat::kDateSeparator, logformat::kTimeSeparator, logformat::kStampPartEnd;
+    bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, kDateSeparator) &&
+                  ReadNumber(text, at, stamp.day) && Expect(text, at, kDateSeparator) &&
+                  ReadNumber(text, at, stamp.year) && Expect(text, at, kStampPartEnd) &&
+                  ReadNumber(text, at, stamp.hour) && Expect(text, at, kTimeSeparator) &&
+                  ReadNumber(text, at, stamp.minute) && Expect(text, at, kTimeSeparator) &&
+                  ReadNumber(text, at, stamp.second) && Expect(text, at, kStampPartEnd);
     stamp.length = at;
     return shaped;
 }
@@ -106,11 +83,15 @@ void PutDigits(std::string& out, int value, int width) {
     out.append(digits, static_cast<size_t>(width));
 }
 
+// The date or the time as the log wrote it.
 std::string Numbers(const Stamp& s, bool date) {
-    return date ? std::to_string(s.month) + "/" + std::to_string(s.day) + "/" +
-                      std::to_string(s.year)
-                : std::to_string(s.hour) + ":" + std::to_string(s.minute) + ":" +
-                      std::to_string(s.second);
+    auto joined = [](TEVChar separator, int first, int second, int third) {
+        std::string between(1, static_cast<char>(separator));
+        return std::to_string(first) + between + std::to_string(second) + between +
+               std::to_string(third);
+    };
+    return date ? joined(logformat::kDateSeparator, s.month, s.day, s.year)
+                : joined(logformat::kTimeSeparator, s.hour, s.minute, s.second);
 }
 
 // Sets the record's time, or says why the timestamp is not one.
@@ -187,14 +168,16 @@ void ParseRecord(LogRecord& record) {
         return;
     }
     size_t tokenEnd = body.find(kSeparator);
-    int strings = tokenEnd == WideView::npos ? 0 : StringsOf(body.substr(0, tokenEnd));
-    if (strings == 0) {
+    const logformat::TokenShape* shape =
+        tokenEnd == WideView::npos ? nullptr : ShapeOf(body.substr(0, tokenEnd));
+    if (!shape) {
         if (record.problem.empty())
             record.problem = tokenEnd == WideView::npos ? "the line has no token" : "unknown token";
         SplitAtEverySeparator(body, record.fields);
         return;
     }
-    SplitKnownLine(body, strings, record);
+    record.kind = shape->kind;
+    SplitKnownLine(body, shape->strings, record);
     if (!record.problem.empty()) SplitAtEverySeparator(body, record.fields);
 }
 
@@ -212,7 +195,8 @@ size_t LineEnd(WideView units, size_t from) {
 bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
     size_t digits = at;
     while (digits < units.size() && IsDigit(units[digits])) ++digits;
-    if (digits == at || digits == units.size() || units[digits] != '/') return false;
+    if (digits == at || digits == units.size() || units[digits] != logformat::kDateSeparator)
+        return false;
     Stamp stamp;
     return afterWholeLine || ReadStamp(units.substr(at, 64), stamp);
 }
@@ -357,6 +341,7 @@ void LogDecoder::Drain(bool atEnd) {
         record.line = line_;
         record.byte = unitsByte_ + at * 2;
         record.timed = false;
+        record.kind.reset();
         record.problem.clear();
         record.fields.clear();
         record.partial = end == WideView::npos;

@@ -6,11 +6,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "text.h"
+#include "vocabulary/log_format.h"
 
 namespace tevtool {
 
@@ -21,8 +23,11 @@ struct LogRecord {
     bool timed = false;  // the record has a valid timestamp:
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     std::vector<WideView> fields;  // the token first, then the call's texts
-    bool partial = false;          // the file ends inside this record
-    std::string problem;           // why the record is not as TEV writes one; empty when it is
+    // The kind of line its token names; none when the token is not one TEV writes (or the record
+    // is cut short).
+    std::optional<tev::logformat::Token> kind;
+    bool partial = false;  // the file ends inside this record
+    std::string problem;   // why the record is not as TEV writes one; empty when it is
 };
 
 // The record's time in ISO 8601 UTC ("2016-01-02T03:04:05Z"); empty when it has none.

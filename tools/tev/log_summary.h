@@ -24,20 +24,30 @@ struct Mark {
     kv8::Text text;  // the warning's text, or what failed
 };
 
+// How a download or installation came out.
+enum class Outcome { Unfinished, Ended, Cancelled, Failed };
+// As the summaries name it: "unfinished", "ended", "cancelled", "failed".
+const char* OutcomeText(Outcome outcome);
+
 // One download (by URL) or installation (by product name), from its begin to its outcome.
 struct Span {
     kv8::Text subject;
     std::optional<Moment> begin, end;
-    std::string outcome = "unfinished";  // or "ended", "cancelled", "failed"
-    kv8::Text message;                   // a failed download's error text
+    Outcome outcome = Outcome::Unfinished;
+    kv8::Text message;  // a failed download's error text
     std::vector<Moment> pauses, resumes;
     std::optional<std::int64_t> Seconds() const;
 };
 
+// How the run ended, as far as its log tells.
+enum class RunEnd { CutShort, Shutdown, Crash, AnalyticsDown };
+// As the summaries name it: "cut short", "ShutdownML", "OnCrash", "analytics library down".
+const char* RunEndText(RunEnd end);
+
 struct RunSummary {
     std::optional<Moment> started, ended;  // the first and the last timed record
-    std::string end = "cut short";         // "ShutdownML", "OnCrash", "analytics library down"
-    std::optional<bool> analytics;         // whether the analytics library came up; none if unknown
+    RunEnd end = RunEnd::CutShort;
+    std::optional<bool> analytics;  // whether the analytics library came up; none if unknown
     std::vector<std::pair<kv8::Text, kv8::Text>> setup;
     std::vector<Span> downloads, installs;
     std::vector<Mark> warnings;
@@ -57,7 +67,8 @@ public:
 
 private:
     Span& Open(std::vector<Span>& spans, WideView subject, const Moment& at);
-    Span& Latest(std::vector<Span>& spans, WideView subject, const Moment& at);
+    Span& Latest(std::vector<Span>& spans, WideView subject);
+    Span& Close(std::vector<Span>& spans, WideView subject, const Moment& at, Outcome outcome);
     void Fail(const Moment& at, kv8::Text what);
 
     RunSummary summary_;

@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <functional>
+#include <type_traits>
+#include <utility>
 
 #include "TEVUtil.h"
 
@@ -24,141 +26,110 @@ struct EntrySpec {
 
 namespace {
 
-const TEVChar* TextOf(const Value& value) {
-    return value.kind == Value::Kind::Null ? nullptr : value.text.c_str();
+// How a parameter of an entry is written in a scenario and handed to the entry, by its C++ type.
+template <typename T>
+struct Argument;
+
+template <>
+struct Argument<const TEVChar*> {
+    static constexpr Param kParam = Param::Text;
+    static const TEVChar* Of(const Value& value) {
+        return value.kind == Value::Kind::Null ? nullptr : value.text.c_str();
+    }
+};
+template <>
+struct Argument<int> {
+    static constexpr Param kParam = Param::Int;
+    static int Of(const Value& value) { return static_cast<int>(value.integer); }
+};
+template <>
+struct Argument<TEVUInt32> {
+    static constexpr Param kParam = Param::UInt;
+    static TEVUInt32 Of(const Value& value) { return static_cast<TEVUInt32>(value.integer); }
+};
+template <>
+struct Argument<bool> {
+    static constexpr Param kParam = Param::Bool;
+    static bool Of(const Value& value) { return value.boolean; }
+};
+template <>
+struct Argument<TEVUtil::eSetupPhase> {
+    static constexpr Param kParam = Param::Phase;
+    static TEVUtil::eSetupPhase Of(const Value& value) {
+        return static_cast<TEVUtil::eSetupPhase>(value.integer);
+    }
+};
+
+// Calls the entry with the values as its arguments, and gives what it returned.
+template <typename R, typename... P, std::size_t... I>
+Result Call(R(TEV_CALL* entry)(P...), const std::vector<Value>& values, std::index_sequence<I...>) {
+    if constexpr (std::is_void_v<R>) {
+        entry(Argument<P>::Of(values[I])...);
+        return {};
+    } else if constexpr (std::is_same_v<R, bool>) {
+        return {Result::Kind::Boolean, entry(Argument<P>::Of(values[I])...), nullptr};
+    } else {
+        return {Result::Kind::Text, false, entry(Argument<P>::Of(values[I])...)};
+    }
 }
-int IntOf(const Value& value) { return static_cast<int>(value.integer); }
-TEVUInt32 UIntOf(const Value& value) { return static_cast<TEVUInt32>(value.integer); }
 
-Result Returned(bool value) { return {Result::Kind::Boolean, value, nullptr}; }
-Result Nothing() { return {}; }
-
-// An entry whose last argument picks the overload: a quoted text or null the text one, a bare
-// integer the integer one.
-template <typename TextCall, typename IntCall>
-Result ByLastArgument(const std::vector<Value>& args, TextCall text, IntCall integer) {
-    const Value& last = args.back();
-    if (last.kind == Value::Kind::Integer) return Returned(integer(IntOf(last)));
-    return Returned(text(TextOf(last)));
+// The entry as a scenario calls it: its parameters, named, taken from its signature.
+template <typename R, typename... P, typename... Names>
+EntrySpec Bind(const char* name, R(TEV_CALL* entry)(P...), Names... names) {
+    static_assert(sizeof...(Names) == sizeof...(P), "one name per parameter");
+    return {name, {{names, Argument<P>::kParam}...}, [entry](const std::vector<Value>& values) {
+                return Call(entry, values, std::index_sequence_for<P...>());
+            }};
 }
 
-using A = const std::vector<Value>&;
+// An entry with an overload for a text and one for an integer as its last parameter, the others
+// alike: a quoted text or null as the last argument calls the first, a bare integer the second.
+template <typename... Leading, typename... Names>
+EntrySpec BindTextOrInt(const char* name, bool(TEV_CALL* text)(Leading..., const TEVChar*),
+                        bool(TEV_CALL* integer)(Leading..., int), Names... names) {
+    EntrySpec spec = Bind(name, text, names...);
+    spec.params.back().type = Param::TextOrInt;
+    spec.call = [text, integer](const std::vector<Value>& values) {
+        if (values.back().kind == Value::Kind::Integer)
+            return Call(integer, values, std::index_sequence_for<Leading..., int>());
+        return Call(text, values, std::index_sequence_for<Leading..., const TEVChar*>());
+    };
+    return spec;
+}
 
 const std::vector<EntrySpec>& Entries() {
+    using T = TEVUtil;
+    using Text = const TEVChar*;
     static const std::vector<EntrySpec> entries = {
-        {"InitML",
-         {{"enableLog", Param::Bool}},
-         [](A a) { return Returned(TEVUtil::InitML(a[0].boolean)); }},
-        {"ShutdownML", {}, [](A) { return Returned(TEVUtil::ShutdownML()); }},
-        {"OnCrash", {}, [](A) { return TEVUtil::OnCrash(), Nothing(); }},
-        {"GetKV8UserId",
-         {},
-         [](A) {
-             return Result{Result::Kind::Text, false, TEVUtil::GetKV8UserId()};
-         }},
-        {"AddAttributeToSetup",
-         {{"attributeName", Param::Text}, {"attributeValue", Param::TextOrInt}},
-         [](A a) {
-             return ByLastArgument(
-                 a, [&](const TEVChar* v) { return TEVUtil::AddAttributeToSetup(TextOf(a[0]), v); },
-                 [&](int v) { return TEVUtil::AddAttributeToSetup(TextOf(a[0]), v); });
-         }},
-        {"AddConfiguredProperty",
-         {{"productName", Param::Text},
-          {"propertyName", Param::Text},
-          {"propertyValue", Param::TextOrInt}},
-         [](A a) {
-             return ByLastArgument(
-                 a,
-                 [&](const TEVChar* v) {
-                     return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v);
-                 },
-                 [&](int v) {
-                     return TEVUtil::AddConfiguredProperty(TextOf(a[0]), TextOf(a[1]), v);
-                 });
-         }},
-        {"AddContent",
-         {{"productName", Param::Text}, {"contentName", Param::Text}, {"contentPath", Param::Text}},
-         [](A a) {
-             return Returned(TEVUtil::AddContent(TextOf(a[0]), TextOf(a[1]), TextOf(a[2])));
-         }},
-        {"AddCustom",
-         {{"productName", Param::Text}, {"customName", Param::Text}, {"customValue", Param::Text}},
-         [](A a) {
-             return Returned(TEVUtil::AddCustom(TextOf(a[0]), TextOf(a[1]), TextOf(a[2])));
-         }},
-        {"AddFeature",
-         {{"productName", Param::Text},
-          {"featureName", Param::Text},
-          {"featureAction", Param::Int}},
-         [](A a) {
-             return Returned(TEVUtil::AddFeature(TextOf(a[0]), TextOf(a[1]), IntOf(a[2])));
-         }},
-        {"AddLang",
-         {{"productName", Param::Text},
-          {"language", Param::Text},
-          {"languageDownloaded", Param::Int}},
-         [](A a) { return Returned(TEVUtil::AddLang(TextOf(a[0]), TextOf(a[1]), IntOf(a[2]))); }},
-        {"AddNRData",
-         {{"productName", Param::Text},
-          {"attributeName", Param::Text},
-          {"attributeValue", Param::TextOrInt}},
-         [](A a) {
-             return ByLastArgument(
-                 a,
-                 [&](const TEVChar* v) {
-                     return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v);
-                 },
-                 [&](int v) { return TEVUtil::AddNRData(TextOf(a[0]), TextOf(a[1]), v); });
-         }},
-        {"wpSetupPhase",
-         {{"phase", Param::Phase}, {"begin", Param::Bool}},
-         [](A a) {
-             return TEVUtil::wpSetupPhase(static_cast<TEVUtil::eSetupPhase>(IntOf(a[0])),
-                                          a[1].boolean),
-                    Nothing();
-         }},
-        {"wpDownloadSP", {}, [](A) { return TEVUtil::wpDownloadSP(), Nothing(); }},
-        {"wpWarning",
-         {{"message", Param::Text}},
-         [](A a) { return TEVUtil::wpWarning(TextOf(a[0])), Nothing(); }},
-        {"DownloadBegin",
-         {{"url", Param::Text}},
-         [](A a) { return TEVUtil::DownloadBegin(TextOf(a[0])), Nothing(); }},
-        {"DownloadPause",
-         {{"url", Param::Text}},
-         [](A a) { return TEVUtil::DownloadPause(TextOf(a[0])), Nothing(); }},
-        {"DownloadResume",
-         {{"url", Param::Text}},
-         [](A a) { return TEVUtil::DownloadResume(TextOf(a[0])), Nothing(); }},
-        {"DownloadEnd",
-         {{"url", Param::Text}},
-         [](A a) { return TEVUtil::DownloadEnd(TextOf(a[0])), Nothing(); }},
-        {"DownloadCancel",
-         {{"url", Param::Text}},
-         [](A a) { return TEVUtil::DownloadCancel(TextOf(a[0])), Nothing(); }},
-        {"DownloadError",
-         {{"url", Param::Text}, {"errorMessage", Param::Text}, {"errorCode", Param::UInt}},
-         [](A a) {
-             return TEVUtil::DownloadError(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing();
-         }},
-        {"DownloadFailEvent",
-         {{"url", Param::Text}, {"errorMessage", Param::Text}, {"eventId", Param::UInt}},
-         [](A a) {
-             return TEVUtil::DownloadFailEvent(TextOf(a[0]), TextOf(a[1]), UIntOf(a[2])), Nothing();
-         }},
-        {"InstallBegin",
-         {{"productName", Param::Text}},
-         [](A a) { return TEVUtil::InstallBegin(TextOf(a[0])), Nothing(); }},
-        {"InstallEnd",
-         {{"productName", Param::Text}},
-         [](A a) { return TEVUtil::InstallEnd(TextOf(a[0])), Nothing(); }},
-        {"InstallCancel",
-         {{"productName", Param::Text}},
-         [](A a) { return TEVUtil::InstallCancel(TextOf(a[0])), Nothing(); }},
-        {"InstallError",
-         {{"productName", Param::Text}, {"errorMessage", Param::Text}},
-         [](A a) { return TEVUtil::InstallError(TextOf(a[0]), TextOf(a[1])), Nothing(); }},
+        Bind("InitML", &T::InitML, "enableLog"),
+        Bind("ShutdownML", &T::ShutdownML),
+        Bind("OnCrash", &T::OnCrash),
+        Bind("GetKV8UserId", &T::GetKV8UserId),
+        BindTextOrInt<Text>("AddAttributeToSetup", &T::AddAttributeToSetup, &T::AddAttributeToSetup,
+                            "attributeName", "attributeValue"),
+        BindTextOrInt<Text, Text>("AddConfiguredProperty", &T::AddConfiguredProperty,
+                                  &T::AddConfiguredProperty, "productName", "propertyName",
+                                  "propertyValue"),
+        Bind("AddContent", &T::AddContent, "productName", "contentName", "contentPath"),
+        Bind("AddCustom", &T::AddCustom, "productName", "customName", "customValue"),
+        Bind("AddFeature", &T::AddFeature, "productName", "featureName", "featureAction"),
+        Bind("AddLang", &T::AddLang, "productName", "language", "languageDownloaded"),
+        BindTextOrInt<Text, Text>("AddNRData", &T::AddNRData, &T::AddNRData, "productName",
+                                  "attributeName", "attributeValue"),
+        Bind("wpSetupPhase", &T::wpSetupPhase, "phase", "begin"),
+        Bind("wpDownloadSP", &T::wpDownloadSP),
+        Bind("wpWarning", &T::wpWarning, "message"),
+        Bind("DownloadBegin", &T::DownloadBegin, "url"),
+        Bind("DownloadPause", &T::DownloadPause, "url"),
+        Bind("DownloadResume", &T::DownloadResume, "url"),
+        Bind("DownloadEnd", &T::DownloadEnd, "url"),
+        Bind("DownloadCancel", &T::DownloadCancel, "url"),
+        Bind("DownloadError", &T::DownloadError, "url", "errorMessage", "errorCode"),
+        Bind("DownloadFailEvent", &T::DownloadFailEvent, "url", "errorMessage", "eventId"),
+        Bind("InstallBegin", &T::InstallBegin, "productName"),
+        Bind("InstallEnd", &T::InstallEnd, "productName"),
+        Bind("InstallCancel", &T::InstallCancel, "productName"),
+        Bind("InstallError", &T::InstallError, "productName", "errorMessage"),
     };
     return entries;
 }
@@ -434,10 +405,8 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
                 line += static_cast<char32_t>(utf8::next(it, raw.end()));
             std::vector<Token> tokens = Tokenize(line);
             if (!tokens.empty()) {
-                Step step =
-                    ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog);
-                step.line = lineNumber;
-                scenario.steps.push_back(std::move(step));
+                scenario.steps.push_back(
+                    ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog));
             }
         } catch (const LineError& lineError) {
             error = {lineNumber, lineError.column, lineError.message};

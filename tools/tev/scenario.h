@@ -40,7 +40,6 @@ struct Refusal {
 };
 
 struct Step {
-    int line = 0;
     const EntrySpec* entry = nullptr;  // null for a kv8 line
     std::vector<Value> arguments;
     Refusal refusal;

@@ -1,0 +1,195 @@
+// tev log: decodes diagnostic logs, or tells each run's story.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "files.h"
+#include "log_decoder.h"
+#include "log_summary.h"
+#include "process.h"
+#include "resources.h"
+#include "vocabulary/log_format.h"
+
+namespace tevtool {
+namespace {
+
+// The worse of two exit statuses, in the order of precedence commands.h gives.
+int Worse(int status, int other) {
+    auto rank = [](int s) {
+        return s == kUsageError ? 3 : s == kFailure ? 2 : s == kRunFailed ? 1 : 0;
+    };
+    return rank(other) > rank(status) ? other : status;
+}
+
+struct LogOptions {
+    bool json = false, summary = false, csv = false, html = false;
+};
+
+// Standard output in large writes: a log of a hundred megabytes is decoded in one pass.
+class Output {
+public:
+    ~Output() { Flush(); }
+    std::string& Buffer() { return buffer_; }
+    void Line() {
+        buffer_ += '\n';
+        if (buffer_.size() >= (1 << 16)) Flush();
+    }
+    void Flush() {
+        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+        buffer_.clear();
+    }
+
+private:
+    std::string buffer_;
+};
+
+constexpr size_t kProblemsShown = 10;
+
+// Decodes one log into `out`; returns its exit status.
+int LogOne(const std::string& path, bool many, const LogOptions& options, Output& out) {
+    std::vector<std::string> complaints;
+    int status = 0;
+    std::string fileJson = many ? Json(FromUtf8(path)) : "";
+    RunSummarizer summarizer;
+    std::vector<std::string> rows;
+    size_t problems = 0;
+    if (many && !options.summary && !options.json) out.Buffer() += "== " + path + " ==\n";
+    LogDecoder decoder([&](const LogRecord& record) {
+        if (!record.problem.empty()) {
+            status = kFailure;
+            if (++problems <= kProblemsShown)
+                complaints.push_back("line " + std::to_string(record.line) + " (byte " +
+                                     std::to_string(record.byte) + "): " + record.problem);
+        }
+        if (options.summary || options.html) {
+            summarizer.Add(record);
+            if (options.html) rows.push_back(RecordRowHtml(record));
+            return;
+        }
+        if (options.json)
+            AppendRecordJson(record, fileJson, out.Buffer());
+        else
+            AppendRecordText(record, out.Buffer());
+        out.Line();
+    });
+    std::string error;
+    if (!ReadRegularFile(
+            path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
+        out.Flush();
+        std::cerr << "tev: " << path << ": " << error << '\n';
+        return kUsageError;
+    }
+    decoder.Finish();
+    complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
+    if (!decoder.Problem().empty()) {
+        complaints.push_back(decoder.Problem());
+        status = kFailure;
+    }
+    if (problems > kProblemsShown)
+        complaints.push_back("and " + std::to_string(problems - kProblemsShown) +
+                             " more records not as TEV writes them");
+    const RunSummary& summary = summarizer.Summary();
+    if (options.html) {
+        out.Buffer() += SummaryHtml(path, summary, rows);
+    } else if (options.summary) {
+        out.Buffer() += options.csv    ? SummaryCsv(path, summary)
+                        : options.json ? SummaryJson(path, summary)
+                                       : SummaryText(path, summary);
+        if (!options.csv && !options.json && many) out.Buffer() += '\n';
+        out.Line();
+    }
+    if (!complaints.empty()) {
+        out.Flush();
+        for (const std::string& complaint : complaints)
+            std::cerr << "tev: " << path << ": " << complaint << '\n';
+    }
+    if ((options.summary || options.html) && status == 0 && summary.Failed()) status = kRunFailed;
+    return status;
+}
+
+int Log(std::vector<std::string> sources, LogOptions options) {
+    if (options.csv) options.summary = true;
+    if (options.html && (options.summary || options.json)) {
+        std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary "
+                     "or --csv\n";
+        return kUsageError;
+    }
+    if (sources.empty()) {
+        std::string path = process::TevTempFilePath(tev::logformat::kFileName);
+        if (path.empty()) {
+            std::cerr
+                << "tev: there is no usable temporary directory, so no log of TEV's to read\n";
+            return kUsageError;
+        }
+        sources.push_back(path);
+    }
+    std::error_code error;
+    bool many = sources.size() > 1 ||
+                std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
+                    return source != "-" && std::filesystem::is_directory(PathOf(source), error);
+                });
+    if (options.html && many) {
+        std::cerr << "tev: --html makes the page of one log; name one file\n";
+        return kUsageError;
+    }
+    Output out;
+    if (options.csv) {
+        out.Buffer() += SummaryCsvHeader();
+        out.Line();
+    }
+    int status = 0;
+    for (const std::string& source : sources) {
+        if (source != "-" && std::filesystem::is_directory(PathOf(source), error)) {
+            std::string problem;
+            size_t files = 0;
+            if (!ForEachLogFile(
+                    source,
+                    [&](const std::string& file) {
+                        ++files;
+                        status = Worse(status, LogOne(file, true, options, out));
+                    },
+                    problem) ||
+                files == 0) {
+                out.Flush();
+                std::cerr << "tev: " << source << ": "
+                          << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
+                status = Worse(status, kUsageError);
+            }
+            continue;
+        }
+        status = Worse(status, LogOne(source, many, options, out));
+    }
+    return status;
+}
+
+}  // namespace
+
+Command AddLogCommand(CLI::App& tev) {
+    auto options = std::make_shared<LogOptions>();
+    auto paths = std::make_shared<std::vector<std::string>>();
+    CLI::App* log = tev.add_subcommand("log",
+                                       "Decode diagnostic logs to UTF-8, or tell each run's story "
+                                       "(default: Setup_TEV.log where TEV writes it)");
+    log->add_option("FILE", *paths,
+                    "Logs to read; a folder gives every *.log file in it and its subfolders")
+        ->type_name("");
+    log->add_flag("--json", options->json,
+                  "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
+                  "and, with several logs, \"file\" when they apply); with --summary one object "
+                  "per log");
+    log->add_flag("--summary", options->summary,
+                  "Each run's story: start, end, analytics library, setup attributes, downloads, "
+                  "installations, warnings, first error");
+    log->add_flag("--csv", options->csv, "The summary as CSV, one row per log");
+    log->add_flag("--html", options->html,
+                  "One self-contained HTML page of one log: a timeline of downloads and "
+                  "installations, then the records");
+    log->footer(std::string("\n") + resource::kLogHelp);
+    return {log, [options, paths] { return Log(*paths, *options); }};
+}
+
+}  // namespace tevtool

@@ -1,0 +1,138 @@
+// tev run: plays a scenario against TEV and the stand-in and shows what was reported.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "files.h"
+#include "play.h"
+#include "process.h"
+#include "resources.h"
+#include "scenario.h"
+#include "vocabulary/log_format.h"
+
+namespace tevtool {
+namespace {
+
+// TEV's temporary directory for the play: `dir`, or a folder of the tool's own, so that the play
+// never touches the log of a real setup. A folder of the tool's own that cannot be made costs the
+// play its log (TEV is pointed at it all the same, or finds no temporary directory either); a
+// `dir` asked for that cannot be used is an error.
+bool PointTemporaryDirectoryAt(const std::string& asked) {
+    std::string dir = asked.empty() ? process::TevTempFilePath(TEV_TEXT("tev-run")) : asked;
+    std::error_code error;
+    if (dir.empty() || (std::filesystem::create_directories(PathOf(dir), error), error) ||
+        !std::filesystem::is_directory(PathOf(dir), error)) {
+        std::cerr << "tev: " << (asked.empty() ? "the play writes no log: " : "") << "cannot use "
+                  << (dir.empty() ? "the temporary directory" : dir) << " for the log: "
+                  << (dir.empty() ? "there is none"
+                      : error     ? error.message()
+                                  : "not a directory")
+                  << '\n';
+        if (!asked.empty()) return false;
+    }
+    if (!dir.empty()) process::SetTemporaryDirectory(dir);
+    return true;
+}
+
+// What identifies the file at `path` as it is: none when there is no regular file.
+std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Snapshot(
+    const std::string& path) {
+    std::error_code error;
+    std::filesystem::path file = PathOf(path);
+    if (path.empty() || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    auto size = std::filesystem::file_size(file, error);
+    auto time = std::filesystem::last_write_time(file, error);
+    if (error) return std::nullopt;
+    return std::make_pair(size, time);
+}
+
+struct RunOptions {
+    std::string scenario, outbox, logDir;
+    bool trace = false;
+};
+
+int Run(const RunOptions& options) {
+    const std::string& source = options.scenario;
+    std::string text = kDefaultScenario;
+    std::string name = "the default scenario";
+    std::string error;
+    if (!source.empty()) {
+        if (!ReadRegularFile(source, text, error)) {
+            std::cerr << "tev: cannot read " << source << ": " << error << '\n';
+            return kUsageError;
+        }
+        name = source == "-" ? "standard input" : source;
+    }
+    ParseError parseError;
+    std::optional<Scenario> scenario = ParseScenario(text, parseError);
+    if (!scenario) {
+        std::cerr << "tev: " << name << ": line " << parseError.line << ", column "
+                  << parseError.column << ": " << parseError.message << '\n';
+        return kUsageError;
+    }
+    if (!PointTemporaryDirectoryAt(options.logDir)) return kUsageError;
+    if (!options.outbox.empty()) process::SetEnvironment("KV8_OUTBOX", options.outbox);
+
+    // The last play's log goes first, so that only a log this play wrote is named; one that cannot
+    // be removed (another process holds it) counts only if the play changed it.
+    std::string log = process::TevTempFilePath(tev::logformat::kFileName);
+    std::error_code ignored;
+    if (Snapshot(log)) std::filesystem::remove(PathOf(log), ignored);
+    auto before = Snapshot(log);
+    PlayOutcome outcome = Play(*scenario, options.trace ? &std::cout : nullptr);
+    if (!options.trace) {
+        std::cout << "What the analytics library received from " << name << " ("
+                  << scenario->steps.size() << " steps):\n\n";
+        PrintReport(std::cout);
+        if (scenario->asksForLog) {
+            auto after = Snapshot(log);
+            if (after && after != before)
+                std::cout << "Diagnostic log: " << log << " (read it with: tev log " << log
+                          << ")\n";
+            else
+                std::cout << "Diagnostic log: none could be written in "
+                          << (log.empty() ? "the temporary directory" : log) << '\n';
+        }
+        if (!options.outbox.empty()) std::cout << "Outbox: " << options.outbox << '\n';
+    }
+    if (!outcome.violations.empty()) {
+        std::cerr << "tev: the analytics library saw " << outcome.violations.size()
+                  << " ownership violation(s):\n";
+        for (const std::string& violation : outcome.violations)
+            std::cerr << "  " << violation << '\n';
+        return kFailure;
+    }
+    return 0;
+}
+
+// Each entry with its parameters, then the lines that steer the stand-in.
+std::string Footer() {
+    std::string text = "\nEntries (one per scenario line, arguments in this order):\n";
+    for (const std::string& usage : EntryUsages()) text += "  " + usage + "\n";
+    return text + "\n" + resource::kRunHelp;
+}
+
+}  // namespace
+
+Command AddRunCommand(CLI::App& tev) {
+    auto options = std::make_shared<RunOptions>();
+    CLI::App* run = tev.add_subcommand(
+        "run", "Play a scenario (default: a typical setup run) and print what was reported");
+    run->add_option("SCENARIO", options->scenario, "Scenario file, or - for standard input")
+        ->type_name("FILE");
+    run->add_flag("--trace", options->trace,
+                  "Print the stand-in's trace as JSON Lines, one result line after each entry");
+    run->add_option("--outbox", options->outbox,
+                    "Append each waypoint handed over to FILE as JSON (sets KV8_OUTBOX)")
+        ->type_name("FILE");
+    run->add_option("--log-dir", options->logDir,
+                    "Where TEV writes the play's log (default: a folder of the tool's own in the "
+                    "temporary directory; never the log of a real setup)")
+        ->type_name("DIR");
+    run->footer(Footer());
+    return {run, [options] { return Run(*options); }};
+}
+
+}  // namespace tevtool

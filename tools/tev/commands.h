@@ -1,0 +1,33 @@
+// The tool's commands, each in a file of its own: main.cpp adds them to the command line and runs
+// the one asked for.
+#ifndef TEV_TOOL_COMMANDS_H
+#define TEV_TOOL_COMMANDS_H
+
+#include <functional>
+
+namespace CLI {
+class App;
+}
+
+namespace tevtool {
+
+// Exit statuses; with several, the first in this order wins: usage or I/O error, malformed
+// records, a failure the log shows.
+constexpr int kFailure = 1;     // tev run: ownership violations; tev log: malformed or cut records
+constexpr int kUsageError = 2;  // bad command line, unreadable file or scenario
+constexpr int kRunFailed = 3;   // tev log --summary: a log shows a failure
+
+// A command on the command line: `app` is parsed into the command's options, then `run` does what
+// they ask and gives the exit status.
+struct Command {
+    CLI::App* app;
+    std::function<int()> run;
+};
+
+Command AddRunCommand(CLI::App& tev);
+Command AddLogCommand(CLI::App& tev);
+Command AddScenarioCommand(CLI::App& tev);
+
+}  // namespace tevtool
+
+#endif

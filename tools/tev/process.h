@@ -1,0 +1,33 @@
+// What the tool needs of the system it runs on beyond standard C++: its command line, its standard
+// streams, its environment and where TEV keeps its files. The build compiles process_posix.cpp or
+// process_win32.cpp.
+#ifndef TEV_TOOL_PROCESS_H
+#define TEV_TOOL_PROCESS_H
+
+#include <string>
+#include <vector>
+
+#include "TEVText.h"
+
+namespace tevtool::process {
+
+// The arguments after the program's name, as UTF-8.
+std::vector<std::string> Arguments(int argc, char** argv);
+
+// Standard input, output and error pass bytes as they are, the same on every platform: no CR
+// added before each LF, none taken from the input.
+void UseBinaryStandardStreams();
+
+// Sets a variable of this process's environment, which TEV and the stand-in read, to UTF-8 text.
+void SetEnvironment(const char* name, const std::string& value);
+
+// Points the variables that TEV finds its temporary directory by at `dir` (UTF-8).
+void SetTemporaryDirectory(const std::string& dir);
+
+// Where TEV puts a file of this name in its temporary directory now, as UTF-8; empty when it has
+// no usable temporary directory.
+std::string TevTempFilePath(const TEVChar* name);
+
+}  // namespace tevtool::process
+
+#endif
