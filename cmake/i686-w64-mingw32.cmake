@@ -4,6 +4,9 @@ set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
+# MinGW's own objcopy: CMake would otherwise take the host's (the "-posix" compiler name hides the
+# prefix), which stamps a stripped PE file with the time of day whatever SOURCE_DATE_EPOCH says.
+set(CMAKE_OBJCOPY i686-w64-mingw32-objcopy CACHE FILEPATH "")
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
