@@ -5,9 +5,16 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CMakePackageConfigHelpers)
 write_basic_package_version_file(${TEV_BINARY_DIR}/TEVConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 
-install(FILES include/TEVUtil.h include/TEVText.h ${TEV_BINARY_DIR}/include/TEVVersion.h
+# The decorated names of the 28 entries, one a line, for hosts that load TEV.dll at run time.
+file(STRINGS src/TEV.def tev_decorated_names REGEX "^ *[?]")
+list(TRANSFORM tev_decorated_names REPLACE "^ *([?][^=]*)=.*$" "\\1")
+list(JOIN tev_decorated_names "\n" tev_decorated_names)
+file(WRITE ${TEV_BINARY_DIR}/sdk/TEV.entries.txt "${tev_decorated_names}\n")
+
+install(FILES include/TEVUtil.h include/TEVText.h include/TEVLoader.h ${TEV_BINARY_DIR}/include/TEVVersion.h
         DESTINATION include)
-install(FILES ${TEV_BINARY_DIR}/TEV.lib $<TARGET_LINKER_FILE:tev> DESTINATION lib)
+install(FILES ${TEV_BINARY_DIR}/TEV.lib $<TARGET_LINKER_FILE:tev> ${TEV_BINARY_DIR}/sdk/TEV.entries.txt
+        DESTINATION lib)
 install(FILES cmake/TEVConfig.cmake ${TEV_BINARY_DIR}/TEVConfigVersion.cmake DESTINATION lib/cmake/TEV)
 install(PROGRAMS ${TEV_BINARY_DIR}/sdk/TEV.dll $<TARGET_FILE:tev_tool> DESTINATION bin)
 install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug DESTINATION symbols)
