@@ -24,7 +24,11 @@ install(PROGRAMS $<TARGET_FILE:kv8> DESTINATION standin)
 install(FILES examples/host/host.cpp examples/host/CMakeLists.txt DESTINATION examples/host)
 install(FILES nsis/TEV.nsh DESTINATION nsis)
 install(FILES examples/nsis/sample.nsi DESTINATION examples/nsis)
-install(FILES README.md CHANGELOG.md DESTINATION .)
+install(FILES CHANGELOG.md LICENSE.txt DESTINATION .)
+# Last: the SDK's own guide, README.md, its figures measured on the files staged above.
+install(CODE "set(TEV_GUIDE_TEMPLATE \"${TEV_SOURCE_DIR}/cmake/sdk/README.md.in\")
+              set(TEV_VERSION ${PROJECT_VERSION})")
+install(SCRIPT cmake/sdk/guide.cmake)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME TEV)
