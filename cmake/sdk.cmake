@@ -18,7 +18,7 @@ install(FILES ${TEV_BINARY_DIR}/TEV.lib $<TARGET_LINKER_FILE:tev> ${TEV_BINARY_D
 install(FILES cmake/TEVConfig.cmake ${TEV_BINARY_DIR}/TEVConfigVersion.cmake DESTINATION lib/cmake/TEV)
 install(FILES cmake/sdk/i686-w64-mingw32.cmake DESTINATION cmake)
 install(PROGRAMS ${TEV_BINARY_DIR}/sdk/TEV.dll $<TARGET_FILE:tev_tool> DESTINATION bin)
-install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug DESTINATION symbols)
+install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug ${TEV_BINARY_DIR}/sdk/TEV.pdb DESTINATION symbols)
 # The stand-in is for trying a setup out; the folder's name says it never ships.
 install(PROGRAMS $<TARGET_FILE:kv8> DESTINATION standin)
 install(FILES examples/host/host.cpp examples/host/CMakeLists.txt DESTINATION examples/host)

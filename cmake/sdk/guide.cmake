@@ -25,6 +25,7 @@ tev_size_of(bin/TEV.dll TEV_DLL_SIZE)
 tev_size_of(bin/tev.exe TOOL_SIZE)
 tev_size_of(standin/KV8.dll STANDIN_SIZE)
 tev_size_of(symbols/TEV.dll.debug SYMBOLS_SIZE)
+tev_size_of(symbols/TEV.pdb PDB_SIZE)
 file(STRINGS "${sdk}/lib/TEV.entries.txt" entries)
 list(LENGTH entries TEV_ENTRY_COUNT)
 
