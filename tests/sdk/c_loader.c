@@ -14,13 +14,15 @@ int wmain(int argc, wchar_t** argv) {
     const char* missing = TEVLoad(&tev, argc > 1 ? argv[1] : L"TEV.dll");
     if (missing) {
         printf("missing: %s\n", missing);
-        return tev.module == 0 && tev.InitML == 0 ? 3 : 4; /* a failed load leaves the table empty */
+        return tev.module == 0 && tev.InitML == 0 ? 3
+                                                  : 4; /* a failed load leaves the table empty */
     }
     Record("InitML", tev.InitML(1));
     printf("GetKV8UserId \"%ls\"\n", tev.GetKV8UserId());
     Record("AddAttributeToSetup", tev.AddAttributeToSetupText(L"setup.version", L"4.2.1"));
     Record("AddAttributeToSetup", tev.AddAttributeToSetupInt(L"os.build", -19045));
-    Record("AddConfiguredProperty", tev.AddConfiguredPropertyText(L"Studio", L"INSTALLDIR", L"C:\\Studio"));
+    Record("AddConfiguredProperty",
+           tev.AddConfiguredPropertyText(L"Studio", L"INSTALLDIR", L"C:\\Studio"));
     Record("AddConfiguredProperty", tev.AddConfiguredPropertyInt(L"Studio", L"REBOOT", 0));
     Record("AddContent", tev.AddContent(L"Studio", L"Core", L"C:\\Studio\\core.msi"));
     Record("AddCustom", tev.AddCustom(L"studio", L"channel", L"beta"));
