@@ -1,5 +1,7 @@
 # TEV::TEV: TEV.dll of this SDK, with its header and the import library of the consumer's
 # toolchain (TEV.lib for Microsoft's, which takes the decorated names; libTEV.dll.a for MinGW).
+# TEV_STANDIN_KV8: the SDK's stand-in for the analytics library, to put beside a program for
+# trying a setup out; never shipped.
 get_filename_component(_tev_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 if(MSVC OR CMAKE_CXX_SIMULATE_ID STREQUAL "MSVC" OR CMAKE_C_SIMULATE_ID STREQUAL "MSVC")
   set(_tev_import_library "${_tev_prefix}/lib/TEV.lib")
@@ -14,6 +16,7 @@ foreach(_tev_file "${_tev_prefix}/bin/TEV.dll" "${_tev_import_library}" "${_tev_
   endif()
 endforeach()
 
+set(TEV_STANDIN_KV8 "${_tev_prefix}/standin/KV8.dll")
 if(NOT DEFINED TEV_FOUND AND NOT TARGET TEV::TEV)
   add_library(TEV::TEV SHARED IMPORTED)
   set_target_properties(TEV::TEV PROPERTIES

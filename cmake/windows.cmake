@@ -57,12 +57,16 @@ function(tev_windows_dll)
     target_compile_options(${target} PRIVATE -g -ffile-prefix-map=${TEV_SOURCE_DIR}=TEV
                            -ffile-prefix-map=${TEV_BINARY_DIR}=TEV-build)
   endforeach()
-  target_link_options(tev PRIVATE -Wl,--no-insert-timestamp)
+  # A PDB as well, for Windows' own tools (Visual Studio, WinDbg, dbghelp): named by its file name
+  # alone in the DLL's debug directory, so that the DLL does not depend on the build folder, and
+  # written in the folder the link runs in, the build folder.
+  target_link_options(tev PRIVATE -Wl,--no-insert-timestamp -Wl,--pdb=TEV.pdb)
   tev_split_debug_information(tev ${TEV_BINARY_DIR}/sdk)
 endfunction()
 
 # TARGET's DLL as it ships, in FOLDER: stripped, naming its debug information (the DWARF the
-# build gave it, in FOLDER/<name>.debug) by a debug link, which GDB and addr2line follow. objcopy
+# build gave it, in FOLDER/<name>.debug) by a debug link, which GDB and addr2line follow, and with
+# its PDB beside it (the DLL's debug directory, which stripping keeps, names it). objcopy
 # stamps a PE file with the time of day unless SOURCE_DATE_EPOCH says otherwise: 0 keeps the
 # linker's none.
 function(tev_split_debug_information target folder)
@@ -74,6 +78,7 @@ function(tev_split_debug_information target folder)
                      COMMAND ${objcopy} --only-keep-debug ${dll} ${debug}
                      COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug} ${dll}
                              ${folder}/$<TARGET_FILE_NAME:${target}>
+                     COMMAND ${CMAKE_COMMAND} -E copy ${TEV_BINARY_DIR}/$<TARGET_FILE_BASE_NAME:${target}>.pdb ${folder}
                      COMMENT "Stripped ${target} and its debug information, in ${folder}"
                      VERBATIM)
 endfunction()

@@ -42,17 +42,25 @@ Section "Studio"
   ${TEV_wpSetupPhase} ${TEV_eInstallation} 0
 SectionEnd
 
-; Every way the run ends is reported: ShutdownML sends what was added.
+; Every way the run ends is reported: ShutdownML sends what was added. Then TEV.dll and KV8.dll are
+; let go, so that the installer can delete its plug-ins directory: at the end of .onInstSuccess and
+; .onInstFailed (a silent install ends there) and in .onGUIEnd (the installer's window closed).
 Function .onInstSuccess
   ${TEV_ShutdownML} $0
+  ${TEV_Release}
 FunctionEnd
 
 Function .onInstFailed
   ${TEV_InstallError} "Studio" "the installation failed"
   ${TEV_ShutdownML} $0
+  ${TEV_Release}
 FunctionEnd
 
 Function .onUserAbort
   ${TEV_InstallCancel} "Studio"
   ${TEV_ShutdownML} $0
+FunctionEnd
+
+Function .onGUIEnd
+  ${TEV_Release}
 FunctionEnd

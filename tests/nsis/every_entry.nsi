@@ -42,7 +42,7 @@ Section
   !insertmacro Record AddContent $0
   ${TEV_AddContent} "Café €" "Kern; 日本語" "D:\$$PLUGINSDIR\x.msi" $0
   !insertmacro Record AddContent $0
-  ${TEV_AddCustom} 'studio' 'channel' 'say "beta"; then $$$$' $0
+  ${TEV_AddCustom} 'studio' 'channel' 'say $\"beta$\"; then $$$$' $0
   !insertmacro Record AddCustom $0
   ${TEV_AddFeature} "Studio" "Help" -3 $0
   !insertmacro Record AddFeature $0
@@ -67,6 +67,8 @@ Section
   !insertmacro Record wpWarning null
   ${TEV_wpWarning} ""
   !insertmacro Record wpWarning null
+  ${TEV_wpWarning} "it`s $$5, 'single' and $\"double$\" quotes"
+  !insertmacro Record wpWarning null
 
   StrCpy $1 "https://downloads.example.com/a b;c.cab?x=$$1"
   ${TEV_DownloadBegin} $1
@@ -81,7 +83,7 @@ Section
   !insertmacro Record DownloadCancel null
   ${TEV_DownloadError} "https://downloads.example.com/core.cab" "timed out" 0xDEADBEEF
   !insertmacro Record DownloadError null
-  ${TEV_DownloadFailEvent} "https://downloads.example.com/core.cab" `no route; "down"` 4000000000
+  ${TEV_DownloadFailEvent} "https://downloads.example.com/core.cab" `no route; $\"down$\"` 4000000000
   !insertmacro Record DownloadFailEvent null
 
   ${TEV_InstallBegin} "Studio"
@@ -104,5 +106,16 @@ Section
   !insertmacro Record OnCrash null
   ${TEV_ShutdownML} $0
   !insertmacro Record ShutdownML $0
+
+  ; A run the installer leaves without ShutdownML: the release at its end takes it down unreported.
+  ${TEV_InitML} 0 $0
+  !insertmacro Record InitML $0
+  ${TEV_wpDownloadSP}
+  !insertmacro Record wpDownloadSP null
   FileClose $R9
 SectionEnd
+
+; What ends a silent install: TEV.dll and KV8.dll let go, so that the plug-ins directory goes too.
+Function .onInstSuccess
+  ${TEV_Release}
+FunctionEnd

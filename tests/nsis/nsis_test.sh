@@ -4,7 +4,8 @@
 # runs silently under Wine, and the tool plays SCENARIO, which holds the installer's calls as
 # scenario lines. Both run with a temporary directory of their own. Checked here:
 #  - makensis builds the installer, warnings counted as errors;
-#  - the installer ran to its end (exit status 0);
+#  - the installer ran to its end (exit status 0), and its plug-ins directory (ns*.tmp in its
+#    temporary directory) is gone, as it is without TEV: nothing held TEV.dll or KV8.dll there;
 #  - its outbox is the tool's, byte for byte;
 #  - its diagnostic log is the tool's, the time of each line masked;
 #  - where the installer records each entry's result (TEV_NSIS_RESULTS), the results are those the
@@ -53,6 +54,9 @@ dir_name=installer TEV_NSIS_RESULTS=$(windows_path "$work/installer/results.txt"
   run_in "$work/installer" start /wait "$(windows_path "$work/installer/$name.exe")" /S \
   >"$work/installer/stdout" 2>&1 || status=$?
 [ "$status" -eq 0 ] || { cat "$work/installer/stdout"; fail "the installer exited with status $status"; }
+for left in "$work/installer/temp"/ns*.tmp; do
+  [ ! -e "$left" ] || fail "the installer left its plug-ins directory: $(du -sb "$left" | cut -f1) bytes in $(ls "$left" | tr '\n' ' ')"
+done
 
 status=0
 dir_name=tool run_in "$work/tool" "$(windows_path "$build_dir/bin/tev.exe")" run --trace \

@@ -4,6 +4,8 @@
 #  - it is TEV-<version>-win32.zip, the version that of include/TEVVersion.h and of TEV.dll's
 #    version information, and it holds exactly the files of contents.txt, in one folder of its name;
 #  - standin/KV8.dll's version information says it is a stand-in for tests, not for distribution;
+#  - its README.md is the SDK's own guide: every file or folder it names is in the archive, and every
+#    size it gives is the size of that file;
 #  - bin/TEV.dll carries no debug sections and no link timestamp;
 #  - every entry, at its address in bin/TEV.dll's export table, is named back from the shipped
 #    symbols alone: by addr2line on symbols/TEV.dll.debug, and through TEV.dll's debug link when
@@ -37,6 +39,24 @@ diff -u <(LC_ALL=C sort "$source_dir/tests/sdk/contents.txt" | sed "s|^|$name/|"
 mv "$work/unpacked/$name" "$work/sdk"
 sdk="$work/sdk"
 [ -f "$sdk/bin/TEV.dll" ] && [ -f "$sdk/symbols/TEV.dll.debug" ] || { fail "no TEV.dll or no symbols"; exit 1; }
+
+# The guide: paths in backquotes (a folder's ends in /; Windows' \\ read as /), and the sizes
+# given in its table of files and beside each file it sizes in its text.
+guide="$sdk/README.md"
+head -1 "$guide" | grep -qxF "# TEV $version for Windows installers" || fail "README.md is not the SDK's guide"
+! grep -n '@[A-Z_]*@' "$guide" || fail "README.md holds a figure that was not filled in"
+named_paths=0
+while read -r path; do
+  [ -e "$sdk/$path" ] || fail "README.md names $path, which the archive does not hold"
+  named_paths=$((named_paths + 1))
+done < <(grep -o '`[A-Za-z][A-Za-z]*[/\\][^` ]*`\|`[A-Z]*\.\(md\|txt\)`' "$guide" | tr -d '`' | tr '\\' / | sort -u)
+sized=0
+while read -r path bytes; do
+  [ "$(stat -c %s "$sdk/$path")" = "${bytes//,/}" ] || fail "README.md gives $path $bytes bytes, not $(stat -c %s "$sdk/$path")"
+  sized=$((sized + 1))
+done < <(sed -n 's/^| `\([^`]*\)` | \([0-9,]*\) |$/\1 \2/p; s/^.*`\([a-z]*\/[^`]*\)` (\([0-9,]*\) bytes.*$/\1 \2/p' "$guide")
+[ "$sized" -ge 20 ] || fail "README.md gives the size of $sized files only"
+echo "README.md: $named_paths paths named, $sized sizes given"
 
 file_version=$(i686-w64-mingw32-strings -el "$sdk/bin/TEV.dll" | grep -A1 -x FileVersion | tail -1)
 [ "$file_version" = "$version" ] || fail "TEV.dll's FileVersion is '$file_version', not $version"
