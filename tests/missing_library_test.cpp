@@ -140,7 +140,9 @@ TEST_F(MissingLibrary, ALibraryBesideTevAtTheFirstCallIsBound) {
     EXPECT_FALSE(SameText(TEVUtil::GetKV8UserId(), T("")));
     EXPECT_TRUE(TEVUtil::AddContent(T("Studio"), T("Core"), T("core.msi")));
     // The log of a run whose library is there is as it always was.
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;"}));
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "ShutdownML;",
+                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
 }
 
 // A file of the library's name that is no library: the system's reason is logged, with the file.
