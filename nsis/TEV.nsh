@@ -26,8 +26,10 @@
 ; touched.
 ;
 ; Telemetry never stops an installer: without TEV.dll in $PLUGINSDIR nothing is called, every
-; macro gives 0 (GetKV8UserId the empty text), and the installer goes on. (TEV.dll without KV8.dll
-; beside it reports nothing and refuses every run by itself.)
+; macro gives 0 (GetKV8UserId the empty text), and the installer goes on. TEV.dll takes KV8.dll
+; from its own folder ($PLUGINSDIR), the installer's folder or the system's folder, never the current
+; directory or PATH; found nowhere there (or not loadable, or incomplete), every run is refused,
+; nothing is reported, and the log says why ("KV8 unavailable").
 ;
 ; Entries with a text and an integer overload have a macro for each, ending in Text and Int:
 ;   ${TEV_AddAttributeToSetupText} "setup.version" "4.2.1" $0

@@ -30,11 +30,13 @@ enum class Fault {
     kShortEven,       // stops short at an even byte
     kShortOdd,        // stops short at an odd byte
     kShortThenFails,  // stops short at an odd byte, and the next write fails
+    kWritesNothing,   // says it succeeded, with nothing written
 };
 
 const char* Name(Fault fault) {
-    const char* names[] = {"none",        "open fails",    "seek fails",   "clock fails",
-                           "write fails", "short at even", "short at odd", "short, then fails"};
+    const char* names[] = {"none",         "open fails",        "seek fails",
+                           "clock fails",  "write fails",       "short at even",
+                           "short at odd", "short, then fails", "writes nothing"};
     return names[static_cast<int>(fault)];
 }
 
@@ -86,6 +88,7 @@ std::ptrdiff_t FaultyWrite(platform::FileHandle file, const void* bytes, std::si
     if (fault < Fault::kWriteFails || !Fires(fault, injection.writes))
         return real.write(file, bytes, size);
     if (fault == Fault::kWriteFails || size < 2) return -1;
+    if (fault == Fault::kWritesNothing) return 0;
     std::size_t part = size / 2 & ~std::size_t{1};
     if (fault != Fault::kShortEven) part |= 1;
     if (part == 0) part = 2;
@@ -149,12 +152,13 @@ protected:
     }
 
     // Plays the run with the fault at that point, from a clean slate.
-    void PlayWith(Fault fault, int at) {
+    void PlayWith(Fault fault, int at, bool truncateFails = false) {
         kv8::Reset();
         std::filesystem::remove(LogPath());
         injection = {};
         injection.fault = fault;
         injection.at = at;
+        injection.truncateFails = truncateFails;
         PlayLoggedRun();
     }
 
@@ -178,7 +182,7 @@ TEST_F(DiskFaults, EveryFailureAtEveryPointLeavesOnlyWholeLinesTheRunMeantToWrit
     int points = 0;
     for (Fault fault :
          {Fault::kOpenFails, Fault::kSeekFails, Fault::kClockFails, Fault::kWriteFails,
-          Fault::kShortEven, Fault::kShortOdd, Fault::kShortThenFails}) {
+          Fault::kShortEven, Fault::kShortOdd, Fault::kShortThenFails, Fault::kWritesNothing}) {
         for (int at = 0;; ++at) {
             PlayWith(fault, at);
             if (!injection.fired) break;
@@ -208,22 +212,81 @@ TEST_F(DiskFaults, EveryFailureAtEveryPointLeavesOnlyWholeLinesTheRunMeantToWrit
             EXPECT_EQ(Lines(tool.out), expectedRecords);
         }
     }
-    EXPECT_EQ(points, 1 + 9 + 9 + 4 * 18);  // one open; per line a seek, a clock and two writes
+    EXPECT_EQ(points, 1 + 9 + 9 + 5 * 18);  // one open; per line a seek, a clock and two writes
 }
 
-// When the line cannot even be cut back, the torn line stays the log's last: nothing is written
-// after it, so no later line is joined to it.
-TEST_F(DiskFaults, ALineThatCannotBeCutBackEndsTheLog) {
-    injection.truncateFails = true;
+// When the system will not cut a failed line back either, the log goes on: the next line ends the
+// torn one first, on a code unit's boundary, and stands on its own. Every failure that leaves part
+// of a line behind, at every point: the log holds the lines the run meant to write, the struck one
+// whole (only its CR LF was missing), torn and ended, or torn as the log's last.
+TEST_F(DiskFaults, ALineThatCannotBeCutBackIsEndedAndLaterLinesStandOnTheirOwn) {
+    PlayWith(Fault::kNone, 0);
+    const std::vector<std::string> meant = ByteLines(LogBytes());
+    const std::vector<std::string> delivered = Delivered();
+    const std::string lineEnd("\r\0\n\0", 4);
+    int points = 0, torn = 0;
+    for (Fault fault : {Fault::kWriteFails, Fault::kShortThenFails}) {
+        for (int at = 0;; ++at) {
+            PlayWith(fault, at, true);  // every cut-back fails
+            if (!injection.fired) break;
+            ++points;
+            SCOPED_TRACE(std::string(Name(fault)) + " at call " + std::to_string(at) + " (line " +
+                         std::to_string(injection.lostLine) + ")");
+            EXPECT_EQ(Delivered(), delivered);
+
+            std::vector<std::string> lines = ByteLines(LogBytes());
+            std::vector<std::string> others = meant;
+            others.erase(others.begin() + injection.lostLine);
+            if (lines == meant || lines == others) continue;  // whole, or nothing of it written
+            ++torn;
+            ASSERT_EQ(lines.size(), meant.size());
+            std::size_t lost = static_cast<std::size_t>(injection.lostLine);
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                if (i != lost) {
+                    EXPECT_EQ(lines[i], meant[i]);
+                }
+            }
+            // A part of the line, and, unless it is the log's last, the byte that completes its
+            // last code unit and a CR LF.
+            const std::string& whole = meant[lost];
+            std::string part = lines[lost];
+            if (lost + 1 < meant.size()) {
+                ASSERT_GE(part.size(), 4u);
+                EXPECT_EQ(part.substr(part.size() - 4), lineEnd);
+                part.resize(part.size() - 4);
+                EXPECT_EQ(part.size() % 2, 0u);
+                if (whole.compare(0, part.size(), part) != 0) part.pop_back();  // completing byte
+            }
+            EXPECT_GT(part.size(), 0u);
+            EXPECT_LT(part.size(), whole.size());
+            EXPECT_EQ(whole.compare(0, part.size(), part), 0);
+        }
+    }
+    EXPECT_EQ(points, 2 * 18);
+    // Part of the text of each line; of the last line's CR LF, which no later line completes.
+    EXPECT_EQ(torn, 9 + 2);
+}
+
+// A cut-back that fails once: the next line cuts the torn line back after all, and nothing of it
+// stays.
+TEST_F(DiskFaults, ATornLineIsCutBackWhenTheSystemLetsItLater) {
+    PlayWith(Fault::kNone, 0);
+    std::vector<std::string> meant = ByteLines(LogBytes());
+    kv8::Reset();
+    std::filesystem::remove(LogPath());
+    injection = {};
     injection.fault = Fault::kShortThenFails;
     injection.at = 6;  // the text of the fourth line
-    PlayLoggedRun();
-    std::vector<std::string> lines = ByteLines(LogBytes());
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(testing_support::Fields(testing_support::Utf8(testing_support::Utf16Units(lines[2]))),
-              "SETUP;edition;pro;x;\r\n");
-    EXPECT_NE(lines[3].substr(lines[3].size() - 4), std::string("\r\0\n\0", 4));
-    EXPECT_EQ(DeliveredLast(), "uninitialize COMMON.SHUTDOWN");
+    injection.truncateFails = true;
+    TEVUtil::InitML(true);
+    TEVUtil::AddAttributeToSetup(T("edition"), T("pro;x"));
+    TEVUtil::AddNRData(T("Studio"), T("size.mb"), 1536);
+    injection.truncateFails = false;
+    TEVUtil::wpWarning(T("disque plein \u00e9\u65e5"));
+    TEVUtil::DownloadError(T("https://example.com/a.cab"), T("timeout"), 12);
+    TEVUtil::ShutdownML();
+    meant.erase(meant.begin() + 3);
+    EXPECT_EQ(ByteLines(LogBytes()), meant);
 }
 
 #ifndef _WIN32

@@ -2,6 +2,7 @@
 // holds, a host installer at a long path, non-ASCII directories. The run must go on, reporting
 // everything, with the log wherever it can be and nowhere else.
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "tool_support.h"
@@ -142,4 +143,36 @@ TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
     EXPECT_EQ(tev::platform::ReadWhole<Text>(
                   [](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
               Text());  // never fits: given up, not looping for ever
+}
+
+// Where a library TEV depends on is looked for, as a diagnosis shows it: one already loaded is
+// taken as it is, with its file; else the folders in order (this program compiles TEV in, so its
+// own folder is the host's, listed once), and nothing found anywhere else.
+TEST(LibrarySearch, SaysWhereItLookedAndWhatItFound) {
+#ifdef _WIN32
+    const char* standIn = "KV8.dll";
+#else
+    const char* standIn = "libkv8.so";
+#endif
+    tev::platform::Dependency loaded = tev::platform::LoadDependency(standIn);
+    EXPECT_NE(loaded.library, nullptr);
+    std::string file = testing_support::Utf8(loaded.file);
+    ASSERT_GT(file.size(), std::strlen(standIn));
+    EXPECT_EQ(file.substr(file.size() - std::strlen(standIn)), standIn);
+    EXPECT_TRUE(loaded.folders.empty());
+
+    tev::platform::Dependency missing = tev::platform::LoadDependency("tev-no-such-library.dll");
+    EXPECT_EQ(missing.library, nullptr);
+    EXPECT_TRUE(missing.file.empty());
+    EXPECT_TRUE(missing.failure.empty());
+    ASSERT_FALSE(missing.folders.empty());
+    EXPECT_EQ(missing.folders.front(), tev::platform::operations.executableDirectory());
+#ifdef _WIN32
+    ASSERT_EQ(missing.folders.size(), 2u);  // then the system's folder
+    std::string system = testing_support::Utf8(missing.folders.back());
+    std::transform(system.begin(), system.end(), system.begin(), ::tolower);
+    EXPECT_NE(system.find("\\system32\\"), std::string::npos) << system;
+#else
+    EXPECT_EQ(missing.folders.size(), 1u);
+#endif
 }

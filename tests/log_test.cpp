@@ -4,6 +4,10 @@
 
 #include <cstring>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "../src/run/run.h"
 #include "support.h"
 
@@ -154,7 +158,48 @@ TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
     EXPECT_TRUE(std::filesystem::exists(second / "Setup_TEV.log"));
 }
 
+// Lines are built on the stack up to a limit, and on the heap beyond: texts on either side of it,
+// and right at it, come back whole.
+TEST_F(DiagnosticLog, TextsAroundTheLinesStackLimitComeBackWhole) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    // A SETUP line with a one-letter name: the timestamp's room (74), "SETUP;" and "k;" take 82
+    // code units, the value one more than its length; 512 is the limit.
+    std::vector<std::string> expected = {"InitML;", "SETUP;a.setup;0;"};
+    for (std::size_t length : {250u, 440u, 428u, 429u, 430u}) {
+        std::string value(length, 'v');
+        value.back() = '!';
+        ASSERT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), Text(value.begin(), value.end()).c_str()));
+        expected.push_back("SETUP;k;" + value + ";");
+        TEVUtil::wpWarning(Text(value.begin(), value.end()).c_str());
+        expected.push_back("wpWarning;" + value + ";");
+    }
+    EXPECT_EQ(LogFields(), expected);
+}
+
 #ifndef _WIN32
+// A log another user made at its place, in a shared temporary folder, is not written.
+TEST_F(DiagnosticLog, ALogOwnedByAnotherUserIsNotWritten) {
+    { std::ofstream(LogPath(), std::ios::binary) << "theirs"; }
+    if (chown(LogPath().c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "only root can give the file to another user";
+    EXPECT_TRUE(TEVUtil::InitML(true));
+    EXPECT_EQ(CurrentRun().TheLog().File(), platform::kNoFile);
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(LogBytes(), "theirs");
+    EXPECT_EQ(Delivered().size(), 3u);  // the run reports all the same
+}
+
+// The temporary directory is the bytes the environment gives, UTF-8 or not.
+TEST_F(DiagnosticLog, ATemporaryDirectoryWhoseNameIsNotUtf8HoldsTheLog) {
+    logDir_ = tempDir_ / "latin1-\xe9t\xe9";
+    std::filesystem::create_directory(logDir_);
+    testing_support::UseTempDirectory(logDir_);
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::ShutdownML();
+    EXPECT_TRUE(LogExists());
+    EXPECT_EQ(LogFields().size(), 5u);
+}
+
 TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {
     std::filesystem::path target = tempDir_ / "precious";
     { std::ofstream(target, std::ios::binary) << "precious"; }

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "TEVUtil.h"
 #include "test_platform.h"
@@ -13,7 +15,21 @@
 
 namespace {
 
-using testing_support::Utf16Le;
+// The log's lines without their timestamps or CR LF (the log holds ASCII here).
+std::vector<std::string> Fields(const std::string& log) {
+    std::string text;
+    for (std::size_t i = 0; i + 1 < log.size(); i += 2) text += log[i];
+    std::vector<std::string> fields;
+    for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+         start = end + 2) {
+        std::string line = text.substr(start, end - start);
+        std::size_t time = line.find("; ", line.find("; ") + 2);
+        fields.push_back(time == std::string::npos ? line : line.substr(time + 2));
+    }
+    return fields;
+}
+
+const char* const kStatics[] = {TEV_KV8_STATICS};
 
 bool SameText(const TEVChar* text, const TEVChar* expected) {
     return text && std::basic_string<TEVChar>(text) == expected;
@@ -36,6 +52,7 @@ protected:
     void TearDown() override {
         TEVUtil::ShutdownML();
         std::error_code ignored;
+        std::filesystem::current_path(folder_, ignored);
         std::filesystem::remove(folder_ / LibraryFile(), ignored);
         std::filesystem::remove_all(tempDir_, ignored);
     }
@@ -48,14 +65,29 @@ protected:
 #endif
     }
 
-    std::string Log() const { return testing_support::ReadFile(tempDir_ / "Setup_TEV.log"); }
+    std::vector<std::string> LogFields() const {
+        return Fields(testing_support::ReadFile(tempDir_ / "Setup_TEV.log"));
+    }
+
+    // The log of a run refused for `cause`, with the library's file as TEV names it.
+    static std::vector<std::string> Refused(const std::string& file, const std::string& cause) {
+        return {"InitML;", "KV8 unavailable;" + file + ";" + cause + ";"};
+    }
+
+    // A folder of its own under the temporary directory, holding the stand-in.
+    std::filesystem::path FolderWithTheStandIn(const std::string& name) const {
+        std::filesystem::path folder = tempDir_ / name;
+        std::filesystem::create_directory(folder);
+        std::filesystem::copy_file(TEV_STANDIN_PATH, folder / LibraryFile());
+        return folder;
+    }
 
     std::filesystem::path tempDir_;
     std::filesystem::path folder_;
 };
 
-// Every entry answers with its refusal; only InitML's own line reaches the log, since the start-up
-// waypoint is never made.
+// Every entry answers with its refusal; the log holds InitML's own line and why reporting is off,
+// and nothing more, since the start-up waypoint is never made.
 TEST_F(MissingLibrary, EveryEntryRefusesAndTheLogShowsTheStartThatFailed) {
     EXPECT_FALSE(TEVUtil::InitML(true));
     EXPECT_TRUE(SameText(TEVUtil::GetKV8UserId(), T("")));
@@ -87,11 +119,7 @@ TEST_F(MissingLibrary, EveryEntryRefusesAndTheLogShowsTheStartThatFailed) {
     TEVUtil::OnCrash();
     EXPECT_TRUE(TEVUtil::ShutdownML());
 
-    std::string log = Log();
-    const std::string line = Utf16Le("; InitML;\r\n");
-    ASSERT_GE(log.size(), line.size());
-    EXPECT_EQ(log.substr(log.size() - line.size()), line);
-    EXPECT_EQ(log.find(Utf16Le("\r\n")), log.size() - 4) << "more than one line in the log";
+    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
 }
 
 // The first failure is kept: a library that turns up later is not bound, so TEV does not search
@@ -102,12 +130,104 @@ TEST_F(MissingLibrary, ALibraryThatTurnsUpLaterIsNotLookedFor) {
     EXPECT_FALSE(TEVUtil::InitML(true));
     EXPECT_TRUE(SameText(TEVUtil::GetKV8UserId(), T("")));
     EXPECT_FALSE(TEVUtil::AddContent(T("Studio"), T("Core"), T("core.msi")));
+    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
 }
 
 // The check above can fail: in a fresh process, the same library beside TEV is found and bound.
 TEST_F(MissingLibrary, ALibraryBesideTevAtTheFirstCallIsBound) {
     std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
-    EXPECT_TRUE(TEVUtil::InitML(false));
+    EXPECT_TRUE(TEVUtil::InitML(true));
     EXPECT_FALSE(SameText(TEVUtil::GetKV8UserId(), T("")));
     EXPECT_TRUE(TEVUtil::AddContent(T("Studio"), T("Core"), T("core.msi")));
+    // The log of a run whose library is there is as it always was.
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "ShutdownML;",
+                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
 }
+
+// A file of the library's name that is no library: the system's reason is logged, with the file.
+TEST_F(MissingLibrary, AFileThatCannotBeLoadedIsNamedWithTheSystemsReason) {
+    std::ofstream(folder_ / LibraryFile()) << "not a library";
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    std::vector<std::string> fields = LogFields();
+    ASSERT_EQ(fields.size(), 2u);
+    std::string prefix =
+        "KV8 unavailable;" + (folder_ / LibraryFile()).string() + ";cannot be loaded, ";
+    EXPECT_EQ(fields[1].substr(0, prefix.size()), prefix);
+#ifdef _WIN32
+    EXPECT_EQ(fields[1].substr(prefix.size()), "error 193;");  // ERROR_BAD_EXE_FORMAT
+#else
+    EXPECT_GT(fields[1].size(), prefix.size() + 1);
+    EXPECT_EQ(fields[1].find(folder_.string(), prefix.size()), std::string::npos);
+#endif
+}
+
+// Never from the current directory: the search ends as if the library were missing.
+TEST_F(MissingLibrary, ALibraryInTheCurrentDirectoryIsNotLoaded) {
+    std::filesystem::current_path(FolderWithTheStandIn("current"));
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
+}
+
+// Each library lacks one of the statics: TEV names it and calls none of the others (each of which
+// would end the process).
+class LackingLibrary : public MissingLibrary, public ::testing::WithParamInterface<int> {};
+
+TEST_P(LackingLibrary, IsTreatedAsMissingAndNamesTheStaticItLacks) {
+    std::filesystem::copy_file(
+        std::filesystem::path(TEV_LACKING_FOLDER) / std::to_string(GetParam()) / LibraryFile(),
+        folder_ / LibraryFile());
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_TRUE(SameText(TEVUtil::GetKV8UserId(), T("")));
+    TEVUtil::OnCrash();
+    EXPECT_TRUE(TEVUtil::ShutdownML());
+    EXPECT_EQ(LogFields(), Refused((folder_ / LibraryFile()).string(),
+                                   std::string("lacks ") + kStatics[GetParam()]));
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStatic, LackingLibrary, ::testing::Range(0, 9));
+
+#ifdef _WIN32
+// Never from PATH either.
+TEST_F(MissingLibrary, ALibraryOnlyOnThePathIsNotLoaded) {
+    std::filesystem::path folder = FolderWithTheStandIn("on-path");
+    const char* path = std::getenv("PATH");
+    testing_support::SetEnv("PATH", folder.string() + ";" + (path ? path : ""));
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
+}
+
+// A TEV.dll that a host loads from a folder of its own (an installer's plug-ins), copied there
+// under another name so that it is a module of its own.
+class PluginTev {
+public:
+    PluginTev(const std::filesystem::path& tev, const std::filesystem::path& folder)
+        : library_([&] {
+              std::filesystem::copy_file(tev, folder / "TEVPlugin.dll");
+              return (folder / "TEVPlugin.dll").string();
+          }()) {}
+    bool InitML(bool log) const {
+        auto initML = library_.Entry<bool (*)(bool)>("", "?InitML@TEVUtil@@SA_N_N@Z");
+        return initML && initML(log);
+    }
+
+private:
+    testing_support::LoadedLibrary library_;
+};
+
+// The host's own folder serves a TEV.dll loaded from elsewhere, as it would a static import.
+TEST_F(MissingLibrary, ALibraryBesideTheHostServesATevLoadedFromElsewhere) {
+    std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
+    std::filesystem::path plugins = tempDir_ / "plugins";
+    std::filesystem::create_directory(plugins);
+    PluginTev plugin(folder_ / "TEV.dll", plugins);
+    EXPECT_TRUE(plugin.InitML(false));
+}
+
+// The copy beside TEV comes first: one beside the host, which could not be loaded, is not tried.
+TEST_F(MissingLibrary, TheCopyBesideTevWinsOverTheOneBesideTheHost) {
+    std::ofstream(folder_ / LibraryFile()) << "not a library";
+    PluginTev plugin(folder_ / "TEV.dll", FolderWithTheStandIn("plugins"));
+    EXPECT_TRUE(plugin.InitML(false));
+}
+#endif

@@ -278,13 +278,17 @@ protected:
     // InitML as the model sees it, from what the analytics library was asked.
     void ModelStart(bool enableLog, const std::vector<std::string>& trace, bool reported) {
         enabled_ = false;
-        logOpen_ = false;  // an earlier handle is closed first
+        // An active run's log goes on with this run's lines when this run logs, and is closed,
+        // its lines kept, when not; a log not open is created anew.
+        if (enableLog && !logOpen_) logLines_.clear();
+        logOpen_ = enableLog;
         if (enableLog) {
-            logOpen_ = logCreated_ = true;
-            logLines_ = {Line({TokenText(Token::InitML)})};
+            logCreated_ = true;
+            logLines_.push_back(Line({TokenText(Token::InitML)}));
         }
         if (Contains(trace, R"("name":"COMMON.STARTUP","id":null)")) {
             EXPECT_FALSE(reported) << where_;
+            logOpen_ = false;
             return;
         }
         enabled_ = Contains(trace, R"({"op":"is_initialized","result":true})");

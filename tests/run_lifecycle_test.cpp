@@ -154,6 +154,10 @@ TEST_F(RunLifecycle, StartRefusedKeepsReportingOffAndMakesNoFurtherCall) {
               std::vector<std::string>{
                   R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":null})"});
     EXPECT_EQ(LogFields(), std::vector<std::string>{"InitML;"});
+    {
+        testing_support::FileHolder other(LogPath());  // released at once, before any InitML
+        EXPECT_TRUE(other.Holding());
+    }
     EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
     EXPECT_TRUE(TEVUtil::ShutdownML());
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
@@ -169,6 +173,10 @@ TEST_F(RunLifecycle, StartFailedLogsItDiscardsTheStartupWaypointAndClosesTheLog)
             R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "Fail to initialize KV8;"}));
     EXPECT_EQ(Delivered(), std::vector<std::string>{});
+    {
+        testing_support::FileHolder other(LogPath());  // released at once, before any InitML
+        EXPECT_TRUE(other.Holding());
+    }
     EXPECT_TRUE(TEVUtil::ShutdownML());
     TEVUtil::wpDownloadSP();
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
@@ -223,25 +231,45 @@ TEST_F(RunLifecycle, TwoRunsInOneProcessLeaveOnlyTheSecondLogAndReportBoth) {
 }
 
 // An InitML during an active run starts over: the earlier run's unsent report is discarded, not
-// leaked, and its log handle is closed so that the new run can create the log.
-TEST_F(RunLifecycle, RestartDuringAnActiveRunDiscardsTheUnsentReportAndReopensTheLog) {
+// leaked, and its log goes on with the new run's lines after its own (one handle, never created
+// anew).
+TEST_F(RunLifecycle, RestartDuringAnActiveRunDiscardsTheUnsentReportAndKeepsTheLog) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::AddContent(T("Old"), T("c"), T("p"));
     TEVUtil::AddAttributeToSetup(T("old"), T("run"));
+    platform::FileHandle file = CurrentRun().TheLog().File();
     NewTrace();
     ASSERT_TRUE(TEVUtil::InitML(true));
     EXPECT_EQ(
         NewTraceOf({"destroy", "reached"}),
         (std::vector<std::string>{R"({"op":"destroy","id":2})", R"({"op":"destroy","id":5})"}));
+    EXPECT_EQ(CurrentRun().TheLog().File(), file);
     TEVUtil::AddAttributeToSetup(T("new"), T("run"));
     TEVUtil::ShutdownML();
-    EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;",
-                                                     "SETUP;new;run;", "ShutdownML;",
-                                                     "CommitSetupWaypoint;", "CommitProducts();"}));
+    EXPECT_EQ(LogFields(),
+              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;old;run;", "InitML;",
+                                        "SETUP;a.setup;0;", "SETUP;new;run;", "ShutdownML;",
+                                        "CommitSetupWaypoint;", "CommitProducts();"}));
     EXPECT_EQ(Delivered(),
               (std::vector<std::string>{"initialize COMMON.STARTUP", "initialize COMMON.STARTUP",
                                         "reached wp.setup s.setup{a.setup=0,new=run}",
                                         "uninitialize COMMON.SHUTDOWN"}));
+    ExpectCleanLedger();
+}
+
+// Without a log of its own, the new run closes the earlier run's log as it stands, and the next
+// run that logs creates it anew.
+TEST_F(RunLifecycle, RestartWithoutLogDuringAnActiveRunClosesItsLogKeepingItsLines) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::AddAttributeToSetup(T("old"), T("run"));
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    EXPECT_EQ(CurrentRun().TheLog().File(), platform::kNoFile);
+    TEVUtil::AddAttributeToSetup(T("new"), T("run"));
+    TEVUtil::ShutdownML();
+    const std::vector<std::string> earlier = {"InitML;", "SETUP;a.setup;0;", "SETUP;old;run;"};
+    EXPECT_EQ(LogFields(), earlier);
+    testing_support::FileHolder other(LogPath());
+    EXPECT_TRUE(other.Holding()) << "the log was not released";
     ExpectCleanLedger();
 }
 
@@ -271,4 +299,29 @@ TEST_F(RunLifecycle, UnloadingTheLibraryEndsNothing) {
     EXPECT_EQ(kv8::CallerOwned(),
               (std::vector<std::string>{"waypoint 2 \"wp.setup\"", "waypoint 5 \"wp.product\""}));
     kv8::Reset();  // what the unloaded library left is the stand-in's to forget
+}
+
+// Two runs at once (a second copy of the library in this process, as another installer's would
+// be): the second reports without a log, and the first's log goes on untouched.
+TEST_F(RunLifecycle, OfTwoRunsAtOnceTheSecondGetsNoLogAndTheFirstsStaysIntact) {
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    TEVUtil::AddAttributeToSetup(T("run"), T("first"));
+    {
+        testing_support::LoadedLibrary second(TEV_LIBRARY_PATH);
+        ASSERT_TRUE(second.Loaded());
+        auto initML =
+            second.Entry<bool (*)(bool)>("_ZN7TEVUtil6InitMLEb", "?InitML@TEVUtil@@SA_N_N@Z");
+        auto shutdownML =
+            second.Entry<bool (*)()>("_ZN7TEVUtil10ShutdownMLEv", "?ShutdownML@TEVUtil@@SA_NXZ");
+        ASSERT_TRUE(initML && shutdownML);
+        EXPECT_TRUE(initML(true));
+        EXPECT_TRUE(shutdownML());
+    }
+    TEVUtil::AddAttributeToSetup(T("run"), T("still first"));
+    TEVUtil::ShutdownML();
+    EXPECT_EQ(LogFields(),
+              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;run;first;",
+                                        "SETUP;run;still first;", "ShutdownML;",
+                                        "CommitSetupWaypoint;", "CommitProducts();"}));
+    kv8::Reset();  // the second run's objects are the stand-in's to forget
 }

@@ -6,6 +6,8 @@
 //
 // The library's virtual operations (Destroy, Add, GetState) are reached through its objects and
 // need nothing here.
+#include "library_binding.h"
+
 #include "../platform/platform.h"
 #include "KV8.h"
 
@@ -33,51 +35,98 @@ struct Library {
     decltype(&CMLFacade::GetKV8UserId) getUserId;
 };
 
+// The library's statics, or why it has none to call.
+struct Binding {
+    Library statics;
+    bool complete = false;
+    tev::analytics::Unavailable unavailable;
+};
+
+tev::WideString Widen(const char* ascii) {
+    return tev::WideString(ascii, ascii + std::char_traits<char>::length(ascii));
+}
+
+// False, with the name kept in `lacking`, when the library does not export it.
 template <typename Function>
-bool Find(void* module, Function& function, const char* name) {
+bool Find(void* module, Function& function, const char* name, const char*& lacking) {
     function = reinterpret_cast<Function>(tev::platform::FindFunction(module, name));
+    if (!function) lacking = name;
     return function != nullptr;
 }
 
-const Library* Load() {
-    static Library library;
-    void* module = tev::platform::LoadDependency(kLibraryFile);
-    if (!module) return nullptr;
-    bool complete =
+Binding Load() {
+    Binding binding;
+    tev::analytics::Unavailable& unavailable = binding.unavailable;
+    tev::platform::Dependency dependency = tev::platform::LoadDependency(kLibraryFile);
+    if (!dependency.library) {
+        unavailable.file = dependency.file.empty() ? Widen(kLibraryFile) : dependency.file;
+        unavailable.cause = dependency.file.empty()
+                                ? TEV_TEXT("not found")
+                                : TEV_TEXT("cannot be loaded, ") + dependency.failure;
+        return binding;
+    }
+    void* module = dependency.library;
+    Library& library = binding.statics;
+    const char* lacking = nullptr;
+    binding.complete =
         Find(module, library.createWaypoint,
-             KV8_EXPORT("_ZN11CMLWaypoint6CreateEPKDs", "?Create@CMLWaypoint@@SAPAV1@PB_W@Z")) &&
+             KV8_EXPORT("_ZN11CMLWaypoint6CreateEPKDs", "?Create@CMLWaypoint@@SAPAV1@PB_W@Z"),
+             lacking) &&
         Find(module, library.createState,
-             KV8_EXPORT("_ZN8CMLState6CreateEPKDs", "?Create@CMLState@@SAPAV1@PB_W@Z")) &&
+             KV8_EXPORT("_ZN8CMLState6CreateEPKDs", "?Create@CMLState@@SAPAV1@PB_W@Z"), lacking) &&
         Find(module, library.createAttribute,
-             KV8_EXPORT("_ZN12CMLAttribute6CreateEPKDsS1_",
-                        "?Create@CMLAttribute@@SAPAV1@PB_W0@Z")) &&
+             KV8_EXPORT("_ZN12CMLAttribute6CreateEPKDsS1_", "?Create@CMLAttribute@@SAPAV1@PB_W0@Z"),
+             lacking) &&
         Find(module, library.initialize,
              KV8_EXPORT("_ZN9CMLFacade10InitializeEP11CMLWaypointPKDsS3_ijxxS3_S3_b",
-                        "?Initialize@CMLFacade@@SAXPAVCMLWaypoint@@PB_W1HI_J211_N@Z")) &&
+                        "?Initialize@CMLFacade@@SAXPAVCMLWaypoint@@PB_W1HI_J211_N@Z"),
+             lacking) &&
         Find(module, library.isInitialized,
-             KV8_EXPORT("_ZN9CMLFacade16IsKV8InitializedEv",
-                        "?IsKV8Initialized@CMLFacade@@SA_NXZ")) &&
+             KV8_EXPORT("_ZN9CMLFacade16IsKV8InitializedEv", "?IsKV8Initialized@CMLFacade@@SA_NXZ"),
+             lacking) &&
         Find(module, library.waypointReached,
              KV8_EXPORT("_ZN9CMLFacade15WaypointReachedEP11CMLWaypoint",
-                        "?WaypointReached@CMLFacade@@SAXPAVCMLWaypoint@@@Z")) &&
+                        "?WaypointReached@CMLFacade@@SAXPAVCMLWaypoint@@@Z"),
+             lacking) &&
         Find(module, library.onCrash,
              KV8_EXPORT("_ZN9CMLFacade7OnCrashEP11CMLWaypointjxx",
-                        "?OnCrash@CMLFacade@@SAXPAVCMLWaypoint@@I_J1@Z")) &&
+                        "?OnCrash@CMLFacade@@SAXPAVCMLWaypoint@@I_J1@Z"),
+             lacking) &&
         Find(module, library.uninitialize,
              KV8_EXPORT("_ZN9CMLFacade12UninitializeEP11CMLWaypointj",
-                        "?Uninitialize@CMLFacade@@SAXPAVCMLWaypoint@@I@Z")) &&
+                        "?Uninitialize@CMLFacade@@SAXPAVCMLWaypoint@@I@Z"),
+             lacking) &&
         Find(module, library.getUserId,
-             KV8_EXPORT("_ZN9CMLFacade12GetKV8UserIdEv", "?GetKV8UserId@CMLFacade@@SAPB_WXZ"));
-    return complete ? &library : nullptr;
+             KV8_EXPORT("_ZN9CMLFacade12GetKV8UserIdEv", "?GetKV8UserId@CMLFacade@@SAPB_WXZ"),
+             lacking);
+    if (lacking) {
+        unavailable.file = dependency.file;
+        unavailable.cause = TEV_TEXT("lacks ") + Widen(lacking);
+    }
+    return binding;
 }
 
-// The library's statics, or null when it is missing or incomplete. The outcome is kept for the
-// process either way; only a failure to allocate while looking (an exception, which the calling
-// entry contains) leaves the next call to try again.
-const Library* Bound() {
-    static const Library* const library = Load();
-    return library;
+// The library looked for once per process. The outcome is kept either way; only a failure to
+// allocate while looking (an exception, which the calling entry contains) leaves the next call to
+// try again.
+const Binding& TheBinding() {
+    static const Binding binding = Load();
+    return binding;
 }
+
+// The library's statics, or null when it is missing or incomplete.
+const Library* Bound() {
+    const Binding& binding = TheBinding();
+    return binding.complete ? &binding.statics : nullptr;
+}
+
+const tev::analytics::Unavailable* LibraryUnavailable() {
+    const Binding& binding = TheBinding();
+    return binding.complete ? nullptr : &binding.unavailable;
+}
+
+[[maybe_unused]] const bool registered =
+    (tev::analytics::libraryUnavailable = LibraryUnavailable, true);
 
 }  // namespace
 

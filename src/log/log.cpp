@@ -24,17 +24,25 @@ static_assert(sizeof logformat::kStampPartEnd - 1 == 2);
 // Lines up to this many code units are built on the stack.
 constexpr std::size_t kStackLine = 512;
 
-// Writes all of `size` bytes, continuing after short writes; false when a write fails.
-bool WriteAll(platform::FileHandle file, const void* bytes, std::size_t size) {
+// Writes all of `size` bytes, continuing after short writes, and adds to `written` what reached
+// the file; false when a write fails (one that writes nothing fails too).
+bool WriteAll(platform::FileHandle file, const void* bytes, std::size_t size,
+              std::size_t& written) {
     const char* next = static_cast<const char*>(bytes);
     while (size > 0) {
-        std::ptrdiff_t written = platform::operations.write(file, next, size);
-        if (written <= 0) return false;
-        next += written;
-        size -= static_cast<std::size_t>(written);
+        std::ptrdiff_t part = platform::operations.write(file, next, size);
+        if (part <= 0) return false;
+        next += part;
+        size -= static_cast<std::size_t>(part);
+        written += static_cast<std::size_t>(part);
     }
     return true;
 }
+
+// What ends a torn line, by its tail: all of it after an odd number of bytes (the last code unit
+// completed), the CR LF after an even number, less what of the CR LF reached the file.
+constexpr char kTornLineEnd[] = {'\0', '\r', '\0', '\n', '\0'};
+static_assert(sizeof kTornLineEnd == sizeof logformat::kLineEnd + 1);
 
 TEVChar* Put(TEVChar* out, const char* ascii) {
     while (*ascii) *out++ = static_cast<TEVChar>(*ascii++);
@@ -76,12 +84,31 @@ TEVChar* PutField(TEVChar* out, const TEVChar* text) {
 
 }  // namespace
 
-void Log::Open() { file_ = platform::operations.createTempFile(logformat::kFileName); }
+void Log::Open() {
+    if (file_ == platform::kNoFile)
+        file_ = platform::operations.createTempFile(logformat::kFileName);
+}
 
 void Log::Close() {
     if (file_ == platform::kNoFile) return;
     platform::operations.close(file_);
     file_ = platform::kNoFile;
+    tornEnd_ = 0;
+}
+
+bool Log::EndTornLine() {
+    if (tornEnd_ == 0) return true;
+    if (platform::operations.truncate(file_, tornFrom_)) {
+        tornEnd_ = 0;
+        return true;
+    }
+    // Still there: it is ended where it stops, so that the next line is one of its own. Failing
+    // that too, it stays torn, and is tried again before the next line.
+    if (platform::operations.seekToEnd(file_) < 0) return false;
+    std::size_t written = 0;
+    bool ended = WriteAll(file_, kTornLineEnd + sizeof kTornLineEnd - tornEnd_, tornEnd_, written);
+    tornEnd_ -= written;
+    return ended;
 }
 
 std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings) {
@@ -98,7 +125,7 @@ std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
 }
 
 void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> textList) {
-    if (file_ == platform::kNoFile) return;
+    if (file_ == platform::kNoFile || !EndTornLine()) return;
     // A failed seek drops the line before the time is even read.
     std::int64_t lineStart = platform::operations.seekToEnd(file_);
     if (lineStart < 0) return;
@@ -119,14 +146,18 @@ void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> te
     }
     TEVChar* end = PutField(PutStamp(line, now), tokenText);
     for (const TEVChar* text : texts) end = PutField(end, text);
-    std::size_t length = static_cast<std::size_t>(end - line);
-    if (WriteAll(file_, line, length * sizeof(TEVChar)) &&
-        WriteAll(file_, logformat::kLineEnd, sizeof logformat::kLineEnd))
+    std::size_t length = static_cast<std::size_t>(end - line) * sizeof(TEVChar);
+    std::size_t written = 0;
+    if (WriteAll(file_, line, length, written) &&
+        WriteAll(file_, logformat::kLineEnd, sizeof logformat::kLineEnd, written))
         return;
     // A line is written whole or not at all: what reached the file is cut off, and the next line
-    // is tried as usual (room may come back). A log that cannot be cut back would end in a torn
-    // line with the next one joined to it, so it is written no more.
-    if (!platform::operations.truncate(file_, lineStart)) Close();
+    // is tried as usual (room may come back). When it cannot be cut off, the next line tries again
+    // first, and failing that ends it, rather than join itself to it.
+    if (written == 0 || platform::operations.truncate(file_, lineStart)) return;
+    tornFrom_ = lineStart;
+    tornEnd_ = written < length ? sizeof logformat::kLineEnd + written % 2
+                                : length + sizeof logformat::kLineEnd - written;
 }
 
 }  // namespace tev

@@ -4,6 +4,7 @@
 #define TEV_LOG_LOG_H
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 
 #include "../platform/platform.h"
@@ -13,18 +14,28 @@ namespace tev {
 
 class Log {
 public:
-    // Creates the log anew in the temporary directory; without it, Write writes nothing.
+    // Creates the log anew in the temporary directory; without it, Write writes nothing. A log
+    // already open is kept as it is, and the next lines follow its own.
     void Open();
     void Close();
     platform::FileHandle File() const { return file_; }
 
     // Appends one line: the token, then the texts, up to the first null pointer. Every line has
     // reached the operating system when it returns, whole, or nothing of it has: a line that
-    // cannot be built or written is dropped, and the run goes on.
+    // cannot be built or written is dropped, and the run goes on. Should the system refuse to cut
+    // a failed line back, the next line cuts it back or ends it first, so as to stand on its own.
     void Write(logformat::Token token, std::initializer_list<const TEVChar*> texts = {});
 
 private:
+    // Cuts back or ends a line that could not be cut back when it failed; false when it is still
+    // torn, and no line can follow it yet.
+    bool EndTornLine();
+
     platform::FileHandle file_ = platform::kNoFile;
+    // A line that could not be cut back: where it begins, and how many bytes of kTornLineEnd's
+    // tail end it (none when there is no such line).
+    std::int64_t tornFrom_ = 0;
+    std::size_t tornEnd_ = 0;
 };
 
 // Room needed by FormatLogLine for these strings.

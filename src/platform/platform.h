@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "../base/text.h"
 
@@ -42,11 +43,25 @@ String ReadWhole(Read read, std::size_t initialSize = 260) {
 // TEV creates its files there, and the tool looks for them there.
 WideString TempFilePath(const TEVChar* fileName);
 
-// A shared library this one depends on, loaded and kept for the rest of the process; null when it
-// cannot be found or loaded. It is looked for where the system's loader would look for a library
-// that this one imports: one already loaded under that name, this library's own directory, then
-// the system's standard search (on Windows with the current directory after the system's folders).
-void* LoadDependency(const char* fileName);
+// Where LoadDependency looked for a library, and what came of it.
+struct Dependency {
+    void* library = nullptr;  // loaded, and kept for the rest of the process; null when not
+    // The file loaded, or the one found that could not be loaded; empty when none was found.
+    WideString file;
+    // Why `file` could not be loaded, as the system says it: "error 193" on Windows, the dynamic
+    // loader's message elsewhere.
+    WideString failure;
+    // The folders looked in, in order, each ending with a separator; empty when the library was
+    // already loaded.
+    std::vector<WideString> folders;
+};
+
+// A shared library this one depends on, from where the system's loader would take a library that
+// this one imports, and no further: one already loaded under that name; else the first of this
+// library's own folder, the host executable's folder and (on Windows) the system's folder that
+// holds a file of that name. Never the current directory, never PATH or LD_LIBRARY_PATH. A file
+// found but not loadable ends the search, as it would end the loader's.
+Dependency LoadDependency(const char* fileName);
 
 // A function a library loaded by LoadDependency exports under `name`; null when it has none.
 void* FindFunction(void* library, const char* name);

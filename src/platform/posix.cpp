@@ -1,14 +1,17 @@
 // The platform layer on POSIX systems (the development build).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -65,25 +68,39 @@ std::string ToUtf8(WideView text) {
     return out;
 }
 
-WideString ExecutableDirectory() {
-    std::string path = ReadWhole<std::string>([](char* buffer, std::size_t size) {
+// The folder of a file, as the system's bytes, ending with '/'; empty for a path without one.
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, path.rfind('/') + 1);  // npos + 1 is 0
+}
+
+std::string ExecutableFolder() {
+    return FolderOf(ReadWhole<std::string>([](char* buffer, std::size_t size) {
         return static_cast<long>(readlink("/proc/self/exe", buffer, size));  // writes no terminator
-    });
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return WideString();
-    return FromUtf8(path.substr(0, slash + 1));
+    }));
+}
+
+WideString ExecutableDirectory() { return FromUtf8(ExecutableFolder()); }
+
+// `fileName` in the user's temporary directory, as the bytes the environment gives: a directory
+// whose name is not UTF-8 is still the same directory.
+std::string TempFileBytes(const TEVChar* fileName) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
+    if (path.back() != '/') path += '/';
+    return path + ToUtf8(fileName);
 }
 
 FileHandle CreateTempFile(const TEVChar* fileName) {
-    std::string path = ToUtf8(TempFilePath(fileName));
+    std::string path = TempFileBytes(fileName);
     // Opened without truncating: the file is emptied only once this process holds the lock, so a
-    // log that another run holds is left as it is. The log is its owner's alone. O_NOFOLLOW and a
-    // single link: never empty another file through a symbolic or a hard link at the log's place.
+    // log that another run holds is left as it is. The log is its owner's alone: a file another
+    // user made at its place in a shared folder is not written. O_NOFOLLOW and a single link:
+    // never empty another file through a symbolic or a hard link at the log's place.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
     if (fd < 0) return kNoFile;
     struct stat file;
     if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode) || file.st_nlink != 1 ||
-        flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
+        file.st_uid != geteuid() || flock(fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(fd, 0) != 0) {
         close(fd);
         return kNoFile;
     }
@@ -117,28 +134,47 @@ bool UtcNow(CalendarTime& now) {
 
 }  // namespace
 
-WideString TempFilePath(const TEVChar* fileName) {
-    const char* tmpdir = std::getenv("TMPDIR");
-    std::string path = tmpdir && *tmpdir ? tmpdir : "/tmp";
-    if (path.back() != '/') path += '/';
-    return FromUtf8(path) + fileName;
-}
+WideString TempFilePath(const TEVChar* fileName) { return FromUtf8(TempFileBytes(fileName)); }
 
-void* LoadDependency(const char* fileName) {
+Dependency LoadDependency(const char* fileName) {
+    Dependency found;
     // The loader binds an import to an object already loaded under that name (its soname).
-    if (void* loaded = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) return loaded;
-    // This library's own directory, when its path is absolute (a relative one would depend on the
-    // current directory).
-    Dl_info self{};
-    if (dladdr(reinterpret_cast<void*>(&LoadDependency), &self) && self.dli_fname &&
-        self.dli_fname[0] == '/') {
-        std::string path = self.dli_fname;
-        path.resize(path.rfind('/') + 1);
-        path += fileName;
-        if (void* beside = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)) return beside;
+    if (void* loaded = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
+        found.library = loaded;
+        link_map* object = nullptr;
+        if (dlinfo(loaded, RTLD_DI_LINKMAP, &object) == 0 && object)
+            found.file = FromUtf8(object->l_name);
+        return found;
     }
-    // The standard search: this library's run path, LD_LIBRARY_PATH, the system's directories.
-    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    // This library's own folder when its path is absolute (a relative one would depend on the
+    // current directory), then the host executable's. Not the dynamic loader's own search, which
+    // LD_LIBRARY_PATH steers: the same places as the Windows build.
+    Dl_info self{};
+    std::string selfFolder;
+    if (dladdr(reinterpret_cast<void*>(&LoadDependency), &self) && self.dli_fname &&
+        self.dli_fname[0] == '/')
+        selfFolder = FolderOf(self.dli_fname);
+    std::vector<std::string> searched;
+    for (const std::string& folder : {selfFolder, ExecutableFolder()}) {
+        if (folder.empty() || std::find(searched.begin(), searched.end(), folder) != searched.end())
+            continue;
+        searched.push_back(folder);
+        found.folders.push_back(FromUtf8(folder));
+        std::string path = folder + fileName;
+        struct stat file;
+        if (stat(path.c_str(), &file) != 0 || S_ISDIR(file.st_mode)) continue;
+        found.file = FromUtf8(path);
+        found.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!found.library) {
+            // The loader's message, without the path it begins with.
+            const char* error = dlerror();
+            std::string message = error ? error : "";
+            if (message.rfind(path + ": ", 0) == 0) message.erase(0, path.size() + 2);
+            found.failure = FromUtf8(message);
+        }
+        return found;
+    }
+    return found;
 }
 
 void* FindFunction(void* library, const char* name) { return dlsym(library, name); }

@@ -2,6 +2,9 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <string>
+
 #include "platform.h"
 
 namespace tev::platform {
@@ -98,26 +101,47 @@ WideString TempFilePath(const TEVChar* fileName) {
     return path;
 }
 
-void* LoadDependency(const char* fileName) {
+Dependency LoadDependency(const char* fileName) {
     WideString name(fileName, fileName + lstrlenA(fileName));  // a library's name is ASCII
+    Dependency found;
     HMODULE module = nullptr;
     // The loader binds an import to a module already loaded under that name.
-    if (GetModuleHandleExW(0, name.c_str(), &module)) return module;
-    // This library's own folder, by absolute path, so that the folder a host loaded TEV.dll from
-    // (an installer's plug-ins folder, say) serves it too; the library's own dependencies are then
-    // looked for beside it first.
-    HMODULE self = ThisModule();
-    WideString path = self ? ModuleFileName(self) : WideString();
-    std::size_t separator = path.find_last_of(L"\\/");
-    if (separator != WideString::npos) {
-        path.resize(separator + 1);
-        path += name;
-        module = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (module) return module;
+    if (GetModuleHandleExW(0, name.c_str(), &module)) {
+        found.library = module;
+        found.file = ModuleFileName(module);
+        return found;
     }
-    // The standard search: the host's folder, the system's folders, and only then (safe DLL search
-    // mode, Windows' default) the current directory and PATH.
-    return LoadLibraryExW(name.c_str(), nullptr, 0);
+    // This library's own folder first, so that the folder a host loaded TEV.dll from (an
+    // installer's plug-ins folder, say) serves it too; then the host's folder and the system's,
+    // as for a static import. The current directory and PATH, which the standard search reaches
+    // too, are where an attacker can put a library, and are never looked in.
+    HMODULE self = ThisModule();
+    WideString selfPath = self ? ModuleFileName(self) : WideString();
+    WideString system = ReadWhole<WideString>([](wchar_t* buffer, std::size_t size) {
+        UINT written = GetSystemDirectoryW(buffer, static_cast<UINT>(size));
+        return written == 0 ? -1L : static_cast<long>(written);  // more than size when cut short
+    });
+    if (!system.empty()) system += L'\\';
+    for (const WideString& folder :
+         {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1), ExecutableDirectory(), system}) {
+        if (folder.empty() ||
+            std::find(found.folders.begin(), found.folders.end(), folder) != found.folders.end())
+            continue;
+        found.folders.push_back(folder);
+        WideString path = folder + name;
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || attributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        found.file = path;
+        // By its full path; its own dependencies from its folder and the system's, likewise never
+        // from the current directory or PATH.
+        found.library =
+            LoadLibraryExW(path.c_str(), nullptr,
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+        if (!found.library) found.failure = L"error " + std::to_wstring(GetLastError());
+        return found;
+    }
+    return found;
 }
 
 void* FindFunction(void* library, const char* name) {

@@ -1,6 +1,7 @@
 // The run's life: start, end, crash, and the run the process holds.
 #include "run.h"
 
+#include "../analytics/library_binding.h"
 #include "../vocabulary/report_names.h"
 
 namespace tev {
@@ -26,19 +27,27 @@ Run& CurrentRun() { return theRun; }
 
 void Run::Forget() {
     log_.Close();
+    ForgetReport();
+}
+
+void Run::ForgetReport() {
     report_.Forget();
     reporting_ = false;
 }
 
 void Run::Discard() {
     if (reporting_) report_.Discard();
-    Forget();
+    ForgetReport();
 }
 
 bool Run::Start(bool enableLog) {
     WideString configPath = ConfigurationPath();
     if (enableLog) log_.Open();
     log_.Write(Token::InitML);
+    // A library that cannot be called refuses everything below; the log says why.
+    if (const analytics::Unavailable* why =
+            analytics::libraryUnavailable ? analytics::libraryUnavailable() : nullptr)
+        log_.Write(Token::LibraryUnavailable, {why->file.c_str(), why->cause.c_str()});
 
     CMLWaypoint* startup = CMLWaypoint::Create(names::kStartupWaypoint);
     if (!startup) return false;
@@ -57,10 +66,11 @@ bool Run::Start(bool enableLog) {
 bool Run::Restart(bool enableLog) {
     bool started = false;
     try {
-        // An earlier run still active loses what it never sent, and its log handle is closed so
-        // that this run can create the log anew. First, so that a start that fails, for lack of
-        // memory too, leaves reporting off.
+        // An earlier run still active loses what it never sent. First, so that a start that fails,
+        // for lack of memory too, leaves reporting off. Its log, lines and all, goes on with this
+        // run's lines when this run logs too, and is closed, its lines kept, when not.
         Discard();
+        if (!enableLog) log_.Close();
         started = Start(enableLog);
     } catch (...) {
     }

@@ -16,8 +16,9 @@ public:
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
-    // Ends an active run, unsent, and starts a new one. False when the analytics library does not
-    // come up; the run is then forgotten and reporting stays off.
+    // Ends an active run, unsent, and starts a new one, which writes its lines after the active
+    // run's in the log when both log. False when the analytics library does not come up; the run
+    // is then forgotten and reporting stays off.
     bool Restart(bool enableLog);
     // Sends what the run kept, shuts the library down, and forgets the run.
     void End();
@@ -37,7 +38,9 @@ public:
 
 private:
     bool Start(bool enableLog);
+    // Destroys what an active run has not handed over, and forgets it but for its log.
     void Discard();
+    void ForgetReport();
 
     bool reporting_ = false;
     Log log_;

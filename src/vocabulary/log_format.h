@@ -25,6 +25,7 @@ inline constexpr TEVChar kLineEnd[] = {TEV_TEXT('\r'), TEV_TEXT('\n')};
 // Each kind of line the system writes.
 enum class Token {
     InitML,
+    LibraryUnavailable,
     FailToInitialize,
     ShutdownML,
     CommitSetupWaypoint,
@@ -55,6 +56,8 @@ struct TokenShape {
 // In the order of Token.
 inline constexpr TokenShape kTokens[] = {
     {Token::InitML, TEV_TEXT("InitML"), 1},
+    // The analytics library missing, not loadable or incomplete: its file, and what is wrong.
+    {Token::LibraryUnavailable, TEV_TEXT("KV8 unavailable"), 3},
     {Token::FailToInitialize, TEV_TEXT("Fail to initialize KV8"), 1},
     {Token::ShutdownML, TEV_TEXT("ShutdownML"), 1},
     {Token::CommitSetupWaypoint, TEV_TEXT("CommitSetupWaypoint"), 1},

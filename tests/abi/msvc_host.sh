@@ -11,7 +11,8 @@
 #    and nothing at all called in the incomplete library);
 #  - the diagnostic log in the run's own temporary directory is UTF-16LE without a byte-order
 #    mark, CR LF lines, each stamped with the UTC time of the run, and says msvc_host.log.txt
-#    (msvc_host.refused.log.txt where it is refused: the start-up that failed).
+#    (msvc_host.absent.log.txt and msvc_host.incomplete.log.txt where it is refused: the start-up
+#    that failed, and why the library cannot be called).
 # Usage: tests/abi/msvc_host.sh SOURCE_DIR BUILD_DIR [INCOMPLETE_KV8_DLL]
 # (the incomplete library defaults to the one BUILD_DIR's ABI checks make)
 set -euo pipefail
@@ -40,7 +41,7 @@ run_host() {
   shift 2
   local work="$build_dir/tests/abi/msvc_host/$name"
   local expected_outbox="$here/msvc_host.outbox.jsonl" expected_log="$here/msvc_host.log.txt"
-  [ "$name" = reporting ] || expected_outbox=/dev/null expected_log="$here/msvc_host.refused.log.txt"
+  [ "$name" = reporting ] || expected_outbox=/dev/null expected_log="$here/msvc_host.$name.log.txt"
   mkdir -p "$work/temp"
   echo "== $name"
   started=$(date -u +%s)
@@ -90,7 +91,9 @@ run_host() {
           fields+=("$line")
         fi
       done <<<"$text"
-      diff -u "$expected_log" <(printf '%s\n' "${fields[@]}") || fail "$name: the log differs from $(basename "$expected_log")"
+      # {folder}: the host's folder, as TEV names the library it found there.
+      diff -u <(folder=$(windows_path "$work") && sed "s|{folder}|${folder//\\/\\\\}|" "$expected_log") \
+        <(printf '%s\n' "${fields[@]}") || fail "$name: the log differs from $(basename "$expected_log")"
     fi
   fi
   waypoints=0

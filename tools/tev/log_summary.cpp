@@ -111,6 +111,11 @@ void RunSummarizer::Add(const LogRecord& record) {
         Fail(at, Widen("the analytics library did not come up"));
         return;
     }
+    if (*record.kind == Token::LibraryUnavailable) {
+        Fail(at, Widen("analytics library missing: ") + kv8::Text(f[1]) + Widen(" (") +
+                     kv8::Text(f[2]) + Widen(")"));
+        return;
+    }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting
     switch (*record.kind) {
     case Token::ShutdownML:
@@ -142,6 +147,7 @@ void RunSummarizer::Add(const LogRecord& record) {
         break;
     case Token::InitML:
     case Token::FailToInitialize:
+    case Token::LibraryUnavailable:
     case Token::CommitSetupWaypoint:
     case Token::CommitProducts:
     case Token::DownloadMilestone:
