@@ -466,13 +466,8 @@ void LogDecoder::Drain(bool atEnd) {
             break;
         }
         size_t next = end + 1;
-        if (units[end] == kCr) {
-            if (next == units.size() && !atEnd) {  // the LF of a CR LF may come with the next piece
-                scanFrom_ = end;
-                break;
-            }
-            if (next < units.size() && units[next] == kLf) ++next;
-        }
+        if (units[end] == kCr && next < units.size() && units[next] == kLf) ++next;
+        // Not yet known: the LF of a CR LF, and whether the next line begins a record.
         if (!atEnd && next + kLookahead > units.size()) {
             scanFrom_ = end;
             break;
