@@ -480,14 +480,19 @@ void LogDecoder::Drain(bool atEnd) {
         ++breaks_;  // a text holding a line break goes on
         lineStart_ = scanFrom_ = next;
     }
-    if (atEnd && !units_.empty())
-        GiveOut(units_.size(), units_.size());
-    else if (units_.size() >= 2 * limit_)
-        DropMiddle();
+    if (atEnd && first_ < units_.size()) GiveOut(units_.size(), units_.size());
+    // What was given out goes, once for all the records of the piece.
+    units_.erase(0, first_);
+    if (encoding_ == Encoding::Utf8)
+        widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(first_));
+    lineStart_ -= first_;
+    scanFrom_ -= first_;
+    first_ = 0;
+    if (units_.size() >= 2 * limit_) DropMiddle();
 }
 
-// The record made of units_ up to `end`, where its line break begins (the end of the units when
-// the file ends inside it); the next record begins at `next`.
+// The record made of units_ from first_ up to `end`, where its line break begins (the end of the
+// units when the file ends inside it); the next record begins at `next`.
 void LogDecoder::GiveOut(size_t end, size_t next) {
     LogRecord& record = record_;
     record.line = line_;
@@ -496,8 +501,8 @@ void LogDecoder::GiveOut(size_t end, size_t next) {
     record.problem.clear();
     record.fields.clear();
     record.partial = end == next;
-    record.text = WideView(units_).substr(0, std::min(end, limit_));
-    record.cut = dropped_ + (end - record.text.size());
+    record.text = WideView(units_).substr(first_, std::min(end - first_, limit_));
+    record.cut = dropped_ + (end - first_ - record.text.size());
     if (next - end == 1 && units_[end] == kLf)
         NoteOnce(lfNoted_,
                  "lines end with LF alone, not CR LF as TEV writes them (re-saved by an "
@@ -509,11 +514,9 @@ void LogDecoder::GiveOut(size_t end, size_t next) {
     ParseRecord(record);
     visit_(record);
     line_ += breaks_ + 1;
-    recordByte_ += BytesOf(0, next) + droppedBytes_;
-    units_.erase(0, next);
-    if (encoding_ == Encoding::Utf8)
-        widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(next));
-    lineStart_ = scanFrom_ = breaks_ = dropped_ = 0;
+    recordByte_ += BytesOf(first_, next) + droppedBytes_;
+    first_ = lineStart_ = scanFrom_ = next;
+    breaks_ = dropped_ = 0;
     droppedBytes_ = 0;
 }
 

@@ -68,13 +68,14 @@ private:
     std::function<void(const LogRecord&)> visit_;
     size_t limit_;
     Encoding encoding_ = Encoding::Unknown;
-    std::string
-        carry_;        // bytes not yet code units: the first few, an odd byte, a cut UTF-8 sequence
-    kv8::Text units_;  // the record being read, from its first code unit
+    // Bytes not yet code units: the first few, an odd byte, a UTF-8 sequence cut by a piece's end.
+    std::string carry_;
+    kv8::Text units_;  // code units not yet given out, from the record being read on
     std::vector<std::uint8_t> widths_;  // UTF-8 only: how many bytes each unit came from
-    std::uint64_t recordByte_ = 0;      // the file offset of units_[0]
-    // Where the record's last line begins, and where the search for its end goes on.
-    size_t lineStart_ = 0, scanFrom_ = 0;
+    // Where in units_ the record being read begins, its last line begins, and the search for its
+    // end goes on.
+    size_t first_ = 0, lineStart_ = 0, scanFrom_ = 0;
+    std::uint64_t recordByte_ = 0;    // the file offset of the record being read
     size_t breaks_ = 0;               // line breaks inside the record so far
     size_t dropped_ = 0;              // units left out of a long record so far, after its first
     std::uint64_t droppedBytes_ = 0;  // limit_, and the bytes they came from
