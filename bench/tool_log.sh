@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The tool's log reading at scale: a 100 MB log decoded to text and to JSON, against iconv's plain
-# UTF-16LE to UTF-8 conversion of the same file in the same run (goal: within 2x), and the summary of
-# a folder of 1,000 and of 10,000 logs (goal: peak memory flat in the number of logs).
+# UTF-16LE to UTF-8 conversion of the same file in the same run (goal: within 2x); the summary of
+# a folder of 1,000 and of 10,000 logs (goal: peak memory flat in the number of logs); one record of
+# 100, 200 and 400 MB (goal: time linear, memory bounded); a 300 MB log re-saved as UTF-8 (goal:
+# under 64 MB).
 # Usage: bench/tool_log.sh BUILD_DIR   (a release build: bench/tool_log.sh build/release)
 set -euo pipefail
 
@@ -62,3 +64,35 @@ done
 awk 'NR == 1 { a = $2 } NR == 2 { b = $2 } END {
   r = b / a
   printf "  %-40s %6.2fx  goal <= 1.1x  %s\n", "10,000 logs against 1,000", r, r <= 1.1 ? "met" : "MISSED" }' "$scratch/peaks"
+
+# One record of every line: an installer's verbose log (UTF-16LE with its mark, CR LF lines none of
+# which begins with a date) beside the logs, read as one. Made from a chunk of about 1 MB repeated.
+echo
+echo "== tev log on one record of 100, 200 and 400 MB (wall time, peak resident memory) =="
+chunk="$scratch/chunk"
+seq 7500 | awk '{ printf "MSI (s) (A4:B8) [12:34:56:789]: Doing action: InstallFiles, step %d\r\n", $1 }' |
+  iconv -f UTF-8 -t UTF-16LE >"$chunk"
+: >"$scratch/long.times"
+for mb in 100 200 400; do
+  { printf '\xFF\xFE'; for _ in $(seq "$mb"); do cat "$chunk"; done; } >"$scratch/long.log"
+  measured=$(/usr/bin/time -f "%e %M" "$tev" log "$scratch/long.log" 2>&1 >/dev/null | tail -1 || true)
+  echo "$mb $measured" >>"$scratch/long.times"
+  printf "  %-40s %6.2f s  %7d KB\n" "$mb MB" ${measured% *} ${measured#* }
+done
+rm -f "$scratch/long.log"
+awk 'NR == 1 { t1 = $2 } NR == 3 { t4 = $2 } { if ($3 > peak) peak = $3 } END {
+  r = (t4 / 4) / (t1 > 0 ? t1 : 0.01)
+  printf "  %-40s %6.2fx  goal <= 1.5x  %s\n", "time per MB, 400 MB against 100 MB", r, r <= 1.5 ? "met" : "MISSED"
+  printf "  %-40s %6d KB  goal < 64 MB  %s\n", "peak", peak, peak < 65536 ? "met" : "MISSED" }' "$scratch/long.times"
+
+# A log re-saved by an editor as UTF-8: the 100 MB log converted, repeated to 300 MB.
+echo
+echo "== tev log on a 300 MB log re-saved as UTF-8 (wall time, peak resident memory) =="
+iconv -f UTF-16LE -t UTF-8 "$big" >"$scratch/one.utf8"
+copies=$(( (300 * 1000 * 1000 + $(stat -c %s "$scratch/one.utf8") - 1) / $(stat -c %s "$scratch/one.utf8") ))
+for _ in $(seq "$copies"); do cat "$scratch/one.utf8"; done >"$scratch/utf8.log"
+measured=$(/usr/bin/time -f "%e %M" "$tev" log "$scratch/utf8.log" 2>&1 >/dev/null | tail -1 || true)
+awk -v m="$measured" -v size="$(( $(stat -c %s "$scratch/utf8.log") / 1000 / 1000 ))" 'BEGIN {
+  split(m, v, " ")
+  printf "  %-40s %6.2f s  %7d KB  goal < 64 MB  %s\n", size " MB", v[1], v[2], v[2] < 65536 ? "met" : "MISSED" }'
+rm -f "$scratch/utf8.log" "$scratch/one.utf8"

@@ -5,7 +5,6 @@
 
 #include <fstream>
 
-#include "log_decoder.h"
 #include "tool_support.h"
 
 #ifndef _WIN32
@@ -411,78 +410,6 @@ TEST_F(ToolLog, TheHtmlPageRendersInAHeadlessBrowser) {
     EXPECT_GT(fs::file_size(outputs / "timeline.png"), 10000u);
 }
 #endif
-
-// A log arrives in pieces of any size (a megabyte at a time from a file): the records are the same
-// however it is cut, a text holding CR LF or a timestamp split between pieces included.
-TEST(LogDecoderPieces, GiveTheSameRecordsHoweverTheFileIsCut) {
-    std::string log = "\xFF\xFE" + Utf16Line("1/2/2016; 3:4:5; InitML;") +
-                      Utf16Line("1/2/2016; 3:4:6; wpWarning;a;\r\nb\r\n;") +
-                      Utf16Line("1/2/2016; 3:4:7; SETUP;n;v;\r\n12/7/2026 x;") +
-                      Utf16Line("13/2/2016; 3:4:8; InitML;") +
-                      Utf16Line("1/2/2016; 3:4:9; DownloadError;u;m") + "1";
-    auto decode = [&](size_t piece) {
-        std::vector<std::string> records;
-        tevtool::LogDecoder decoder([&](const tevtool::LogRecord& r) {
-            std::string fields;
-            for (tevtool::WideView field : r.fields) fields += tevtool::ToUtf8(field) + "|";
-            records.push_back(std::to_string(r.line) + "@" + std::to_string(r.byte) + " " +
-                              tevtool::IsoTime(r) + " " + fields + (r.partial ? " partial" : "") +
-                              " " + r.problem);
-        });
-        for (size_t at = 0; at < log.size(); at += piece)
-            decoder.Feed(std::string_view(log).substr(at, piece));
-        decoder.Finish();
-        records.push_back(decoder.Problem());
-        return records;
-    };
-    std::vector<std::string> whole = decode(log.size());
-    EXPECT_EQ(
-        whole,
-        (std::vector<std::string>{
-            "1@2 2016-01-02T03:04:05Z InitML| ",
-            "2@54 2016-01-02T03:04:06Z wpWarning|a;\r\nb\r\n| ",
-            "5@128 2016-01-02T03:04:07Z SETUP|n|v| ",
-            "6@186  12/7/2026 x| the line does not begin with a timestamp",
-            "7@214  InitML| the date 13/2/2016 is out of range",
-            "8@268 2016-01-02T03:04:09Z DownloadError|u|m| the line does not end with ';'",
-            "the file has an odd length: its last byte (offset 340) is half a UTF-16 code unit"}));
-    for (size_t piece : {1u, 2u, 3u, 7u, 64u, 129u}) EXPECT_EQ(decode(piece), whole) << piece;
-    // Files too short to tell their encoding by: one code unit, then one and a half.
-    log = "1";
-    log += '\0';
-    EXPECT_EQ(
-        decode(1),
-        (std::vector<std::string>{
-            "1@0  1| partial the last line is not ended by CR LF: the log is cut short", ""}));
-    log += '2';
-    EXPECT_EQ(decode(3).back(),
-              "the file has an odd length: its last byte (offset 2) is half a UTF-16 code unit");
-}
-
-// Every kind of line TEV writes is read back as that kind, with as many texts as it holds; a
-// token TEV does not write, or a line cut short, has none.
-TEST(LogDecoderKinds, EveryTokenOfTheVocabularyIsReadAsItsKind) {
-    std::string log;
-    for (const tev::logformat::TokenShape& shape : tev::logformat::kTokens) {
-        std::string line = "1/2/2016; 3:4:5; " + tevtool::ToUtf8(shape.text) + ";";
-        for (int text = 1; text < shape.strings; ++text) line += "t;";
-        log += Utf16Line(line);
-    }
-    log +=
-        Utf16Line("1/2/2016; 3:4:5; Unknown;") + Utf16Line("1/2/2016; 3:4:5; InitML").substr(0, 40);
-    std::vector<std::optional<tev::logformat::Token>> kinds;
-    tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) {
-        EXPECT_EQ(record.problem.empty(), record.kind.has_value()) << record.problem;
-        kinds.push_back(record.kind);
-    });
-    decoder.Feed(log);
-    decoder.Finish();
-    std::vector<std::optional<tev::logformat::Token>> expected;
-    for (const tev::logformat::TokenShape& shape : tev::logformat::kTokens)
-        expected.push_back(shape.kind);
-    expected.insert(expected.end(), {std::nullopt, std::nullopt});
-    EXPECT_EQ(kinds, expected);
-}
 
 // Text output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD, after
 // any other unit; JSON keeps it as \uXXXX.

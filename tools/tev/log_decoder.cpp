@@ -162,8 +162,15 @@ void ParseRecord(LogRecord& record) {
     } else if (!record.partial) {
         record.problem = "the line does not begin with a timestamp";
     }
-    if (record.partial) {
-        record.problem = "the last line is not ended by CR LF: the log is cut short";
+    if (record.partial || record.cut) {
+        if (record.partial)
+            record.problem = "the last line is not ended by CR LF: the log is cut short";
+        if (record.cut) {
+            if (!record.problem.empty()) record.problem += "; ";
+            record.problem += "the record is too long to keep whole: its first " +
+                              std::to_string(record.text.size()) + " code units are shown, " +
+                              std::to_string(record.cut) + " more are left out";
+        }
         SplitAtEverySeparator(body, record.fields);
         return;
     }
@@ -181,17 +188,17 @@ void ParseRecord(LogRecord& record) {
     if (!record.problem.empty()) SplitAtEverySeparator(body, record.fields);
 }
 
-// Where the line that begins at `from` ends: the index of its CR LF, or npos when none follows.
-size_t LineEnd(WideView units, size_t from) {
-    for (size_t lf = units.find(kLf, from); lf != WideView::npos; lf = units.find(kLf, lf + 1))
-        if (lf > from && units[lf - 1] == kCr) return lf - 1;
+// The first line break (CR or LF) at or after `from`; npos when there is none.
+size_t LineBreak(WideView units, size_t from) {
+    for (size_t at = from; at < units.size(); ++at)
+        if (units[at] <= kCr && (units[at] == kCr || units[at] == kLf)) return at;
     return WideView::npos;
 }
 
 // Whether the line at `at` begins a record of its own rather than going on with a text that held
-// CR LF. A whole timestamp begins one. So does the start of a date ("12/7/20...", digits then "/")
-// after a line that ends with ";" as every whole line does: a line torn by a failed write and
-// continued by the next is reported, not taken into the text above.
+// a line break. A whole timestamp begins one. So does the start of a date ("12/7/20...", digits
+// then "/") after a line that ends with ";" as every whole line does: a line torn by a failed write
+// and continued by the next is reported, not taken into the text above.
 bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
     size_t digits = at;
     while (digits < units.size() && IsDigit(units[digits])) ++digits;
@@ -229,6 +236,64 @@ void AppendAsciiJson(std::string_view text, std::string& out) {
     out += '"';
 }
 
+// Decodes UTF-8 onto `units`, and onto `widths` how many bytes each unit came from (the second unit
+// of a pair 0). A malformed sequence becomes one U+FFFD for its longest valid start. Unless
+// `atEnd`, a sequence that the end of `bytes` cuts is left for more bytes. Returns the bytes read.
+size_t DecodeUtf8(std::string_view bytes, bool atEnd, kv8::Text& units,
+                  std::vector<std::uint8_t>& widths) {
+    size_t old = units.size(), out = old;
+    units.resize(old + bytes.size());
+    widths.resize(old + bytes.size());
+    auto put = [&](TEVChar unit, size_t width) {
+        units[out] = unit;
+        widths[out++] = static_cast<std::uint8_t>(width);
+    };
+    size_t at = 0;
+    while (at < bytes.size()) {
+        auto lead = static_cast<unsigned char>(bytes[at]);
+        if (lead < 0x80) {
+            put(lead, 1);
+            ++at;
+            continue;
+        }
+        // How many bytes follow the lead, and the range of the first of them.
+        int follow = 0;
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            follow = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            follow = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;  // no surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            follow = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+        }
+        char32_t point = lead & (0x3F >> follow);
+        size_t next = at + 1;
+        int read = 0;
+        for (; read < follow && next < bytes.size(); ++read, ++next, low = 0x80, high = 0xBF) {
+            auto byte = static_cast<unsigned char>(bytes[next]);
+            if (byte < low || byte > high) break;
+            point = point << 6 | (byte & 0x3F);
+        }
+        if (read < follow && next == bytes.size() && !atEnd) break;  // the rest comes later
+        if (follow == 0 || read < follow) {
+            put(0xFFFD, next - at);
+        } else if (point < 0x10000) {
+            put(static_cast<TEVChar>(point), next - at);
+        } else {
+            put(static_cast<TEVChar>(0xD800 + ((point - 0x10000) >> 10)), 4);
+            put(static_cast<TEVChar>(0xDC00 + (point & 0x3FF)), 0);
+        }
+        at = next;
+    }
+    units.resize(out);
+    widths.resize(out);
+    return at;
+}
+
 }  // namespace
 
 std::string IsoTime(const LogRecord& record) {
@@ -243,21 +308,31 @@ std::int64_t SecondsSinceEpoch(const LogRecord& r) {
            r.second;
 }
 
+LogDecoder::LogDecoder(std::function<void(const LogRecord&)> visit, size_t recordLimit)
+    : visit_(std::move(visit)), limit_(std::max<size_t>(recordLimit, 1)) {}
+
+void LogDecoder::NoteOnce(bool& noted, const char* note) {
+    if (!noted) notes_.emplace_back(note);
+    noted = true;
+}
+
 void LogDecoder::Detect(bool atEnd) {
-    if (bytes_.size() < 3 && !atEnd) return;
+    if (carry_.size() < 3 && !atEnd) return;
     auto byteAt = [&](size_t i) {
-        return i < bytes_.size() ? static_cast<unsigned char>(bytes_[i]) : 0;
+        return i < carry_.size() ? static_cast<unsigned char>(carry_[i]) : 0;
     };
-    encoding_ = Encoding::Utf16;
+    auto ascii = [](int byte) { return byte > 0 && byte < 0x80; };
+    size_t mark = 0;
+    encoding_ = Encoding::Utf16Le;
     if (byteAt(0) == 0xEF && byteAt(1) == 0xBB && byteAt(2) == 0xBF) {
         notes_.push_back(
             "the file is UTF-8 text with a byte-order mark, not UTF-16LE as TEV writes it "
             "(re-saved by an editor?); read as UTF-8");
         encoding_ = Encoding::Utf8;
-        bytes_.erase(0, 3);
-    } else if (byteAt(0) > 0 && byteAt(0) < 0x80 && byteAt(1) > 0 && byteAt(1) < 0x80) {
+        mark = 3;
+    } else if (ascii(byteAt(0)) && ascii(byteAt(1))) {
         // TEV's first code unit is an ASCII digit, so its second byte is zero; two ASCII bytes in
-        // a row are UTF-8 (or ASCII) text.
+        // a row are UTF-8 (or ASCII) text, a zero byte then an ASCII one UTF-16BE.
         notes_.push_back(
             "the file is UTF-8 text, not UTF-16LE as TEV writes it (re-saved by an "
             "editor?); read as UTF-8");
@@ -266,93 +341,184 @@ void LogDecoder::Detect(bool atEnd) {
         notes_.push_back(
             "the file begins with a byte-order mark, which TEV does not write (re-saved "
             "by an editor?); skipped");
-        bytes_.erase(0, 2);
-        unitsByte_ = 2;
+        mark = 2;
+    } else if (byteAt(0) == 0xFE && byteAt(1) == 0xFF) {
+        notes_.push_back(
+            "the file is UTF-16BE text with a byte-order mark, not UTF-16LE as TEV writes it "
+            "(re-saved by an editor?); read as UTF-16BE");
+        encoding_ = Encoding::Utf16Be;
+        mark = 2;
+    } else if (byteAt(0) == 0 && ascii(byteAt(1))) {
+        notes_.push_back(
+            "the file is UTF-16BE text, not UTF-16LE as TEV writes it (re-saved by an "
+            "editor?); read as UTF-16BE");
+        encoding_ = Encoding::Utf16Be;
     }
+    carry_.erase(0, mark);
+    recordByte_ = mark;
 }
 
-// Whole code units of `bytes` (little-endian, as the log), an odd last byte left out.
-void LogDecoder::AppendUnits(std::string_view bytes) {
-    size_t count = bytes.size() / 2, old = units_.size();
-    if (count == 0) return;
-    units_.resize(old + count);
-    std::memcpy(units_.data() + old, bytes.data(), count * 2);
+// Whole code units of `bytes`, after the odd byte held back from the piece before; an odd last
+// byte is held back in turn.
+void LogDecoder::AppendUtf16(std::string_view bytes) {
+    auto append = [&](std::string_view whole) {
+        size_t count = whole.size() / 2, old = units_.size();
+        units_.resize(old + count);
+        std::memcpy(units_.data() + old, whole.data(), count * 2);
+        if (encoding_ == Encoding::Utf16Be)
+            for (size_t i = old; i < units_.size(); ++i)
+                units_[i] = static_cast<TEVChar>(units_[i] << 8 | units_[i] >> 8);
+    };
+    if (!carry_.empty() && !bytes.empty()) {
+        carry_ += bytes.front();
+        bytes.remove_prefix(1);
+        append(carry_);
+        carry_.clear();
+    }
+    append(bytes);
+    if (bytes.size() % 2) carry_.assign(1, bytes.back());
+}
+
+// UTF-8 as it comes: a sequence cut by the end of the piece before is completed first.
+void LogDecoder::AppendUtf8(std::string_view bytes, bool atEnd) {
+    if (!carry_.empty()) {
+        size_t held = carry_.size();
+        carry_.append(bytes.substr(0, 3));  // enough to end any sequence begun in carry_
+        size_t read = DecodeUtf8(carry_, atEnd, units_, widths_);
+        if (read == 0) return;  // still cut: the piece was shorter than the sequence's rest
+        bytes.remove_prefix(read - held);
+        carry_.clear();
+    }
+    size_t read = DecodeUtf8(bytes, atEnd, units_, widths_);
+    carry_.assign(bytes.substr(read));
+}
+
+void LogDecoder::Convert(std::string_view bytes, bool atEnd) {
+    if (encoding_ == Encoding::Utf8) {
+        AppendUtf8(bytes, atEnd);
+        return;
+    }
+    AppendUtf16(bytes);
+    if (atEnd && !carry_.empty()) {
+        problem_ = "the file has an odd length: its last byte (offset " +
+                   std::to_string(fileBytes_ - 1) + ") is half a UTF-16 code unit";
+        carry_.clear();
+    }
 }
 
 void LogDecoder::Feed(std::string_view bytes) {
     fileBytes_ += bytes.size();
-    if (encoding_ != Encoding::Utf16) {
-        bytes_.append(bytes);
-        if (encoding_ == Encoding::Unknown) Detect(false);
-        if (encoding_ != Encoding::Utf16) return;  // UTF-8 text is converted whole at the end
-        bytes = {};
+    if (encoding_ == Encoding::Unknown) {
+        carry_.append(bytes);
+        Detect(false);
+        if (encoding_ == Encoding::Unknown) return;
+        std::string first;
+        first.swap(carry_);
+        Convert(first, false);
+    } else {
+        Convert(bytes, false);
     }
-    bool lineFeed = false;
-    if (!bytes_.empty()) {  // the bytes held back, completed to whole code units
-        size_t take = bytes_.size() % 2 && !bytes.empty() ? 1 : 0;
-        bytes_.append(bytes.substr(0, take));
-        bytes.remove_prefix(take);
-        std::string held;
-        held.swap(bytes_);
-        if (held.size() % 2) bytes_ = held.substr(held.size() - 1);
-        AppendUnits(held);
-        lineFeed = held.find('\n') != std::string::npos;
-    }
-    AppendUnits(bytes);
-    if (bytes.size() % 2) bytes_.assign(1, bytes.back());
-    // Records end at a line feed: a piece without one ends none (nor does it make a long line's
-    // search start over).
-    if (lineFeed || bytes.find('\n') != std::string_view::npos) Drain(false);
+    Drain(false);
 }
 
 void LogDecoder::Finish() {
-    if (encoding_ == Encoding::Unknown) Detect(true);
-    if (encoding_ == Encoding::Utf8) {
-        units_ += FromUtf8(bytes_);
-        bytes_.clear();
-    } else {
-        AppendUnits(bytes_);  // what a file too short to tell its encoding held back
-        if (bytes_.size() % 2)
-            problem_ = "the file has an odd length: its last byte (offset " +
-                       std::to_string(fileBytes_ - 1) + ") is half a UTF-16 code unit";
-        bytes_.clear();
+    std::string first;
+    if (encoding_ == Encoding::Unknown) {  // a file too short to tell its encoding by
+        Detect(true);
+        first.swap(carry_);
     }
+    Convert(first, true);
     Drain(true);
 }
 
+std::uint64_t LogDecoder::BytesOf(size_t from, size_t to) const {
+    if (encoding_ != Encoding::Utf8) return 2 * std::uint64_t{to - from};
+    std::uint64_t bytes = 0;
+    for (size_t i = from; i < to; ++i) bytes += widths_[i];
+    return bytes;
+}
+
 // Gives out every record whose end is known: before the end of the file, that needs the line
-// after it, far enough to tell whether it begins a record.
+// after it, far enough to tell whether it begins a record. The search goes on where it stopped.
 void LogDecoder::Drain(bool atEnd) {
     constexpr size_t kLookahead = 64;  // longer than any timestamp
-    WideView units = units_;
-    size_t at = 0;
-    while (at < units.size()) {
-        size_t line = line_, end = LineEnd(units, at);
-        ++line;
-        while (end != WideView::npos && end + 2 < units.size() &&
-               (atEnd || end + 2 + kLookahead <= units.size()) &&
-               !BeginsRecord(units, end + 2, end > at && units[end - 1] == kSeparator)) {
-            end = LineEnd(units, end + 2);  // a text holding CR LF goes on
-            ++line;
+    for (;;) {
+        WideView units = units_;
+        size_t end = LineBreak(units, scanFrom_);
+        if (end == WideView::npos) {
+            scanFrom_ = units.size();
+            break;
         }
-        bool whole = end != WideView::npos && (atEnd || end + 2 + kLookahead <= units.size());
-        if (!whole && !atEnd) break;
-        LogRecord& record = record_;
-        record.line = line_;
-        record.byte = unitsByte_ + at * 2;
-        record.timed = false;
-        record.kind.reset();
-        record.problem.clear();
-        record.fields.clear();
-        record.partial = end == WideView::npos;
-        record.text = units.substr(at, record.partial ? WideView::npos : end - at);
-        line_ = line;
-        at = record.partial ? units.size() : end + 2;
-        ParseRecord(record);
-        visit_(record);
+        size_t next = end + 1;
+        if (units[end] == kCr && next < units.size() && units[next] == kLf) ++next;
+        // Not yet known: the LF of a CR LF, and whether the next line begins a record.
+        if (!atEnd && next + kLookahead > units.size()) {
+            scanFrom_ = end;
+            break;
+        }
+        if (next == units.size() ||
+            BeginsRecord(units, next, end > lineStart_ && units[end - 1] == kSeparator)) {
+            GiveOut(end, next);
+            continue;
+        }
+        ++breaks_;  // a text holding a line break goes on
+        lineStart_ = scanFrom_ = next;
     }
-    units_.erase(0, at);
-    unitsByte_ += at * 2;
+    if (atEnd && first_ < units_.size()) GiveOut(units_.size(), units_.size());
+    // What was given out goes, once for all the records of the piece.
+    units_.erase(0, first_);
+    if (encoding_ == Encoding::Utf8)
+        widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(first_));
+    lineStart_ -= first_;
+    scanFrom_ -= first_;
+    first_ = 0;
+    if (units_.size() >= 2 * limit_) DropMiddle();
+}
+
+// The record made of units_ from first_ up to `end`, where its line break begins (the end of the
+// units when the file ends inside it); the next record begins at `next`.
+void LogDecoder::GiveOut(size_t end, size_t next) {
+    LogRecord& record = record_;
+    record.line = line_;
+    record.byte = static_cast<size_t>(recordByte_);
+    record.timed = false;
+    record.kind.reset();
+    record.problem.clear();
+    record.fields.clear();
+    record.partial = end == next;
+    record.text = WideView(units_).substr(first_, std::min(end - first_, limit_));
+    record.cut = dropped_ + (end - first_ - record.text.size());
+    if (next - end == 1 && units_[end] == kLf)
+        NoteOnce(lfNoted_,
+                 "lines end with LF alone, not CR LF as TEV writes them (re-saved by an "
+                 "editor?); read as line ends");
+    if (next - end == 1 && units_[end] == kCr)
+        NoteOnce(crNoted_,
+                 "lines end with CR alone, not CR LF as TEV writes them (re-saved by an "
+                 "editor?); read as line ends");
+    ParseRecord(record);
+    visit_(record);
+    line_ += breaks_ + 1;
+    recordByte_ += BytesOf(first_, next) + droppedBytes_;
+    first_ = lineStart_ = scanFrom_ = next;
+    breaks_ = dropped_ = 0;
+    droppedBytes_ = 0;
+}
+
+// Leaves out of a record too long to keep what lies between its first limit_ units and the unit
+// before the search's place (what tells whether the next line break ends the record).
+void LogDecoder::DropMiddle() {
+    size_t keepFrom = scanFrom_ - 1;
+    if (scanFrom_ == 0 || keepFrom <= limit_) return;
+    size_t count = keepFrom - limit_;
+    droppedBytes_ += BytesOf(limit_, keepFrom);
+    dropped_ += count;
+    units_.erase(limit_, count);
+    if (encoding_ == Encoding::Utf8)
+        widths_.erase(widths_.begin() + static_cast<std::ptrdiff_t>(limit_),
+                      widths_.begin() + static_cast<std::ptrdiff_t>(keepFrom));
+    scanFrom_ -= count;
+    lineStart_ = lineStart_ >= keepFrom ? lineStart_ - count : std::min(lineStart_, limit_);
 }
 
 void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::string& out) {

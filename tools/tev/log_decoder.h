@@ -17,9 +17,9 @@
 namespace tevtool {
 
 struct LogRecord {
-    size_t line = 0;     // where it begins: the file's line (lines end at CR LF), from 1
-    size_t byte = 0;     // and its byte offset in the file's code units
-    WideView text;       // the whole record without its last CR LF
+    size_t line = 0;     // where it begins: the file's line (lines end at CR LF, LF or CR), from 1
+    size_t byte = 0;     // and its byte offset in the file as it is
+    WideView text;       // the record without its last line end (its first code units when cut)
     bool timed = false;  // the record has a valid timestamp:
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     std::vector<WideView> fields;  // the token first, then the call's texts
@@ -28,6 +28,7 @@ struct LogRecord {
     std::optional<tev::logformat::Token> kind;
     bool partial = false;  // the file ends inside this record
     std::string problem;   // why the record is not as TEV writes one; empty when it is
+    size_t cut = 0;  // code units left out of `text`: the record is longer than the decoder keeps
 };
 
 // The record's time in ISO 8601 UTC ("2016-01-02T03:04:05Z"); empty when it has none.
@@ -37,12 +38,18 @@ std::int64_t SecondsSinceEpoch(const LogRecord& record);
 
 // Decodes a log fed to it piece by piece, in pieces of any size, and calls `visit` for each
 // record in order as soon as it is whole. A record is a line that begins with a timestamp and every
-// following line that does not (a text that held CR LF). The views of a record are valid during
-// the call only. A byte-order mark is skipped and noted; a file of UTF-8 text (re-saved by an
-// editor) is converted and noted.
+// following line that does not (a text that held a line break). The views of a record are valid
+// during the call only. Each byte is looked at a bounded number of times, and what is held at once
+// is bounded: a record is kept to its first `recordLimit` code units, the rest counted in `cut`.
+// A file re-saved by an editor is read and noted once for each way it differs from what TEV
+// writes: a byte-order mark, UTF-8 or UTF-16BE text, lines ended by LF or CR alone.
 class LogDecoder {
 public:
-    explicit LogDecoder(std::function<void(const LogRecord&)> visit) : visit_(std::move(visit)) {}
+    // What is kept of one record: 2 Mi code units, 4 MiB of UTF-16 text.
+    static constexpr size_t kRecordLimit = size_t{1} << 21;
+
+    explicit LogDecoder(std::function<void(const LogRecord&)> visit,
+                        size_t recordLimit = kRecordLimit);
     void Feed(std::string_view bytes);
     // The end of the file: the last record is given out, cut short or not.
     void Finish();
@@ -52,18 +59,34 @@ public:
     const std::string& Problem() const { return problem_; }
 
 private:
-    enum class Encoding { Unknown, Utf16, Utf8 };
+    enum class Encoding { Unknown, Utf16Le, Utf16Be, Utf8 };
     void Detect(bool atEnd);
+    void Convert(std::string_view bytes, bool atEnd);
+    void AppendUtf16(std::string_view bytes);
+    void AppendUtf8(std::string_view bytes, bool atEnd);
     void Drain(bool atEnd);
-    void AppendUnits(std::string_view bytes);
+    void GiveOut(size_t end, size_t next);
+    void DropMiddle();
+    std::uint64_t BytesOf(size_t from, size_t to) const;
+    void NoteOnce(bool& noted, const char* note);
 
     std::function<void(const LogRecord&)> visit_;
+    size_t limit_;
     Encoding encoding_ = Encoding::Unknown;
-    std::string bytes_;  // bytes not yet code units: the first few, an odd last one, UTF-8 text
-    kv8::Text units_;    // code units not yet given out as records
-    std::size_t unitsByte_ = 0;  // the file offset of units_[0]
-    std::size_t line_ = 1;
+    // Bytes not yet code units: the first few, an odd byte, a UTF-8 sequence cut by a piece's end.
+    std::string carry_;
+    kv8::Text units_;  // code units not yet given out, from the record being read on
+    std::vector<std::uint8_t> widths_;  // UTF-8 only: how many bytes each unit came from
+    // Where in units_ the record being read begins, its last line begins, and the search for its
+    // end goes on.
+    size_t first_ = 0, lineStart_ = 0, scanFrom_ = 0;
+    std::uint64_t recordByte_ = 0;    // the file offset of the record being read
+    size_t breaks_ = 0;               // line breaks inside the record so far
+    size_t dropped_ = 0;              // units left out of a long record so far, after its first
+    std::uint64_t droppedBytes_ = 0;  // limit_, and the bytes they came from
+    size_t line_ = 1;
     std::uint64_t fileBytes_ = 0;
+    bool lfNoted_ = false, crNoted_ = false;
     LogRecord record_;
     std::vector<std::string> notes_;
     std::string problem_;
