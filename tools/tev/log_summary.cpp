@@ -1,6 +1,6 @@
 #include "log_summary.h"
 
-#include <algorithm>
+#include <cstdio>
 
 namespace tevtool {
 namespace {
@@ -9,25 +9,92 @@ namespace logformat = tev::logformat;
 
 kv8::Text Widen(std::string_view ascii) { return kv8::Text(ascii.begin(), ascii.end()); }
 
-std::string JsonTime(const std::optional<Moment>& moment) {
-    return moment && !moment->time.empty() ? "\"" + moment->time + "\"" : "null";
+// FNV-1a over the code units: 64 bits whatever the platform, so that subjects and texts can be told
+// apart by it.
+std::uint64_t Hash(WideView text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (TEVChar unit : text) {
+        hash ^= static_cast<std::uint16_t>(unit);
+        hash *= 1099511628211ull;
+    }
+    return hash;
 }
 
-// A CSV field: quoted when it holds a comma, a quote or a line break.
-std::string Csv(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+// The text as a summary keeps it: at most kTextKept code units, cut between characters, with an
+// ellipsis where it was cut.
+kv8::Text KeptText(WideView text) {
+    if (text.size() <= kTextKept) return kv8::Text(text);
+    size_t cut = kTextKept;
+    if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;  // not inside a pair
+    return kv8::Text(text.substr(0, cut)) + static_cast<TEVChar>(0x2026);
+}
+
+std::string Shown(WideView text) { return ShownText(text); }
+std::string Quoted(WideView text) { return "\"" + ShownText(text) + "\""; }
+
+std::string JsonTime(const std::optional<Moment>& moment) {
+    return moment && moment->timed ? "\"" + TimeText(*moment) + "\"" : "null";
+}
+
+// A CSV field: a text a spreadsheet would take for a formula gets a leading ', and a field that
+// holds a comma or a quote is quoted. Texts come shown (ShownText), so they hold no line break.
+std::string Csv(std::string text) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos)
+        text.insert(0, 1, '\'');
+    if (text.find_first_of(",\"") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
 }
 
-size_t Failures(const std::vector<Span>& spans) {
-    return static_cast<size_t>(std::count_if(spans.begin(), spans.end(), [](const Span& span) {
-        return span.outcome == Outcome::Failed;
-    }));
+// A count of things not kept, as the text summary says it.
+std::string More(size_t count, const char* what) {
+    return "and " + std::to_string(count) + " more " + what + ", not listed";
 }
 
 }  // namespace
+
+std::string TimeText(const Moment& moment) {
+    if (!moment.timed) return "";
+    // Days since 1970 to a civil date (proleptic Gregorian).
+    std::int64_t days = moment.seconds / 86400, second = moment.seconds % 86400;
+    if (second < 0) {
+        second += 86400;
+        --days;
+    }
+    days += 719468;
+    std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    std::int64_t dayOfEra = days - era * 146097;
+    std::int64_t yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    std::int64_t shifted = (5 * dayOfYear + 2) / 153;
+    std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+    std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
+    std::int64_t year = yearOfEra + era * 400 + (month <= 2);
+    char text[112];  // room for any year the arithmetic can give
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                  static_cast<long long>(year), static_cast<long long>(month),
+                  static_cast<long long>(day), static_cast<long long>(second / 3600),
+                  static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60));
+    return text;
+}
+
+void Tallies::Add(WideView text, const Moment& at) {
+    ++total_;
+    auto [row, added] = index_.try_emplace(Hash(text), rows_.size());
+    if (added) {
+        if (rows_.size() == kRowsKept) {
+            index_.erase(row);
+            ++notKept_;
+            return;
+        }
+        rows_.push_back(Tally{KeptText(text), 0, at, at});
+    }
+    Tally& tally = rows_[row->second];
+    ++tally.count;
+    tally.last = at;
+}
 
 const char* OutcomeText(Outcome outcome) {
     switch (outcome) {
@@ -37,6 +104,71 @@ const char* OutcomeText(Outcome outcome) {
     case Outcome::Failed: return "failed";
     }
     return "";
+}
+
+std::optional<std::int64_t> Span::Seconds() const {
+    if (!begin || !end || !begin->timed || !end->timed) return std::nullopt;
+    return end->seconds - begin->seconds;
+}
+
+Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
+    ++total_;
+    Span* span = nullptr;
+    if (kept_.size() < kSpansKept) {
+        span = &kept_.emplace_back();
+        span->subject = KeptText(subject);
+        span->begin = begin;
+    }
+    if (!open) return span;
+    std::uint64_t key = Hash(subject);
+    auto followed = open_.find(key);
+    if (followed == open_.end()) {
+        if (open_.size() == kOpenFollowed) return span;
+        followed = open_.emplace(key, Open()).first;
+    }
+    if (span)
+        followed->second.kept.push_back(static_cast<std::uint32_t>(kept_.size() - 1));
+    else
+        ++followed->second.counted;
+    return span;
+}
+
+Span* Spans::Latest(WideView subject, bool closing) {
+    auto followed = open_.find(Hash(subject));
+    if (followed == open_.end()) return Start(subject, std::nullopt, !closing);
+    Open& open = followed->second;
+    Span* span = nullptr;
+    if (open.counted) {
+        open.counted -= closing;
+    } else {
+        span = &kept_[open.kept.back()];
+        if (closing) open.kept.pop_back();
+    }
+    if (open.kept.empty() && open.counted == 0) open_.erase(followed);
+    return span;
+}
+
+void Spans::Begin(WideView subject, const Moment& at) { Start(subject, at, true); }
+
+void Spans::Pause(WideView subject, const Moment& at) {
+    if (Span* span = Latest(subject, false)) {
+        ++span->pauses;
+        if (span->pauseMoments.size() < kPausesKept) span->pauseMoments.push_back(at);
+    }
+}
+
+void Spans::Resume(WideView subject) {
+    if (Span* span = Latest(subject, false)) ++span->resumes;
+}
+
+Span* Spans::Close(WideView subject, const Moment& at, Outcome outcome) {
+    Span* span = Latest(subject, true);
+    if (outcome == Outcome::Failed) ++failures_;
+    if (span) {
+        span->end = at;
+        span->outcome = outcome;
+    }
+    return span;
 }
 
 const char* RunEndText(RunEnd end) {
@@ -49,50 +181,38 @@ const char* RunEndText(RunEnd end) {
     return "";
 }
 
-std::optional<std::int64_t> Span::Seconds() const {
-    if (!begin || !end || begin->time.empty() || end->time.empty()) return std::nullopt;
-    return end->seconds - begin->seconds;
-}
-
 bool RunSummary::Failed() const {
     return firstError || end == RunEnd::CutShort || end == RunEnd::Crash || analytics == false;
 }
 
-Span& RunSummarizer::Open(std::vector<Span>& spans, WideView subject, const Moment& at) {
-    Span& span = spans.emplace_back();
-    span.subject = kv8::Text(subject);
-    span.begin = at;
-    return span;
+bool RunSplit::Starts(const LogRecord& record) {
+    bool starts = records_++ == 0 || record.kind == logformat::Token::InitML;
+    ordinal_ += starts;
+    return starts;
 }
 
-// The span of this subject still going on, or a new one without a begin (the log holds none).
-Span& RunSummarizer::Latest(std::vector<Span>& spans, WideView subject) {
-    for (auto span = spans.rbegin(); span != spans.rend(); ++span)
-        if (span->subject == subject && span->outcome == Outcome::Unfinished) return *span;
-    Span& span = spans.emplace_back();
-    span.subject = kv8::Text(subject);
-    return span;
+void RunSummarizer::Fail(const Moment& at, WideView what) {
+    run_->errors.Add(what, at);
+    if (!run_->firstError) run_->firstError = Tally{KeptText(what), 1, at, at};
 }
 
-Span& RunSummarizer::Close(std::vector<Span>& spans, WideView subject, const Moment& at,
-                           Outcome outcome) {
-    Span& span = Latest(spans, subject);
-    span.end = at;
-    span.outcome = outcome;
-    return span;
-}
-
-void RunSummarizer::Fail(const Moment& at, kv8::Text what) {
-    summary_.errors.push_back(Mark{at, std::move(what)});
-    if (!summary_.firstError) summary_.firstError = summary_.errors.back();
+void RunSummarizer::Finish() {
+    if (!run_) run_.emplace();
+    finished_(*run_);
+    run_.reset();
 }
 
 void RunSummarizer::Add(const LogRecord& record) {
     using logformat::Token;
-    RunSummary& s = summary_;
-    ++s.records;
+    if (split_.Starts(record)) {
+        if (run_) finished_(*run_);
+        run_.emplace();
+        run_->ordinal = split_.Ordinal();
+    }
+    RunSummary& s = *run_;
+    if (s.records++ == 0) s.firstRecord = split_.Records();
     if (!record.problem.empty()) ++s.problems;
-    Moment at{IsoTime(record), SecondsSinceEpoch(record), s.records};
+    Moment at{split_.Records(), record.timed, SecondsSinceEpoch(record)};
     if (record.timed) {
         if (!s.started) s.started = at;
         s.ended = at;
@@ -100,15 +220,11 @@ void RunSummarizer::Add(const LogRecord& record) {
     if (!record.problem.empty() || !record.kind) return;  // nothing of it can be trusted
     const std::vector<WideView>& f = record.fields;
     WideView subject = f.size() > 1 ? f[1] : WideView();
-    if (*record.kind == Token::InitML) {
-        s.analytics.reset();
-        s.end = RunEnd::CutShort;
-        return;
-    }
+    if (*record.kind == Token::InitML) return;
     if (*record.kind == Token::FailToInitialize) {
         s.analytics = false;
         s.end = RunEnd::AnalyticsDown;
-        Fail(at, Widen("the analytics library did not come up"));
+        Fail(at, TEV_TEXT("the analytics library did not come up"));
         return;
     }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting
@@ -118,27 +234,31 @@ void RunSummarizer::Add(const LogRecord& record) {
         break;
     case Token::OnCrash:
         s.end = RunEnd::Crash;
-        Fail(at, Widen("the setup crashed"));
+        Fail(at, TEV_TEXT("the setup crashed"));
         break;
-    case Token::SetupAttribute: s.setup.emplace_back(kv8::Text(f[1]), kv8::Text(f[2])); break;
-    case Token::Warning: s.warnings.push_back({at, kv8::Text(subject)}); break;
-    case Token::DownloadBegin: Open(s.downloads, subject, at); break;
-    case Token::InstallBegin: Open(s.installs, subject, at); break;
-    case Token::DownloadPause: Latest(s.downloads, subject).pauses.push_back(at); break;
-    case Token::DownloadResume: Latest(s.downloads, subject).resumes.push_back(at); break;
-    case Token::DownloadEnd: Close(s.downloads, subject, at, Outcome::Ended); break;
-    case Token::InstallEnd: Close(s.installs, subject, at, Outcome::Ended); break;
-    case Token::DownloadCancel: Close(s.downloads, subject, at, Outcome::Cancelled); break;
-    case Token::InstallCancel: Close(s.installs, subject, at, Outcome::Cancelled); break;
-    case Token::DownloadError: {
-        Span& span = Close(s.downloads, subject, at, Outcome::Failed);
-        span.message = kv8::Text(f[2]);
-        Fail(at, Widen("download failed: ") + span.subject + Widen(": ") + span.message);
+    case Token::SetupAttribute:
+        if (s.setup.size() < kRowsKept)
+            s.setup.emplace_back(KeptText(f[1]), KeptText(f[2]));
+        else
+            ++s.setupNotKept;
         break;
-    }
+    case Token::Warning: s.warnings.Add(subject, at); break;
+    case Token::DownloadBegin: s.downloads.Begin(subject, at); break;
+    case Token::InstallBegin: s.installs.Begin(subject, at); break;
+    case Token::DownloadPause: s.downloads.Pause(subject, at); break;
+    case Token::DownloadResume: s.downloads.Resume(subject); break;
+    case Token::DownloadEnd: s.downloads.Close(subject, at, Outcome::Ended); break;
+    case Token::InstallEnd: s.installs.Close(subject, at, Outcome::Ended); break;
+    case Token::DownloadCancel: s.downloads.Close(subject, at, Outcome::Cancelled); break;
+    case Token::InstallCancel: s.installs.Close(subject, at, Outcome::Cancelled); break;
+    case Token::DownloadError:
+        if (Span* span = s.downloads.Close(subject, at, Outcome::Failed))
+            span->message = KeptText(f[2]);
+        Fail(at, Widen("download failed: ") + kv8::Text(subject) + Widen(": ") + kv8::Text(f[2]));
+        break;
     case Token::InstallError:
-        Fail(at, Widen("installation failed: ") +
-                     Close(s.installs, subject, at, Outcome::Failed).subject);
+        s.installs.Close(subject, at, Outcome::Failed);
+        Fail(at, Widen("installation failed: ") + kv8::Text(subject));
         break;
     case Token::InitML:
     case Token::FailToInitialize:
@@ -149,48 +269,65 @@ void RunSummarizer::Add(const LogRecord& record) {
     }
 }
 
-std::string SummaryText(const std::string& file, const RunSummary& s) {
-    std::string out = file + "\n";
-    auto line = [&](const std::string& label, const std::string& value) {
-        out += "  " + label + std::string(14 - label.size(), ' ') + value + "\n";
+std::vector<std::pair<std::string, std::string>> SummaryLines(const RunSummary& s) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    auto line = [&](const char* label, std::string value) {
+        lines.emplace_back(label, std::move(value));
     };
-    line("started", s.started ? s.started->time : "(no timed record)");
+    line("started", s.started ? TimeText(*s.started) : "(no timed record)");
     std::string how = s.end == RunEnd::CutShort ? "cut short: the setup died or is still running"
                       : s.end == RunEnd::Crash  ? "crashed (OnCrash)"
                       : s.end == RunEnd::Shutdown
                           ? "ended normally (ShutdownML)"
                           : "the analytics library did not come up (Fail to initialize KV8)";
-    line("ended", (s.ended ? s.ended->time + "  " : "") + how);
+    line("ended", (s.ended ? TimeText(*s.ended) + "  " : "") + how);
     line("analytics", !s.analytics   ? "unknown (no line after InitML)"
                       : *s.analytics ? "came up"
                                      : "did not come up");
-    for (const auto& [name, value] : s.setup) line("setup", ToUtf8(name) + " = " + Json(value));
-    auto spans = [&](const char* label, const std::vector<Span>& list) {
-        for (const Span& span : list) {
-            std::string text = ToUtf8(span.subject) + ": " + OutcomeText(span.outcome);
-            if (!span.message.empty()) text += " " + Json(span.message);
+    for (const auto& [name, value] : s.setup) line("setup", Shown(name) + " = " + Quoted(value));
+    if (s.setupNotKept) line("setup", More(s.setupNotKept, "attributes"));
+    auto spans = [&](const char* label, const Spans& list) {
+        for (const Span& span : list.Kept()) {
+            std::string text = Shown(span.subject) + ": " + OutcomeText(span.outcome);
+            if (!span.message.empty()) text += " " + Quoted(span.message);
             if (auto seconds = span.Seconds()) text += " after " + std::to_string(*seconds) + " s";
-            if (!span.pauses.empty())
-                text += ", paused " + std::to_string(span.pauses.size()) + "x, resumed " +
-                        std::to_string(span.resumes.size()) + "x";
+            if (span.pauses)
+                text += ", paused " + std::to_string(span.pauses) + "x, resumed " +
+                        std::to_string(span.resumes) + "x";
             if (!span.begin) text += " (no begin in the log)";
             line(label, text);
         }
+        if (list.NotKept())
+            line(label, More(list.NotKept(), label) + " (" + std::to_string(list.Failures()) +
+                            " of all " + std::to_string(list.Total()) + " failed)");
     };
     spans("download", s.downloads);
     spans("install", s.installs);
-    for (const Mark& warning : s.warnings)
-        line("warning", warning.at.time + "  " + Json(warning.text));
+    for (const Tally& warning : s.warnings.Rows())
+        line("warning", TimeText(warning.first) +
+                            (warning.count > 1 ? " to " + TimeText(warning.last) + ", " +
+                                                     std::to_string(warning.count) + " times"
+                                               : "") +
+                            "  " + Quoted(warning.text));
+    if (s.warnings.NotKept()) line("warning", More(s.warnings.NotKept(), "of other texts"));
     if (s.firstError)
-        line("first error", s.firstError->at.time + "  " + ToUtf8(s.firstError->text));
+        line("first error", TimeText(s.firstError->first) + "  " + Shown(s.firstError->text));
+    if (s.errors.Total() > 1) line("errors", std::to_string(s.errors.Total()) + " in all");
     line("records",
          std::to_string(s.records) +
              (s.problems ? ", " + std::to_string(s.problems) + " not as TEV writes them" : ""));
+    return lines;
+}
+
+std::string SummaryText(const std::string& file, const RunSummary& s) {
+    std::string out = Shown(FromUtf8(file)) + " (run " + std::to_string(s.ordinal) + ")\n";
+    for (const auto& [label, value] : SummaryLines(s))
+        out += "  " + label + std::string(14 - label.size(), ' ') + value + "\n";
     return out;
 }
 
 std::string SummaryJson(const std::string& file, const RunSummary& s) {
-    std::string out = "{\"file\":" + Json(FromUtf8(file));
+    std::string out = "{\"file\":" + Json(FromUtf8(file)) + ",\"run\":" + std::to_string(s.ordinal);
     out += ",\"started\":" + JsonTime(s.started) + ",\"ended\":" + JsonTime(s.ended);
     out += std::string(",\"end\":\"") + RunEndText(s.end) +
            "\",\"analytics\":" + (s.analytics ? (*s.analytics ? "true" : "false") : "null");
@@ -198,30 +335,46 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
     for (size_t i = 0; i < s.setup.size(); ++i)
         out += (i ? "," : "") + std::string("{\"name\":") + Json(s.setup[i].first) +
                ",\"value\":" + Json(s.setup[i].second) + "}";
-    out += "]";
+    out += "],\"setup_not_kept\":" + std::to_string(s.setupNotKept);
     // A failed download's error text is shown; an installation's error has none.
-    auto spans = [&](const char* key, const char* subject, const std::vector<Span>& list,
-                     bool downloads) {
+    auto spans = [&](const char* key, const char* subject, const Spans& list, bool downloads) {
         out += std::string(",\"") + key + "\":[";
-        for (size_t i = 0; i < list.size(); ++i) {
-            const Span& span = list[i];
+        const std::vector<Span>& kept = list.Kept();
+        for (size_t i = 0; i < kept.size(); ++i) {
+            const Span& span = kept[i];
             out += (i ? "," : "") + std::string("{\"") + subject + "\":" + Json(span.subject) +
                    ",\"begin\":" + JsonTime(span.begin) + ",\"end\":" + JsonTime(span.end) +
                    ",\"outcome\":\"" + OutcomeText(span.outcome) +
-                   "\",\"pauses\":" + std::to_string(span.pauses.size()) +
-                   ",\"resumes\":" + std::to_string(span.resumes.size()) +
+                   "\",\"pauses\":" + std::to_string(span.pauses) +
+                   ",\"resumes\":" + std::to_string(span.resumes) +
                    ",\"seconds\":" + (span.Seconds() ? std::to_string(*span.Seconds()) : "null");
-            if (span.outcome == Outcome::Failed && downloads)
-                out += ",\"error\":" + Json(span.message);
+            if (downloads)
+                out += ",\"error\":" +
+                       (span.outcome == Outcome::Failed ? Json(span.message) : std::string("null"));
             out += "}";
         }
-        out += "]";
+        out += std::string("],\"") + key + "_total\":" + std::to_string(list.Total()) + ",\"" +
+               key + "_failed\":" + std::to_string(list.Failures()) + ",\"" + key +
+               "_not_kept\":" + std::to_string(list.NotKept());
     };
     spans("downloads", "url", s.downloads, true);
     spans("installs", "product", s.installs, false);
-    out += ",\"warnings\":[";
-    for (size_t i = 0; i < s.warnings.size(); ++i) out += (i ? "," : "") + Json(s.warnings[i].text);
-    out += "],\"first_error\":" + (s.firstError ? Json(s.firstError->text) : std::string("null"));
+    auto tallies = [&](const char* key, const Tallies& list) {
+        out += std::string(",\"") + key + "\":[";
+        for (size_t i = 0; i < list.Rows().size(); ++i) {
+            const Tally& row = list.Rows()[i];
+            out += (i ? "," : "") + std::string("{\"text\":") + Json(row.text) +
+                   ",\"count\":" + std::to_string(row.count) + ",\"first\":" + JsonTime(row.first) +
+                   ",\"last\":" + JsonTime(row.last) + "}";
+        }
+        out += std::string("],\"") + key + "_total\":" + std::to_string(list.Total()) + ",\"" +
+               key + "_not_kept\":" + std::to_string(list.NotKept());
+    };
+    tallies("warnings", s.warnings);
+    tallies("errors", s.errors);
+    out += ",\"first_error\":" + (s.firstError ? Json(s.firstError->text) : std::string("null"));
+    out += ",\"first_error_time\":" +
+           (s.firstError ? JsonTime(s.firstError->first) : std::string("null"));
     out +=
         ",\"records\":" + std::to_string(s.records) + ",\"problems\":" + std::to_string(s.problems);
     out += std::string(",\"failed\":") + (s.Failed() ? "true" : "false") + "}";
@@ -229,19 +382,19 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
 }
 
 std::string SummaryCsvHeader() {
-    return "file,started,ended,end,analytics,downloads,downloads_failed,installs,installs_failed,"
-           "warnings,"
-           "first_error,records,problems,failed";
+    return "file,run,started,ended,end,analytics,downloads,downloads_failed,installs,"
+           "installs_failed,warnings,first_error,records,problems,failed";
 }
 
 std::string SummaryCsv(const std::string& file, const RunSummary& s) {
-    std::string row = Csv(file) + "," + (s.started ? s.started->time : "") + "," +
-                      (s.ended ? s.ended->time : "") + "," + RunEndText(s.end) + "," +
+    std::string row = Csv(Shown(FromUtf8(file))) + "," + std::to_string(s.ordinal) + "," +
+                      (s.started ? TimeText(*s.started) : "") + "," +
+                      (s.ended ? TimeText(*s.ended) : "") + "," + RunEndText(s.end) + "," +
                       (s.analytics ? (*s.analytics ? "true" : "false") : "") + ",";
-    row += std::to_string(s.downloads.size()) + "," + std::to_string(Failures(s.downloads)) + "," +
-           std::to_string(s.installs.size()) + "," + std::to_string(Failures(s.installs)) + "," +
-           std::to_string(s.warnings.size()) + ",";
-    row += Csv(s.firstError ? ToUtf8(s.firstError->text) : "") + "," + std::to_string(s.records) +
+    row += std::to_string(s.downloads.Total()) + "," + std::to_string(s.downloads.Failures()) +
+           "," + std::to_string(s.installs.Total()) + "," + std::to_string(s.installs.Failures()) +
+           "," + std::to_string(s.warnings.Total()) + ",";
+    row += Csv(s.firstError ? Shown(s.firstError->text) : "") + "," + std::to_string(s.records) +
            "," + std::to_string(s.problems) + "," + (s.Failed() ? "true" : "false");
     return row;
 }
