@@ -355,7 +355,7 @@ TEST_F(ToolTest, PagesRenderInAHeadlessBrowser) {
     std::vector<std::string> lines = {At(0, 0, "InitML;")};
     for (int i = 0; i < 12000; ++i) lines.push_back(At(1 + i / 300, i % 60, "wpWarning;low disk;"));
     lines.push_back(At(50, 0, "InstallBegin;Studio;"));
-    lines.push_back(At(55, 0, "InstallError;Studio;1603;"));
+    lines.push_back(At(55, 0, "InstallError;Studio;"));
     lines.push_back(At(59, 0, "ShutdownML;"));
     WriteBytes(tempDir_ / "folder" / "long.log", LogOf(lines));
     struct Case {
