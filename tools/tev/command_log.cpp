@@ -75,7 +75,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
             out.Buffer() += SummaryJson(path, run);
         } else {
             if (runs.blocks++) out.Line();
-            out.Buffer() += SummaryText(path, run);
+            AppendSummaryText(path, run, out.Buffer());
             out.Buffer().pop_back();  // Line() ends it
         }
         out.Line();

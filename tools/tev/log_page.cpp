@@ -159,8 +159,9 @@ void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown)
                        Html(TimeText(run.firstError->first)) + ": " +
                        Html(ShownText(run.firstError->text)) + "</p>\n";
         section += "<dl>";
-        for (const auto& [label, value] : SummaryLines(run))
+        ForEachSummaryLine(run, [&](std::string_view label, std::string_view value) {
             section += "<dt>" + Html(label) + "</dt><dd>" + Html(value) + "</dd>";
+        });
         section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
         for (const std::string& row : firstRows_) section += row;
         if (recordsNotShown_)

@@ -1,6 +1,6 @@
 #include "log_summary.h"
 
-#include <cstdio>
+#include <algorithm>
 
 namespace tevtool {
 namespace {
@@ -9,15 +9,25 @@ namespace logformat = tev::logformat;
 
 kv8::Text Widen(std::string_view ascii) { return kv8::Text(ascii.begin(), ascii.end()); }
 
-// FNV-1a over the code units: 64 bits whatever the platform, so that subjects and texts can be told
-// apart by it.
+// 64 bits whatever the platform, so that subjects and texts are told apart by it: four code units
+// at a time, each step a multiply and a shift (MurmurHash3's mixing), never 0.
 std::uint64_t Hash(WideView text) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (TEVChar unit : text) {
-        hash ^= static_cast<std::uint16_t>(unit);
-        hash *= 1099511628211ull;
+    auto mix = [](std::uint64_t hash, std::uint64_t word) {
+        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
+        return hash ^ (hash >> 32);
+    };
+    std::uint64_t hash = 0x9e3779b97f4a7c15ull ^ text.size();
+    size_t at = 0;
+    for (; at + 4 <= text.size(); at += 4) {
+        std::uint64_t word = 0;
+        for (size_t i = 0; i < 4; ++i)
+            word |= std::uint64_t{static_cast<std::uint16_t>(text[at + i])} << (16 * i);
+        hash = mix(hash, word);
     }
-    return hash;
+    for (; at < text.size(); ++at) hash = mix(hash, static_cast<std::uint16_t>(text[at]));
+    hash = (hash ^ (hash >> 33)) * 0xc4ceb9fe1a85ec53ull;
+    hash ^= hash >> 33;
+    return hash ? hash : 1;
 }
 
 // The text as a summary keeps it: at most kTextKept code units, cut between characters, with an
@@ -28,9 +38,6 @@ kv8::Text KeptText(WideView text) {
     if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;  // not inside a pair
     return kv8::Text(text.substr(0, cut)) + static_cast<TEVChar>(0x2026);
 }
-
-std::string Shown(WideView text) { return ShownText(text); }
-std::string Quoted(WideView text) { return "\"" + ShownText(text) + "\""; }
 
 std::string JsonTime(const std::optional<Moment>& moment) {
     return moment && moment->timed ? "\"" + TimeText(*moment) + "\"" : "null";
@@ -48,14 +55,17 @@ std::string Csv(std::string text) {
 }
 
 // A count of things not kept, as the text summary says it.
-std::string More(size_t count, const char* what) {
-    return "and " + std::to_string(count) + " more " + what + ", not listed";
-}
-
 }  // namespace
 
-std::string TimeText(const Moment& moment) {
-    if (!moment.timed) return "";
+void AppendTime(const Moment& moment, std::string& out) {
+    if (!moment.timed) return;
+    // Records come many to a second: the last text made is kept.
+    thread_local std::int64_t lastSeconds = 0;
+    thread_local std::string last;
+    if (!last.empty() && moment.seconds == lastSeconds) {
+        out += last;
+        return;
+    }
     // Days since 1970 to a civil date (proleptic Gregorian).
     std::int64_t days = moment.seconds / 86400, second = moment.seconds % 86400;
     if (second < 0) {
@@ -72,11 +82,28 @@ std::string TimeText(const Moment& moment) {
     std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
     std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
     std::int64_t year = yearOfEra + era * 400 + (month <= 2);
-    char text[112];  // room for any year the arithmetic can give
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
-                  static_cast<long long>(year), static_cast<long long>(month),
-                  static_cast<long long>(day), static_cast<long long>(second / 3600),
-                  static_cast<long long>(second / 60 % 60), static_cast<long long>(second % 60));
+    std::string text;
+    text.reserve(20);
+    auto put = [&](std::int64_t value, int digits, char after) {
+        if (value < 0 || value >= 10000) return text += std::to_string(value), void(text += after);
+        for (int divisor = digits == 4 ? 1000 : 10; divisor; divisor /= 10)
+            text += static_cast<char>('0' + value / divisor % 10);
+        if (after) text += after;
+    };
+    put(year, 4, '-');
+    put(month, 2, '-');
+    put(day, 2, 'T');
+    put(second / 3600, 2, ':');
+    put(second / 60 % 60, 2, ':');
+    put(second % 60, 2, 'Z');
+    lastSeconds = moment.seconds;
+    last = text;
+    out += text;
+}
+
+std::string TimeText(const Moment& moment) {
+    std::string text;
+    AppendTime(moment, text);
     return text;
 }
 
@@ -111,6 +138,49 @@ std::optional<std::int64_t> Span::Seconds() const {
     return end->seconds - begin->seconds;
 }
 
+Spans::Open* Spans::OpenIndex::Find(std::uint64_t key, bool make) {
+    if (make && (size_ + 1) * 2 > slots_.size()) {  // at most half full: short probes
+        if (size_ == kOpenFollowed)
+            make = false;
+        else
+            Grow();
+    }
+    if (slots_.empty()) return nullptr;
+    size_t at = key & (slots_.size() - 1);
+    for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1))
+        if (slots_[at].key == key) return &slots_[at];
+    if (!make) return nullptr;
+    ++size_;
+    slots_[at].key = key;
+    return &slots_[at];
+}
+
+void Spans::OpenIndex::Grow() {
+    std::vector<Open> old(std::max<size_t>(slots_.size() * 2, 8));
+    old.swap(slots_);
+    for (const Open& open : old) {
+        if (!open.key) continue;
+        size_t at = open.key & (slots_.size() - 1);
+        while (slots_[at].key) at = (at + 1) & (slots_.size() - 1);
+        slots_[at] = open;
+    }
+}
+
+void Spans::OpenIndex::Erase(Open& open) {
+    // Each slot after the freed one that its probe would no longer reach moves back into it.
+    size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
+    for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
+        size_t home = slots_[at].key & mask;
+        bool reachable = slot <= at ? slot < home && home <= at : slot < home || home <= at;
+        if (!reachable) {
+            slots_[slot] = slots_[at];
+            slot = at;
+        }
+    }
+    slots_[slot] = Open();
+    --size_;
+}
+
 Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
     ++total_;
     Span* span = nullptr;
@@ -118,33 +188,30 @@ Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
         span = &kept_.emplace_back();
         span->subject = KeptText(subject);
         span->begin = begin;
+        earlierOpen_.push_back(kNoSpan);
     }
-    if (!open) return span;
-    std::uint64_t key = Hash(subject);
-    auto followed = open_.find(key);
-    if (followed == open_.end()) {
-        if (open_.size() == kOpenFollowed) return span;
-        followed = open_.emplace(key, Open()).first;
+    Open* followed = open ? open_.Find(Hash(subject), true) : nullptr;
+    if (!followed) return span;
+    if (span) {
+        earlierOpen_.back() = followed->latestKept;
+        followed->latestKept = static_cast<std::uint32_t>(kept_.size() - 1);
+    } else {
+        ++followed->counted;
     }
-    if (span)
-        followed->second.kept.push_back(static_cast<std::uint32_t>(kept_.size() - 1));
-    else
-        ++followed->second.counted;
     return span;
 }
 
 Span* Spans::Latest(WideView subject, bool closing) {
-    auto followed = open_.find(Hash(subject));
-    if (followed == open_.end()) return Start(subject, std::nullopt, !closing);
-    Open& open = followed->second;
+    Open* open = open_.Find(Hash(subject), false);
+    if (!open) return Start(subject, std::nullopt, !closing);
     Span* span = nullptr;
-    if (open.counted) {
-        open.counted -= closing;
+    if (open->counted) {
+        open->counted -= closing;
     } else {
-        span = &kept_[open.kept.back()];
-        if (closing) open.kept.pop_back();
+        span = &kept_[open->latestKept];
+        if (closing) open->latestKept = earlierOpen_[open->latestKept];
     }
-    if (open.kept.empty() && open.counted == 0) open_.erase(followed);
+    if (open->latestKept == kNoSpan && open->counted == 0) open_.Erase(*open);
     return span;
 }
 
@@ -269,61 +336,134 @@ void RunSummarizer::Add(const LogRecord& record) {
     }
 }
 
-std::vector<std::pair<std::string, std::string>> SummaryLines(const RunSummary& s) {
-    std::vector<std::pair<std::string, std::string>> lines;
-    auto line = [&](const char* label, std::string value) {
-        lines.emplace_back(label, std::move(value));
+void ForEachSummaryLine(const RunSummary& s,
+                        const std::function<void(std::string_view, std::string_view)>& visit) {
+    std::string value;  // one buffer for every line: a summary per run of a long log is cheap
+    auto line = [&](std::string_view label) {
+        visit(label, value);
+        value.clear();
     };
-    line("started", s.started ? TimeText(*s.started) : "(no timed record)");
-    std::string how = s.end == RunEnd::CutShort ? "cut short: the setup died or is still running"
-                      : s.end == RunEnd::Crash  ? "crashed (OnCrash)"
-                      : s.end == RunEnd::Shutdown
-                          ? "ended normally (ShutdownML)"
-                          : "the analytics library did not come up (Fail to initialize KV8)";
-    line("ended", (s.ended ? TimeText(*s.ended) + "  " : "") + how);
-    line("analytics", !s.analytics   ? "unknown (no line after InitML)"
-                      : *s.analytics ? "came up"
-                                     : "did not come up");
-    for (const auto& [name, value] : s.setup) line("setup", Shown(name) + " = " + Quoted(value));
-    if (s.setupNotKept) line("setup", More(s.setupNotKept, "attributes"));
+    auto number = [&](size_t count) { value += std::to_string(count); };
+    auto quoted = [&](WideView text) {
+        value += '"';
+        AppendShown(text, value);
+        value += '"';
+    };
+    if (s.started)
+        AppendTime(*s.started, value);
+    else
+        value += "(no timed record)";
+    line("started");
+    if (s.ended) {
+        AppendTime(*s.ended, value);
+        value += "  ";
+    }
+    value += s.end == RunEnd::CutShort ? "cut short: the setup died or is still running"
+             : s.end == RunEnd::Crash  ? "crashed (OnCrash)"
+             : s.end == RunEnd::Shutdown
+                 ? "ended normally (ShutdownML)"
+                 : "the analytics library did not come up (Fail to initialize KV8)";
+    line("ended");
+    value += !s.analytics   ? "unknown (no line after InitML)"
+             : *s.analytics ? "came up"
+                            : "did not come up";
+    line("analytics");
+    for (const auto& [name, text] : s.setup) {
+        AppendShown(name, value);
+        value += " = ";
+        quoted(text);
+        line("setup");
+    }
+    auto more = [&](size_t count, const char* what) {
+        value += "and ";
+        number(count);
+        value += " more ";
+        value += what;
+        value += ", not listed";
+    };
+    if (s.setupNotKept) {
+        more(s.setupNotKept, "attributes");
+        line("setup");
+    }
     auto spans = [&](const char* label, const Spans& list) {
         for (const Span& span : list.Kept()) {
-            std::string text = Shown(span.subject) + ": " + OutcomeText(span.outcome);
-            if (!span.message.empty()) text += " " + Quoted(span.message);
-            if (auto seconds = span.Seconds()) text += " after " + std::to_string(*seconds) + " s";
-            if (span.pauses)
-                text += ", paused " + std::to_string(span.pauses) + "x, resumed " +
-                        std::to_string(span.resumes) + "x";
-            if (!span.begin) text += " (no begin in the log)";
-            line(label, text);
+            AppendShown(span.subject, value);
+            value += ": ";
+            value += OutcomeText(span.outcome);
+            if (!span.message.empty()) {
+                value += ' ';
+                quoted(span.message);
+            }
+            if (auto seconds = span.Seconds()) value += " after " + std::to_string(*seconds) + " s";
+            if (span.pauses) {
+                value += ", paused ";
+                number(span.pauses);
+                value += "x, resumed ";
+                number(span.resumes);
+                value += 'x';
+            }
+            if (!span.begin) value += " (no begin in the log)";
+            line(label);
         }
-        if (list.NotKept())
-            line(label, More(list.NotKept(), label) + " (" + std::to_string(list.Failures()) +
-                            " of all " + std::to_string(list.Total()) + " failed)");
+        if (list.NotKept()) {
+            more(list.NotKept(), label);
+            value += " (";
+            number(list.Failures());
+            value += " of all ";
+            number(list.Total());
+            value += " failed)";
+            line(label);
+        }
     };
     spans("download", s.downloads);
     spans("install", s.installs);
-    for (const Tally& warning : s.warnings.Rows())
-        line("warning", TimeText(warning.first) +
-                            (warning.count > 1 ? " to " + TimeText(warning.last) + ", " +
-                                                     std::to_string(warning.count) + " times"
-                                               : "") +
-                            "  " + Quoted(warning.text));
-    if (s.warnings.NotKept()) line("warning", More(s.warnings.NotKept(), "of other texts"));
-    if (s.firstError)
-        line("first error", TimeText(s.firstError->first) + "  " + Shown(s.firstError->text));
-    if (s.errors.Total() > 1) line("errors", std::to_string(s.errors.Total()) + " in all");
-    line("records",
-         std::to_string(s.records) +
-             (s.problems ? ", " + std::to_string(s.problems) + " not as TEV writes them" : ""));
-    return lines;
+    for (const Tally& warning : s.warnings.Rows()) {
+        AppendTime(warning.first, value);
+        if (warning.count > 1) {
+            value += " to ";
+            AppendTime(warning.last, value);
+            value += ", ";
+            number(warning.count);
+            value += " times";
+        }
+        value += "  ";
+        quoted(warning.text);
+        line("warning");
+    }
+    if (s.warnings.NotKept()) {
+        more(s.warnings.NotKept(), "of other texts");
+        line("warning");
+    }
+    if (s.firstError) {
+        AppendTime(s.firstError->first, value);
+        value += "  ";
+        AppendShown(s.firstError->text, value);
+        line("first error");
+    }
+    if (s.errors.Total() > 1) {
+        number(s.errors.Total());
+        value += " in all";
+        line("errors");
+    }
+    number(s.records);
+    if (s.problems) {
+        value += ", ";
+        number(s.problems);
+        value += " not as TEV writes them";
+    }
+    line("records");
 }
 
-std::string SummaryText(const std::string& file, const RunSummary& s) {
-    std::string out = Shown(FromUtf8(file)) + " (run " + std::to_string(s.ordinal) + ")\n";
-    for (const auto& [label, value] : SummaryLines(s))
-        out += "  " + label + std::string(14 - label.size(), ' ') + value + "\n";
-    return out;
+void AppendSummaryText(const std::string& file, const RunSummary& s, std::string& out) {
+    AppendShown(FromUtf8(file), out);
+    out += " (run " + std::to_string(s.ordinal) + ")\n";
+    ForEachSummaryLine(s, [&](std::string_view label, std::string_view value) {
+        out += "  ";
+        out += label;
+        out.append(14 - label.size(), ' ');
+        out += value;
+        out += '\n';
+    });
 }
 
 std::string SummaryJson(const std::string& file, const RunSummary& s) {
@@ -387,15 +527,16 @@ std::string SummaryCsvHeader() {
 }
 
 std::string SummaryCsv(const std::string& file, const RunSummary& s) {
-    std::string row = Csv(Shown(FromUtf8(file))) + "," + std::to_string(s.ordinal) + "," +
+    std::string row = Csv(ShownText(FromUtf8(file))) + "," + std::to_string(s.ordinal) + "," +
                       (s.started ? TimeText(*s.started) : "") + "," +
                       (s.ended ? TimeText(*s.ended) : "") + "," + RunEndText(s.end) + "," +
                       (s.analytics ? (*s.analytics ? "true" : "false") : "") + ",";
     row += std::to_string(s.downloads.Total()) + "," + std::to_string(s.downloads.Failures()) +
            "," + std::to_string(s.installs.Total()) + "," + std::to_string(s.installs.Failures()) +
            "," + std::to_string(s.warnings.Total()) + ",";
-    row += Csv(s.firstError ? Shown(s.firstError->text) : "") + "," + std::to_string(s.records) +
-           "," + std::to_string(s.problems) + "," + (s.Failed() ? "true" : "false");
+    row += Csv(s.firstError ? ShownText(s.firstError->text) : "") + "," +
+           std::to_string(s.records) + "," + std::to_string(s.problems) + "," +
+           (s.Failed() ? "true" : "false");
     return row;
 }
 
