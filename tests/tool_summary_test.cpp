@@ -318,6 +318,28 @@ TEST_F(ToolTest, ThePageOfALongRunShowsItsEndsAndCountsTheRest) {
     EXPECT_NE(page.out.find(">download ..." + url.substr(0, 33 * 2) + "<"), std::string::npos);
 }
 
+// A log of thousands of runs makes a page under 5 MB: sections while they fit, then runs listed
+// in the table only, then counted; the summary still tells every one.
+TEST_F(ToolTest, ThePageOfThousandsOfRunsStaysSmall) {
+    std::string log, three = LogOf(kThreeRuns);
+    for (int i = 0; i < 4000; ++i) log += three;
+    WriteBytes(tempDir_ / "many.log", log);
+    ProgramRun page = Tev({"log", "--html", Path("many.log")});
+    EXPECT_EQ(page.status, 3) << page.err;
+    EXPECT_LT(page.out.size(), 5'000'000u);
+    size_t sections = Count(page.out, "<section id="), listed = Count(page.out, "<tr class=");
+    EXPECT_GT(sections, 100u);
+    EXPECT_LT(sections, listed);
+    EXPECT_LT(listed, 12000u);
+    EXPECT_NE(page.out.find("<p>12000 runs, 8000 failed. " + std::to_string(12000 - sections) +
+                            " runs have no section"),
+              std::string::npos)
+        << page.out.substr(0, 3000);
+    EXPECT_NE(page.out.find(std::to_string(12000 - listed) + " runs are not listed."),
+              std::string::npos);
+    EXPECT_EQ(Count(Tev({"log", "--summary", Path("many.log")}).out, " (run "), 12000u);
+}
+
 // A folder makes one page: a table of its runs linking to each run's section.
 TEST_F(ToolTest, AFolderMakesOnePageWithATableOfItsRuns) {
     fs::create_directories(tempDir_ / "logs" / "sub");

@@ -170,12 +170,12 @@ void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown)
         for (size_t i = 0; i < lastRows_.size(); ++i)
             section += lastRows_[(lastAt_ + i) % lastRows_.size()];
         section += "</table></section>\n";
-        bool room = sections_.size() + section.size() + index_.size() < kPageBytes;
+        bool room = sections_.size() + section.size() <= kSectionsBytes;
         if (room)
             sections_ += section;
         else
             ++withoutSection_;
-        if (listed_ < kRunsListed) {
+        if (index_.size() < kTableBytes) {
             ++listed_;
             index_ += "<tr class=\"" + std::string(run.Failed() ? "failed" : "whole") + "\"><td>" +
                       (room ? "<a href=\"#" + id + "\">" + name + "</a>" : name) + "</td><td>" +

@@ -197,13 +197,13 @@ std::string SummaryCsv(const std::string& file, const RunSummary& summary);
 // The page of one or more logs: a table of their runs, linking to a section of each (its first
 // error, its labelled lines, a timeline with a bar per download and installation and warnings and
 // errors as marks, then its records: the first and last few around a row counting the others).
-// It stays under kPageBytes: past that, runs are listed in the table without a section, and past
-// kRunsListed only counted.
+// It stays under 5 MB: past kSectionsBytes of sections, runs are listed in the table without one,
+// and past kTableBytes of table only counted.
 class LogPage {
 public:
     static constexpr size_t kRecordsShown = 100;  // at each end of a run's records
-    static constexpr size_t kPageBytes = 4'000'000;
-    static constexpr size_t kRunsListed = 5000;
+    static constexpr size_t kSectionsBytes = 3'500'000;
+    static constexpr size_t kTableBytes = 1'000'000;
 
     // A record of the current run; records go in after RunSummarizer::Add has taken them.
     void AddRecord(const LogRecord& record);
