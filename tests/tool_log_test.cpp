@@ -371,7 +371,7 @@ TEST_F(ToolLog, TheHtmlPageIsSelfContainedWithABarPerDownloadAndInstallation) {
     EXPECT_EQ(Count(page.out, "class=\"bar "), 3u);  // one download, two installations
     EXPECT_EQ(Count(page.out, "class=\"mark warning\""), 1u);
     EXPECT_EQ(Count(page.out, "class=\"mark error\""),
-              2u);  // on the failed bar, and among the marks
+              2u);                                // on the failed bar, and among the marks
     EXPECT_EQ(Count(page.out, "<tr"), 20u + 2u);  // the records, and the table of runs
     for (const char* external : {"src=", "<link", "url(", "@import"})
         EXPECT_EQ(page.out.find(external), std::string::npos) << external;

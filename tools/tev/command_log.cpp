@@ -63,6 +63,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     std::vector<std::string> complaints;
     int status = 0;
     std::string fileJson = many ? Json(FromUtf8(path)) : "";
+    const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
         failed |= run.Failed();
@@ -91,15 +92,17 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
                 complaints.push_back("line " + std::to_string(record.line) + " (byte " +
                                      std::to_string(record.byte) + "): " + record.problem);
         }
-        if (options.summary || runs.page) {
+        if (summarizing) {
             summarizer.Add(record);
             if (runs.page) runs.page->AddRecord(record);
             return;
         }
-        bool starts = split.Starts(record);
+        // An InitML record starts a run: JSON gives it the run's ordinal, text a line above it
+        // (but for the log's first record).
+        bool starts = split.Starts(record) && record.kind == tev::logformat::Token::InitML;
         if (options.json) {
             AppendRecordJson(record, fileJson, out.Buffer());
-            if (starts) {  // the run's ordinal, on the record that starts it
+            if (starts) {
                 out.Buffer().pop_back();
                 out.Buffer() += ",\"run\":" + std::to_string(split.Ordinal()) + "}";
             }
@@ -121,7 +124,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         return kUsageError;
     }
     decoder.Finish();
-    if (options.summary || runs.page) summarizer.Finish();
+    if (summarizing) summarizer.Finish();
     complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
     if (!decoder.Problem().empty()) {
         complaints.push_back(decoder.Problem());
@@ -135,7 +138,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         for (const std::string& complaint : complaints)
             std::cerr << "tev: " << path << ": " << complaint << '\n';
     }
-    if ((options.summary || runs.page) && status == 0 && failed) status = kRunFailed;
+    if (summarizing && status == 0 && failed) status = kRunFailed;
     return status;
 }
 
@@ -210,7 +213,7 @@ Command AddLogCommand(CLI::App& tev) {
         ->type_name("");
     log->add_flag("--json", options->json,
                   "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
-                  "and, with several logs, \"file\" when they apply; a record that starts a run "
+                  "and, with several logs, \"file\" when they apply; an InitML record "
                   "has its \"run\"); with --summary one object per run");
     log->add_flag("--summary", options->summary,
                   "Each run's story: start, end, analytics library, setup attributes, downloads, "
