@@ -108,7 +108,7 @@ std::string Timeline(const RunSummary& s) {
                        "</title></circle>";
             y += 24;
         }
-        if (list.Kept().size() + list.NotKept() > drawn(list)) {
+        if (list.Total() > drawn(list)) {
             svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">and " +
                    std::to_string(list.Total() - drawn(list)) + " more " + kind +
                    "s, not drawn</text>";

@@ -54,7 +54,6 @@ std::string Csv(std::string text) {
     return quoted + "\"";
 }
 
-// A count of things not kept, as the text summary says it.
 }  // namespace
 
 void AppendTime(const Moment& moment, std::string& out) {
