@@ -146,35 +146,41 @@ void LogPage::AddRecord(const LogRecord& record) {
     }
 }
 
+std::string LogPage::Section(const std::string& id, const std::string& name,
+                             const RunSummary& run) const {
+    std::string section = "<section id=\"" + id + "\"><h2>" + name + ", run " +
+                          std::to_string(run.ordinal) + "</h2>\n";
+    if (run.firstError)
+        section += "<p class=\"first-error\">First error, at " +
+                   Html(TimeText(run.firstError->first)) + ": " +
+                   Html(ShownText(run.firstError->text)) + "</p>\n";
+    section += "<dl>";
+    ForEachSummaryLine(run, [&](std::string_view label, std::string_view value) {
+        section += "<dt>" + Html(label) + "</dt><dd>" + Html(value) + "</dd>";
+    });
+    section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
+    for (const std::string& row : firstRows_) section += row;
+    if (recordsNotShown_)
+        section += "<tr class=\"not-shown\"><td></td><td>" + std::to_string(recordsNotShown_) +
+                   " records not shown</td></tr>\n";
+    for (size_t i = 0; i < lastRows_.size(); ++i)
+        section += lastRows_[(lastAt_ + i) % lastRows_.size()];
+    return section + "</table></section>\n";
+}
+
 void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown) {
     if (shown) {
         ++runs_;
         failed_ += run.Failed();
         std::string id = "run-" + std::to_string(runs_);
         std::string name = Html(ShownText(FromUtf8(file)));
-        std::string section = "<section id=\"" + id + "\"><h2>" + name + ", run " +
-                              std::to_string(run.ordinal) + "</h2>\n";
-        if (run.firstError)
-            section += "<p class=\"first-error\">First error, at " +
-                       Html(TimeText(run.firstError->first)) + ": " +
-                       Html(ShownText(run.firstError->text)) + "</p>\n";
-        section += "<dl>";
-        ForEachSummaryLine(run, [&](std::string_view label, std::string_view value) {
-            section += "<dt>" + Html(label) + "</dt><dd>" + Html(value) + "</dd>";
-        });
-        section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
-        for (const std::string& row : firstRows_) section += row;
-        if (recordsNotShown_)
-            section += "<tr class=\"not-shown\"><td></td><td>" + std::to_string(recordsNotShown_) +
-                       " records not shown</td></tr>\n";
-        for (size_t i = 0; i < lastRows_.size(); ++i)
-            section += lastRows_[(lastAt_ + i) % lastRows_.size()];
-        section += "</table></section>\n";
-        bool room = sections_.size() + section.size() <= kSectionsBytes;
-        if (room)
-            sections_ += section;
-        else
-            ++withoutSection_;
+        bool room = false;
+        if (sections_.size() < kSectionsBytes) {  // once full, none is made
+            std::string section = Section(id, name, run);
+            room = sections_.size() + section.size() <= kSectionsBytes;
+            if (room) sections_ += section;
+        }
+        withoutSection_ += !room;
         if (index_.size() < kTableBytes) {
             ++listed_;
             index_ += "<tr class=\"" + std::string(run.Failed() ? "failed" : "whole") + "\"><td>" +

@@ -145,7 +145,7 @@ Spans::Open* Spans::OpenIndex::Find(std::uint64_t key, bool make) {
             Grow();
     }
     if (slots_.empty()) return nullptr;
-    size_t at = key & (slots_.size() - 1);
+    size_t at = Home(key);
     for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1))
         if (slots_[at].key == key) return &slots_[at];
     if (!make) return nullptr;
@@ -159,7 +159,7 @@ void Spans::OpenIndex::Grow() {
     old.swap(slots_);
     for (const Open& open : old) {
         if (!open.key) continue;
-        size_t at = open.key & (slots_.size() - 1);
+        size_t at = Home(open.key);
         while (slots_[at].key) at = (at + 1) & (slots_.size() - 1);
         slots_[at] = open;
     }
@@ -169,7 +169,7 @@ void Spans::OpenIndex::Erase(Open& open) {
     // Each slot after the freed one that its probe would no longer reach moves back into it.
     size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
     for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
-        size_t home = slots_[at].key & mask;
+        size_t home = Home(slots_[at].key);
         bool reachable = slot <= at ? slot < home && home <= at : slot < home || home <= at;
         if (!reachable) {
             slots_[slot] = slots_[at];

@@ -109,6 +109,10 @@ private:
 
     private:
         void Grow();
+        // The slot a key's probe starts from.
+        std::size_t Home(std::uint64_t key) const {
+            return static_cast<std::size_t>(key & (slots_.size() - 1));
+        }
         std::vector<Open> slots_;
         std::size_t size_ = 0;
     };
@@ -215,6 +219,10 @@ public:
     std::string Page(const std::string& title) const;
 
 private:
+    // The run's section, from its summary and the records kept since the last run.
+    std::string Section(const std::string& id, const std::string& name,
+                        const RunSummary& run) const;
+
     std::vector<std::string> firstRows_, lastRows_;  // lastRows_ a ring from lastAt_
     size_t lastAt_ = 0, recordsNotShown_ = 0;
     std::string index_, sections_;
