@@ -187,6 +187,20 @@ TEST(RunSummaries, SpansMatchTheirBeginsAndTakeTheirRecordsTimes) {
     EXPECT_EQ(json["downloads"][1]["seconds"], nullptr);
 }
 
+// Past the subjects followed at once, memory stays put: a begin is counted, and its outcome counts
+// as a span of its own; the spans followed still find their outcomes.
+TEST(RunSummaries, OpenSpansPastThoseFollowedAreCounted) {
+    tevtool::Spans spans;
+    tevtool::Moment at{1, true, 0};
+    auto subject = [](size_t i) { return tevtool::FromUtf8("https://x/" + std::to_string(i)); };
+    for (size_t i = 0; i <= tevtool::kOpenFollowed; ++i) spans.Begin(subject(i), at);
+    spans.Close(subject(tevtool::kOpenFollowed), at, tevtool::Outcome::Failed);
+    EXPECT_EQ(spans.Total(), tevtool::kOpenFollowed + 2);
+    EXPECT_EQ(spans.Close(subject(0), at, tevtool::Outcome::Ended), &spans.Kept()[0]);
+    EXPECT_EQ(spans.Total(), tevtool::kOpenFollowed + 2);
+    EXPECT_EQ(spans.Failures(), 1u);
+}
+
 // Opens then outcomes by the tens of thousands, each subject its own: linear, so four times the
 // events take about four times as long (a scan of every span per event took sixteen).
 TEST(RunSummaries, ManyOpenSpansTakeLinearTime) {

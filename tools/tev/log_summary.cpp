@@ -138,12 +138,8 @@ std::optional<std::int64_t> Span::Seconds() const {
 }
 
 Spans::Open* Spans::OpenIndex::Find(std::uint64_t key, bool make) {
-    if (make && (size_ + 1) * 2 > slots_.size()) {  // at most half full: short probes
-        if (size_ == kOpenFollowed)
-            make = false;
-        else
-            Grow();
-    }
+    make = make && size_ < kOpenFollowed;
+    if (make && (size_ + 1) * 2 > slots_.size()) Grow();  // at most half full: short probes
     if (slots_.empty()) return nullptr;
     size_t at = Home(key);
     for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1))
