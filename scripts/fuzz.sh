@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Runs each libFuzzer target of a fuzz build for a bounded time, starting from seed corpora (copied,
 # so the committed seeds stay as they are): for the scenario parser the suites' scenarios and the
-# tool's default one, for the log decoder the logs under tests/fuzz/corpus/log.
+# tool's default one, for the log decoder and the summary and page the logs under tests/fuzz/corpus/log.
 # Usage: scripts/fuzz.sh BUILD_DIR SECONDS
 set -euo pipefail
 build=$1
 seconds=$2
-for target in scenario log; do
+for target in scenario log summary; do
   work="$build/fuzz-work/$target"
   mkdir -p "$work/corpus" "$work/tmp"
   if [ "$target" = scenario ]; then

@@ -1,22 +1,37 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, when they are missing and we are root.
+# Installs the Debian packages the build needs, when they are missing and we are root, and the npm
+# packages of the tests (tests/duckdb/package.json) into the tests' folder.
 # Usage: scripts/install-deps.sh [--windows]
 set -euo pipefail
 
 packages=(cmake make g++ clang lld llvm libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
           googletest libbenchmark-dev libcli11-dev nlohmann-json3-dev libutfcpp-dev valgrind
-          chromium-headless-shell)  # the tool's HTML page is checked in a real browser
+          chromium-headless-shell  # the tool's HTML page is checked in a real browser
+          nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
 if [ "${1:-}" = "--windows" ]; then
   # The Windows product: MinGW-w64 for i686, a 32-bit Wine to run what it builds, and NSIS for
   # the installers that call it through nsis/TEV.nsh.
   packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip)
 fi
 
+# DuckDB for Node, pinned by tests/duckdb/package-lock.json, in that folder only.
+npm_packages() {
+  local folder
+  folder="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/duckdb"
+  [ -d "$folder/node_modules/@duckdb/node-api" ] && return 0
+  # Debian's nodejs comes without npm (NodeSource's has it, and conflicts with Debian's npm).
+  command -v npm >/dev/null || apt-get install -y -qq --no-install-recommends npm </dev/null >/dev/null
+  npm ci --prefix "$folder" --no-audit --no-fund --loglevel=error
+}
+
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  [ "${1:-}" = "--windows" ] || npm_packages
+  exit 0
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "missing packages: ${missing[*]} (run as root, or install them: apt-get install ${missing[*]})" >&2
@@ -29,3 +44,4 @@ if [ "${1:-}" = "--windows" ] && ! dpkg --print-foreign-architectures | grep -qx
 fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+[ "${1:-}" = "--windows" ] || npm_packages

@@ -11,9 +11,9 @@
 
 namespace {
 
+using testing_support::Utf16Line;
 using tevtool::LogDecoder;
 using tevtool::LogRecord;
-using testing_support::Utf16Line;
 
 enum class Saved { Utf16Le, Utf16Be, Utf8 };
 

@@ -26,7 +26,7 @@ int Worse(int status, int other) {
 }
 
 struct LogOptions {
-    bool json = false, summary = false, csv = false, html = false;
+    bool json = false, summary = false, csv = false, html = false, failed = false;
 };
 
 // Standard output in large writes: a log of a hundred megabytes is decoded in one pass.
@@ -49,15 +49,42 @@ private:
 
 constexpr size_t kProblemsShown = 10;
 
-// Decodes one log into `out`; returns its exit status.
-int LogOne(const std::string& path, bool many, const LogOptions& options, Output& out) {
+// Where the runs go: summaries to `out` (`blocks` counts the text ones, to set them apart), or
+// the page.
+struct RunsOut {
+    Output& out;
+    LogPage* page = nullptr;
+    size_t blocks = 0;
+};
+
+// Decodes one log into `runs`; returns its exit status.
+int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOut& runs) {
+    Output& out = runs.out;
     std::vector<std::string> complaints;
     int status = 0;
     std::string fileJson = many ? Json(FromUtf8(path)) : "";
-    RunSummarizer summarizer;
-    std::vector<std::string> rows;
+    const bool summarizing = options.summary || runs.page;
+    bool failed = false;
+    RunSummarizer summarizer([&](const RunSummary& run) {
+        failed |= run.Failed();
+        bool shown = !options.failed || run.Failed();
+        if (runs.page) return runs.page->AddRun(path, run, shown);
+        if (!shown) return;
+        if (options.csv) {
+            out.Buffer() += SummaryCsv(path, run);
+        } else if (options.json) {
+            out.Buffer() += SummaryJson(path, run);
+        } else {
+            if (runs.blocks++) out.Line();
+            AppendSummaryText(path, run, out.Buffer());
+            out.Buffer().pop_back();  // Line() ends it
+        }
+        out.Line();
+    });
+    RunSplit split;  // the plain decode marks where each run starts
     size_t problems = 0;
-    if (many && !options.summary && !options.json) out.Buffer() += "== " + path + " ==\n";
+    if (many && !options.summary && !options.json && !runs.page)
+        out.Buffer() += "== " + path + " ==\n";
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
@@ -65,15 +92,27 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
                 complaints.push_back("line " + std::to_string(record.line) + " (byte " +
                                      std::to_string(record.byte) + "): " + record.problem);
         }
-        if (options.summary || options.html) {
+        if (summarizing) {
             summarizer.Add(record);
-            if (options.html) rows.push_back(RecordRowHtml(record));
+            if (runs.page) runs.page->AddRecord(record);
             return;
         }
-        if (options.json)
+        // An InitML record starts a run: JSON gives it the run's ordinal, text a line above it
+        // (but for the log's first record).
+        bool starts = split.Starts(record) && record.kind == tev::logformat::Token::InitML;
+        if (options.json) {
             AppendRecordJson(record, fileJson, out.Buffer());
-        else
+            if (starts) {
+                out.Buffer().pop_back();
+                out.Buffer() += ",\"run\":" + std::to_string(split.Ordinal()) + "}";
+            }
+        } else {
+            if (starts && split.Records() > 1) {
+                out.Buffer() += "-- run " + std::to_string(split.Ordinal()) + " --";
+                out.Line();
+            }
             AppendRecordText(record, out.Buffer());
+        }
         out.Line();
     });
     std::string error;
@@ -81,9 +120,11 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
             path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
         out.Flush();
         std::cerr << "tev: " << path << ": " << error << '\n';
+        if (runs.page) runs.page->ForgetRecords();  // of a file read partly
         return kUsageError;
     }
     decoder.Finish();
+    if (summarizing) summarizer.Finish();
     complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
     if (!decoder.Problem().empty()) {
         complaints.push_back(decoder.Problem());
@@ -92,27 +133,17 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
     if (problems > kProblemsShown)
         complaints.push_back("and " + std::to_string(problems - kProblemsShown) +
                              " more records not as TEV writes them");
-    const RunSummary& summary = summarizer.Summary();
-    if (options.html) {
-        out.Buffer() += SummaryHtml(path, summary, rows);
-    } else if (options.summary) {
-        out.Buffer() += options.csv    ? SummaryCsv(path, summary)
-                        : options.json ? SummaryJson(path, summary)
-                                       : SummaryText(path, summary);
-        if (!options.csv && !options.json && many) out.Buffer() += '\n';
-        out.Line();
-    }
     if (!complaints.empty()) {
         out.Flush();
         for (const std::string& complaint : complaints)
             std::cerr << "tev: " << path << ": " << complaint << '\n';
     }
-    if ((options.summary || options.html) && status == 0 && summary.Failed()) status = kRunFailed;
+    if (summarizing && status == 0 && failed) status = kRunFailed;
     return status;
 }
 
 int Log(std::vector<std::string> sources, LogOptions options) {
-    if (options.csv) options.summary = true;
+    if (options.csv || (options.failed && !options.html)) options.summary = true;
     if (options.html && (options.summary || options.json)) {
         std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary "
                      "or --csv\n";
@@ -132,11 +163,9 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                 std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
                     return source != "-" && std::filesystem::is_directory(PathOf(source), error);
                 });
-    if (options.html && many) {
-        std::cerr << "tev: --html makes the page of one log; name one file\n";
-        return kUsageError;
-    }
     Output out;
+    LogPage page;
+    RunsOut runs{out, options.html ? &page : nullptr};
     if (options.csv) {
         out.Buffer() += SummaryCsvHeader();
         out.Line();
@@ -150,7 +179,7 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                     source,
                     [&](const std::string& file) {
                         ++files;
-                        status = Worse(status, LogOne(file, true, options, out));
+                        status = Worse(status, LogOne(file, true, options, runs));
                     },
                     problem) ||
                 files == 0) {
@@ -161,7 +190,12 @@ int Log(std::vector<std::string> sources, LogOptions options) {
             }
             continue;
         }
-        status = Worse(status, LogOne(source, many, options, out));
+        status = Worse(status, LogOne(source, many, options, runs));
+    }
+    if (options.html) {
+        out.Flush();
+        out.Buffer() = page.Page(sources.size() == 1 ? sources.front()
+                                                     : std::to_string(sources.size()) + " logs");
     }
     return status;
 }
@@ -179,15 +213,18 @@ Command AddLogCommand(CLI::App& tev) {
         ->type_name("");
     log->add_flag("--json", options->json,
                   "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
-                  "and, with several logs, \"file\" when they apply); with --summary one object "
-                  "per log");
+                  "and, with several logs, \"file\" when they apply; an InitML record "
+                  "has its \"run\"); with --summary one object per run");
     log->add_flag("--summary", options->summary,
                   "Each run's story: start, end, analytics library, setup attributes, downloads, "
                   "installations, warnings, first error");
-    log->add_flag("--csv", options->csv, "The summary as CSV, one row per log");
+    log->add_flag("--csv", options->csv, "The summary as CSV, one row per run");
     log->add_flag("--html", options->html,
-                  "One self-contained HTML page of one log: a timeline of downloads and "
-                  "installations, then the records");
+                  "One self-contained HTML page of the logs: a table of their runs, then each "
+                  "run's first error, a timeline of its downloads and installations, and its "
+                  "records");
+    log->add_flag("--failed", options->failed,
+                  "Only the runs that failed, in the summary (the default with it) or the page");
     log->footer(std::string("\n") + resource::kLogHelp);
     return {log, [options, paths] { return Log(*paths, *options); }};
 }

@@ -1,5 +1,5 @@
-// The page of one log: the run as a timeline, then its records. Its style sheet is page.css,
-// compiled in.
+// The page of logs: a table of their runs, then a section per run, built from the summaries' data.
+// Its style sheet is page.css, compiled in.
 #include <algorithm>
 
 #include "log_summary.h"
@@ -8,8 +8,13 @@
 namespace tevtool {
 namespace {
 
+constexpr size_t kBarsDrawn = 200;     // per kind of span, in one run's timeline
+constexpr size_t kLabelPoints = 36;    // characters of a bar's label
+constexpr size_t kRecordUnits = 2000;  // code units of one record in the records' table
+
 std::string Html(std::string_view text) {
     std::string out;
+    out.reserve(text.size());
     for (char c : text) {
         switch (c) {
         case '&': out += "&amp;"; break;
@@ -24,19 +29,29 @@ std::string Html(std::string_view text) {
 
 std::string Number(double value) { return std::to_string(static_cast<long long>(value)); }
 
-}  // namespace
+// The last `points` characters of UTF-8 text, after "..." when it is longer: cut between
+// characters, never inside one.
+std::string Tail(const std::string& text, size_t points) {
+    auto lead = [&](size_t at) { return (static_cast<unsigned char>(text[at]) & 0xC0) != 0x80; };
+    size_t characters = 0;
+    for (size_t at = 0; at < text.size(); ++at) characters += lead(at);
+    if (characters <= points) return text;
+    size_t at = text.size();
+    for (size_t kept = 0; kept < points - 3;) kept += lead(--at);
+    return "..." + text.substr(at);
+}
 
-std::string RecordRowHtml(const LogRecord& record) {
-    std::string text;
-    AppendRecordText(record, text);
+std::string RecordRow(const LogRecord& record) {
+    WideView text = record.text.substr(0, kRecordUnits);
+    std::string shown = ShownText(text) + (text.size() < record.text.size() ? "\xE2\x80\xA6" : "");
     return std::string(record.problem.empty()
                            ? "<tr>"
                            : "<tr class=\"problem\" title=\"" + Html(record.problem) + "\">") +
-           "<td>" + std::to_string(record.line) + "</td><td>" + Html(text) + "</td></tr>\n";
+           "<td>" + std::to_string(record.line) + "</td><td>" + Html(shown) + "</td></tr>\n";
 }
 
-std::string SummaryHtml(const std::string& file, const RunSummary& s,
-                        const std::vector<std::string>& recordRows) {
+// The run as a picture: a bar per download and installation, warnings and errors as marks.
+std::string Timeline(const RunSummary& s) {
     std::int64_t first = s.started ? s.started->seconds : 0;
     std::int64_t last = s.ended ? s.ended->seconds : first;
     // A run of a few seconds (a played scenario) would put every bar in one place: the records'
@@ -48,39 +63,42 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s,
     auto x = [&](const std::optional<Moment>& at, double fallback) {
         double fraction = fallback;
         if (at && byOrder)
-            fraction = static_cast<double>(at->record - 1) /
+            fraction = static_cast<double>(at->record - s.firstRecord) /
                        static_cast<double>(std::max<size_t>(s.records - 1, 1));
-        else if (at && !at->time.empty())
+        else if (at && at->timed)
             fraction = static_cast<double>(at->seconds - first) / static_cast<double>(last - first);
-        return left + width * fraction;
+        return left + width * std::clamp(fraction, 0.0, 1.0);
     };
-    size_t rows = s.downloads.size() + s.installs.size() + 1;
+    auto drawn = [](const Spans& list) { return std::min(list.Kept().size(), kBarsDrawn); };
+    size_t rows = drawn(s.downloads) + drawn(s.installs) + 2;
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"980\" height=\"" +
                       std::to_string(rows * 24 + 40) + "\">";
-    std::string axisStart = byOrder ? "record 1" : s.started ? s.started->time : "";
-    std::string axisEnd = byOrder
-                              ? "record " + std::to_string(s.records) + " (a run of under " +
-                                    std::to_string(kShortRun) + " s, in the order of its records)"
-                          : s.ended ? s.ended->time
+    std::string axisStart = byOrder     ? "record " + std::to_string(s.firstRecord)
+                            : s.started ? TimeText(*s.started)
+                                        : "";
+    std::string axisEnd = byOrder ? "record " + std::to_string(s.firstRecord + s.records - 1) +
+                                        " (a run of under " + std::to_string(kShortRun) +
+                                        " s, in the order of its records)"
+                          : s.ended ? TimeText(*s.ended)
                                     : "";
     svg += "<text x=\"" + Number(left) + "\" y=\"14\">" + Html(axisStart) + "</text>";
     svg += "<text x=\"" + Number(left + width) + "\" y=\"14\" text-anchor=\"end\">" +
            Html(axisEnd) + "</text>";
     double y = 24;
-    auto bars = [&](const char* kind, const std::vector<Span>& list) {
-        for (const Span& item : list) {
+    auto bars = [&](const char* kind, const Spans& list) {
+        for (size_t i = 0; i < drawn(list); ++i) {
+            const Span& item = list.Kept()[i];
             double from = x(item.begin, 0), to = std::max(x(item.end, 1), from + 3);
-            std::string label = ToUtf8(item.subject);
+            std::string label = ShownText(item.subject);
             svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">" + kind + " " +
-                   Html(label.size() > 36 ? "..." + label.substr(label.size() - 33) : label) +
-                   "</text>";
+                   Html(Tail(label, kLabelPoints)) + "</text>";
             svg += "<rect class=\"bar " + std::string(kind) + " " + OutcomeText(item.outcome) +
                    "\" x=\"" + Number(from) + "\" y=\"" + Number(y + 3) + "\" width=\"" +
                    Number(to - from) + "\" height=\"16\"><title>" +
                    Html(label + ": " + OutcomeText(item.outcome) +
-                        (item.message.empty() ? "" : " " + ToUtf8(item.message))) +
+                        (item.message.empty() ? "" : " " + ShownText(item.message))) +
                    "</title></rect>";
-            for (const Moment& pause : item.pauses)
+            for (const Moment& pause : item.pauseMoments)
                 svg += "<line class=\"pause\" x1=\"" + Number(x(pause, 0)) + "\" x2=\"" +
                        Number(x(pause, 0)) + "\" y1=\"" + Number(y + 3) + "\" y2=\"" +
                        Number(y + 19) + "\"/>";
@@ -90,37 +108,116 @@ std::string SummaryHtml(const std::string& file, const RunSummary& s,
                        "</title></circle>";
             y += 24;
         }
+        if (list.Total() > drawn(list)) {
+            svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">and " +
+                   std::to_string(list.Total() - drawn(list)) + " more " + kind +
+                   "s, not drawn</text>";
+            y += 24;
+        }
     };
     bars("download", s.downloads);
     bars("install", s.installs);
     svg += "<text x=\"4\" y=\"" + Number(y + 14) + "\">warnings and errors</text>";
-    for (const Mark& warning : s.warnings) {
-        double at = x(warning.at, 0);
-        svg += "<path class=\"mark warning\" d=\"M" + Number(at) + " " + Number(y + 3) +
-               " l7 14 h-14 z\"><title>" + Html(ToUtf8(warning.text)) + "</title></path>";
-    }
-    for (const Mark& error : s.errors)
-        svg += "<circle class=\"mark error\" cx=\"" + Number(x(error.at, 1)) + "\" cy=\"" +
-               Number(y + 11) + "\" r=\"6\"><title>" + Html(ToUtf8(error.text)) +
+    auto times = [](const Tally& tally) {
+        return tally.count > 1 ? " (" + std::to_string(tally.count) + " times)" : std::string();
+    };
+    for (const Tally& warning : s.warnings.Rows())
+        svg += "<path class=\"mark warning\" d=\"M" + Number(x(warning.first, 0)) + " " +
+               Number(y + 3) + " l7 14 h-14 z\"><title>" +
+               Html(ShownText(warning.text) + times(warning)) + "</title></path>";
+    for (const Tally& error : s.errors.Rows())
+        svg += "<circle class=\"mark error\" cx=\"" + Number(x(error.first, 1)) + "\" cy=\"" +
+               Number(y + 11) + "\" r=\"6\"><title>" + Html(ShownText(error.text) + times(error)) +
                "</title></circle>";
-    svg += "</svg>";
+    return svg + "</svg>";
+}
 
-    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
-                       Html(file) + "</title><style>\n" + tevtool::resource::kPageStyle +
-                       "</style></head><body>\n<h1>" + Html(file) + "</h1>\n<dl>";
-    // The text summary's labelled lines, after the file's name, as a definition list.
-    std::string text = SummaryText(file, s);
-    for (size_t at = text.find('\n') + 1; at < text.size();) {
-        size_t end = text.find('\n', at);
-        std::string_view row = std::string_view(text).substr(at + 2, end - at - 2);
-        size_t gap = row.find("  ");
-        page += "<dt>" + Html(row.substr(0, gap)) + "</dt><dd>" +
-                Html(row.substr(row.find_first_not_of(' ', gap))) + "</dd>";
-        at = end + 1;
+}  // namespace
+
+void LogPage::AddRecord(const LogRecord& record) {
+    if (firstRows_.size() < kRecordsShown) {
+        firstRows_.push_back(RecordRow(record));
+    } else if (lastRows_.size() < kRecordsShown) {
+        lastRows_.push_back(RecordRow(record));
+    } else {
+        lastRows_[lastAt_] = RecordRow(record);
+        lastAt_ = (lastAt_ + 1) % kRecordsShown;
+        ++recordsNotShown_;
     }
-    page += "</dl>\n" + svg + "\n<table>";
-    for (const std::string& record : recordRows) page += record;
-    return page + "</table>\n</body></html>\n";
+}
+
+std::string LogPage::Section(const std::string& id, const std::string& name,
+                             const RunSummary& run) const {
+    std::string section = "<section id=\"" + id + "\"><h2>" + name + ", run " +
+                          std::to_string(run.ordinal) + "</h2>\n";
+    if (run.firstError)
+        section += "<p class=\"first-error\">First error, at " +
+                   Html(TimeText(run.firstError->first)) + ": " +
+                   Html(ShownText(run.firstError->text)) + "</p>\n";
+    section += "<dl>";
+    ForEachSummaryLine(run, [&](std::string_view label, std::string_view value) {
+        section += "<dt>" + Html(label) + "</dt><dd>" + Html(value) + "</dd>";
+    });
+    section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
+    for (const std::string& row : firstRows_) section += row;
+    if (recordsNotShown_)
+        section += "<tr class=\"not-shown\"><td></td><td>" + std::to_string(recordsNotShown_) +
+                   " records not shown</td></tr>\n";
+    for (size_t i = 0; i < lastRows_.size(); ++i)
+        section += lastRows_[(lastAt_ + i) % lastRows_.size()];
+    return section + "</table></section>\n";
+}
+
+void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown) {
+    if (shown) {
+        ++runs_;
+        failed_ += run.Failed();
+        std::string id = "run-" + std::to_string(runs_);
+        std::string name = Html(ShownText(FromUtf8(file)));
+        bool room = false;
+        if (sections_.size() < kSectionsBytes) {  // once full, none is made
+            std::string section = Section(id, name, run);
+            room = sections_.size() + section.size() <= kSectionsBytes;
+            if (room) sections_ += section;
+        }
+        withoutSection_ += !room;
+        if (index_.size() < kTableBytes) {
+            ++listed_;
+            index_ += "<tr class=\"" + std::string(run.Failed() ? "failed" : "whole") + "\"><td>" +
+                      (room ? "<a href=\"#" + id + "\">" + name + "</a>" : name) + "</td><td>" +
+                      std::to_string(run.ordinal) + "</td><td>" +
+                      (run.started ? TimeText(*run.started) : "") + "</td><td>" +
+                      (run.ended ? TimeText(*run.ended) : "") + "</td><td>" + RunEndText(run.end) +
+                      (run.Failed() ? ", failed" : "") + "</td><td>" +
+                      (run.firstError ? Html(ShownText(run.firstError->text)) : "") +
+                      "</td></tr>\n";
+        }
+    }
+    ForgetRecords();
+}
+
+void LogPage::ForgetRecords() {
+    firstRows_.clear();
+    lastRows_.clear();
+    lastAt_ = recordsNotShown_ = 0;
+}
+
+std::string LogPage::Page(const std::string& title) const {
+    std::string name = Html(ShownText(FromUtf8(title)));
+    std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
+                       name + "</title><style>\n" + tevtool::resource::kPageStyle +
+                       "</style></head><body>\n<h1>" + name + "</h1>\n<p>" + std::to_string(runs_) +
+                       (runs_ == 1 ? " run, " : " runs, ") + std::to_string(failed_) + " failed.";
+    if (withoutSection_)
+        page += " " + std::to_string(withoutSection_) +
+                " runs have no section, to keep the page small: tev log --summary tells each.";
+    if (runs_ > listed_) page += " " + std::to_string(runs_ - listed_) + " runs are not listed.";
+    page +=
+        "</p>\n<table class=\"runs\"><thead><tr><th>file</th><th class=\"number\">run</th>"
+        "<th>start</th><th>end</th><th>outcome</th><th>first error</th></tr></thead><tbody>\n" +
+        index_ + "</tbody></table>\n" + sections_ + "<script>\n" + tevtool::resource::kPageScript +
+        "</script>\n</body></html>\n";
+    return page;
 }
 
 }  // namespace tevtool

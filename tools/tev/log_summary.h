@@ -1,27 +1,61 @@
-// The story of one logged run: how it started and ended, each download and installation, the
-// warnings and the first error. Built record by record, so that a log is read once.
+// The story of each run a log holds: how it started and ended, each download and installation,
+// the warnings and the errors. Built record by record, so that a log is read once, in memory that
+// does not grow with the log: repeated events are counted on one row, and past a number of rows
+// the rest are counted, not kept.
 #ifndef TEV_TOOL_LOG_SUMMARY_H
 #define TEV_TOOL_LOG_SUMMARY_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "log_decoder.h"
 
 namespace tevtool {
 
-// A moment of the log: its ISO time (empty when the record had none) and seconds since 1970.
+// What a summary keeps of a run, at most.
+inline constexpr size_t kRowsKept = 200;    // distinct warnings, errors, setup attributes
+inline constexpr size_t kSpansKept = 1000;  // downloads, and installations
+inline constexpr size_t kTextKept = 1024;   // code units of one text; a longer one is cut
+inline constexpr size_t kPausesKept = 20;   // pauses of one download drawn on the page
+// Subjects with a span open at once that are followed; past them, an outcome of one not followed
+// counts as a span of its own.
+inline constexpr size_t kOpenFollowed = 200'000;
+
+// A moment of the log: the record's number in the log (from 1) and its time, when it had one.
 struct Moment {
-    std::string time;
-    std::int64_t seconds = 0;
-    std::size_t record = 0;  // the record's number in the log, from 1
+    std::size_t record = 0;
+    bool timed = false;
+    std::int64_t seconds = 0;  // since 1970, UTC
 };
 
-struct Mark {
-    Moment at;
-    kv8::Text text;  // the warning's text, or what failed
+// The moment's time in ISO 8601 UTC ("2016-01-02T03:04:05Z"); empty when the record had none.
+void AppendTime(const Moment& moment, std::string& out);
+std::string TimeText(const Moment& moment);
+
+// A text seen once or many times: warnings and errors.
+struct Tally {
+    kv8::Text text;
+    std::size_t count = 0;
+    Moment first, last;
+};
+
+// Distinct texts in the order first seen, each counted; past kRowsKept, only counted.
+class Tallies {
+public:
+    void Add(WideView text, const Moment& at);
+    const std::vector<Tally>& Rows() const { return rows_; }
+    std::size_t Total() const { return total_; }
+    // Occurrences of texts that got no row of their own.
+    std::size_t NotKept() const { return notKept_; }
+
+private:
+    std::vector<Tally> rows_;
+    std::unordered_map<std::uint64_t, std::size_t> index_;  // by a hash of the whole text
+    std::size_t total_ = 0, notKept_ = 0;
 };
 
 // How a download or installation came out.
@@ -35,8 +69,62 @@ struct Span {
     std::optional<Moment> begin, end;
     Outcome outcome = Outcome::Unfinished;
     kv8::Text message;  // a failed download's error text
-    std::vector<Moment> pauses, resumes;
+    std::size_t pauses = 0, resumes = 0;
+    std::vector<Moment> pauseMoments;  // the first kPausesKept
     std::optional<std::int64_t> Seconds() const;
+};
+
+// The downloads or installations of a run: the first kSpansKept kept whole, all of them counted.
+// An outcome, pause or resume goes to the latest unfinished span of its subject; with none, it
+// opens a span of its own without a begin, and earlier spans stay as they were.
+class Spans {
+public:
+    void Begin(WideView subject, const Moment& at);
+    void Pause(WideView subject, const Moment& at);
+    void Resume(WideView subject);
+    // The span closed; null when it is one of those only counted.
+    Span* Close(WideView subject, const Moment& at, Outcome outcome);
+
+    const std::vector<Span>& Kept() const { return kept_; }
+    std::size_t Total() const { return total_; }
+    std::size_t Failures() const { return failures_; }
+    std::size_t NotKept() const { return total_ - kept_.size(); }
+
+private:
+    static constexpr std::uint32_t kNoSpan = ~std::uint32_t(0);
+    // The spans of one subject still unfinished, by a 64-bit hash of the subject (never 0): the
+    // latest kept one (each kept one names the one open before it), then those only counted (a
+    // span only counted always began after every kept one). A flat table probed in line, 16 bytes
+    // a subject: a hundred thousand open downloads are found in a few megabytes.
+    struct Open {
+        std::uint64_t key = 0;  // 0: an empty slot
+        std::uint32_t latestKept = kNoSpan;
+        std::uint32_t counted = 0;
+    };
+    class OpenIndex {
+    public:
+        // The key's slot, found or made; null when it is not there and the table is full.
+        Open* Find(std::uint64_t key, bool make);
+        void Erase(Open& open);
+
+    private:
+        void Grow();
+        // The slot a key's probe starts from.
+        std::size_t Home(std::uint64_t key) const {
+            return static_cast<std::size_t>(key & (slots_.size() - 1));
+        }
+        std::vector<Open> slots_;
+        std::size_t size_ = 0;
+    };
+    Span* Start(WideView subject, std::optional<Moment> begin, bool open);
+    // The latest unfinished span of the subject (taken out of the open ones when `closing`), one
+    // without a begin when there is none; null when it is only counted.
+    Span* Latest(WideView subject, bool closing);
+
+    std::vector<Span> kept_;
+    std::vector<std::uint32_t> earlierOpen_;  // for each kept span, the one open before it
+    OpenIndex open_;
+    std::size_t total_ = 0, failures_ = 0;
 };
 
 // How the run ended, as far as its log tells.
@@ -45,14 +133,16 @@ enum class RunEnd { CutShort, Shutdown, Crash, AnalyticsDown };
 const char* RunEndText(RunEnd end);
 
 struct RunSummary {
+    std::size_t ordinal = 1;  // the run's place in its log, from 1
+    std::size_t firstRecord = 1;
     std::optional<Moment> started, ended;  // the first and the last timed record
     RunEnd end = RunEnd::CutShort;
     std::optional<bool> analytics;  // whether the analytics library came up; none if unknown
-    std::vector<std::pair<kv8::Text, kv8::Text>> setup;
-    std::vector<Span> downloads, installs;
-    std::vector<Mark> warnings;
-    std::vector<Mark> errors;  // every failure the log shows, in order
-    std::optional<Mark> firstError;
+    std::vector<std::pair<kv8::Text, kv8::Text>> setup;  // the first kRowsKept
+    std::size_t setupNotKept = 0;
+    Spans downloads, installs;
+    Tallies warnings, errors;
+    std::optional<Tally> firstError;
     std::size_t records = 0, problems = 0;
 
     // A download or installation failed, the setup crashed, the analytics library did not come
@@ -60,33 +150,84 @@ struct RunSummary {
     bool Failed() const;
 };
 
-class RunSummarizer {
+// Every InitML record starts a run; so does a log's first record, whatever it is.
+class RunSplit {
 public:
-    void Add(const LogRecord& record);
-    const RunSummary& Summary() const { return summary_; }
+    // True when the record starts a run; Ordinal() is then that run's.
+    bool Starts(const LogRecord& record);
+    std::size_t Ordinal() const { return ordinal_; }
+    std::size_t Records() const { return records_; }  // records seen, this one included
 
 private:
-    Span& Open(std::vector<Span>& spans, WideView subject, const Moment& at);
-    Span& Latest(std::vector<Span>& spans, WideView subject);
-    Span& Close(std::vector<Span>& spans, WideView subject, const Moment& at, Outcome outcome);
-    void Fail(const Moment& at, kv8::Text what);
-
-    RunSummary summary_;
+    std::size_t ordinal_ = 0, records_ = 0;
 };
 
-// The summary for people, several lines.
-std::string SummaryText(const std::string& file, const RunSummary& summary);
+// Summarizes the runs of one log, handing each over as soon as it is whole.
+class RunSummarizer {
+public:
+    explicit RunSummarizer(std::function<void(const RunSummary&)> finished)
+        : finished_(std::move(finished)) {}
+    void Add(const LogRecord& record);
+    // The end of the log: its last run is handed over (an empty log gives one empty run).
+    void Finish();
+
+private:
+    void Fail(const Moment& at, WideView what);
+
+    std::function<void(const RunSummary&)> finished_;
+    RunSplit split_;
+    std::optional<RunSummary> run_;
+};
+
+// The summary's labelled lines, as the text summary and the page show them, in order: texts shown
+// with AppendShown, so that no value holds a line break or a control character.
+void ForEachSummaryLine(
+    const RunSummary& summary,
+    const std::function<void(std::string_view label, std::string_view value)>& visit);
+
+// The summary for people: the file and run, then the labelled lines.
+void AppendSummaryText(const std::string& file, const RunSummary& summary, std::string& out);
+inline std::string SummaryText(const std::string& file, const RunSummary& summary) {
+    std::string out;
+    AppendSummaryText(file, summary, out);
+    return out;
+}
 // One JSON object on one line.
 std::string SummaryJson(const std::string& file, const RunSummary& summary);
 // One CSV row, and the header row that goes above all of them.
 std::string SummaryCsvHeader();
 std::string SummaryCsv(const std::string& file, const RunSummary& summary);
 
-// One self-contained HTML page: the run as a timeline (a bar per download and installation,
-// warnings and errors as marks), then the records, each a row from RecordRowHtml.
-std::string SummaryHtml(const std::string& file, const RunSummary& summary,
-                        const std::vector<std::string>& recordRows);
-std::string RecordRowHtml(const LogRecord& record);
+// The page of one or more logs: a table of their runs, linking to a section of each (its first
+// error, its labelled lines, a timeline with a bar per download and installation and warnings and
+// errors as marks, then its records: the first and last few around a row counting the others).
+// It stays under 5 MB: past kSectionsBytes of sections, runs are listed in the table without one,
+// and past kTableBytes of table only counted.
+class LogPage {
+public:
+    static constexpr size_t kRecordsShown = 100;  // at each end of a run's records
+    static constexpr size_t kSectionsBytes = 3'500'000;
+    static constexpr size_t kTableBytes = 1'000'000;
+
+    // A record of the current run; records go in after RunSummarizer::Add has taken them.
+    void AddRecord(const LogRecord& record);
+    // The run whose records went in since the last one: a section when `shown`, else forgotten.
+    void AddRun(const std::string& file, const RunSummary& run, bool shown);
+    // Forgets the records since the last run (of a file that could not be read to its end).
+    void ForgetRecords();
+    // The whole page, titled `title`.
+    std::string Page(const std::string& title) const;
+
+private:
+    // The run's section, from its summary and the records kept since the last run.
+    std::string Section(const std::string& id, const std::string& name,
+                        const RunSummary& run) const;
+
+    std::vector<std::string> firstRows_, lastRows_;  // lastRows_ a ring from lastAt_
+    size_t lastAt_ = 0, recordsNotShown_ = 0;
+    std::string index_, sections_;
+    size_t runs_ = 0, failed_ = 0, listed_ = 0, withoutSection_ = 0;
+};
 
 }  // namespace tevtool
 

@@ -13,6 +13,8 @@ extern const char* const kRunHelp;
 extern const char* const kLogHelp;
 // page.css: the style of the page `tev log --html` makes.
 extern const char* const kPageStyle;
+// page.js: what sorts the page's table of runs by the column clicked.
+extern const char* const kPageScript;
 
 }  // namespace tevtool::resource
 

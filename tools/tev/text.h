@@ -20,6 +20,18 @@ inline std::string ToUtf8(WideView text) {
     return out;
 }
 
+// Appends the text as UTF-8 for a terminal or a line-based file: CR, LF and tab as \r, \n and \t,
+// every other control character (C0, DEL, C1) and the characters that reorder text on screen (bidi
+// embeddings, overrides and isolates) as \xNN or \uNNNN, so that no text can move the cursor,
+// recolour the terminal or start a line of its own. A backslash is shown as it is.
+void AppendShown(WideView text, std::string& out);
+
+inline std::string ShownText(WideView text) {
+    std::string out;
+    AppendShown(text, out);
+    return out;
+}
+
 // UTF-8 to UTF-16; a malformed sequence becomes U+FFFD.
 kv8::Text FromUtf8(std::string_view text);
 

@@ -1,0 +1,462 @@
+// The summary and the page of logs as they arrive from customers: several runs in one file, long
+// runs that repeat themselves, texts that try to drive a terminal or a spreadsheet. Each test
+// writes its own logs in its own temporary directory.
+#include <nlohmann/json.hpp>
+#include <utf8.h>
+
+#include <chrono>
+#include <set>
+
+#include "log_summary.h"
+#include "tool_support.h"
+
+namespace {
+
+using testing_support::Lines;
+using testing_support::ProgramRun;
+using testing_support::WriteBytes;
+namespace fs = std::filesystem;
+
+// A log from lines of UTF-8 text, each written as TEV writes a line: UTF-16LE, ended by CR LF.
+std::string LogOf(const std::vector<std::string>& lines) {
+    std::string bytes;
+    for (const std::string& line : lines)
+        for (TEVChar unit : tevtool::FromUtf8(line + "\r\n"))
+            bytes += {char(unit & 0xFF), char(unit >> 8)};
+    return bytes;
+}
+
+// A line at a moment of 2 January 2016.
+std::string At(int minute, int second, const std::string& rest) {
+    return "1/2/2016; 3:" + std::to_string(minute) + ":" + std::to_string(second) + "; " + rest;
+}
+
+// Every run of the log, summarized as the tool does.
+std::vector<tevtool::RunSummary> Summaries(const std::string& bytes) {
+    std::vector<tevtool::RunSummary> runs;
+    tevtool::RunSummarizer summarizer([&](const tevtool::RunSummary& run) { runs.push_back(run); });
+    tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) { summarizer.Add(record); });
+    decoder.Feed(bytes);
+    decoder.Finish();
+    summarizer.Finish();
+    return runs;
+}
+
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    for (const std::string& line : Lines(text)) objects.push_back(nlohmann::json::parse(line));
+    return objects;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+// Three runs, as a customer's logs concatenated give them: a clean one, one whose download failed,
+// and one that crashed after its first records.
+const std::vector<std::string> kThreeRuns = {
+    At(0, 0, "InitML;"),
+    At(0, 1, "DownloadBegin;https://x/a.cab;"),
+    At(0, 2, "DownloadEnd;https://x/a.cab;"),
+    At(0, 3, "ShutdownML;"),
+    At(1, 0, "InitML;"),
+    At(1, 1, "DownloadBegin;https://x/b.cab;"),
+    At(1, 2, "DownloadError;https://x/b.cab;timed out;"),
+    At(1, 3, "ShutdownML;"),
+    At(2, 0, "InitML;"),
+    At(2, 1, "wpWarning;low disk;"),
+    At(2, 2, "OnCrash;"),
+};
+
+}  // namespace
+
+// Every InitML starts a run, and each run is told on its own: its records, its end, its errors.
+TEST(RunSummaries, EveryInitMLStartsARunOfItsOwn) {
+    std::vector<std::string> lines = {At(0, 0, "wpWarning;before any InitML;")};
+    lines.insert(lines.end(), kThreeRuns.begin(), kThreeRuns.end());
+    std::vector<tevtool::RunSummary> runs = Summaries(LogOf(lines));
+    ASSERT_EQ(runs.size(), 4u);
+    std::vector<size_t> ordinals, records, firsts;
+    for (const tevtool::RunSummary& run : runs) {
+        ordinals.push_back(run.ordinal);
+        records.push_back(run.records);
+        firsts.push_back(run.firstRecord);
+    }
+    EXPECT_EQ(ordinals, (std::vector<size_t>{1, 2, 3, 4}));
+    EXPECT_EQ(records, (std::vector<size_t>{1, 4, 4, 3}));
+    EXPECT_EQ(firsts, (std::vector<size_t>{1, 2, 6, 10}));
+    EXPECT_EQ(runs[1].end, tevtool::RunEnd::Shutdown);
+    EXPECT_FALSE(runs[1].Failed());
+    EXPECT_EQ(tevtool::ToUtf8(runs[2].firstError->text),
+              "download failed: https://x/b.cab: timed out");
+    EXPECT_EQ(runs[3].end, tevtool::RunEnd::Crash);
+    EXPECT_EQ(tevtool::TimeText(*runs[3].started), "2016-01-02T03:02:00Z");
+    EXPECT_EQ(runs[3].downloads.Total(), 0u);
+    // An empty log is one empty run.
+    EXPECT_EQ(Summaries("").size(), 1u);
+}
+
+// A run refused because the analytics library cannot be called names the library and the cause as
+// its first error, before the refusal that follows from it.
+TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
+    std::vector<tevtool::RunSummary> runs =
+        Summaries(LogOf({At(0, 0, "InitML;"),
+                         At(0, 0,
+                            "KV8 unavailable;C:\\setup\\KV8.dll;lacks "
+                            "?Create@CMLState@@SAPAV1@PB_W@Z;"),
+                         At(0, 0, "Fail to initialize KV8;")}));
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_TRUE(runs[0].Failed());
+    EXPECT_EQ(runs[0].end, tevtool::RunEnd::AnalyticsDown);
+    EXPECT_EQ(
+        tevtool::ToUtf8(runs[0].firstError->text),
+        "analytics library missing: C:\\setup\\KV8.dll (lacks ?Create@CMLState@@SAPAV1@PB_W@Z)");
+    EXPECT_EQ(runs[0].errors.Total(), 2u);
+}
+
+// A long run repeats itself: a warning seen 12,000 times is one row; past the rows kept, texts and
+// spans are counted, not kept.
+TEST(RunSummaries, RepeatedEventsAreCountedOnOneRowAndRowsAreCapped) {
+    std::vector<std::string> lines = {At(0, 0, "InitML;")};
+    for (int i = 0; i < 12000; ++i)
+        lines.push_back(At(i / 600, i / 10 % 60, "wpWarning;low disk;"));
+    const size_t distinct = tevtool::kRowsKept + 50, spans = tevtool::kSpansKept + 300;
+    for (size_t i = 0; i < distinct; ++i)
+        lines.push_back(At(30, 0, "wpWarning;w" + std::to_string(i) + ";"));
+    for (size_t i = 0; i < spans; ++i) {
+        std::string url = "https://x/" + std::to_string(i);
+        lines.push_back(At(31, 0, "DownloadBegin;" + url + ";"));
+        lines.push_back(
+            At(31, 1, i % 3 ? "DownloadEnd;" + url + ";" : "DownloadError;" + url + ";e;"));
+    }
+    std::vector<tevtool::RunSummary> runs = Summaries(LogOf(lines));
+    ASSERT_EQ(runs.size(), 1u);
+    const tevtool::Tallies& warnings = runs[0].warnings;
+    ASSERT_EQ(warnings.Rows().size(), tevtool::kRowsKept);
+    EXPECT_EQ(warnings.Rows()[0].count, 12000u);
+    EXPECT_EQ(tevtool::TimeText(warnings.Rows()[0].first), "2016-01-02T03:00:00Z");
+    EXPECT_EQ(tevtool::TimeText(warnings.Rows()[0].last), "2016-01-02T03:19:59Z");
+    EXPECT_EQ(warnings.Total(), 12000 + distinct);
+    EXPECT_EQ(warnings.NotKept(), distinct - (tevtool::kRowsKept - 1));
+    const tevtool::Spans& downloads = runs[0].downloads;
+    EXPECT_EQ(downloads.Kept().size(), tevtool::kSpansKept);
+    EXPECT_EQ(downloads.Total(), spans);
+    EXPECT_EQ(downloads.Failures(), (spans + 2) / 3);
+    EXPECT_EQ(downloads.Kept()[1].outcome, tevtool::Outcome::Ended);  // each keeps its span
+    EXPECT_EQ(downloads.Kept()[3].outcome, tevtool::Outcome::Failed);
+    EXPECT_EQ(runs[0].errors.Rows().size(), tevtool::kRowsKept);
+
+    // Text and JSON say what was not kept.
+    std::string text = tevtool::SummaryText("long.log", runs[0]);
+    EXPECT_NE(text.find("12000 times  \"low disk\""), std::string::npos) << text.substr(0, 2000);
+    EXPECT_NE(text.find("and 300 more download, not listed ("), std::string::npos);
+    nlohmann::json json = nlohmann::json::parse(tevtool::SummaryJson("long.log", runs[0]));
+    EXPECT_EQ(json["downloads_not_kept"], 300);
+    EXPECT_EQ(json["warnings"][0]["count"], 12000);
+    EXPECT_EQ(json["warnings_not_kept"], 51);
+}
+
+// Downloads and installations: an outcome goes to the latest unfinished span of its subject; an
+// outcome with no begin opens a span of its own and leaves the earlier one as it was; a span's
+// length is that of its records' times, and the run starts at its first timed record.
+TEST(RunSummaries, SpansMatchTheirBeginsAndTakeTheirRecordsTimes) {
+    std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
+        "99/2/2016; 3:0:0; InitML;",  // no valid time: the run starts at the next record
+        At(4, 5, "DownloadBegin;u;"),
+        At(10, 0, "DownloadPause;u;"),
+        At(12, 0, "DownloadResume;u;"),
+        At(19, 35, "DownloadEnd;u;"),
+        At(20, 0, "DownloadEnd;u;"),
+        At(21, 0, "InstallBegin;P;"),
+        At(22, 0, "InstallBegin;P;"),
+        At(23, 0, "InstallEnd;P;"),
+        At(24, 0, "InstallCancel;P;"),
+        At(25, 0, "DownloadPause;v;"),
+    }));
+    ASSERT_EQ(runs.size(), 1u);
+    const tevtool::RunSummary& run = runs[0];
+    EXPECT_EQ(tevtool::TimeText(*run.started), "2016-01-02T03:04:05Z");
+    const std::vector<tevtool::Span>& downloads = run.downloads.Kept();
+    ASSERT_EQ(downloads.size(), 3u);
+    EXPECT_EQ(downloads[0].Seconds(), 15 * 60 + 30);
+    EXPECT_EQ(downloads[0].pauses, 1u);
+    EXPECT_EQ(downloads[0].resumes, 1u);
+    EXPECT_EQ(tevtool::TimeText(*downloads[0].end), "2016-01-02T03:19:35Z");  // not the second end
+    EXPECT_FALSE(downloads[1].begin);
+    EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
+    EXPECT_EQ(downloads[2].outcome, tevtool::Outcome::Unfinished);  // a pause with no begin
+    const std::vector<tevtool::Span>& installs = run.installs.Kept();
+    ASSERT_EQ(installs.size(), 2u);
+    EXPECT_EQ(installs[1].outcome, tevtool::Outcome::Ended);  // the latest begun ends first
+    EXPECT_EQ(installs[0].outcome, tevtool::Outcome::Cancelled);
+
+    std::string text = tevtool::SummaryText("d.log", run);
+    EXPECT_NE(text.find("  started       2016-01-02T03:04:05Z\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("u: ended after 930 s, paused 1x, resumed 1x\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("u: ended (no begin in the log)\n"), std::string::npos) << text;
+    nlohmann::json json = nlohmann::json::parse(tevtool::SummaryJson("d.log", run));
+    EXPECT_EQ(json["started"], "2016-01-02T03:04:05Z");
+    EXPECT_EQ(json["downloads"][0]["seconds"], 930);
+    EXPECT_EQ(json["downloads"][1]["begin"], nullptr);
+    EXPECT_EQ(json["downloads"][1]["seconds"], nullptr);
+}
+
+// Past the subjects followed at once, memory stays put: a begin is counted, and its outcome counts
+// as a span of its own; the spans followed still find their outcomes.
+TEST(RunSummaries, OpenSpansPastThoseFollowedAreCounted) {
+    tevtool::Spans spans;
+    tevtool::Moment at{1, true, 0};
+    auto subject = [](size_t i) { return tevtool::FromUtf8("https://x/" + std::to_string(i)); };
+    for (size_t i = 0; i <= tevtool::kOpenFollowed; ++i) spans.Begin(subject(i), at);
+    spans.Close(subject(tevtool::kOpenFollowed), at, tevtool::Outcome::Failed);
+    EXPECT_EQ(spans.Total(), tevtool::kOpenFollowed + 2);
+    EXPECT_EQ(spans.Close(subject(0), at, tevtool::Outcome::Ended), &spans.Kept()[0]);
+    EXPECT_EQ(spans.Total(), tevtool::kOpenFollowed + 2);
+    EXPECT_EQ(spans.Failures(), 1u);
+}
+
+// Opens then outcomes by the tens of thousands, each subject its own: linear, so four times the
+// events take about four times as long (a scan of every span per event took sixteen).
+TEST(RunSummaries, ManyOpenSpansTakeLinearTime) {
+    auto seconds = [](int count) {
+        std::vector<std::string> lines = {At(0, 0, "InitML;")};
+        for (int i = 0; i < count; ++i)
+            lines.push_back(At(1, 0, "DownloadBegin;https://x/" + std::to_string(i) + ";"));
+        for (int i = 0; i < count; ++i)
+            lines.push_back(At(2, 0, "DownloadEnd;https://x/" + std::to_string(i) + ";"));
+        std::string log = LogOf(lines);
+        auto start = std::chrono::steady_clock::now();
+        std::vector<tevtool::RunSummary> runs = Summaries(log);
+        EXPECT_EQ(runs[0].downloads.Total(), static_cast<size_t>(count));
+        EXPECT_EQ(runs[0].downloads.Kept().back().outcome, tevtool::Outcome::Ended);
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    seconds(5000);  // warm up
+    double small = seconds(10000), large = seconds(40000);
+    EXPECT_LT(large / small, 8.0) << small << " s, then " << large << " s";
+}
+
+// No text can drive the terminal, forge a line of the summary or a cell of a spreadsheet, or
+// double its backslashes; the page of the same log never breaks on a line feed.
+TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
+    const std::string attack =
+        "\x1b]0;owned\x07\x1b[2J\r\n  first error   forged\t\xC2\x9B"
+        "31m";
+    WriteBytes(tempDir_ / "attack.log",
+               LogOf({At(0, 0, "InitML;"), At(0, 1, "SETUP;path;C:\\ (caf\xC3\xA9);"),
+                      At(0, 2, "wpWarning;" + attack + ";"),
+                      At(0, 3, "DownloadBegin;https://x/\xE2\x80\xAEgpj.exe;"),
+                      At(0, 4, "DownloadError;https://x/\xE2\x80\xAEgpj.exe;" + attack + ";"),
+                      At(0, 5, "ShutdownML;")}));
+    ProgramRun text = Tev({"log", "--summary", Path("attack.log")});
+    EXPECT_EQ(text.status, 3) << text.err;
+    for (char c : text.out)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+    // The file's line, then one line for each thing told, each under its label.
+    std::vector<std::string> lines = Lines(text.out);
+    EXPECT_EQ(lines.size(), 9u) << text.out;
+    const std::set<std::string> labels = {"started",  "ended",   "analytics",   "setup",
+                                          "download", "warning", "first error", "records"};
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::string label = lines[i].substr(2, 14);
+        EXPECT_EQ(labels.count(label.substr(0, label.find_last_not_of(' ') + 1)), 1u) << lines[i];
+    }
+    EXPECT_NE(text.out.find("path = \"C:\\ (caf\xC3\xA9)\""), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\\x1b]0;owned\\x07\\x1b[2J\\r\\n  first error   forged\\t\\x9b31m"),
+              std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("https://x/\\u202egpj.exe"), std::string::npos);
+    ProgramRun csv = Tev({"log", "--csv", Path("attack.log")});
+    EXPECT_EQ(Lines(csv.out).size(), 2u);
+    ProgramRun page = Tev({"log", "--html", Path("attack.log")});
+    EXPECT_EQ(page.status, 3) << page.err;
+    EXPECT_EQ(page.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(page.out.find("<dt>first error</dt>"), std::string::npos);
+
+    // A spreadsheet takes no cell for a formula.
+    tevtool::RunSummary run;
+    for (const char* file : {"=HYPERLINK(\"http://x\")", "+1", "-1", "@SUM(A1)"}) {
+        std::string row = tevtool::SummaryCsv(file, run);
+        EXPECT_EQ(row[row[0] == '"' ? 1 : 0], '\'') << row;
+    }
+}
+
+// Several runs in one file: a block, an object, a row and a section for each, and the plain decode
+// marks where each starts. --failed keeps only the runs that failed.
+TEST_F(ToolTest, EachModeTellsTheRunsOfALogApart) {
+    WriteBytes(tempDir_ / "three.log", LogOf(kThreeRuns));
+    ProgramRun text = Tev({"log", "--summary", Path("three.log")});
+    EXPECT_EQ(text.status, 3);
+    for (int run = 1; run <= 3; ++run)
+        EXPECT_NE(text.out.find(Path("three.log") + " (run " + std::to_string(run) + ")\n"),
+                  std::string::npos)
+            << text.out;
+    std::vector<nlohmann::json> objects =
+        JsonLines(Tev({"log", "--summary", "--json", Path("three.log")}).out);
+    ASSERT_EQ(objects.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(objects[i]["run"], i + 1);
+        EXPECT_EQ(objects[i]["file"], Path("three.log"));
+        EXPECT_EQ(objects[i]["failed"], i > 0);
+    }
+    EXPECT_EQ(objects[2]["end"], "OnCrash");
+    EXPECT_EQ(Lines(Tev({"log", "--csv", Path("three.log")}).out).size(), 1u + 3u);
+    ProgramRun page = Tev({"log", "--html", Path("three.log")});
+    EXPECT_EQ(Count(page.out, "<section id=\"run-"), 3u);
+
+    std::vector<nlohmann::json> failed =
+        JsonLines(Tev({"log", "--failed", "--summary", "--json", Path("three.log")}).out);
+    ASSERT_EQ(failed.size(), 2u);
+    EXPECT_EQ(failed[0]["run"], 2);
+    EXPECT_EQ(Count(Tev({"log", "--failed", Path("three.log")}).out, "(run "), 2u);
+    EXPECT_EQ(Count(Tev({"log", "--failed", "--html", Path("three.log")}).out, "<section id="), 2u);
+
+    std::vector<std::string> decoded = Lines(Tev({"log", Path("three.log")}).out);
+    EXPECT_EQ(decoded.size(), kThreeRuns.size() + 2);
+    EXPECT_EQ(decoded[4], "-- run 2 --");
+    EXPECT_EQ(decoded[9], "-- run 3 --");
+    std::vector<nlohmann::json> records = JsonLines(Tev({"log", "--json", Path("three.log")}).out);
+    EXPECT_EQ(records[0]["run"], 1);
+    EXPECT_EQ(records[4]["run"], 2);
+    EXPECT_FALSE(records[5].contains("run"));
+}
+
+// The page of a long run stays small: the first and last records around a row counting the others,
+// labels cut between characters.
+TEST_F(ToolTest, ThePageOfALongRunShowsItsEndsAndCountsTheRest) {
+    std::vector<std::string> lines = {At(0, 0, "InitML;")};
+    std::string url;
+    for (int i = 0; i < 40; ++i) url += "\xC3\xA9";  // é, two bytes each
+    lines.push_back(At(0, 1, "DownloadBegin;" + url + ";"));
+    for (int i = 0; i < 5000; ++i) lines.push_back(At(1 + i / 100, i % 60, "wpWarning;again;"));
+    lines.push_back(At(59, 0, "ShutdownML;"));
+    WriteBytes(tempDir_ / "long.log", LogOf(lines));
+    ProgramRun page = Tev({"log", "--html", Path("long.log")});
+    EXPECT_EQ(page.status, 0) << page.err;
+    EXPECT_NE(page.out.find("<td></td><td>" + std::to_string(lines.size() - 200) +
+                            " records not shown</td>"),
+              std::string::npos);
+    EXPECT_EQ(Count(page.out, "<tr><td>"), 200u);
+    EXPECT_NE(page.out.find("<tr><td>1</td><td>1/2/2016; 3:0:0; InitML;</td></tr>"),
+              std::string::npos);
+    EXPECT_NE(page.out.find("<tr><td>" + std::to_string(lines.size()) + "</td>"),
+              std::string::npos);
+    EXPECT_NE(page.out.find("again (5000 times)"), std::string::npos);
+    EXPECT_TRUE(utf8::is_valid(page.out.begin(), page.out.end()));
+    EXPECT_NE(page.out.find(">download ..." + url.substr(0, 33 * 2) + "<"), std::string::npos);
+}
+
+// A log of thousands of runs makes a page under 5 MB: sections while they fit, then runs listed
+// in the table only, then counted; the summary still tells every one.
+TEST_F(ToolTest, ThePageOfThousandsOfRunsStaysSmall) {
+    std::string log, three = LogOf(kThreeRuns);
+    for (int i = 0; i < 4000; ++i) log += three;
+    WriteBytes(tempDir_ / "many.log", log);
+    ProgramRun page = Tev({"log", "--html", Path("many.log")});
+    EXPECT_EQ(page.status, 3) << page.err;
+    EXPECT_LT(page.out.size(), 5'000'000u);
+    size_t sections = Count(page.out, "<section id="), listed = Count(page.out, "<tr class=");
+    EXPECT_GT(sections, 100u);
+    EXPECT_LT(sections, listed);
+    EXPECT_LT(listed, 12000u);
+    EXPECT_NE(page.out.find("<p>12000 runs, 8000 failed. " + std::to_string(12000 - sections) +
+                            " runs have no section"),
+              std::string::npos)
+        << page.out.substr(0, 3000);
+    EXPECT_NE(page.out.find(std::to_string(12000 - listed) + " runs are not listed."),
+              std::string::npos);
+    EXPECT_EQ(Count(Tev({"log", "--summary", Path("many.log")}).out, " (run "), 12000u);
+}
+
+// A folder makes one page: a table of its runs linking to each run's section.
+TEST_F(ToolTest, AFolderMakesOnePageWithATableOfItsRuns) {
+    fs::create_directories(tempDir_ / "logs" / "sub");
+    WriteBytes(tempDir_ / "logs" / "three.log", LogOf(kThreeRuns));
+    WriteBytes(tempDir_ / "logs" / "sub" / "one.log",
+               LogOf({At(0, 0, "InitML;"), At(0, 1, "ShutdownML;")}));
+    ProgramRun page = Tev({"log", "--html", Path("logs")});
+    EXPECT_EQ(page.status, 3) << page.err;
+    EXPECT_NE(page.out.find("<p>4 runs, 2 failed."), std::string::npos);
+    for (int run = 1; run <= 4; ++run) {
+        std::string id = "run-" + std::to_string(run);
+        EXPECT_NE(page.out.find("<a href=\"#" + id + "\">"), std::string::npos) << id;
+        EXPECT_NE(page.out.find("<section id=\"" + id + "\">"), std::string::npos) << id;
+    }
+    EXPECT_NE(page.out.find("<td>OnCrash, failed</td><td>the setup crashed</td>"),
+              std::string::npos);
+}
+
+#ifndef _WIN32
+// The pages in a real browser: several runs of one log, a long run aggregated, a folder. Each loads
+// without a console error, has a section per run, its aggregated rows, and the first error above
+// the timeline. The screenshots are kept with the test outputs.
+TEST_F(ToolTest, PagesRenderInAHeadlessBrowser) {
+    std::string browser;
+    for (const char* candidate : {"/usr/bin/chromium-headless-shell", "/usr/bin/chromium"})
+        if (fs::exists(candidate)) browser = candidate;
+    if (browser.empty())
+        GTEST_SKIP()
+            << "no Chromium: neither /usr/bin/chromium-headless-shell nor /usr/bin/chromium "
+               "(scripts/install-deps.sh installs the first)";
+    fs::path outputs = TEV_TEST_OUTPUTS;
+    fs::create_directories(outputs);
+    fs::create_directories(tempDir_ / "folder");
+    WriteBytes(tempDir_ / "folder" / "three.log", LogOf(kThreeRuns));
+    std::vector<std::string> lines = {At(0, 0, "InitML;")};
+    for (int i = 0; i < 12000; ++i) lines.push_back(At(1 + i / 300, i % 60, "wpWarning;low disk;"));
+    lines.push_back(At(50, 0, "InstallBegin;Studio;"));
+    lines.push_back(At(55, 0, "InstallError;Studio;"));
+    lines.push_back(At(59, 0, "ShutdownML;"));
+    WriteBytes(tempDir_ / "folder" / "long.log", LogOf(lines));
+    struct Case {
+        std::string name, source;
+        size_t sections;
+        std::string aggregated;  // present in the page
+    };
+    for (const Case& c : {Case{"runs", "folder/three.log", 3, ""},
+                          Case{"long", "folder/long.log", 1, "12000 times"},
+                          Case{"folder", "folder", 4, "records not shown"}}) {
+        SCOPED_TRACE(c.name);
+        ProgramRun page = Tev({"log", "--html", Path(c.source)});
+        ASSERT_EQ(page.status, 3) << page.err;
+        WriteBytes(tempDir_ / (c.name + ".html"), page.out);
+        std::vector<std::string> common = {"--headless",
+                                           "--no-sandbox",
+                                           "--disable-gpu",
+                                           "--disable-background-networking",
+                                           "--no-first-run",
+                                           "--user-data-dir=" + Path("profile-" + c.name),
+                                           "--enable-logging=stderr",
+                                           "--v=0"};
+        std::vector<std::string> dump = common;
+        dump.insert(dump.end(), {"--dump-dom", "file://" + Path(c.name + ".html")});
+        ProgramRun dom = testing_support::RunProgram(browser, dump, "", tempDir_);
+        ASSERT_EQ(dom.status, 0) << dom.err;
+        EXPECT_EQ(dom.err.find("CONSOLE"), std::string::npos) << dom.err;
+        EXPECT_EQ(Count(dom.out, "<section id=\"run-"), c.sections);
+        EXPECT_NE(dom.out.find(c.aggregated), std::string::npos);
+        size_t section = dom.out.find("<section");
+        while (section != std::string::npos) {
+            size_t next = dom.out.find("<section", section + 1);
+            std::string one = dom.out.substr(section, next - section);
+            if (one.find("class=\"mark error\"") != std::string::npos) {
+                EXPECT_LT(one.find("class=\"first-error\""), one.find("<svg"))
+                    << one.substr(0, 400);
+            }
+            section = next;
+        }
+        std::vector<std::string> shot = common;
+        shot.insert(shot.end(), {"--window-size=1100,1400",
+                                 "--screenshot=" + (outputs / ("page-" + c.name + ".png")).string(),
+                                 "file://" + Path(c.name + ".html")});
+        ProgramRun screenshot = testing_support::RunProgram(browser, shot, "", tempDir_);
+        EXPECT_EQ(screenshot.status, 0) << screenshot.err;
+        EXPECT_EQ(screenshot.err.find("CONSOLE"), std::string::npos) << screenshot.err;
+        EXPECT_GT(fs::file_size(outputs / ("page-" + c.name + ".png")), 10000u);
+    }
+}
+#endif
