@@ -2,7 +2,9 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -12,6 +14,7 @@
 #include "log_summary.h"
 #include "process.h"
 #include "resources.h"
+#include "terminal.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -27,25 +30,66 @@ int Worse(int status, int other) {
 
 struct LogOptions {
     bool json = false, summary = false, csv = false, html = false;
+    std::string output;  // -o FILE; standard output when empty
 };
 
-// Standard output in large writes: a log of a hundred megabytes is decoded in one pass.
+// The output (standard output or -o FILE) in large writes: a log of a hundred megabytes is decoded
+// in one pass.
 class Output {
 public:
+    explicit Output(std::FILE* file) : file_(file) {}
     ~Output() { Flush(); }
+    std::FILE* File() const { return file_; }
     std::string& Buffer() { return buffer_; }
     void Line() {
         buffer_ += '\n';
         if (buffer_.size() >= (1 << 16)) Flush();
     }
     void Flush() {
-        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+        std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
         buffer_.clear();
     }
 
 private:
+    std::FILE* file_;
     std::string buffer_;
 };
+
+// A message about `path` on standard error, after what was written so far.
+void Complain(Output& out, const std::string& path, const std::string& message, Style style) {
+    out.Flush();
+    std::fflush(out.File());
+    std::cerr << Styled(style, "tev: " + path + ": " + message) << '\n';
+}
+
+// Whether the text begins as a log's record does, with a date: M/D/YYYY and the part's end.
+bool StartsWithDate(WideView text) {
+    size_t at = 0;
+    auto digits = [&](size_t least, size_t most) {
+        size_t start = at;
+        while (at < text.size() && at - start < most && text[at] >= '0' && text[at] <= '9') ++at;
+        return at - start >= least;
+    };
+    auto separator = [&](TEVChar unit) { return at < text.size() && text[at++] == unit; };
+    using namespace tev::logformat;
+    return digits(1, 2) && separator(kDateSeparator) && digits(1, 2) && separator(kDateSeparator) &&
+           digits(4, 4) && separator(TEVChar(kStampPartEnd[0]));
+}
+
+// Whether the file begins as a log does, whatever its name (a log cut short too).
+bool StartsAsLog(const std::string& path, std::string& error) {
+    constexpr size_t kStart = 4096;
+    std::string start;
+    if (!ReadFileStart(path, kStart, start, error)) return false;
+    bool dated = false, first = true;
+    LogDecoder decoder([&](const LogRecord& record) {
+        if (first) dated = StartsWithDate(record.text);
+        first = false;
+    });
+    decoder.Feed(start);
+    decoder.Finish();
+    return dated;
+}
 
 constexpr size_t kProblemsShown = 10;
 
@@ -57,7 +101,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
     RunSummarizer summarizer;
     std::vector<std::string> rows;
     size_t problems = 0;
-    if (many && !options.summary && !options.json) out.Buffer() += "== " + path + " ==\n";
+    if (many && !options.summary && !options.json)
+        out.Buffer() += Styled(Style::Heading, "== " + path + " ==", out.File()) + '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
@@ -77,12 +122,20 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
         out.Line();
     });
     std::string error;
+    std::error_code sizeError;
+    Progress progress(path, path == "-" ? 0 : std::filesystem::file_size(PathOf(path), sizeError));
     if (!ReadRegularFile(
-            path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
-        out.Flush();
-        std::cerr << "tev: " << path << ": " << error << '\n';
+            path,
+            [&](std::string_view piece) {
+                decoder.Feed(piece);
+                progress.Advance(piece.size());
+            },
+            error)) {
+        progress.Done();
+        Complain(out, path, error, Style::Error);
         return kUsageError;
     }
+    progress.Done();
     decoder.Finish();
     complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
     if (!decoder.Problem().empty()) {
@@ -102,27 +155,68 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, Output
         if (!options.csv && !options.json && many) out.Buffer() += '\n';
         out.Line();
     }
-    if (!complaints.empty()) {
-        out.Flush();
-        for (const std::string& complaint : complaints)
-            std::cerr << "tev: " << path << ": " << complaint << '\n';
-    }
+    for (const std::string& complaint : complaints) Complain(out, path, complaint, Style::Warning);
     if ((options.summary || options.html) && status == 0 && summary.Failed()) status = kRunFailed;
     return status;
 }
 
+// Reads every log of a folder: each regular file that begins as a log, whatever its name (others
+// are counted).
+int LogFolder(const std::string& dir, const LogOptions& options, Output& out) {
+    int status = 0;
+    size_t logs = 0, others = 0;
+    ForEachFile(
+        dir,
+        [&](const std::string& file) {
+            std::string problem;
+            if (!StartsAsLog(file, problem)) {
+                if (problem.empty()) return void(++others);
+                Complain(out, file, problem, Style::Error);
+                status = Worse(status, kUsageError);
+                return;
+            }
+            ++logs;
+            status = Worse(status, LogOne(file, true, options, out));
+        },
+        [&](const std::string& path, const std::string& problem) {
+            Complain(out, path, problem, Style::Error);
+            status = Worse(status, kUsageError);
+        });
+    if (others > 0)
+        Complain(out, dir,
+                 std::to_string(others) + (others == 1 ? " file" : " files") +
+                     " skipped: not a log by its content",
+                 Style::Warning);
+    if (logs == 0) {
+        Complain(out, dir, "the folder holds no log", Style::Error);
+        status = Worse(status, kUsageError);
+    }
+    return status;
+}
+
+// Whether `file` is `source` or inside it, however either is reached: -o there would empty a log
+// before it is read, or be read back as it is written.
+bool Within(const std::string& file, const std::string& source) {
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::canonical(PathOf(source), error);
+    if (error) return false;
+    std::filesystem::path path = std::filesystem::weakly_canonical(PathOf(file), error);
+    for (; !error && !path.empty(); path = path.parent_path()) {
+        if (path == folder) return true;
+        if (path == path.parent_path()) break;
+    }
+    return false;
+}
+
 int Log(std::vector<std::string> sources, LogOptions options) {
     if (options.csv) options.summary = true;
-    if (options.html && (options.summary || options.json)) {
-        std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary "
-                     "or --csv\n";
-        return kUsageError;
-    }
     if (sources.empty()) {
         std::string path = process::TevTempFilePath(tev::logformat::kFileName);
         if (path.empty()) {
-            std::cerr
-                << "tev: there is no usable temporary directory, so no log of TEV's to read\n";
+            std::cerr << Styled(Style::Error,
+                                "tev: there is no usable temporary directory, so no "
+                                "log of TEV's to read")
+                      << '\n';
             return kUsageError;
         }
         sources.push_back(path);
@@ -133,35 +227,46 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                     return source != "-" && std::filesystem::is_directory(PathOf(source), error);
                 });
     if (options.html && many) {
-        std::cerr << "tev: --html makes the page of one log; name one file\n";
+        std::cerr << Styled(Style::Error, "tev: --html makes the page of one log; name one file")
+                  << '\n';
         return kUsageError;
     }
-    Output out;
-    if (options.csv) {
-        out.Buffer() += SummaryCsvHeader();
-        out.Line();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+    if (!options.output.empty()) {
+        if (std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
+                return source != "-" && Within(options.output, source);
+            })) {
+            std::cerr << Styled(Style::Error, "tev: -o " + options.output +
+                                                  " is among what is read; name another file")
+                      << '\n';
+            return kUsageError;
+        }
+        file.reset(process::OpenForWriting(options.output));
+        if (!file) {
+            std::cerr << Styled(Style::Error,
+                                "tev: cannot write " + options.output + ": " + std::strerror(errno))
+                      << '\n';
+            return kUsageError;
+        }
     }
     int status = 0;
-    for (const std::string& source : sources) {
-        if (source != "-" && std::filesystem::is_directory(PathOf(source), error)) {
-            std::string problem;
-            size_t files = 0;
-            if (!ForEachLogFile(
-                    source,
-                    [&](const std::string& file) {
-                        ++files;
-                        status = Worse(status, LogOne(file, true, options, out));
-                    },
-                    problem) ||
-                files == 0) {
-                out.Flush();
-                std::cerr << "tev: " << source << ": "
-                          << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
-                status = Worse(status, kUsageError);
-            }
-            continue;
+    {
+        Output out(file ? file.get() : stdout);
+        if (options.csv) {
+            out.Buffer() += SummaryCsvHeader();
+            out.Line();
         }
-        status = Worse(status, LogOne(source, many, options, out));
+        for (const std::string& source : sources)
+            status =
+                Worse(status, source != "-" && std::filesystem::is_directory(PathOf(source), error)
+                                  ? LogFolder(source, options, out)
+                                  : LogOne(source, many, options, out));
+    }
+    if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get()))) {
+        std::cerr << Styled(Style::Error,
+                            "tev: cannot write " + options.output + ": " + std::strerror(errno))
+                  << '\n';
+        status = Worse(status, kUsageError);
     }
     return status;
 }
@@ -175,19 +280,27 @@ Command AddLogCommand(CLI::App& tev) {
                                        "Decode diagnostic logs to UTF-8, or tell each run's story "
                                        "(default: Setup_TEV.log where TEV writes it)");
     log->add_option("FILE", *paths,
-                    "Logs to read; a folder gives every *.log file in it and its subfolders")
+                    "Logs to read; a folder gives every log in it and its subfolders, by name, "
+                    "whatever the files are called")
         ->type_name("");
-    log->add_flag("--json", options->json,
-                  "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
-                  "and, with several logs, \"file\" when they apply); with --summary one object "
-                  "per log");
-    log->add_flag("--summary", options->summary,
-                  "Each run's story: start, end, analytics library, setup attributes, downloads, "
-                  "installations, warnings, first error");
-    log->add_flag("--csv", options->csv, "The summary as CSV, one row per log");
-    log->add_flag("--html", options->html,
-                  "One self-contained HTML page of one log: a timeline of downloads and "
-                  "installations, then the records");
+    CLI::Option* json = log->add_flag(
+        "--json", options->json,
+        "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
+        "and, with several logs, \"file\" when they apply); with --summary one object "
+        "per log");
+    CLI::Option* summary = log->add_flag(
+        "--summary", options->summary,
+        "Each run's story: start, end, analytics library, setup attributes, downloads, "
+        "installations, warnings, first error");
+    CLI::Option* csv = log->add_flag("--csv", options->csv, "The summary as CSV, one row per log");
+    CLI::Option* html = log->add_flag("--html", options->html,
+                                      "One self-contained HTML page of one log: a timeline of "
+                                      "downloads and installations, then the records");
+    json->excludes(csv);
+    html->excludes(json)->excludes(summary)->excludes(csv);
+    log->add_option("-o,--output", options->output,
+                    "Write to FILE instead of standard output (never one of the logs read)")
+        ->type_name("FILE");
     log->footer(std::string("\n") + resource::kLogHelp);
     return {log, [options, paths] { return Log(*paths, *options); }};
 }

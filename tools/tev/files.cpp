@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -50,11 +51,12 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& e
 }
 
 bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
-                     std::string& error) {
+                     std::string& error, size_t limit) {
     constexpr size_t kPiece = 1 << 20;
-    std::vector<char> buffer(kPiece);
+    std::vector<char> buffer(std::min(kPiece, limit));
     if (path == "-") {
-        while (std::cin.read(buffer.data(), kPiece) || std::cin.gcount() > 0)
+        while (std::cin.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
+               std::cin.gcount() > 0)
             piece(std::string_view(buffer.data(), static_cast<size_t>(std::cin.gcount())));
         return true;
     }
@@ -79,8 +81,13 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
     bool ok = GetFileType(file) == FILE_TYPE_DISK;
     if (!ok) error = "is not a regular file";
     DWORD read = 0;
-    while (ok && (ok = ReadFile(file, buffer.data(), kPiece, &read, nullptr)) && read > 0)
+    while (ok && limit > 0 &&
+           (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(kPiece, limit)), &read,
+                          nullptr)) &&
+           read > 0) {
         piece(std::string_view(buffer.data(), read));
+        limit -= read;
+    }
     if (!ok && error.empty())
         error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
     CloseHandle(file);
@@ -98,32 +105,64 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
         error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
         return false;
     }
-    for (;;) {
-        ssize_t read = ::read(fd, buffer.data(), kPiece);
+    while (limit > 0) {
+        ssize_t read = ::read(fd, buffer.data(), std::min(kPiece, limit));
         if (read < 0 && errno == EINTR) continue;
         if (read < 0) error = std::strerror(errno);
         if (read <= 0) break;
         piece(std::string_view(buffer.data(), static_cast<size_t>(read)));
+        limit -= static_cast<size_t>(read);
     }
     close(fd);
     return error.empty();
 #endif
 }
 
-bool ForEachLogFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
-                    std::string& error) {
-    std::error_code code;
-    std::filesystem::recursive_directory_iterator entries(PathOf(dir), code), end;
-    for (; !code && entries != end; entries.increment(code)) {
-        std::u8string name = entries->path().filename().u8string();
-        bool log = name.size() >= 4 && name[name.size() - 4] == '.';
-        for (size_t i = 1; log && i < 4; ++i)
-            log = (name[name.size() - 4 + i] | 0x20) == "log"[i - 1];
-        std::error_code typeError;
-        if (log && entries->is_regular_file(typeError)) visit(Utf8Of(entries->path()));
+bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {
+    bytes.clear();
+    return ReadRegularFile(
+        path, [&](std::string_view piece) { bytes.append(piece); }, error, size);
+}
+
+void ForEachFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
+                 const std::function<void(const std::string&, const std::string&)>& unreadable) {
+    namespace fs = std::filesystem;
+    // The folders being walked, deepest last, each with its entries in name order and the next one
+    // to visit: a folder's entries are held while its subfolders are walked, never a whole tree.
+    struct Folder {
+        std::vector<fs::path> entries;
+        size_t next = 0;
+    };
+    std::vector<Folder> open;
+    auto enter = [&](const fs::path& folder) {
+        std::error_code error;
+        Folder entered;
+        fs::directory_iterator entries(folder, error), end;
+        for (; !error && entries != end; entries.increment(error))
+            entered.entries.push_back(entries->path());
+        if (error) return unreadable(Utf8Of(folder), error.message());
+        std::sort(entered.entries.begin(), entered.entries.end(),
+                  [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+        open.push_back(std::move(entered));
+    };
+    enter(PathOf(dir));
+    while (!open.empty()) {
+        Folder& folder = open.back();
+        if (folder.next == folder.entries.size()) {
+            open.pop_back();
+            continue;
+        }
+        fs::path entry = folder.entries[folder.next++];
+        std::error_code error;
+        fs::file_status status = fs::symlink_status(entry, error);
+        if (!error && fs::is_symlink(status)) status = fs::status(entry, error);
+        if (error)
+            unreadable(Utf8Of(entry), error.message());
+        else if (fs::is_directory(status) && !fs::is_symlink(fs::symlink_status(entry, error)))
+            enter(entry);  // invalidates `folder`
+        else if (fs::is_regular_file(status))
+            visit(Utf8Of(entry));
     }
-    if (code) error = code.message();
-    return !code;
 }
 
 }  // namespace tevtool
