@@ -57,6 +57,7 @@ TEST_F(ToolFront, OptionsThatConflictOrAreMisspeltAreRefusedWithAMessage) {
         {{"lgo", log}, "tev: unknown subcommand lgo; did you mean log?"},
         {{"scenaro"}, "did you mean scenario?"},
         {{"nothing-like-a-command"}, "unknown subcommand nothing-like-a-command (the"},
+        {{"-x"}, "tev: unknown option -x (see tev --help)\n"},
     };
     for (const Case& c : cases) {
         ProgramRun run = Tev(c.arguments);

@@ -1,9 +1,9 @@
 #include "files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
-#include <algorithm>
 #include <iterator>
 #include <vector>
 
@@ -154,14 +154,11 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
         }
         fs::path entry = folder.entries[folder.next++];
         std::error_code error;
-        fs::file_status status = fs::symlink_status(entry, error);
-        if (!error && fs::is_symlink(status)) status = fs::status(entry, error);
-        if (error)
-            unreadable(Utf8Of(entry), error.message());
-        else if (fs::is_directory(status) && !fs::is_symlink(fs::symlink_status(entry, error)))
+        if (fs::is_directory(fs::symlink_status(entry, error)))
             enter(entry);  // invalidates `folder`
-        else if (fs::is_regular_file(status))
+        else if (!error && fs::is_regular_file(fs::status(entry, error)))
             visit(Utf8Of(entry));
+        if (error) unreadable(Utf8Of(entry), error.message());
     }
 }
 

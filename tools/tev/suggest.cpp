@@ -31,7 +31,9 @@ std::string Suggestion(const std::string& word, const std::vector<std::string>& 
         size_t distance = word.size() > name.size() + kNear            ? kNear + 1
                           : word.size() >= 3 && name.starts_with(word) ? 1
                                                                        : Distance(word, name);
-        if (distance < bestDistance) bestDistance = distance, best = &name;
+        // Most of a short word must stay: -x is not a misspelt -h.
+        if (distance < bestDistance && 2 * distance < word.size())
+            bestDistance = distance, best = &name;
     }
     return best ? "; did you mean " + *best + "?" : "";
 }
