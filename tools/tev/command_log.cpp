@@ -62,6 +62,12 @@ void Complain(Output& out, const std::string& path, const std::string& message, 
     std::cerr << Styled(style, "tev: " + path + ": " + message) << '\n';
 }
 
+// A usage error: its message on standard error, and the status.
+int Refuse(const std::string& message) {
+    std::cerr << Styled(Style::Error, "tev: " + message) << '\n';
+    return kUsageError;
+}
+
 // Whether the text begins as a log's record does, with a date: M/D/YYYY and the part's end.
 bool StartsWithDate(WideView text) {
     size_t at = 0;
@@ -212,13 +218,8 @@ int Log(std::vector<std::string> sources, LogOptions options) {
     if (options.csv) options.summary = true;
     if (sources.empty()) {
         std::string path = process::TevTempFilePath(tev::logformat::kFileName);
-        if (path.empty()) {
-            std::cerr << Styled(Style::Error,
-                                "tev: there is no usable temporary directory, so no "
-                                "log of TEV's to read")
-                      << '\n';
-            return kUsageError;
-        }
+        if (path.empty())
+            return Refuse("there is no usable temporary directory, so no log of TEV's to read");
         sources.push_back(path);
     }
     std::error_code error;
@@ -226,28 +227,15 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                 std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
                     return source != "-" && std::filesystem::is_directory(PathOf(source), error);
                 });
-    if (options.html && many) {
-        std::cerr << Styled(Style::Error, "tev: --html makes the page of one log; name one file")
-                  << '\n';
-        return kUsageError;
-    }
+    if (options.html && many) return Refuse("--html makes the page of one log; name one file");
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
     if (!options.output.empty()) {
         if (std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
                 return source != "-" && Within(options.output, source);
-            })) {
-            std::cerr << Styled(Style::Error, "tev: -o " + options.output +
-                                                  " is among what is read; name another file")
-                      << '\n';
-            return kUsageError;
-        }
+            }))
+            return Refuse("-o " + options.output + " is among what is read; name another file");
         file.reset(process::OpenForWriting(options.output));
-        if (!file) {
-            std::cerr << Styled(Style::Error,
-                                "tev: cannot write " + options.output + ": " + std::strerror(errno))
-                      << '\n';
-            return kUsageError;
-        }
+        if (!file) return Refuse("cannot write " + options.output + ": " + std::strerror(errno));
     }
     int status = 0;
     {
@@ -262,12 +250,9 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                                   ? LogFolder(source, options, out)
                                   : LogOne(source, many, options, out));
     }
-    if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get()))) {
-        std::cerr << Styled(Style::Error,
-                            "tev: cannot write " + options.output + ": " + std::strerror(errno))
-                  << '\n';
-        status = Worse(status, kUsageError);
-    }
+    if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get())))
+        status =
+            Worse(status, Refuse("cannot write " + options.output + ": " + std::strerror(errno)));
     return status;
 }
 
