@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ clang lld llvm libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
-          googletest libbenchmark-dev libcli11-dev nlohmann-json3-dev libutfcpp-dev valgrind
+          googletest libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev libutfcpp-dev valgrind
           chromium-headless-shell  # the tool's HTML page is checked in a real browser
           nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
 if [ "${1:-}" = "--windows" ]; then

@@ -46,15 +46,32 @@ protected:
     }
 };
 
-TEST_F(ToolLog, RunNeverTouchesTheRealLogAndNamesOnlyALogItWrote) {
+TEST_F(ToolLog, RunStaysInItsPlayAndNamesOnlyALogItWrote) {
     const std::string real = Utf16Line("1/2/2016; 3:4:5; InitML;") + "a customer's own log";
     WriteBytes(LogPath(), real);
+    // A link planted where an older tool kept its plays' logs, to the real log's folder.
+    std::error_code noLinks;
+    fs::create_directory_symlink(tempDir_, tempDir_ / "tev-run", noLinks);
+    // An outbox the user's environment names is not the play's to append to.
+    WriteBytes(tempDir_ / "outbox.jsonl", "the user's own\n");
+    testing_support::SetEnv("KV8_OUTBOX", Path("outbox.jsonl"));
     ProgramRun run = Tev({"run"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(LogBytes(), real);
-    std::string own = (tempDir_ / "tev-run" / "Setup_TEV.log").string();
+    EXPECT_EQ(testing_support::ReadFile(tempDir_ / "outbox.jsonl"), "the user's own\n");
+    EXPECT_EQ(run.out.find("Outbox:"), std::string::npos);
+    std::string own = (NewPlayFolder() / "Setup_TEV.log").string();
     EXPECT_NE(run.out.find("Diagnostic log: " + own + " (read it with: tev log " + own + ")"),
-              std::string::npos);
+              std::string::npos)
+        << run.out;
+    // Each play keeps its own log: the next one leaves this one as it was.
+    std::string first = testing_support::ReadFile(own);
+    ProgramRun next = Tev({"run", "--outbox", Path("outbox.jsonl")});
+    ASSERT_EQ(next.status, 0) << next.err;
+    std::string second = (NewPlayFolder() / "Setup_TEV.log").string();
+    EXPECT_NE(second, own);
+    EXPECT_EQ(testing_support::ReadFile(own), first);
+    EXPECT_EQ(Lines(testing_support::ReadFile(tempDir_ / "outbox.jsonl")).size(), 1u + 21u);
 
     // --log-dir puts it where asked, and the tool reads it back whole.
     std::string log = (tempDir_ / "mine" / "Setup_TEV.log").string();
@@ -65,6 +82,17 @@ TEST_F(ToolLog, RunNeverTouchesTheRealLogAndNamesOnlyALogItWrote) {
     EXPECT_EQ(read.status, 0);
     EXPECT_EQ(read.err, "");
     EXPECT_EQ(Lines(read.out).size(), 20u);
+    // Never where a real setup writes its log, however the folder is reached.
+    std::vector<std::string> realFolders = {tempDir_.string(), Path("mine/..")};
+    if (!noLinks) realFolders.push_back(Path("tev-run"));
+    for (const std::string& folder : realFolders) {
+        ProgramRun refused = Tev({"run", "--log-dir", folder});
+        EXPECT_EQ(refused.status, 2) << folder;
+        EXPECT_EQ(refused.err, "tev: cannot use " + folder +
+                                   " for the log: a real setup writes its log there\n");
+        EXPECT_EQ(refused.out, "");
+    }
+    EXPECT_EQ(LogBytes(), real);
 
     // A log that could not be written is not offered, even with an old one in its place.
     fs::remove(log);
@@ -109,7 +137,7 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     EXPECT_EQ(runDir.err, "tev: cannot read " + Path("folder") + ": is a directory\n");
     ProgramRun emptyDir = Tev({"log", Path("folder")});
     EXPECT_EQ(emptyDir.status, 2);
-    EXPECT_EQ(emptyDir.err, "tev: " + Path("folder") + ": the folder holds no *.log file\n");
+    EXPECT_EQ(emptyDir.err, "tev: " + Path("folder") + ": the folder holds no log\n");
     ProgramRun missing = Tev({"log", Path("none.log")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err, "tev: " + Path("none.log") + ": No such file or directory\n");
@@ -118,19 +146,21 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     EXPECT_EQ(none.status, 2);
     EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": No such file or directory\n");
     EXPECT_EQ(Tev({"log", "--html", "--json", Path("x.log")}).status, 2);
-    // A folder of the tool's own that cannot be made: the play goes on without a log.
-    WriteBytes(tempDir_ / "tev-run", "a file in the folder's place");
+    // A folder of the play's own that cannot be made: the play goes on without a log.
+    WriteBytes(tempDir_ / "file", "a file as the temporary directory");
+    testing_support::UseTempDirectory(tempDir_ / "file");
     ProgramRun noFolder = Tev({"run"});
     EXPECT_EQ(noFolder.status, 0);
-    EXPECT_NE(noFolder.err.find("tev: the play writes no log: cannot use " + Path("tev-run")),
+    EXPECT_NE(noFolder.err.find("tev: the play writes no log: cannot make a folder " +
+                                (tempDir_ / "file" / "tev-run-").string()),
               std::string::npos)
         << noFolder.err;
     EXPECT_NE(noFolder.out.find("Diagnostic log: none could be written"), std::string::npos);
+    testing_support::UseTempDirectory(tempDir_);
     EXPECT_FALSE(LogExists());
-    ProgramRun asked = Tev({"run", "--log-dir", Path("tev-run")});  // asked for: an error
+    ProgramRun asked = Tev({"run", "--log-dir", Path("file")});  // asked for: an error
     EXPECT_EQ(asked.status, 2);
     EXPECT_EQ(asked.out, "");
-    fs::remove(tempDir_ / "tev-run");
 #ifdef _WIN32
     // A temporary directory too long for TEV's log: none is looked for, and none elsewhere.
     testing_support::UseTempDirectory(tempDir_ /
@@ -158,9 +188,9 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     EXPECT_EQ(device.status, 2);
     EXPECT_EQ(device.err, "tev: /dev/zero: is a device, not a regular file\n");
     // A FIFO where the play's log goes: no log, no hang.
-    fs::create_directory(tempDir_ / "tev-run");
-    ASSERT_EQ(mkfifo((tempDir_ / "tev-run" / "Setup_TEV.log").c_str(), 0600), 0);
-    ProgramRun blocked = Tev({"run"});
+    fs::create_directory(tempDir_ / "logs");
+    ASSERT_EQ(mkfifo((tempDir_ / "logs" / "Setup_TEV.log").c_str(), 0600), 0);
+    ProgramRun blocked = Tev({"run", "--log-dir", Path("logs")});
     EXPECT_EQ(blocked.status, 0);
     EXPECT_NE(blocked.out.find("Diagnostic log: none could be written"), std::string::npos);
 #endif
@@ -365,7 +395,7 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
 
 TEST_F(ToolLog, TheHtmlPageIsSelfContainedWithABarPerDownloadAndInstallation) {
     ASSERT_EQ(Tev({"run"}).status, 0);
-    ProgramRun page = Tev({"log", "--html", (tempDir_ / "tev-run" / "Setup_TEV.log").string()});
+    ProgramRun page = Tev({"log", "--html", (NewPlayFolder() / "Setup_TEV.log").string()});
     EXPECT_EQ(page.status, 3);                       // the default run's second install fails
     EXPECT_EQ(Count(page.out, "class=\"bar "), 3u);  // one download, two installations
     EXPECT_EQ(Count(page.out, "class=\"mark warning\""), 1u);

@@ -1,5 +1,7 @@
 #include "tool_support.h"
 
+#include <algorithm>
+
 namespace testing_support {
 
 ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
@@ -10,3 +12,17 @@ ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::stri
 }
 
 }  // namespace testing_support
+
+std::filesystem::path ToolTest::NewPlayFolder() {
+    std::filesystem::path made;
+    for (const auto& entry : std::filesystem::directory_iterator(tempDir_)) {
+        const std::filesystem::path& path = entry.path();
+        if (path.filename().string().starts_with("tev-run-") &&
+            std::find(playFolders_.begin(), playFolders_.end(), path) == playFolders_.end()) {
+            EXPECT_TRUE(made.empty()) << "two new play folders: " << made << " and " << path;
+            made = path;
+            playFolders_.push_back(path);
+        }
+    }
+    return made;
+}

@@ -27,6 +27,13 @@ protected:
 
     // A file of the temporary directory.
     std::string Path(const std::string& name) const { return (tempDir_ / name).string(); }
+
+    // The folder a play made for its log since the last call (tev-run-XXXXXX in the temporary
+    // directory); empty when it made none.
+    std::filesystem::path NewPlayFolder();
+
+private:
+    std::vector<std::filesystem::path> playFolders_;
 };
 
 #endif

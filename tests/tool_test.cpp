@@ -16,12 +16,17 @@ const std::string kScenarios = TEV_TEST_SCENARIOS;
 
 }  // namespace
 
-// tev run plays in a folder of its own inside the temporary directory.
+// tev run plays in a folder of its own inside the temporary directory: the log looked for is the
+// last play's.
 class Tool : public ToolTest {
 protected:
-    void SetUp() override {
-        ToolTest::SetUp();
-        logDir_ = tempDir_ / "tev-run";
+    ProgramRun Tev(const std::vector<std::string>& arguments, const std::string& input = "") {
+        ProgramRun run = ToolTest::Tev(arguments, input);
+        if (!arguments.empty() && arguments.front() == "run") {
+            logDir_ = NewPlayFolder();
+            if (logDir_.empty()) logDir_ = tempDir_;  // no play: nothing was written there either
+        }
+        return run;
     }
 
     ProgramRun TevOnScenario(const std::string& scenario, std::vector<std::string> options = {}) {
@@ -47,10 +52,16 @@ TEST_F(Tool, DefaultRunReportsTheWholeSetupAndWhereTheLogIs) {
     EXPECT_EQ(LogFields().front(), "InitML;");
     EXPECT_EQ(LogFields().back(), "CommitProducts();");
 
-    // The embedded scenario, played from standard input, reports the same.
+    // The embedded scenario, played from standard input, reports the same (its log in a folder
+    // of its own).
     ProgramRun scenario = Tev({"scenario"});
     ProgramRun again = Tev({"run", "-"}, scenario.out);
-    EXPECT_EQ(again.out.substr(again.out.find('\n')), run.out.substr(run.out.find('\n')));
+    auto report = [](const std::string& out) {
+        size_t start = out.find('\n');
+        return out.substr(start, out.find("Diagnostic log: ") - start);
+    };
+    EXPECT_EQ(report(again.out), report(run.out));
+    EXPECT_NE(again.out.find("Diagnostic log: " + LogPath().string()), std::string::npos);
 }
 
 TEST_F(Tool, TraceIsJsonLinesWithOneResultLineAfterEachEntry) {

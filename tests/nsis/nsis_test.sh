@@ -29,7 +29,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 windows_path() { local path; path=$(realpath -m "$1"); echo "Z:${path//\//\\}"; }
 
 rm -rf "$work"
-mkdir -p "$work/installer/temp" "$work/tool/temp"
+mkdir -p "$work/installer/temp" "$work/tool/temp" "$work/tool/log"
 
 # Scripts are UTF-8; the output file is chosen after the script, which names its own.
 makensis -V2 -WX -INPUTCHARSET UTF8 "-X!addincludedir $source_dir/nsis" ${libraries[@]+"${libraries[@]}"} \
@@ -59,8 +59,11 @@ for left in "$work/installer/temp"/ns*.tmp; do
 done
 
 status=0
+# The tool plays beside its temporary directory (a play never writes where a real setup does) and
+# appends to the outbox it is given (never to one it inherits).
 dir_name=tool run_in "$work/tool" "$(windows_path "$build_dir/bin/tev.exe")" run --trace \
-  --log-dir "$(windows_path "$work/tool/temp")" "$(windows_path "$scenario")" >"$work/tool/trace" 2>"$work/tool/stderr" || status=$?
+  --log-dir "$(windows_path "$work/tool/log")" --outbox "$(windows_path "$work/tool.outbox")" \
+  "$(windows_path "$scenario")" >"$work/tool/trace" 2>"$work/tool/stderr" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/tool/stderr"; fail "the tool exited with status $status"; }
 
 # What the analytics library was handed.
@@ -74,13 +77,13 @@ fi
 
 # The logs, decoded, each line's time masked (a line without one stays as it is, and differs).
 masked_log() {
-  [ -f "$1/temp/Setup_TEV.log" ] || { echo "(no log)"; return; }
-  iconv -f UTF-16LE -t UTF-8 "$1/temp/Setup_TEV.log" | sed 's|^[0-9]*/[0-9]*/[0-9]*; [0-9]*:[0-9]*:[0-9]*; |<time>; |'
+  [ -f "$1/Setup_TEV.log" ] || { echo "(no log)"; return; }
+  iconv -f UTF-16LE -t UTF-8 "$1/Setup_TEV.log" | sed 's|^[0-9]*/[0-9]*/[0-9]*; [0-9]*:[0-9]*:[0-9]*; |<time>; |'
 }
 if [ -n "$without_tev" ]; then
-  [ "$(masked_log "$work/installer")" = "(no log)" ] || fail "a log was written without TEV.dll"
+  [ "$(masked_log "$work/installer/temp")" = "(no log)" ] || fail "a log was written without TEV.dll"
 else
-  diff -u <(masked_log "$work/tool") <(masked_log "$work/installer") || fail "the installer's log differs from the tool's"
+  diff -u <(masked_log "$work/tool/log") <(masked_log "$work/installer/temp") || fail "the installer's log differs from the tool's"
 fi
 
 # What each entry gave back, where the installer recorded it ("Entry result" lines); without TEV.dll
@@ -96,5 +99,5 @@ elif grep -q TEV_NSIS_RESULTS "$script"; then
   fail "the installer recorded no results"
 fi
 
-echo "outbox: $(wc -l <"$work/installer.outbox" 2>/dev/null || echo 0) waypoints; log: $(masked_log "$work/installer" | wc -l) lines"
+echo "outbox: $(wc -l <"$work/installer.outbox" 2>/dev/null || echo 0) waypoints; log: $(masked_log "$work/installer/temp" | wc -l) lines"
 if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi

@@ -42,8 +42,10 @@ run() {
 status=0
 run "$work/with" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/with/stdout" "$work/with/stderr"; fail "the host beside KV8.dll exited with status $status"; }
-KV8_OUTBOX=$(windows_path "$work/tool.outbox.jsonl") wine_in "$work/tool" "$(windows_path "$sdk/bin/tev.exe")" \
-  run --trace --log-dir "$(windows_path "$work/tool/temp")" "$(windows_path "$source_dir/tests/sdk/c_loader.tev")" \
+mkdir -p "$work/tool/log"
+wine_in "$work/tool" "$(windows_path "$sdk/bin/tev.exe")" run --trace \
+  --log-dir "$(windows_path "$work/tool/log")" --outbox "$(windows_path "$work/tool.outbox.jsonl")" \
+  "$(windows_path "$source_dir/tests/sdk/c_loader.tev")" \
   >"$work/tool.trace" 2>"$work/tool.stderr" || { cat "$work/tool.stderr"; fail "the tool did not play c_loader.tev"; }
 [ -s "$work/tool.outbox.jsonl" ] || fail "the tool sent nothing"
 cmp "$work/tool.outbox.jsonl" "$work/with/outbox.jsonl" || fail "the C host's outbox differs from the tool's"

@@ -2,7 +2,9 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -12,6 +14,7 @@
 #include "log_summary.h"
 #include "process.h"
 #include "resources.h"
+#include "terminal.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -27,25 +30,72 @@ int Worse(int status, int other) {
 
 struct LogOptions {
     bool json = false, summary = false, csv = false, html = false, failed = false;
+    std::string output;  // -o FILE; standard output when empty
 };
 
-// Standard output in large writes: a log of a hundred megabytes is decoded in one pass.
+// The output (standard output or -o FILE) in large writes: a log of a hundred megabytes is decoded
+// in one pass.
 class Output {
 public:
+    explicit Output(std::FILE* file) : file_(file) {}
     ~Output() { Flush(); }
+    std::FILE* File() const { return file_; }
     std::string& Buffer() { return buffer_; }
     void Line() {
         buffer_ += '\n';
         if (buffer_.size() >= (1 << 16)) Flush();
     }
     void Flush() {
-        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+        std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
         buffer_.clear();
     }
 
 private:
+    std::FILE* file_;
     std::string buffer_;
 };
+
+// A message about `path` on standard error, after what was written so far.
+void Complain(Output& out, const std::string& path, const std::string& message, Style style) {
+    out.Flush();
+    std::fflush(out.File());
+    std::cerr << Styled(style, "tev: " + path + ": " + message) << '\n';
+}
+
+// A usage error: its message on standard error, and the status.
+int Refuse(const std::string& message) {
+    std::cerr << Styled(Style::Error, "tev: " + message) << '\n';
+    return kUsageError;
+}
+
+// Whether the text begins as a log's record does, with a date: M/D/YYYY and the part's end.
+bool StartsWithDate(WideView text) {
+    size_t at = 0;
+    auto digits = [&](size_t least, size_t most) {
+        size_t start = at;
+        while (at < text.size() && at - start < most && text[at] >= '0' && text[at] <= '9') ++at;
+        return at - start >= least;
+    };
+    auto separator = [&](TEVChar unit) { return at < text.size() && text[at++] == unit; };
+    using namespace tev::logformat;
+    return digits(1, 2) && separator(kDateSeparator) && digits(1, 2) && separator(kDateSeparator) &&
+           digits(4, 4) && separator(TEVChar(kStampPartEnd[0]));
+}
+
+// Whether the file begins as a log does, whatever its name (a log cut short too).
+bool StartsAsLog(const std::string& path, std::string& error) {
+    constexpr size_t kStart = 4096;
+    std::string start;
+    if (!ReadFileStart(path, kStart, start, error)) return false;
+    bool dated = false, first = true;
+    LogDecoder decoder([&](const LogRecord& record) {
+        if (first) dated = StartsWithDate(record.text);
+        first = false;
+    });
+    decoder.Feed(start);
+    decoder.Finish();
+    return dated;
+}
 
 constexpr size_t kProblemsShown = 10;
 
@@ -84,7 +134,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     RunSplit split;  // the plain decode marks where each run starts
     size_t problems = 0;
     if (many && !options.summary && !options.json && !runs.page)
-        out.Buffer() += "== " + path + " ==\n";
+        out.Buffer() += Styled(Style::Heading, "== " + path + " ==", out.File()) + '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
@@ -116,13 +166,21 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         out.Line();
     });
     std::string error;
+    std::error_code sizeError;
+    Progress progress(path, path == "-" ? 0 : std::filesystem::file_size(PathOf(path), sizeError));
     if (!ReadRegularFile(
-            path, [&](std::string_view piece) { decoder.Feed(piece); }, error)) {
-        out.Flush();
-        std::cerr << "tev: " << path << ": " << error << '\n';
+            path,
+            [&](std::string_view piece) {
+                decoder.Feed(piece);
+                progress.Advance(piece.size());
+            },
+            error)) {
+        progress.Done();
+        Complain(out, path, error, Style::Error);
         if (runs.page) runs.page->ForgetRecords();  // of a file read partly
         return kUsageError;
     }
+    progress.Done();
     decoder.Finish();
     if (summarizing) summarizer.Finish();
     complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
@@ -133,29 +191,66 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     if (problems > kProblemsShown)
         complaints.push_back("and " + std::to_string(problems - kProblemsShown) +
                              " more records not as TEV writes them");
-    if (!complaints.empty()) {
-        out.Flush();
-        for (const std::string& complaint : complaints)
-            std::cerr << "tev: " << path << ": " << complaint << '\n';
-    }
+    for (const std::string& complaint : complaints) Complain(out, path, complaint, Style::Warning);
     if (summarizing && status == 0 && failed) status = kRunFailed;
     return status;
 }
 
+// Reads every log of a folder: each regular file that begins as a log, whatever its name (others
+// are counted).
+int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) {
+    Output& out = runs.out;
+    int status = 0;
+    size_t logs = 0, others = 0;
+    ForEachFile(
+        dir,
+        [&](const std::string& file) {
+            std::string problem;
+            if (!StartsAsLog(file, problem)) {
+                if (problem.empty()) return void(++others);
+                Complain(out, file, problem, Style::Error);
+                status = Worse(status, kUsageError);
+                return;
+            }
+            ++logs;
+            status = Worse(status, LogOne(file, true, options, runs));
+        },
+        [&](const std::string& path, const std::string& problem) {
+            Complain(out, path, problem, Style::Error);
+            status = Worse(status, kUsageError);
+        });
+    if (others > 0)
+        Complain(out, dir,
+                 std::to_string(others) + (others == 1 ? " file" : " files") +
+                     " skipped: not a log by its content",
+                 Style::Warning);
+    if (logs == 0) {
+        Complain(out, dir, "the folder holds no log", Style::Error);
+        status = Worse(status, kUsageError);
+    }
+    return status;
+}
+
+// Whether `file` is `source` or inside it, however either is reached: -o there would empty a log
+// before it is read, or be read back as it is written.
+bool Within(const std::string& file, const std::string& source) {
+    std::error_code error;
+    std::filesystem::path folder = std::filesystem::canonical(PathOf(source), error);
+    if (error) return false;
+    std::filesystem::path path = std::filesystem::weakly_canonical(PathOf(file), error);
+    for (; !error && !path.empty(); path = path.parent_path()) {
+        if (path == folder) return true;
+        if (path == path.parent_path()) break;
+    }
+    return false;
+}
+
 int Log(std::vector<std::string> sources, LogOptions options) {
     if (options.csv || (options.failed && !options.html)) options.summary = true;
-    if (options.html && (options.summary || options.json)) {
-        std::cerr << "tev: --html writes a page of its own; it does not go with --json, --summary "
-                     "or --csv\n";
-        return kUsageError;
-    }
     if (sources.empty()) {
         std::string path = process::TevTempFilePath(tev::logformat::kFileName);
-        if (path.empty()) {
-            std::cerr
-                << "tev: there is no usable temporary directory, so no log of TEV's to read\n";
-            return kUsageError;
-        }
+        if (path.empty())
+            return Refuse("there is no usable temporary directory, so no log of TEV's to read");
         sources.push_back(path);
     }
     std::error_code error;
@@ -163,40 +258,38 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                 std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
                     return source != "-" && std::filesystem::is_directory(PathOf(source), error);
                 });
-    Output out;
-    LogPage page;
-    RunsOut runs{out, options.html ? &page : nullptr};
-    if (options.csv) {
-        out.Buffer() += SummaryCsvHeader();
-        out.Line();
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
+    if (!options.output.empty()) {
+        if (std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
+                return source != "-" && Within(options.output, source);
+            }))
+            return Refuse("-o " + options.output + " is among what is read; name another file");
+        file.reset(process::OpenForWriting(options.output));
+        if (!file) return Refuse("cannot write " + options.output + ": " + std::strerror(errno));
     }
     int status = 0;
-    for (const std::string& source : sources) {
-        if (source != "-" && std::filesystem::is_directory(PathOf(source), error)) {
-            std::string problem;
-            size_t files = 0;
-            if (!ForEachLogFile(
-                    source,
-                    [&](const std::string& file) {
-                        ++files;
-                        status = Worse(status, LogOne(file, true, options, runs));
-                    },
-                    problem) ||
-                files == 0) {
-                out.Flush();
-                std::cerr << "tev: " << source << ": "
-                          << (problem.empty() ? "the folder holds no *.log file" : problem) << '\n';
-                status = Worse(status, kUsageError);
-            }
-            continue;
+    {
+        Output out(file ? file.get() : stdout);
+        LogPage page;
+        RunsOut runs{out, options.html ? &page : nullptr};
+        if (options.csv) {
+            out.Buffer() += SummaryCsvHeader();
+            out.Line();
         }
-        status = Worse(status, LogOne(source, many, options, runs));
+        for (const std::string& source : sources)
+            status =
+                Worse(status, source != "-" && std::filesystem::is_directory(PathOf(source), error)
+                                  ? LogFolder(source, options, runs)
+                                  : LogOne(source, many, options, runs));
+        if (options.html) {
+            out.Flush();
+            out.Buffer() = page.Page(sources.size() == 1 ? sources.front()
+                                                         : std::to_string(sources.size()) + " logs");
+        }
     }
-    if (options.html) {
-        out.Flush();
-        out.Buffer() = page.Page(sources.size() == 1 ? sources.front()
-                                                     : std::to_string(sources.size()) + " logs");
-    }
+    if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get())))
+        status =
+            Worse(status, Refuse("cannot write " + options.output + ": " + std::strerror(errno)));
     return status;
 }
 
@@ -209,22 +302,31 @@ Command AddLogCommand(CLI::App& tev) {
                                        "Decode diagnostic logs to UTF-8, or tell each run's story "
                                        "(default: Setup_TEV.log where TEV writes it)");
     log->add_option("FILE", *paths,
-                    "Logs to read; a folder gives every *.log file in it and its subfolders")
+                    "Logs to read; a folder gives every log in it and its subfolders, by name, "
+                    "whatever the files are called")
         ->type_name("");
-    log->add_flag("--json", options->json,
-                  "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
-                  "and, with several logs, \"file\" when they apply; an InitML record "
-                  "has its \"run\"); with --summary one object per run");
-    log->add_flag("--summary", options->summary,
-                  "Each run's story: start, end, analytics library, setup attributes, downloads, "
-                  "installations, warnings, first error");
-    log->add_flag("--csv", options->csv, "The summary as CSV, one row per run");
-    log->add_flag("--html", options->html,
-                  "One self-contained HTML page of the logs: a table of their runs, then each "
-                  "run's first error, a timeline of its downloads and installations, and its "
-                  "records");
+    CLI::Option* json =
+        log->add_flag("--json", options->json,
+                      "One JSON object per record: time, token, fields (\"partial\", \"problem\" "
+                      "and, with several logs, \"file\" when they apply; an InitML record "
+                      "has its \"run\"); with --summary one object per run");
+    CLI::Option* summary = log->add_flag(
+        "--summary", options->summary,
+        "Each run's story: start, end, analytics library, setup attributes, downloads, "
+        "installations, warnings, first error");
+    CLI::Option* csv = log->add_flag("--csv", options->csv, "The summary as CSV, one row per run");
+    CLI::Option* html =
+        log->add_flag("--html", options->html,
+                      "One self-contained HTML page of the logs: a table of their runs, then each "
+                      "run's first error, a timeline of its downloads and installations, and its "
+                      "records");
     log->add_flag("--failed", options->failed,
                   "Only the runs that failed, in the summary (the default with it) or the page");
+    json->excludes(csv);
+    html->excludes(json)->excludes(summary)->excludes(csv);
+    log->add_option("-o,--output", options->output,
+                    "Write to FILE instead of standard output (never one of the logs read)")
+        ->type_name("FILE");
     log->footer(std::string("\n") + resource::kLogHelp);
     return {log, [options, paths] { return Log(*paths, *options); }};
 }

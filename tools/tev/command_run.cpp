@@ -15,24 +15,39 @@
 namespace tevtool {
 namespace {
 
-// TEV's temporary directory for the play: `dir`, or a folder of the tool's own, so that the play
-// never touches the log of a real setup. A folder of the tool's own that cannot be made costs the
-// play its log (TEV is pointed at it all the same, or finds no temporary directory either); a
-// `dir` asked for that cannot be used is an error.
+// Points TEV's temporary directory at a folder of the play's own, so that the play never touches
+// the log of a real setup nor another play's: `asked`, unless that is where a real setup writes its
+// log (however it is reached), or else a new folder in the temporary directory. A new folder that
+// cannot be made costs the play its log (TEV is pointed at a folder that is not there); a folder
+// asked for that cannot be used is an error.
 bool PointTemporaryDirectoryAt(const std::string& asked) {
-    std::string dir = asked.empty() ? process::TevTempFilePath(TEV_TEXT("tev-run")) : asked;
+    std::string realLog = process::TevTempFilePath(tev::logformat::kFileName);
     std::error_code error;
-    if (dir.empty() || (std::filesystem::create_directories(PathOf(dir), error), error) ||
-        !std::filesystem::is_directory(PathOf(dir), error)) {
-        std::cerr << "tev: " << (asked.empty() ? "the play writes no log: " : "") << "cannot use "
-                  << (dir.empty() ? "the temporary directory" : dir) << " for the log: "
-                  << (dir.empty() ? "there is none"
-                      : error     ? error.message()
-                                  : "not a directory")
-                  << '\n';
-        if (!asked.empty()) return false;
+    if (!asked.empty()) {
+        std::string problem =
+            !std::filesystem::is_directory(PathOf(asked), error)
+                ? (error ? error.message() : "not a directory")
+            : !realLog.empty() &&
+                    std::filesystem::equivalent(PathOf(asked), PathOf(realLog).parent_path(), error)
+                ? "a real setup writes its log there"
+                : "";
+        if (!problem.empty()) {
+            std::cerr << "tev: cannot use " << asked << " for the log: " << problem << '\n';
+            return false;
+        }
+        process::SetTemporaryDirectory(asked);
+        return true;
     }
-    if (!dir.empty()) process::SetTemporaryDirectory(dir);
+    std::string prefix = process::TevTempFilePath(TEV_TEXT("tev-run-")), problem;
+    std::string own = prefix.empty() ? "" : process::MakeOwnFolder(prefix, problem);
+    if (own.empty()) {
+        std::cerr << "tev: the play writes no log: "
+                  << (prefix.empty() ? "there is no temporary directory"
+                                     : "cannot make a folder " + prefix + "...: " + problem)
+                  << '\n';
+        own = prefix + "unavailable";
+    }
+    process::SetTemporaryDirectory(own);
     return true;
 }
 
@@ -73,13 +88,15 @@ int Run(const RunOptions& options) {
         return kUsageError;
     }
     if (!PointTemporaryDirectoryAt(options.logDir)) return kUsageError;
-    if (!options.outbox.empty()) process::SetEnvironment("KV8_OUTBOX", options.outbox);
+    // The stand-in appends to KV8_OUTBOX: only to the outbox asked for, never to one inherited.
+    if (options.outbox.empty())
+        process::UnsetEnvironment("KV8_OUTBOX");
+    else
+        process::SetEnvironment("KV8_OUTBOX", options.outbox);
 
-    // The last play's log goes first, so that only a log this play wrote is named; one that cannot
-    // be removed (another process holds it) counts only if the play changed it.
+    // Nothing is removed: a log is named only when the play wrote it (one already in a folder asked
+    // for counts only if the play changed it).
     std::string log = process::TevTempFilePath(tev::logformat::kFileName);
-    std::error_code ignored;
-    if (Snapshot(log)) std::filesystem::remove(PathOf(log), ignored);
     auto before = Snapshot(log);
     PlayOutcome outcome = Play(*scenario, options.trace ? &std::cout : nullptr);
     if (!options.trace) {
@@ -128,8 +145,8 @@ Command AddRunCommand(CLI::App& tev) {
                     "Append each waypoint handed over to FILE as JSON (sets KV8_OUTBOX)")
         ->type_name("FILE");
     run->add_option("--log-dir", options->logDir,
-                    "Where TEV writes the play's log (default: a folder of the tool's own in the "
-                    "temporary directory; never the log of a real setup)")
+                    "Where TEV writes the play's log (default: a new folder tev-run-XXXXXX in the "
+                    "temporary directory; never where a real setup writes its log)")
         ->type_name("DIR");
     run->footer(Footer());
     return {run, [options] { return Run(*options); }};

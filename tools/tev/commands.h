@@ -12,10 +12,12 @@ class App;
 namespace tevtool {
 
 // Exit statuses; with several, the first in this order wins: usage or I/O error, malformed
-// records, a failure the log shows.
+// records, a failure the log shows. An internal failure ends the tool at once with a status of its
+// own, whatever it was reading.
 constexpr int kFailure = 1;     // tev run: ownership violations; tev log: malformed or cut records
 constexpr int kUsageError = 2;  // bad command line, unreadable file or scenario
 constexpr int kRunFailed = 3;   // tev log --summary: a log shows a failure
+constexpr int kInternalError = 4;  // the tool itself failed: out of memory, or a fault of its own
 
 // A command on the command line: `app` is parsed into the command's options, then `run` does what
 // they ask and gives the exit status.

@@ -1,5 +1,6 @@
 #include "files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -50,11 +51,12 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& e
 }
 
 bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
-                     std::string& error) {
+                     std::string& error, size_t limit) {
     constexpr size_t kPiece = 1 << 20;
-    std::vector<char> buffer(kPiece);
+    std::vector<char> buffer(std::min(kPiece, limit));
     if (path == "-") {
-        while (std::cin.read(buffer.data(), kPiece) || std::cin.gcount() > 0)
+        while (std::cin.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
+               std::cin.gcount() > 0)
             piece(std::string_view(buffer.data(), static_cast<size_t>(std::cin.gcount())));
         return true;
     }
@@ -79,8 +81,13 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
     bool ok = GetFileType(file) == FILE_TYPE_DISK;
     if (!ok) error = "is not a regular file";
     DWORD read = 0;
-    while (ok && (ok = ReadFile(file, buffer.data(), kPiece, &read, nullptr)) && read > 0)
+    while (ok && limit > 0 &&
+           (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(kPiece, limit)), &read,
+                          nullptr)) &&
+           read > 0) {
         piece(std::string_view(buffer.data(), read));
+        limit -= read;
+    }
     if (!ok && error.empty())
         error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
     CloseHandle(file);
@@ -98,32 +105,69 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
         error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
         return false;
     }
-    for (;;) {
-        ssize_t read = ::read(fd, buffer.data(), kPiece);
+    while (limit > 0) {
+        ssize_t read = ::read(fd, buffer.data(), std::min(kPiece, limit));
         if (read < 0 && errno == EINTR) continue;
         if (read < 0) error = std::strerror(errno);
         if (read <= 0) break;
         piece(std::string_view(buffer.data(), static_cast<size_t>(read)));
+        limit -= static_cast<size_t>(read);
     }
     close(fd);
     return error.empty();
 #endif
 }
 
-bool ForEachLogFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
-                    std::string& error) {
-    std::error_code code;
-    std::filesystem::recursive_directory_iterator entries(PathOf(dir), code), end;
-    for (; !code && entries != end; entries.increment(code)) {
-        std::u8string name = entries->path().filename().u8string();
-        bool log = name.size() >= 4 && name[name.size() - 4] == '.';
-        for (size_t i = 1; log && i < 4; ++i)
-            log = (name[name.size() - 4 + i] | 0x20) == "log"[i - 1];
-        std::error_code typeError;
-        if (log && entries->is_regular_file(typeError)) visit(Utf8Of(entries->path()));
+bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {
+    bytes.clear();
+    return ReadRegularFile(
+        path, [&](std::string_view piece) { bytes.append(piece); }, error, size);
+}
+
+void ForEachFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
+                 const std::function<void(const std::string&, const std::string&)>& unreadable) {
+    namespace fs = std::filesystem;
+    using Name = std::basic_string_view<fs::path::value_type>;
+    // The folders being walked, deepest last. A folder's entries are held while its subfolders are
+    // walked, never a whole tree, and only by name, in one block: a folder of ten thousand logs
+    // costs a few hundred kilobytes.
+    struct Folder {
+        fs::path path;
+        fs::path::string_type names;  // each entry's name, ended by a null
+        std::vector<size_t> order;    // where each name begins in `names`, in name order
+        size_t next = 0;
+    };
+    std::vector<Folder> open;
+    auto enter = [&](const fs::path& path) {
+        std::error_code error;
+        Folder entered{path, {}, {}, 0};
+        fs::directory_iterator entries(path, error), end;
+        for (; !error && entries != end; entries.increment(error)) {
+            entered.order.push_back(entered.names.size());
+            entered.names += entries->path().filename().native();
+            entered.names.push_back(0);
+        }
+        if (error) return unreadable(Utf8Of(path), error.message());
+        const fs::path::value_type* names = entered.names.data();
+        std::sort(entered.order.begin(), entered.order.end(),
+                  [&](size_t a, size_t b) { return Name(names + a) < Name(names + b); });
+        open.push_back(std::move(entered));
+    };
+    enter(PathOf(dir));
+    while (!open.empty()) {
+        Folder& folder = open.back();
+        if (folder.next == folder.order.size()) {
+            open.pop_back();
+            continue;
+        }
+        fs::path entry = folder.path / Name(folder.names.data() + folder.order[folder.next++]);
+        std::error_code error;
+        if (fs::is_directory(fs::symlink_status(entry, error)))
+            enter(entry);  // invalidates `folder`
+        else if (!error && fs::is_regular_file(fs::status(entry, error)))
+            visit(Utf8Of(entry));
+        if (error) unreadable(Utf8Of(entry), error.message());
     }
-    if (code) error = code.message();
-    return !code;
 }
 
 }  // namespace tevtool

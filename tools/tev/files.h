@@ -2,6 +2,7 @@
 #ifndef TEV_TOOL_FILES_H
 #define TEV_TOOL_FILES_H
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -13,20 +14,26 @@ namespace tevtool {
 std::filesystem::path PathOf(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& path);
 
-// Reads a regular file ("-": standard input) from start to end, handing its bytes to `piece` as
-// they come. A directory, a device or a FIFO is refused without being read, and a file that cannot
-// be opened says why, for a log that a running setup holds too. False with `error` (which does not
-// repeat the name) when the file could not be read to its end.
+// Reads a regular file ("-": standard input) from start to end (at most `limit` bytes of a file),
+// handing its bytes to `piece` as they come. A directory, a device or a FIFO is refused without
+// being read, and a file that cannot be opened says why, for a log that a running setup holds too.
+// False with `error` (which does not repeat the name) when the file could not be read to its end.
 bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
-                     std::string& error);
+                     std::string& error, size_t limit = SIZE_MAX);
 
 // The same, whole.
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error);
 
-// Every regular file under `dir` (its subfolders too) whose name ends in ".log", in the order the
-// file system gives, never all of them at once; false with `error` when the folder cannot be read.
-bool ForEachLogFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
-                    std::string& error);
+// The first `size` bytes of a regular file (fewer when it is shorter); false with `error` when it
+// cannot be read.
+bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error);
+
+// Every regular file under `dir` and its subfolders, each folder's entries in the order of their
+// names, a subfolder's files where its name falls (links to folders are not followed). A folder
+// or entry that cannot be read is given to `unreadable` with its own path, and the walk goes on.
+void ForEachFile(
+    const std::string& dir, const std::function<void(const std::string&)>& visit,
+    const std::function<void(const std::string& path, const std::string& error)>& unreadable);
 
 }  // namespace tevtool
 

@@ -2,16 +2,85 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <iostream>
+#include <new>
 
 #include "TEVVersion.h"
 #include "commands.h"
+#include "files.h"
 #include "process.h"
 #include "resources.h"
+#include "suggest.h"
+#include "terminal.h"
 
-int main(int argc, char** argv) {
-    using namespace tevtool;
-    process::UseBinaryStandardStreams();
+namespace {
+
+using namespace tevtool;
+
+// An internal failure ends the tool with a status of its own, never the one a log's failure gives:
+// an exception that escapes, std::terminate, and abort (which on Windows would exit 3).
+[[noreturn]] void EndInternally(const char* what) {
+    std::fflush(stdout);
+    std::fputs("tev: internal error: ", stderr);
+    std::fputs(what, stderr);
+    std::fputs("\n", stderr);
+    std::_Exit(kInternalError);
+}
+
+void GuardAgainstAborts() {
+    std::set_terminate([] { EndInternally("the tool stopped (std::terminate)"); });
+    std::signal(SIGABRT, [](int) { EndInternally("the tool stopped (abort)"); });
+}
+
+// The command the first argument names: a command, or a file or folder to read (a log dropped on
+// tev.exe arrives as its only argument), which means `log`. An argument that is neither is an
+// error, with the command it is most like.
+bool NameTheCommand(std::vector<std::string>& arguments, const std::vector<std::string>& names) {
+    if (arguments.empty() || arguments.front().starts_with("-") ||
+        std::find(names.begin(), names.end(), arguments.front()) != names.end())
+        return true;
+    std::error_code error;
+    if (std::filesystem::exists(PathOf(arguments.front()), error)) {
+        arguments.insert(arguments.begin(), "log");
+        return true;
+    }
+    std::cerr << Styled(Style::Error, "tev: unknown subcommand " + arguments.front())
+              << Suggestion(arguments.front(), names)
+              << " (the subcommands are run, log and scenario, or name a log to read; see tev "
+                 "--help)\n";
+    return false;
+}
+
+// Every option before "--" must be one of the command's (or the tool's): a misspelt one is
+// refused with the nearest known one.
+bool KnownOptions(const std::vector<std::string>& arguments, const CLI::App& tev,
+                  const CLI::App* command) {
+    std::vector<std::string> known;
+    for (const CLI::App* app : {&tev, command}) {
+        if (!app) continue;
+        for (const CLI::Option* option : app->get_options()) {
+            for (const std::string& name : option->get_lnames()) known.push_back("--" + name);
+            for (const std::string& name : option->get_snames()) known.push_back("-" + name);
+        }
+    }
+    for (const std::string& argument : arguments) {
+        if (argument == "--") break;
+        if (argument.size() < 2 || argument.front() != '-') continue;
+        std::string name = argument.substr(0, argument.find('='));
+        if (!name.starts_with("--")) name = name.substr(0, 2);  // -oFILE
+        if (std::find(known.begin(), known.end(), name) != known.end()) continue;
+        std::cerr << Styled(Style::Error, "tev: unknown option " + name) << Suggestion(name, known)
+                  << " (see tev " << (command ? command->get_name() + " " : "") << "--help)\n";
+        return false;
+    }
+    return true;
+}
+
+int Main(std::vector<std::string> arguments) {
     CLI::App app{
         "tev: play a setup run through TEV and see what it reports, or read its diagnostic log."};
     app.name("tev");
@@ -19,16 +88,14 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.footer(std::string("\n") + resource::kTevHelp);
     const Command commands[] = {AddRunCommand(app), AddLogCommand(app), AddScenarioCommand(app)};
+    std::vector<std::string> names;
+    for (const Command& command : commands) names.push_back(command.app->get_name());
 
-    std::vector<std::string> arguments = process::Arguments(argc, argv);
-    if (!arguments.empty() && !arguments.front().starts_with("-") &&
-        std::none_of(std::begin(commands), std::end(commands), [&](const Command& command) {
-            return command.app->get_name() == arguments.front();
-        })) {
-        std::cerr << "tev: unknown subcommand " << arguments.front()
-                  << " (the subcommands are run, log and scenario; see tev --help)\n";
-        return kUsageError;
-    }
+    if (!NameTheCommand(arguments, names)) return kUsageError;
+    const CLI::App* named = nullptr;
+    for (const Command& command : commands)
+        if (!arguments.empty() && command.app->get_name() == arguments.front()) named = command.app;
+    if (!KnownOptions(arguments, app, named)) return kUsageError;
     try {
         std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
         app.parse(arguments);
@@ -39,4 +106,20 @@ int main(int argc, char** argv) {
     for (const Command& command : commands)
         if (command.app->parsed()) return command.run();
     return kUsageError;  // CLI11 requires one command
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    GuardAgainstAborts();
+    process::UseBinaryStandardStreams();
+    try {
+        return Main(process::Arguments(argc, argv));
+    } catch (const std::bad_alloc&) {
+        EndInternally("out of memory");
+    } catch (const std::exception& error) {
+        EndInternally(error.what());
+    } catch (...) {
+        EndInternally("an unknown exception");
+    }
 }

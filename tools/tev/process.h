@@ -4,6 +4,7 @@
 #ifndef TEV_TOOL_PROCESS_H
 #define TEV_TOOL_PROCESS_H
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,21 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // added before each LF, none taken from the input.
 void UseBinaryStandardStreams();
 
+// Whether the stream is a terminal that takes colour and cursor movement (on Windows, a console
+// that was switched to take them).
+bool IsTerminal(std::FILE* stream);
+
 // Sets a variable of this process's environment, which TEV and the stand-in read, to UTF-8 text.
 void SetEnvironment(const char* name, const std::string& value);
+void UnsetEnvironment(const char* name);
+
+// Opens a file (UTF-8 path) to be written anew, as std::fopen does: null with errno set when it
+// cannot be.
+std::FILE* OpenForWriting(const std::string& path);
+
+// Makes a new folder, `prefix` followed by a suffix no other folder has, that only this user can
+// enter; its path, or empty with `error`. Never one that existed before, nor a link to one.
+std::string MakeOwnFolder(const std::string& prefix, std::string& error);
 
 // Points the variables that TEV finds its temporary directory by at `dir` (UTF-8).
 void SetTemporaryDirectory(const std::string& dir);

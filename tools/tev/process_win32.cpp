@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -32,9 +33,47 @@ void UseBinaryStandardStreams() {
     _setmode(_fileno(stdin), _O_BINARY);
 }
 
+bool IsTerminal(std::FILE* stream) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) &&
+           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) ||
+            SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+}
+
 void SetEnvironment(const char* name, const std::string& value) {
     std::wstring wideName(name, name + std::strlen(name));
     _wputenv_s(wideName.c_str(), PathOf(value).wstring().c_str());
+}
+
+void UnsetEnvironment(const char* name) {
+    std::wstring wideName(name, name + std::strlen(name));
+    _wputenv_s(wideName.c_str(), L"");  // an empty value removes the variable
+}
+
+std::FILE* OpenForWriting(const std::string& path) {
+    return _wfopen(PathOf(path).wstring().c_str(), L"wb");
+}
+
+std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
+    // CreateDirectoryW fails on anything already at the path, a link included; a folder of the
+    // user's temporary directory inherits its access, which is the user's own.
+    std::uint64_t seed = GetTickCount64() ^ (std::uint64_t{GetCurrentProcessId()} << 32);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        char suffix[7];
+        for (int i = 0; i < 6; ++i)
+            suffix[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[(seed >> (8 * i + 16)) % 36];
+        suffix[6] = 0;
+        std::string path = prefix + suffix;
+        if (CreateDirectoryW(PathOf(path).wstring().c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            error = "cannot be made (Windows error " + std::to_string(GetLastError()) + ")";
+            return "";
+        }
+    }
+    error = "no unused name found";
+    return "";
 }
 
 void SetTemporaryDirectory(const std::string& dir) {

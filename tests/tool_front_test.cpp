@@ -1,0 +1,204 @@
+// tev's front as a user meets it: exit statuses that mean one thing each, options that are refused
+// or corrected with a message, a path alone read as a log, output to a file, folders walked by name
+// whatever their files are called, and colour and progress on a terminal only.
+#include <fstream>
+
+#include "tool_support.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+using testing_support::Lines;
+using testing_support::ProgramRun;
+using testing_support::ReadFile;
+using testing_support::Utf16Line;
+using testing_support::WriteBytes;
+namespace fs = std::filesystem;
+
+bool Has(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
+
+}  // namespace
+
+class ToolFront : public ToolTest {
+protected:
+    // Plays a run with a warning in `dir`; returns its log.
+    fs::path Logged(const std::string& dir) {
+        WriteBytes(tempDir_ / "scenario.tev", "InitML true\nwpWarning \"w\"\nShutdownML\n");
+        fs::create_directories(tempDir_ / dir);
+        ProgramRun run = Tev({"run", Path("scenario.tev"), "--log-dir", Path(dir)});
+        EXPECT_EQ(run.status, 0) << run.err;
+        return tempDir_ / dir / "Setup_TEV.log";
+    }
+};
+
+TEST_F(ToolFront, OptionsThatConflictOrAreMisspeltAreRefusedWithAMessage) {
+    std::string log = Logged("logs").string();
+    const std::string bytes = ReadFile(log);
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"log", log, "--json", "--csv"}, "--json excludes --csv"},
+        {{"log", log, "--html", "--summary"}, "--summary excludes --html"},
+        {{"log", log, "--csv", "--html"}, "--csv excludes --html"},
+        {{"log", log, "-o", log}, "tev: -o " + log + " is among what is read; name another file\n"},
+        {{"log", Path("logs"), "-o", Path("logs/new.txt")}, "is among what is read"},
+        {{"log", "--sumary"}, "tev: unknown option --sumary; did you mean --summary?"},
+        {{"log", "--jsno", log}, "did you mean --json?"},
+        {{"log", "--summary=yes", "--outbox", "x"},
+         "tev: unknown option --outbox (see tev log --help)\n"},
+        {{"run", "--outbx", "x"}, "did you mean --outbox?"},
+        {{"lgo", log}, "tev: unknown subcommand lgo; did you mean log?"},
+        {{"scenaro"}, "did you mean scenario?"},
+        {{"nothing-like-a-command"}, "unknown subcommand nothing-like-a-command (the"},
+        {{"-x"}, "tev: unknown option -x (see tev --help)\n"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = Tev(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_TRUE(Has(run.err, c.message)) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(ReadFile(log), bytes);  // -o never emptied the log it names
+}
+
+TEST_F(ToolFront, APathAloneIsReadAsALogAndDashOWritesToAFile) {
+    fs::path log = Logged("logs");
+    ProgramRun asked = Tev({"log", log.string()});
+    ProgramRun dropped = Tev({log.string()});  // a log dropped on the tool
+    EXPECT_EQ(dropped.status, 0) << dropped.err;
+    EXPECT_EQ(dropped.out, asked.out);
+    EXPECT_EQ(Lines(dropped.out).size(), 6u);
+    EXPECT_EQ(Tev({Path("logs"), "--summary", "--json"}).status, 0);
+
+    ProgramRun toFile = Tev({"log", log.string(), "-o", Path("decoded.txt")});
+    EXPECT_EQ(toFile.status, 0) << toFile.err;
+    EXPECT_EQ(toFile.out, "");
+    EXPECT_EQ(ReadFile(tempDir_ / "decoded.txt"), asked.out);
+    ProgramRun folder = Tev({"log", Path("logs"), "--output=" + Path("decoded.txt")});
+    EXPECT_EQ(folder.status, 0) << folder.err;
+    EXPECT_EQ(ReadFile(tempDir_ / "decoded.txt"), "== " + log.string() + " ==\n" + asked.out);
+    ProgramRun unwritable = Tev({"log", log.string(), "-o", Path("none/decoded.txt")});
+    EXPECT_EQ(unwritable.status, 2);
+    EXPECT_EQ(unwritable.err,
+              "tev: cannot write " + Path("none/decoded.txt") + ": No such file or directory\n");
+}
+
+TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
+    fs::path log = Logged("logs");
+    fs::path folder = tempDir_ / "folder";
+    fs::create_directories(folder / "b");
+    fs::copy_file(log, folder / "c.log");
+    fs::copy_file(log, folder / "a copy.txt");  // a log sent on as text
+    fs::copy_file(log, folder / "b" / "data");
+    // The same log re-saved as UTF-8 text.
+    std::string resaved;
+    for (const std::string& line : Lines(Tev({"log", log.string()}).out)) resaved += line + "\r\n";
+    WriteBytes(folder / "b" / "resaved.txt", resaved);
+    WriteBytes(folder / "b" / "notes.txt", "not a log");
+    WriteBytes(folder / "image.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\r", 12));
+    WriteBytes(folder / "empty.log", "");
+
+    ProgramRun rows = Tev({"log", "--csv", folder.string()});
+    EXPECT_EQ(rows.status, 0) << rows.err;
+    std::vector<std::string> files;
+    for (const std::string& line : Lines(rows.out)) files.push_back(line.substr(0, line.find(',')));
+    EXPECT_EQ(files, (std::vector<std::string>{
+                         "file", (folder / "a copy.txt").string(), (folder / "b" / "data").string(),
+                         (folder / "b" / "resaved.txt").string(), (folder / "c.log").string()}));
+    EXPECT_TRUE(
+        Has(rows.err, "tev: " + folder.string() + ": 3 files skipped: not a log by its content\n"))
+        << rows.err;
+
+#ifndef _WIN32
+    // A folder and a file that cannot be read are each named, and the walk goes on past them.
+    fs::create_directories(folder / "a-locked" / "inner");
+    fs::copy_file(log, folder / "a-locked" / "inner" / "hidden.log");
+    fs::copy_file(log, folder / "b" / "locked.log");
+    fs::permissions(folder / "a-locked", fs::perms::none);
+    fs::permissions(folder / "b" / "locked.log", fs::perms::none);
+    // Root reads everything: the tool is run as another user, who may read all the rest.
+    std::vector<std::string> asUser = {"log", "--csv", folder.string()};
+    std::string program = TEV_TOOL_PATH;
+    if (geteuid() == 0) {
+        for (fs::path at = folder / "b" / "data"; at != tempDir_.parent_path();
+             at = at.parent_path())
+            fs::permissions(at, fs::perms::others_read | fs::perms::others_exec,
+                            fs::perm_options::add);
+        for (const char* file :
+             {"c.log", "a copy.txt", "b/resaved.txt", "b/notes.txt", "image.png"})
+            fs::permissions(folder / file, fs::perms::others_read, fs::perm_options::add);
+        asUser.insert(asUser.begin(),
+                      {"--reuid=65534", "--regid=65534", "--clear-groups", program});
+        program = "/usr/bin/setpriv";
+    }
+    ProgramRun locked = testing_support::RunTool(tempDir_, asUser, "", program);
+    EXPECT_EQ(locked.status, 2);
+    EXPECT_EQ(Lines(locked.out).size(), 1u + 4u) << locked.out;
+    EXPECT_TRUE(Has(locked.err, "tev: " + (folder / "a-locked").string() + ": Permission denied\n"))
+        << locked.err;
+    EXPECT_TRUE(
+        Has(locked.err, "tev: " + (folder / "b" / "locked.log").string() + ": Permission denied\n"))
+        << locked.err;
+    fs::permissions(folder / "a-locked", fs::perms::owner_all);
+#endif
+}
+
+#ifndef _WIN32
+// An internal failure is told apart from a log that shows a failure (3) and from a usage error.
+TEST_F(ToolFront, RunningOutOfMemoryHasAnExitStatusOfItsOwn) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#else
+    std::string scenario = "InitML true\nwpWarning \"" + std::string(48 << 20, 'a') + "\"\n";
+    WriteBytes(tempDir_ / "big.tev", scenario);
+    ProgramRun run = testing_support::RunTool(
+        tempDir_, {"--as=160000000", "--", TEV_TOOL_PATH, "run", Path("big.tev")}, "",
+        "/usr/bin/prlimit");
+    EXPECT_EQ(run.status, 4) << run.err;
+    EXPECT_EQ(run.err, "tev: internal error: out of memory\n");
+#endif
+}
+
+// On a terminal (a pseudo-terminal that `script` gives the tool): colour, unless NO_COLOR says
+// otherwise, and the progress of a long read; neither when the output is piped.
+TEST_F(ToolFront, ColourAndProgressOnlyOnATerminal) {
+    fs::path log = Logged("logs");
+    fs::copy_file(log, tempDir_ / "logs" / "second.log");
+    std::string line = Utf16Line("1/2/2016; 3:4:5; wpWarning;a warning of the long log;");
+    std::string big = ReadFile(log);
+    while (big.size() < (33 << 20)) big += line;
+    WriteBytes(tempDir_ / "big.log", big);
+    auto onTerminal = [&](const std::string& command) {
+        return testing_support::RunTool(tempDir_, {"-q", "-e", "-c", command, "/dev/null"}, "",
+                                        "/usr/bin/script")
+            .out;
+    };
+    const std::string tev = TEV_TOOL_PATH;
+    const std::string bold = "\x1b[1m== " + log.string() + " ==\x1b[0m";
+    testing_support::UnsetEnv("NO_COLOR");
+    std::string coloured = onTerminal(tev + " log " + Path("logs") + " " + Path("none.log"));
+    EXPECT_TRUE(Has(coloured, bold)) << coloured;
+    EXPECT_TRUE(Has(coloured, "\x1b[1m\x1b[91mtev: " + Path("none.log"))) << coloured;
+    std::string progress = onTerminal(tev + " log " + Path("big.log") + " >/dev/null");
+    const std::string reading = "\rtev: reading " + Path("big.log") + ": ";
+    EXPECT_TRUE(Has(progress, reading + "  3%" + reading + "  6%")) << progress;
+    EXPECT_TRUE(Has(progress, reading + "100%\r\x1b[K")) << progress;
+
+    ProgramRun piped = Tev({"log", Path("logs"), Path("big.log"), "--summary"});
+    EXPECT_EQ(piped.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(piped.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(piped.err.find("reading"), std::string::npos);
+    testing_support::SetEnv("NO_COLOR", "1");
+    std::string plain = onTerminal(tev + " log " + Path("logs") + " " + Path("none.log"));
+    testing_support::UnsetEnv("NO_COLOR");
+    EXPECT_TRUE(Has(plain, "== " + log.string() + " ==\r\n")) << plain;
+    EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
+}
+#endif

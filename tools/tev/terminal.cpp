@@ -1,0 +1,56 @@
+#include "terminal.h"
+
+#include <fmt/color.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "process.h"
+
+namespace tevtool {
+namespace {
+
+bool ShowsColour(std::FILE* stream) {
+    const char* noColor = std::getenv("NO_COLOR");
+    return (!noColor || !*noColor) && process::IsTerminal(stream);
+}
+
+fmt::text_style StyleOf(Style style) {
+    switch (style) {
+    case Style::Error: return fmt::fg(fmt::terminal_color::bright_red) | fmt::emphasis::bold;
+    case Style::Warning: return fmt::fg(fmt::terminal_color::yellow);
+    case Style::Heading: return fmt::emphasis::bold;
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string Styled(Style style, std::string_view text, std::FILE* stream) {
+    if (!ShowsColour(stream)) return std::string(text);
+    return fmt::format(StyleOf(style), "{}", text);
+}
+
+Progress::Progress(std::string name, std::uint64_t total)
+    : name_(std::move(name)),
+      total_(total),
+      active_(total >= kLongRead && process::IsTerminal(stderr)) {}
+
+void Progress::Advance(std::uint64_t bytes) {
+    read_ += bytes;
+    if (!active_) return;
+    int percent = static_cast<int>(std::min<std::uint64_t>(read_, total_) * 100 / total_);
+    if (percent == shown_) return;
+    shown_ = percent;
+    fmt::print(stderr, "\rtev: reading {}: {:3}%", name_, percent);
+    std::fflush(stderr);
+}
+
+void Progress::Done() {
+    if (shown_ < 0) return;
+    shown_ = -1;
+    fmt::print(stderr, "\r\x1b[K");  // back to the line's start, the line cleared
+    std::fflush(stderr);
+}
+
+}  // namespace tevtool
