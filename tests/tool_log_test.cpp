@@ -247,6 +247,26 @@ TEST_F(ToolLog, TextsHoldingSeparatorsAndLineBreaksComeBackAsLogged) {
         << lines[3];
 }
 
+// A logged text cannot drive the terminal the plain decode is read on: no escape sequence, bell,
+// tab, C1 control or bidirectional override reaches it as it is.
+TEST_F(ToolLog, ThePlainDecodeShowsControlCharactersEscaped) {
+    const std::string overrideRightToLeft("\x2e\x20", 2);  // U+202E in UTF-16LE
+    WriteBytes(LogPath(), Utf16Line("1/2/2016; 3:4:5; InitML;") +
+                              testing_support::Utf16Le("1/2/2016; 3:4:6; wpWarning;\x1b]0;owned\x07"
+                                                       "\x1b[2J\tC:\\\x9b"
+                                                       "31m") +
+                              overrideRightToLeft + Utf16Line("gpj.exe;"));
+    ProgramRun text = Tev({"log", LogPath().string()});
+    EXPECT_EQ(text.status, 0) << text.err;
+    for (char c : text.out)
+        EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
+    std::vector<std::string> lines = Lines(text.out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(
+        lines[1],
+        "1/2/2016; 3:4:6; wpWarning;\\x1b]0;owned\\x07\\x1b[2J\\tC:\\\\x9b31m\\u202egpj.exe;");
+}
+
 TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
     const std::string whole =
         Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line("1/2/2016; 3:4:6; wpWarning;w;");

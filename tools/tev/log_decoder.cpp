@@ -557,23 +557,16 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
 
 void AppendRecordText(const LogRecord& record, std::string& out) {
     WideView text = record.text;
-    // Plain ASCII without CR or LF, nearly every record, is copied as it is.
+    // Printable ASCII, nearly every record, is copied as it is.
     size_t start = out.size(), plain = 0;
     out.resize(start + text.size());
     for (; plain < text.size(); ++plain) {
         TEVChar unit = text[plain];
-        if (unit >= 0x80 || unit == kCr || unit == kLf) break;
+        if (unit < 0x20 || unit >= 0x7F) break;
         out[start + plain] = static_cast<char>(unit);
     }
     out.resize(start + plain);
-    text.remove_prefix(plain);
-    for (size_t at = text.find_first_of(TEV_TEXT("\r\n")); at != WideView::npos;
-         at = text.find_first_of(TEV_TEXT("\r\n"))) {
-        AppendUtf8(text.substr(0, at), out);
-        out += text[at] == kCr ? "\\r" : "\\n";
-        text.remove_prefix(at + 1);
-    }
-    AppendUtf8(text, out);
+    AppendShown(text.substr(plain), out);
 }
 
 }  // namespace tevtool

@@ -96,7 +96,8 @@ private:
 // when they apply. `fileJson`, the file's name as a JSON string, comes first when not empty.
 void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::string& out);
 
-// The record as one line of UTF-8 text: CR and LF inside it are shown as \r and \n.
+// The record as one line of UTF-8 text, shown safely (AppendShown): CR and LF inside it as \r and
+// \n, no control character or reordering character as it is.
 void AppendRecordText(const LogRecord& record, std::string& out);
 
 }  // namespace tevtool
