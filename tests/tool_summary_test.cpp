@@ -460,3 +460,32 @@ TEST_F(ToolTest, PagesRenderInAHeadlessBrowser) {
     }
 }
 #endif
+
+// Times are UTC, as the log's stamps are, and say so ("Z"); --local shows them in this machine's
+// time zone with its offset, a date going back a day with it. The plain decode shows records as
+// logged, so --local is refused there.
+TEST_F(ToolTest, TimesAreUtcUnlessTheLocalZoneIsAsked) {
+    WriteBytes(tempDir_ / "run.log", LogOf({"1/2/2016; 1:04:05; InitML;",
+                                            "1/2/2016; 1:04:09; DownloadBegin;https://x/a.cab;",
+                                            "1/2/2016; 1:05:09; ShutdownML;"}));
+    auto started = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {"log", "--summary", "--json"});
+        options.push_back(Path("run.log"));
+        return JsonLines(Tev(options).out).at(0)["started"].get<std::string>();
+    };
+    testing_support::SetEnv("TZ", "ABC+3:30");
+    EXPECT_EQ(started({}), "2016-01-02T01:04:05Z");
+    EXPECT_EQ(started({"--local"}), "2016-01-01T21:34:05-03:30");
+    testing_support::SetEnv("TZ", "XYZ-1");
+    EXPECT_EQ(started({"--local"}), "2016-01-02T02:04:05+01:00");
+    ProgramRun records = Tev({"log", "--json", "--local", Path("run.log")});
+    EXPECT_EQ(JsonLines(records.out).at(1)["time"], "2016-01-02T02:04:09+01:00");
+    ProgramRun page = Tev({"log", "--html", "--local", Path("run.log")});
+    EXPECT_NE(page.out.find("2016-01-02T02:05:09+01:00"), std::string::npos);
+    EXPECT_EQ(page.out.find("01:05:09Z"), std::string::npos);
+    ProgramRun plain = Tev({"log", "--local", Path("run.log")});
+    EXPECT_EQ(plain.status, 2);
+    EXPECT_NE(plain.err.find("the plain decode shows each record as logged, in UTC"),
+              std::string::npos)
+        << plain.err;
+}

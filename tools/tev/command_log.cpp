@@ -29,7 +29,7 @@ int Worse(int status, int other) {
 }
 
 struct LogOptions {
-    bool json = false, summary = false, csv = false, html = false, failed = false;
+    bool json = false, summary = false, csv = false, html = false, failed = false, local = false;
     std::string output;  // -o FILE; standard output when empty
 };
 
@@ -247,6 +247,11 @@ bool Within(const std::string& file, const std::string& source) {
 
 int Log(std::vector<std::string> sources, LogOptions options) {
     if (options.csv || (options.failed && !options.html)) options.summary = true;
+    if (options.local && !options.json && !options.summary && !options.html)
+        return Refuse(
+            "--local shows the times of --json, --summary and --html in this machine's "
+            "time zone; the plain decode shows each record as logged, in UTC");
+    ShowTimesInLocalZone(options.local);
     if (sources.empty()) {
         std::string path = process::TevTempFilePath(tev::logformat::kFileName);
         if (path.empty())
@@ -283,8 +288,8 @@ int Log(std::vector<std::string> sources, LogOptions options) {
                                   : LogOne(source, many, options, runs));
         if (options.html) {
             out.Flush();
-            out.Buffer() = page.Page(sources.size() == 1 ? sources.front()
-                                                         : std::to_string(sources.size()) + " logs");
+            out.Buffer() = page.Page(
+                sources.size() == 1 ? sources.front() : std::to_string(sources.size()) + " logs");
         }
     }
     if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get())))
@@ -322,6 +327,9 @@ Command AddLogCommand(CLI::App& tev) {
                       "records");
     log->add_flag("--failed", options->failed,
                   "Only the runs that failed, in the summary (the default with it) or the page");
+    log->add_flag("--local", options->local,
+                  "Times in this machine's time zone, with its offset (\"+01:00\"); the default is "
+                  "UTC, as the log's own stamps are, marked \"Z\"");
     json->excludes(csv);
     html->excludes(json)->excludes(summary)->excludes(csv);
     log->add_option("-o,--output", options->output,

@@ -66,23 +66,6 @@ int DaysInMonth(int month, int year) {
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar.
-std::int64_t DaysSinceEpoch(int year, int month, int day) {
-    year -= month <= 2;
-    std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    std::int64_t yearOfEra = year - era * 400;
-    std::int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    std::int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
-void PutDigits(std::string& out, int value, int width) {
-    char digits[8];
-    for (int i = width - 1; i >= 0; --i, value /= 10)
-        digits[i] = static_cast<char>('0' + value % 10);
-    out.append(digits, static_cast<size_t>(width));
-}
-
 // The date or the time as the log wrote it.
 std::string Numbers(const Stamp& s, bool date) {
     auto joined = [](TEVChar separator, int first, int second, int third) {
@@ -208,25 +191,6 @@ bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
     return afterWholeLine || ReadStamp(units.substr(at, 64), stamp);
 }
 
-void AppendIsoTime(const LogRecord& r, std::string& out) {
-    // Records come many to a second: the last text made is kept.
-    thread_local int last[6] = {};
-    thread_local std::string lastText;
-    int now[6] = {r.year, r.month, r.day, r.hour, r.minute, r.second};
-    if (!lastText.empty() && std::equal(now, now + 6, last)) {
-        out += lastText;
-        return;
-    }
-    std::copy(now, now + 6, last);
-    size_t start = out.size();
-    const char after[] = "--T::Z";  // "2016-01-02T03:04:05Z"
-    for (int i = 0; i < 6; ++i) {
-        PutDigits(out, now[i], i == 0 ? 4 : 2);
-        out += after[i];
-    }
-    lastText = out.substr(start);
-}
-
 void AppendAsciiJson(std::string_view text, std::string& out) {
     out += '"';
     for (char c : text) {
@@ -298,14 +262,13 @@ size_t DecodeUtf8(std::string_view bytes, bool atEnd, kv8::Text& units,
 
 std::string IsoTime(const LogRecord& record) {
     std::string time;
-    if (record.timed) AppendIsoTime(record, time);
+    if (record.timed) AppendTime(SecondsSinceEpoch(record), time);
     return time;
 }
 
 std::int64_t SecondsSinceEpoch(const LogRecord& r) {
     if (!r.timed) return 0;
-    return DaysSinceEpoch(r.year, r.month, r.day) * 86400 + r.hour * 3600 + r.minute * 60 +
-           r.second;
+    return tevtool::SecondsSinceEpoch(r.year, r.month, r.day, r.hour, r.minute, r.second);
 }
 
 LogDecoder::LogDecoder(std::function<void(const LogRecord&)> visit, size_t recordLimit)
@@ -531,7 +494,7 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
     out += "\"time\":";
     if (record.timed) {
         out += '"';
-        AppendIsoTime(record, out);
+        AppendTime(SecondsSinceEpoch(record), out);
         out += '"';
     } else {
         out += "null";

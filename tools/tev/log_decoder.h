@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "text.h"
+#include "times.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -31,7 +32,7 @@ struct LogRecord {
     size_t cut = 0;  // code units left out of `text`: the record is longer than the decoder keeps
 };
 
-// The record's time in ISO 8601 UTC ("2016-01-02T03:04:05Z"); empty when it has none.
+// The record's time as the tool shows times (times.h); empty when it has none.
 std::string IsoTime(const LogRecord& record);
 // The record's time in seconds since 1970 (0 when it has none).
 std::int64_t SecondsSinceEpoch(const LogRecord& record);

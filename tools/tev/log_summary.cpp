@@ -57,47 +57,7 @@ std::string Csv(std::string text) {
 }  // namespace
 
 void AppendTime(const Moment& moment, std::string& out) {
-    if (!moment.timed) return;
-    // Records come many to a second: the last text made is kept.
-    thread_local std::int64_t lastSeconds = 0;
-    thread_local std::string last;
-    if (!last.empty() && moment.seconds == lastSeconds) {
-        out += last;
-        return;
-    }
-    // Days since 1970 to a civil date (proleptic Gregorian).
-    std::int64_t days = moment.seconds / 86400, second = moment.seconds % 86400;
-    if (second < 0) {
-        second += 86400;
-        --days;
-    }
-    days += 719468;
-    std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    std::int64_t dayOfEra = days - era * 146097;
-    std::int64_t yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    std::int64_t shifted = (5 * dayOfYear + 2) / 153;
-    std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-    std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
-    std::int64_t year = yearOfEra + era * 400 + (month <= 2);
-    std::string text;
-    text.reserve(20);
-    auto put = [&](std::int64_t value, int digits, char after) {
-        if (value < 0 || value >= 10000) return text += std::to_string(value), void(text += after);
-        for (int divisor = digits == 4 ? 1000 : 10; divisor; divisor /= 10)
-            text += static_cast<char>('0' + value / divisor % 10);
-        if (after) text += after;
-    };
-    put(year, 4, '-');
-    put(month, 2, '-');
-    put(day, 2, 'T');
-    put(second / 3600, 2, ':');
-    put(second / 60 % 60, 2, ':');
-    put(second % 60, 2, 'Z');
-    lastSeconds = moment.seconds;
-    last = text;
-    out += text;
+    if (moment.timed) AppendTime(moment.seconds, out);
 }
 
 std::string TimeText(const Moment& moment) {

@@ -32,7 +32,7 @@ struct Moment {
     std::int64_t seconds = 0;  // since 1970, UTC
 };
 
-// The moment's time in ISO 8601 UTC ("2016-01-02T03:04:05Z"); empty when the record had none.
+// The moment's time as the tool shows times (times.h); empty when the record had none.
 void AppendTime(const Moment& moment, std::string& out);
 std::string TimeText(const Moment& moment);
 
