@@ -4,7 +4,6 @@
 #include <nlohmann/json.hpp>
 #include <utf8.h>
 
-#include <chrono>
 #include <set>
 
 #include "log_summary.h"
@@ -219,25 +218,19 @@ TEST(RunSummaries, OpenSpansPastThoseFollowedAreCounted) {
     EXPECT_EQ(spans.Failures(), 1u);
 }
 
-// Opens then outcomes by the tens of thousands, each subject its own: linear, so four times the
-// events take about four times as long (a scan of every span per event took sixteen).
-TEST(RunSummaries, ManyOpenSpansTakeLinearTime) {
-    auto seconds = [](int count) {
-        std::vector<std::string> lines = {At(0, 0, "InitML;")};
-        for (int i = 0; i < count; ++i)
-            lines.push_back(At(1, 0, "DownloadBegin;https://x/" + std::to_string(i) + ";"));
-        for (int i = 0; i < count; ++i)
-            lines.push_back(At(2, 0, "DownloadEnd;https://x/" + std::to_string(i) + ";"));
-        std::string log = LogOf(lines);
-        auto start = std::chrono::steady_clock::now();
-        std::vector<tevtool::RunSummary> runs = Summaries(log);
-        EXPECT_EQ(runs[0].downloads.Total(), static_cast<size_t>(count));
-        EXPECT_EQ(runs[0].downloads.Kept().back().outcome, tevtool::Outcome::Ended);
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    };
-    seconds(5000);  // warm up
-    double small = seconds(10000), large = seconds(40000);
-    EXPECT_LT(large / small, 8.0) << small << " s, then " << large << " s";
+// Tens of thousands of downloads open at once each find their end: no end opens a span of its
+// own, the last kept one ended. (Their time, linear in the log, is measured in the bench.)
+TEST(RunSummaries, ManyOpenSpansEachFindTheirEnd) {
+    constexpr int kCount = 40000;
+    std::vector<std::string> lines = {At(0, 0, "InitML;")};
+    for (int i = 0; i < kCount; ++i)
+        lines.push_back(At(1, 0, "DownloadBegin;https://x/" + std::to_string(i) + ";"));
+    for (int i = 0; i < kCount; ++i)
+        lines.push_back(At(2, 0, "DownloadEnd;https://x/" + std::to_string(i) + ";"));
+    std::vector<tevtool::RunSummary> runs = Summaries(LogOf(lines));
+    EXPECT_EQ(runs[0].downloads.Total(), static_cast<size_t>(kCount));
+    EXPECT_EQ(runs[0].downloads.Kept().front().outcome, tevtool::Outcome::Ended);
+    EXPECT_EQ(runs[0].downloads.Kept().back().outcome, tevtool::Outcome::Ended);
 }
 
 // No text can drive the terminal, forge a line of the summary or a cell of a spreadsheet, or
