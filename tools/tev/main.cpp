@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("tev ") + TEV_VERSION_STRING);
     app.require_subcommand(1);
     app.footer(std::string("\n") + resource::kTevHelp);
-    const Command commands[] = {AddRunCommand(app), AddLogCommand(app), AddScenarioCommand(app)};
+    const Command commands[] = {AddRunCommand(app), AddLogCommand(app), AddScenarioCommand(app),
+                                AddDoctorCommand(app)};
 
     std::vector<std::string> arguments = process::Arguments(argc, argv);
     if (!arguments.empty() && !arguments.front().starts_with("-") &&
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
             return command.app->get_name() == arguments.front();
         })) {
         std::cerr << "tev: unknown subcommand " << arguments.front()
-                  << " (the subcommands are run, log and scenario; see tev --help)\n";
+                  << " (the subcommands are run, log, scenario and doctor; see tev --help)\n";
         return kUsageError;
     }
     try {

@@ -4,6 +4,8 @@
 #ifndef TEV_TOOL_PROCESS_H
 #define TEV_TOOL_PROCESS_H
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,14 @@ void SetTemporaryDirectory(const std::string& dir);
 // Where TEV puts a file of this name in its temporary directory now, as UTF-8; empty when it has
 // no usable temporary directory.
 std::string TevTempFilePath(const TEVChar* name);
+
+// What a library file says of itself in its version information: on Windows its version resource;
+// elsewhere, where libraries carry none, nothing.
+struct VersionInfo {
+    std::string version;      // "1.0.0.0"
+    std::string description;  // its FileDescription, as UTF-8
+};
+std::optional<VersionInfo> ReadVersionInfo(const std::filesystem::path& file);
 
 }  // namespace tevtool::process
 

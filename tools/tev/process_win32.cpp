@@ -9,6 +9,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "files.h"
 #include "platform/platform.h"
@@ -44,6 +45,37 @@ void SetTemporaryDirectory(const std::string& dir) {
 
 std::string TevTempFilePath(const TEVChar* name) {
     return Utf8Of(std::filesystem::path(tev::platform::TempFilePath(name)));
+}
+
+std::optional<VersionInfo> ReadVersionInfo(const std::filesystem::path& file) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+    if (size == 0) return std::nullopt;
+    std::vector<char> data(size);
+    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return std::nullopt;
+    VersionInfo info;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
+        length >= sizeof *fixed)
+        info.version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                       std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                       std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                       std::to_string(LOWORD(fixed->dwFileVersionLS));
+    // The description in the file's first language.
+    WORD* translation = nullptr;
+    if (VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                       reinterpret_cast<void**>(&translation), &length) &&
+        translation && length >= 2 * sizeof(WORD)) {
+        wchar_t key[64];
+        swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileDescription", translation[0],
+                 translation[1]);
+        wchar_t* description = nullptr;
+        if (VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&description), &length) &&
+            description)
+            info.description = ToUtf8(std::wstring(description));
+    }
+    return info;
 }
 
 }  // namespace tevtool::process
