@@ -56,9 +56,9 @@ std::filesystem::path AsFolder(const std::string& utf8) {
 
 // ", version 1.0.0.0" from the file's version information; where libraries carry none, says so.
 std::string VersionOf(const std::filesystem::path& file) {
-    std::optional<process::VersionInfo> info = process::ReadVersionInfo(file);
-    if (!info) return ", no version information";
-    return info->version.empty() ? "" : ", version " + info->version;
+    process::VersionInfo info;
+    if (!process::ReadVersionInfo(Utf8Of(file), info)) return ", no version information";
+    return info.version.empty() ? "" : ", version " + info.version;
 }
 
 // A library of the wrong kind for the installers beside this tool: what to say of it, or empty.
@@ -91,8 +91,9 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
 
 // Whether the library loaded is the stand-in: its version information or its mark says so.
 bool IsStandIn(const std::filesystem::path& file, void* library) {
-    std::optional<process::VersionInfo> info = process::ReadVersionInfo(file);
-    return (info && info->description.find(kv8::kStandInDescription) != std::string::npos) ||
+    process::VersionInfo info;
+    return (process::ReadVersionInfo(Utf8Of(file), info) &&
+            info.description.find(kv8::kStandInDescription) != std::string::npos) ||
            tev::platform::FindFunction(library, kv8::kStandInMarker);
 }
 

@@ -21,6 +21,6 @@ std::string TevTempFilePath(const TEVChar* name) {
     return ToUtf8(tev::platform::TempFilePath(name));
 }
 
-std::optional<VersionInfo> ReadVersionInfo(const std::filesystem::path&) { return std::nullopt; }
+bool ReadVersionInfo(const std::string&, VersionInfo&) { return false; }
 
 }  // namespace tevtool::process

@@ -47,13 +47,14 @@ std::string TevTempFilePath(const TEVChar* name) {
     return Utf8Of(std::filesystem::path(tev::platform::TempFilePath(name)));
 }
 
-std::optional<VersionInfo> ReadVersionInfo(const std::filesystem::path& file) {
+bool ReadVersionInfo(const std::string& file, VersionInfo& info) {
+    std::wstring path = PathOf(file).wstring();
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
-    if (size == 0) return std::nullopt;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) return false;
     std::vector<char> data(size);
-    if (!GetFileVersionInfoW(file.c_str(), 0, size, data.data())) return std::nullopt;
-    VersionInfo info;
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
+    info = VersionInfo();
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
@@ -73,9 +74,9 @@ std::optional<VersionInfo> ReadVersionInfo(const std::filesystem::path& file) {
         wchar_t* description = nullptr;
         if (VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&description), &length) &&
             description)
-            info.description = ToUtf8(std::wstring(description));
+            info.description = ToUtf8(description);
     }
-    return info;
+    return true;
 }
 
 }  // namespace tevtool::process
