@@ -23,6 +23,11 @@ namespace kv8 {
 
 enum class Kind { Waypoint, State, Attribute };
 
+// What marks the stand-in as one, for `tev doctor` to flag it: on Windows its version information
+// (the file description ends so); on Linux, which has none, an exported symbol of this name.
+constexpr char kStandInDescription[] = "not for distribution";
+constexpr char kStandInMarker[] = "kv8_standin_not_for_distribution";
+
 // A refusal count that never runs out.
 constexpr int kAlways = -1;
 

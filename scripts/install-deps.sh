@@ -11,7 +11,8 @@ packages=(cmake make g++ clang lld llvm libclang-rt-14-dev clang-format libgtest
 if [ "${1:-}" = "--windows" ]; then
   # The Windows product: MinGW-w64 for i686, a 32-bit Wine to run what it builds, and NSIS for
   # the installers that call it through nsis/TEV.nsh.
-  packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip)
+  packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip
+            gcc-mingw-w64-x86-64-posix)  # a 64-bit DLL, for `tev doctor` to refuse
 fi
 
 # DuckDB for Node, pinned by tests/duckdb/package-lock.json, in that folder only.

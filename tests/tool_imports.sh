@@ -9,7 +9,7 @@ imports=$(objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')
 status=0
 while read -r dll; do
   case "${dll,,}" in
-    kernel32.dll | msvcrt.dll | shell32.dll | shlwapi.dll) echo "imports $dll" ;;
+    kernel32.dll | msvcrt.dll | shell32.dll | shlwapi.dll | version.dll) echo "imports $dll" ;;
     *) echo "imports $dll, which is not one of Windows' own DLLs" >&2; status=1 ;;
   esac
 done <<<"$imports"

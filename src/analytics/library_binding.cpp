@@ -10,18 +10,9 @@
 
 #include "../platform/platform.h"
 #include "KV8.h"
+#include "library_statics.h"
 
 namespace {
-
-// Each static by the name the library exports: Microsoft's decoration on Windows (the same labels
-// KV8.h gives the declarations), the Itanium mangling elsewhere.
-#if defined(_WIN32)
-#define KV8_EXPORT(itanium, microsoft) microsoft
-constexpr char kLibraryFile[] = "KV8.dll";
-#else
-#define KV8_EXPORT(itanium, microsoft) itanium
-constexpr char kLibraryFile[] = "libkv8.so";
-#endif
 
 struct Library {
     decltype(&CMLWaypoint::Create) createWaypoint;
@@ -48,16 +39,20 @@ tev::WideString Widen(const char* ascii) {
 
 // False, with the name kept in `lacking`, when the library does not export it.
 template <typename Function>
-bool Find(void* module, Function& function, const char* name, const char*& lacking) {
+bool Find(void* module, Function& function, tev::analytics::LibraryStatic which,
+          const char*& lacking) {
+    const char* name = tev::analytics::kLibraryStatics[which].exported;
     function = reinterpret_cast<Function>(tev::platform::FindFunction(module, name));
     if (!function) lacking = name;
     return function != nullptr;
 }
 
 Binding Load() {
+    using namespace tev::analytics;
     Binding binding;
-    tev::analytics::Unavailable& unavailable = binding.unavailable;
-    tev::platform::Dependency dependency = tev::platform::LoadDependency(kLibraryFile);
+    Unavailable& unavailable = binding.unavailable;
+    tev::platform::Dependency dependency =
+        tev::platform::LoadDependency(kLibraryFile, tev::platform::OwnSearchFolders());
     if (!dependency.library) {
         unavailable.file = dependency.file.empty() ? Widen(kLibraryFile) : dependency.file;
         unavailable.cause = dependency.file.empty()
@@ -68,37 +63,15 @@ Binding Load() {
     void* module = dependency.library;
     Library& library = binding.statics;
     const char* lacking = nullptr;
-    binding.complete =
-        Find(module, library.createWaypoint,
-             KV8_EXPORT("_ZN11CMLWaypoint6CreateEPKDs", "?Create@CMLWaypoint@@SAPAV1@PB_W@Z"),
-             lacking) &&
-        Find(module, library.createState,
-             KV8_EXPORT("_ZN8CMLState6CreateEPKDs", "?Create@CMLState@@SAPAV1@PB_W@Z"), lacking) &&
-        Find(module, library.createAttribute,
-             KV8_EXPORT("_ZN12CMLAttribute6CreateEPKDsS1_", "?Create@CMLAttribute@@SAPAV1@PB_W0@Z"),
-             lacking) &&
-        Find(module, library.initialize,
-             KV8_EXPORT("_ZN9CMLFacade10InitializeEP11CMLWaypointPKDsS3_ijxxS3_S3_b",
-                        "?Initialize@CMLFacade@@SAXPAVCMLWaypoint@@PB_W1HI_J211_N@Z"),
-             lacking) &&
-        Find(module, library.isInitialized,
-             KV8_EXPORT("_ZN9CMLFacade16IsKV8InitializedEv", "?IsKV8Initialized@CMLFacade@@SA_NXZ"),
-             lacking) &&
-        Find(module, library.waypointReached,
-             KV8_EXPORT("_ZN9CMLFacade15WaypointReachedEP11CMLWaypoint",
-                        "?WaypointReached@CMLFacade@@SAXPAVCMLWaypoint@@@Z"),
-             lacking) &&
-        Find(module, library.onCrash,
-             KV8_EXPORT("_ZN9CMLFacade7OnCrashEP11CMLWaypointjxx",
-                        "?OnCrash@CMLFacade@@SAXPAVCMLWaypoint@@I_J1@Z"),
-             lacking) &&
-        Find(module, library.uninitialize,
-             KV8_EXPORT("_ZN9CMLFacade12UninitializeEP11CMLWaypointj",
-                        "?Uninitialize@CMLFacade@@SAXPAVCMLWaypoint@@I@Z"),
-             lacking) &&
-        Find(module, library.getUserId,
-             KV8_EXPORT("_ZN9CMLFacade12GetKV8UserIdEv", "?GetKV8UserId@CMLFacade@@SAPB_WXZ"),
-             lacking);
+    binding.complete = Find(module, library.createWaypoint, kCreateWaypoint, lacking) &&
+                       Find(module, library.createState, kCreateState, lacking) &&
+                       Find(module, library.createAttribute, kCreateAttribute, lacking) &&
+                       Find(module, library.initialize, kInitialize, lacking) &&
+                       Find(module, library.isInitialized, kIsInitialized, lacking) &&
+                       Find(module, library.waypointReached, kWaypointReached, lacking) &&
+                       Find(module, library.onCrash, kOnCrash, lacking) &&
+                       Find(module, library.uninitialize, kUninitialize, lacking) &&
+                       Find(module, library.getUserId, kGetUserId, lacking);
     if (lacking) {
         unavailable.file = dependency.file;
         unavailable.cause = TEV_TEXT("lacks ") + Widen(lacking);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "../base/text.h"
@@ -56,12 +57,33 @@ struct Dependency {
     std::vector<WideString> folders;
 };
 
-// A shared library this one depends on, from where the system's loader would take a library that
-// this one imports, and no further: one already loaded under that name; else the first of this
-// library's own folder, the host executable's folder and (on Windows) the system's folder that
-// holds a file of that name. Never the current directory, never PATH or LD_LIBRARY_PATH. A file
-// found but not loadable ends the search, as it would end the loader's.
-Dependency LoadDependency(const char* fileName);
+// A path as the system takes it: UTF-16 on Windows, the file system's bytes elsewhere (a folder
+// whose name is not UTF-8 is still that folder). std::filesystem::path::native() gives one.
+#if defined(_WIN32)
+using SystemPath = std::wstring;
+#else
+using SystemPath = std::string;
+#endif
+
+// The folders a library's dependencies are looked for in besides the system's own, each ending
+// with a separator (empty: none).
+struct SearchFolders {
+    SystemPath library;  // the folder of the library that depends on them
+    SystemPath host;     // the host executable's folder
+};
+
+// Where TEV itself looks: the folder of the library this code is linked into (on Linux only when
+// its path is absolute; a relative one would depend on the current directory) and the host
+// executable's.
+SearchFolders OwnSearchFolders();
+
+// A shared library that a library depends on, from where the system's loader would take a library
+// it imports, and no further: one already loaded under that name; else the first of `folders`
+// (the dependent library's, then the host's) and (on Windows) the system's folder that holds a
+// file of that name. Never the current directory, never PATH or LD_LIBRARY_PATH. A file found but
+// not loadable ends the search, as it would end the loader's. TEV binds the analytics library with
+// its own folders; `tev doctor` asks the same of an installer's folder.
+Dependency LoadDependency(const char* fileName, const SearchFolders& folders);
 
 // A function a library loaded by LoadDependency exports under `name`; null when it has none.
 void* FindFunction(void* library, const char* name);

@@ -136,7 +136,17 @@ bool UtcNow(CalendarTime& now) {
 
 WideString TempFilePath(const TEVChar* fileName) { return FromUtf8(TempFileBytes(fileName)); }
 
-Dependency LoadDependency(const char* fileName) {
+SearchFolders OwnSearchFolders() {
+    SearchFolders folders;
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&OwnSearchFolders), &self) && self.dli_fname &&
+        self.dli_fname[0] == '/')
+        folders.library = FolderOf(self.dli_fname);
+    folders.host = ExecutableFolder();
+    return folders;
+}
+
+Dependency LoadDependency(const char* fileName, const SearchFolders& folders) {
     Dependency found;
     // The loader binds an import to an object already loaded under that name (its soname).
     if (void* loaded = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
@@ -146,16 +156,10 @@ Dependency LoadDependency(const char* fileName) {
             found.file = FromUtf8(object->l_name);
         return found;
     }
-    // This library's own folder when its path is absolute (a relative one would depend on the
-    // current directory), then the host executable's. Not the dynamic loader's own search, which
-    // LD_LIBRARY_PATH steers: the same places as the Windows build.
-    Dl_info self{};
-    std::string selfFolder;
-    if (dladdr(reinterpret_cast<void*>(&LoadDependency), &self) && self.dli_fname &&
-        self.dli_fname[0] == '/')
-        selfFolder = FolderOf(self.dli_fname);
+    // Not the dynamic loader's own search, which LD_LIBRARY_PATH steers: the same places as the
+    // Windows build.
     std::vector<std::string> searched;
-    for (const std::string& folder : {selfFolder, ExecutableFolder()}) {
+    for (const std::string& folder : {folders.library, folders.host}) {
         if (folder.empty() || std::find(searched.begin(), searched.end(), folder) != searched.end())
             continue;
         searched.push_back(folder);

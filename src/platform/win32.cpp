@@ -101,7 +101,16 @@ WideString TempFilePath(const TEVChar* fileName) {
     return path;
 }
 
-Dependency LoadDependency(const char* fileName) {
+SearchFolders OwnSearchFolders() {
+    // This library's own folder first, so that the folder a host loaded TEV.dll from (an
+    // installer's plug-ins folder, say) serves it too; then the host's folder, as for a static
+    // import.
+    HMODULE self = ThisModule();
+    WideString selfPath = self ? ModuleFileName(self) : WideString();
+    return {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1), ExecutableDirectory()};
+}
+
+Dependency LoadDependency(const char* fileName, const SearchFolders& folders) {
     WideString name(fileName, fileName + lstrlenA(fileName));  // a library's name is ASCII
     Dependency found;
     HMODULE module = nullptr;
@@ -111,19 +120,14 @@ Dependency LoadDependency(const char* fileName) {
         found.file = ModuleFileName(module);
         return found;
     }
-    // This library's own folder first, so that the folder a host loaded TEV.dll from (an
-    // installer's plug-ins folder, say) serves it too; then the host's folder and the system's,
-    // as for a static import. The current directory and PATH, which the standard search reaches
-    // too, are where an attacker can put a library, and are never looked in.
-    HMODULE self = ThisModule();
-    WideString selfPath = self ? ModuleFileName(self) : WideString();
+    // The given folders, then the system's. The current directory and PATH, which the standard
+    // search reaches too, are where an attacker can put a library, and are never looked in.
     WideString system = ReadWhole<WideString>([](wchar_t* buffer, std::size_t size) {
         UINT written = GetSystemDirectoryW(buffer, static_cast<UINT>(size));
         return written == 0 ? -1L : static_cast<long>(written);  // more than size when cut short
     });
     if (!system.empty()) system += L'\\';
-    for (const WideString& folder :
-         {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1), ExecutableDirectory(), system}) {
+    for (const WideString& folder : {folders.library, folders.host, system}) {
         if (folder.empty() ||
             std::find(found.folders.begin(), found.folders.end(), folder) != found.folders.end())
             continue;

@@ -14,7 +14,9 @@ namespace tevtool {
 // Exit statuses; with several, the first in this order wins: usage or I/O error, malformed
 // records, a failure the log shows. An internal failure ends the tool at once with a status of its
 // own, whatever it was reading.
-constexpr int kFailure = 1;     // tev run: ownership violations; tev log: malformed or cut records
+// tev run: ownership violations; tev log: malformed or cut records; tev doctor: the folder will not
+// report to the maker's analytics library
+constexpr int kFailure = 1;
 constexpr int kUsageError = 2;  // bad command line, unreadable file or scenario
 constexpr int kRunFailed = 3;   // tev log --summary: a log shows a failure
 constexpr int kInternalError = 4;  // the tool itself failed: out of memory, or a fault of its own
@@ -29,6 +31,7 @@ struct Command {
 Command AddRunCommand(CLI::App& tev);
 Command AddLogCommand(CLI::App& tev);
 Command AddScenarioCommand(CLI::App& tev);
+Command AddDoctorCommand(CLI::App& tev);
 
 }  // namespace tevtool
 

@@ -48,10 +48,11 @@ bool NameTheCommand(std::vector<std::string>& arguments, const std::vector<std::
         arguments.insert(arguments.begin(), "log");
         return true;
     }
-    std::cerr << Styled(Style::Error, "tev: unknown subcommand " + arguments.front())
-              << Suggestion(arguments.front(), names)
-              << " (the subcommands are run, log and scenario, or name a log to read; see tev "
-                 "--help)\n";
+    std::cerr
+        << Styled(Style::Error, "tev: unknown subcommand " + arguments.front())
+        << Suggestion(arguments.front(), names)
+        << " (the subcommands are run, log, scenario and doctor, or name a log to read; see tev "
+           "--help)\n";
     return false;
 }
 
@@ -87,7 +88,8 @@ int Main(std::vector<std::string> arguments) {
     app.set_version_flag("--version", std::string("tev ") + TEV_VERSION_STRING);
     app.require_subcommand(1);
     app.footer(std::string("\n") + resource::kTevHelp);
-    const Command commands[] = {AddRunCommand(app), AddLogCommand(app), AddScenarioCommand(app)};
+    const Command commands[] = {AddRunCommand(app), AddLogCommand(app), AddScenarioCommand(app),
+                                AddDoctorCommand(app)};
     std::vector<std::string> names;
     for (const Command& command : commands) names.push_back(command.app->get_name());
 

@@ -42,6 +42,15 @@ void SetTemporaryDirectory(const std::string& dir);
 // no usable temporary directory.
 std::string TevTempFilePath(const TEVChar* name);
 
+// What a library file (a UTF-8 path) says of itself in its version information: on Windows its
+// version resource; elsewhere, where libraries carry none, nothing (false). (This header includes
+// no more than it must: MinGW's pthread.h includes "process.h", and finds this one.)
+struct VersionInfo {
+    std::string version;      // "1.0.0.0"
+    std::string description;  // its FileDescription
+};
+bool ReadVersionInfo(const std::string& file, VersionInfo& info);
+
 }  // namespace tevtool::process
 
 #endif

@@ -38,4 +38,6 @@ std::string TevTempFilePath(const TEVChar* name) {
     return ToUtf8(tev::platform::TempFilePath(name));
 }
 
+bool ReadVersionInfo(const std::string&, VersionInfo&) { return false; }
+
 }  // namespace tevtool::process

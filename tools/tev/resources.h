@@ -11,6 +11,7 @@ namespace tevtool::resource {
 extern const char* const kTevHelp;
 extern const char* const kRunHelp;
 extern const char* const kLogHelp;
+extern const char* const kDoctorHelp;
 // page.css: the style of the page `tev log --html` makes.
 extern const char* const kPageStyle;
 // page.js: what sorts the page's table of runs by the column clicked.
