@@ -12,7 +12,7 @@
 #include "commands.h"
 #include "files.h"
 #include "platform/platform.h"
-#include "process.h"
+#include "tool_system.h"
 #include "resources.h"
 #include "text.h"
 #include "vocabulary/log_format.h"

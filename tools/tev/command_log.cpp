@@ -12,7 +12,7 @@
 #include "files.h"
 #include "log_decoder.h"
 #include "log_summary.h"
-#include "process.h"
+#include "tool_system.h"
 #include "resources.h"
 #include "terminal.h"
 #include "vocabulary/log_format.h"

@@ -7,7 +7,7 @@
 #include "commands.h"
 #include "files.h"
 #include "play.h"
-#include "process.h"
+#include "tool_system.h"
 #include "resources.h"
 #include "scenario.h"
 #include "vocabulary/log_format.h"

@@ -17,8 +17,8 @@ namespace tevtool {
 // tev run: ownership violations; tev log: malformed or cut records; tev doctor: the folder will not
 // report to the maker's analytics library
 constexpr int kFailure = 1;
-constexpr int kUsageError = 2;  // bad command line, unreadable file or scenario
-constexpr int kRunFailed = 3;   // tev log --summary: a log shows a failure
+constexpr int kUsageError = 2;     // bad command line, unreadable file or scenario
+constexpr int kRunFailed = 3;      // tev log --summary: a log shows a failure
 constexpr int kInternalError = 4;  // the tool itself failed: out of memory, or a fault of its own
 
 // A command on the command line: `app` is parsed into the command's options, then `run` does what

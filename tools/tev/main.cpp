@@ -12,7 +12,7 @@
 #include "TEVVersion.h"
 #include "commands.h"
 #include "files.h"
-#include "process.h"
+#include "tool_system.h"
 #include "resources.h"
 #include "suggest.h"
 #include "terminal.h"

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "process.h"
+#include "tool_system.h"
 
 namespace tevtool {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "process.h"
+#include "tool_system.h"
 #include "text.h"
 
 namespace tevtool::process {

@@ -1,8 +1,8 @@
 // What the tool needs of the system it runs on beyond standard C++: its command line, its standard
-// streams, its environment and where TEV keeps its files. The build compiles process_posix.cpp or
-// process_win32.cpp.
-#ifndef TEV_TOOL_PROCESS_H
-#define TEV_TOOL_PROCESS_H
+// streams, its environment and where TEV keeps its files. The build compiles tool_system_posix.cpp
+// or tool_system_win32.cpp.
+#ifndef TEV_TOOL_SYSTEM_H
+#define TEV_TOOL_SYSTEM_H
 
 #include <cstdio>
 #include <string>
@@ -43,8 +43,7 @@ void SetTemporaryDirectory(const std::string& dir);
 std::string TevTempFilePath(const TEVChar* name);
 
 // What a library file (a UTF-8 path) says of itself in its version information: on Windows its
-// version resource; elsewhere, where libraries carry none, nothing (false). (This header includes
-// no more than it must: MinGW's pthread.h includes "process.h", and finds this one.)
+// version resource; elsewhere, where libraries carry none, nothing (false).
 struct VersionInfo {
     std::string version;      // "1.0.0.0"
     std::string description;  // its FileDescription

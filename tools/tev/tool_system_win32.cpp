@@ -14,7 +14,7 @@
 
 #include "files.h"
 #include "platform/platform.h"
-#include "process.h"
+#include "tool_system.h"
 #include "text.h"
 
 namespace tevtool::process {
