@@ -13,24 +13,13 @@
 
 namespace {
 
+using testing_support::Count;
+using testing_support::JsonLines;
 using testing_support::Lines;
 using testing_support::ProgramRun;
 using testing_support::Utf16Line;
 using testing_support::WriteBytes;
 namespace fs = std::filesystem;
-
-std::vector<nlohmann::json> JsonLines(const std::string& text) {
-    std::vector<nlohmann::json> objects;
-    for (const std::string& line : Lines(text)) objects.push_back(nlohmann::json::parse(line));
-    return objects;
-}
-
-size_t Count(const std::string& text, const std::string& what) {
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
 
 }  // namespace
 

@@ -11,6 +11,19 @@ ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::stri
     return RunProgram(program, arguments, input, scratch);
 }
 
+std::vector<nlohmann::json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    for (const std::string& line : Lines(text)) objects.push_back(nlohmann::json::parse(line));
+    return objects;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
 }  // namespace testing_support
 
 std::filesystem::path ToolTest::NewPlayFolder() {

@@ -2,6 +2,8 @@
 #ifndef TEV_TESTS_TOOL_SUPPORT_H
 #define TEV_TESTS_TOOL_SUPPORT_H
 
+#include <nlohmann/json.hpp>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +16,12 @@ namespace testing_support {
 // input, from a folder of its own inside `dir`.
 ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
                    const std::string& input = "", const std::string& program = TEV_TOOL_PATH);
+
+// Each line of the tool's output parsed as JSON (JSON Lines).
+std::vector<nlohmann::json> JsonLines(const std::string& text);
+
+// How many times `what` stands in `text`, overlapping ones counted.
+size_t Count(const std::string& text, const std::string& what);
 
 }  // namespace testing_support
 
