@@ -1,19 +1,11 @@
 #include "files.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "tool_system.h"
 
 namespace tevtool {
 namespace {
@@ -62,60 +54,7 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
     }
     error = NotRegular(PathOf(path));
     if (!error.empty()) return false;
-#ifdef _WIN32
-    // Shared for reading and writing: what a reader must allow while anything else holds the file.
-    HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD code = GetLastError();
-        error = code == ERROR_SHARING_VIOLATION
-                    ? "held open by a running setup; it can be read once the setup ends"
-                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                    ? "No such file or directory"
-                : code == ERROR_ACCESS_DENIED
-                    ? "Permission denied"
-                    : "cannot be opened (Windows error " + std::to_string(code) + ")";
-        return false;
-    }
-    bool ok = GetFileType(file) == FILE_TYPE_DISK;
-    if (!ok) error = "is not a regular file";
-    DWORD read = 0;
-    while (ok && limit > 0 &&
-           (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(kPiece, limit)), &read,
-                          nullptr)) &&
-           read > 0) {
-        piece(std::string_view(buffer.data(), read));
-        limit -= read;
-    }
-    if (!ok && error.empty())
-        error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
-    CloseHandle(file);
-    return ok;
-#else
-    // Non-blocking: a FIFO put in the file's place after the check above must not hang the open.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
-        return false;
-    }
-    while (limit > 0) {
-        ssize_t read = ::read(fd, buffer.data(), std::min(kPiece, limit));
-        if (read < 0 && errno == EINTR) continue;
-        if (read < 0) error = std::strerror(errno);
-        if (read <= 0) break;
-        piece(std::string_view(buffer.data(), static_cast<size_t>(read)));
-        limit -= static_cast<size_t>(read);
-    }
-    close(fd);
-    return error.empty();
-#endif
+    return process::ReadFilePieces(path, buffer, limit, piece, error);
 }
 
 bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {

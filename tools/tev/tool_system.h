@@ -1,11 +1,13 @@
 // What the tool needs of the system it runs on beyond standard C++: its command line, its standard
-// streams, its environment and where TEV keeps its files. The build compiles tool_system_posix.cpp
-// or tool_system_win32.cpp.
+// streams, its environment, reading a file as a reader must, and where TEV keeps its files. The
+// build compiles tool_system_posix.cpp or tool_system_win32.cpp.
 #ifndef TEV_TOOL_SYSTEM_H
 #define TEV_TOOL_SYSTEM_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "TEVText.h"
@@ -30,6 +32,14 @@ void UnsetEnvironment(const char* name);
 // Opens a file (UTF-8 path) to be written anew, as std::fopen does: null with errno set when it
 // cannot be.
 std::FILE* OpenForWriting(const std::string& path);
+
+// Reads a file (UTF-8 path) that is to be a regular one, at most `limit` bytes, a `buffer` full at
+// a time handed to `piece`. On Windows it is opened shared for reading and writing, as a reader
+// must while anything else holds it (a log a running setup holds is said to be so); on Linux
+// without blocking, so that a FIFO put in the file's place cannot hang the open. False with `error`
+// when it is no regular file or could not be read to its end.
+bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
+                    const std::function<void(std::string_view)>& piece, std::string& error);
 
 // Makes a new folder, `prefix` followed by a suffix no other folder has, that only this user can
 // enter; its path, or empty with `error`. Never one that existed before, nor a link to one.

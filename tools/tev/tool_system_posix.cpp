@@ -1,5 +1,9 @@
 // The tool's process on Linux: arguments and environment are UTF-8 already.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,6 +26,31 @@ bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 void SetEnvironment(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
 
 void UnsetEnvironment(const char* name) { unsetenv(name); }
+
+bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
+                    const std::function<void(std::string_view)>& piece, std::string& error) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
+        return false;
+    }
+    while (limit > 0) {
+        ssize_t read = ::read(fd, buffer.data(), std::min(buffer.size(), limit));
+        if (read < 0 && errno == EINTR) continue;
+        if (read < 0) error = std::strerror(errno);
+        if (read <= 0) break;
+        piece(std::string_view(buffer.data(), static_cast<size_t>(read)));
+        limit -= static_cast<size_t>(read);
+    }
+    close(fd);
+    return error.empty();
+}
 
 std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 

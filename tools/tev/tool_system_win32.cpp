@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,38 @@ void SetEnvironment(const char* name, const std::string& value) {
 void UnsetEnvironment(const char* name) {
     std::wstring wideName(name, name + std::strlen(name));
     _wputenv_s(wideName.c_str(), L"");  // an empty value removes the variable
+}
+
+bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
+                    const std::function<void(std::string_view)>& piece, std::string& error) {
+    HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        error = code == ERROR_SHARING_VIOLATION
+                    ? "held open by a running setup; it can be read once the setup ends"
+                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                    ? "No such file or directory"
+                : code == ERROR_ACCESS_DENIED
+                    ? "Permission denied"
+                    : "cannot be opened (Windows error " + std::to_string(code) + ")";
+        return false;
+    }
+    bool ok = GetFileType(file) == FILE_TYPE_DISK;
+    if (!ok) error = "is not a regular file";
+    DWORD read = 0;
+    while (ok && limit > 0 &&
+           (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(buffer.size(), limit)),
+                          &read, nullptr)) &&
+           read > 0) {
+        piece(std::string_view(buffer.data(), read));
+        limit -= read;
+    }
+    if (!ok && error.empty())
+        error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
+    CloseHandle(file);
+    return ok;
 }
 
 std::FILE* OpenForWriting(const std::string& path) {
