@@ -14,10 +14,16 @@ namespace logformat = tev::logformat;
 constexpr TEVChar kCr = logformat::kLineEnd[0], kLf = logformat::kLineEnd[1];
 constexpr TEVChar kSeparator = logformat::kFieldEnd;
 
-// The shape of the line a token begins; none for a token TEV does not write.
+// The shape of the line a token begins; none for a token TEV does not write. The tokens' texts are
+// measured once, so that each record is matched by length before any unit is compared.
 const logformat::TokenShape* ShapeOf(WideView token) {
-    for (const logformat::TokenShape& shape : logformat::kTokens)
-        if (token == shape.text) return &shape;
+    static const std::vector<WideView> texts = [] {
+        std::vector<WideView> views;
+        for (const logformat::TokenShape& shape : logformat::kTokens) views.emplace_back(shape.text);
+        return views;
+    }();
+    for (size_t i = 0; i < texts.size(); ++i)
+        if (texts[i] == token) return &logformat::kTokens[i];
     return nullptr;
 }
 
