@@ -19,7 +19,8 @@ constexpr TEVChar kSeparator = logformat::kFieldEnd;
 const logformat::TokenShape* ShapeOf(WideView token) {
     static const std::vector<WideView> texts = [] {
         std::vector<WideView> views;
-        for (const logformat::TokenShape& shape : logformat::kTokens) views.emplace_back(shape.text);
+        for (const logformat::TokenShape& shape : logformat::kTokens)
+            views.emplace_back(shape.text);
         return views;
     }();
     for (size_t i = 0; i < texts.size(); ++i)
