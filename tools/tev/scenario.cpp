@@ -13,14 +13,14 @@ namespace tevtool {
 
 enum class Param { Text, Int, UInt, Bool, Phase, TextOrInt };
 
-struct ParamSpec {
+struct Parameter {
     const char* name;
     Param type;
 };
 
-struct EntrySpec {
+struct BoundEntry {
     const char* name;
-    std::vector<ParamSpec> params;
+    std::vector<Parameter> params;
     std::function<Result(const std::vector<Value>&)> call;
 };
 
@@ -75,7 +75,7 @@ Result Call(R(TEV_CALL* entry)(P...), const std::vector<Value>& values, std::ind
 
 // The entry as a scenario calls it: its parameters, named, taken from its signature.
 template <typename R, typename... P, typename... Names>
-EntrySpec Bind(const char* name, R(TEV_CALL* entry)(P...), Names... names) {
+BoundEntry Bind(const char* name, R(TEV_CALL* entry)(P...), Names... names) {
     static_assert(sizeof...(Names) == sizeof...(P), "one name per parameter");
     return {name, {{names, Argument<P>::kParam}...}, [entry](const std::vector<Value>& values) {
                 return Call(entry, values, std::index_sequence_for<P...>());
@@ -85,22 +85,22 @@ EntrySpec Bind(const char* name, R(TEV_CALL* entry)(P...), Names... names) {
 // An entry with an overload for a text and one for an integer as its last parameter, the others
 // alike: a quoted text or null as the last argument calls the first, a bare integer the second.
 template <typename... Leading, typename... Names>
-EntrySpec BindTextOrInt(const char* name, bool(TEV_CALL* text)(Leading..., const TEVChar*),
-                        bool(TEV_CALL* integer)(Leading..., int), Names... names) {
-    EntrySpec spec = Bind(name, text, names...);
-    spec.params.back().type = Param::TextOrInt;
-    spec.call = [text, integer](const std::vector<Value>& values) {
+BoundEntry BindTextOrInt(const char* name, bool(TEV_CALL* text)(Leading..., const TEVChar*),
+                         bool(TEV_CALL* integer)(Leading..., int), Names... names) {
+    BoundEntry bound = Bind(name, text, names...);
+    bound.params.back().type = Param::TextOrInt;
+    bound.call = [text, integer](const std::vector<Value>& values) {
         if (values.back().kind == Value::Kind::Integer)
             return Call(integer, values, std::index_sequence_for<Leading..., int>());
         return Call(text, values, std::index_sequence_for<Leading..., const TEVChar*>());
     };
-    return spec;
+    return bound;
 }
 
-const std::vector<EntrySpec>& Entries() {
+const std::vector<BoundEntry>& Entries() {
     using T = TEVUtil;
     using Text = const TEVChar*;
-    static const std::vector<EntrySpec> entries = {
+    static const std::vector<BoundEntry> entries = {
         Bind("InitML", &T::InitML, "enableLog"),
         Bind("ShutdownML", &T::ShutdownML),
         Bind("OnCrash", &T::OnCrash),
@@ -261,7 +261,7 @@ std::optional<std::int64_t> Integer(const std::u32string& word) {
     return value;
 }
 
-Value ParseArgument(const Token& token, const ParamSpec& param) {
+Value ParseArgument(const Token& token, const Parameter& param) {
     Value value;
     bool textAllowed = param.type == Param::Text || param.type == Param::TextOrInt;
     if (token.quoted && textAllowed) {
@@ -350,8 +350,8 @@ Step ParseStep(const std::vector<Token>& tokens, int endColumn, bool& asksForLog
     std::string name = Narrow(head.word);
     if (head.quoted) throw LineError{head.column, "expected an entry name or kv8"};
     if (name == "kv8") return ParseKv8(tokens, endColumn);
-    const EntrySpec* entry = nullptr;
-    for (const EntrySpec& candidate : Entries())
+    const BoundEntry* entry = nullptr;
+    for (const BoundEntry& candidate : Entries())
         if (name == candidate.name || name == std::string("TEVUtil::") + candidate.name)
             entry = &candidate;
     if (!entry)
@@ -359,7 +359,7 @@ Step ParseStep(const std::vector<Token>& tokens, int endColumn, bool& asksForLog
     Step step;
     step.entry = entry;
     for (size_t i = 0; i < entry->params.size(); ++i) {
-        const ParamSpec& param = entry->params[i];
+        const Parameter& param = entry->params[i];
         if (i + 1 >= tokens.size())
             throw LineError{endColumn,
                             std::string("expected ") + Expected(param.type) + " for " + param.name};
@@ -376,15 +376,15 @@ Step ParseStep(const std::vector<Token>& tokens, int endColumn, bool& asksForLog
 
 }  // namespace
 
-const char* EntryName(const EntrySpec& entry) { return entry.name; }
+const char* EntryName(const BoundEntry& entry) { return entry.name; }
 
 Result Invoke(const Step& step) { return step.entry->call(step.arguments); }
 
 std::vector<std::string> EntryUsages() {
     std::vector<std::string> usages;
-    for (const EntrySpec& entry : Entries()) {
+    for (const BoundEntry& entry : Entries()) {
         std::string usage = entry.name;
-        for (const ParamSpec& param : entry.params) usage += std::string(" ") + param.name;
+        for (const Parameter& param : entry.params) usage += std::string(" ") + param.name;
         usages.push_back(usage);
     }
     return usages;

@@ -29,7 +29,7 @@ struct Result {
     const TEVChar* text = nullptr;
 };
 
-struct EntrySpec;
+struct BoundEntry;
 
 // A refusal for the stand-in, from "kv8 refuse ...".
 struct Refusal {
@@ -40,13 +40,13 @@ struct Refusal {
 };
 
 struct Step {
-    const EntrySpec* entry = nullptr;  // null for a kv8 line
+    const BoundEntry* entry = nullptr;  // null for a kv8 line
     std::vector<Value> arguments;
     Refusal refusal;
 };
 
 // The name of the entry a step calls, as written in scenarios.
-const char* EntryName(const EntrySpec& entry);
+const char* EntryName(const BoundEntry& entry);
 // Calls the entry with the step's arguments.
 Result Invoke(const Step& step);
 
