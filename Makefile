@@ -1,15 +1,21 @@
-# The verbs people type. `make run` plays the default setup run; `make check` builds and runs the
-# native suites alone, the quick check while working; `make test` installs what is missing (as
-# root), then builds and runs every suite: native, sanitizers, fuzzers, Windows.
+# The verbs people type. `make run` builds the tool and plays the default setup run (installing only
+# what the build needs); `make test` installs what is missing (as root), then builds and runs every
+# suite: native, sanitizers, fuzzers, Windows. `make check` builds and runs the native suites
+# alone, the quick check while working.
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run check test package bench soak fuzz format format-check deps deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run check test package bench soak fuzz format format-check deps deps-build deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
-run: deps
-	@cmake --preset native >/dev/null
-	@cmake --build --preset native -j $(JOBS) --target tev_tool >/dev/null
-	@./build/native/tools/tev/tev run
+run: deps-build
+	@cmake --preset tool >/dev/null
+	@cmake --build --preset tool -j $(JOBS) --target tev_tool >/dev/null
+	@./build/tool/tools/tev/tev run
+	@echo 'The tool is build/tool/tools/tev/tev; to have it as `tev` on your PATH:'
+	@echo '  cmake --install build/tool --prefix ~/.local'
+
+deps-build:
+	@scripts/install-deps.sh --build
 
 deps:
 	@scripts/install-deps.sh
@@ -19,7 +25,10 @@ deps-windows:
 
 FUZZ_SECONDS ?= 60
 
-check: test-native
+# Offline and quiet: nothing installed, the build's output shown only when it fails, one line per
+# suite and then the failures. Tests labelled full (Node's DuckDB) are make test's.
+check:
+	@scripts/check.py native $(JOBS)
 
 test: deps format-check $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
 

@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we are root, and the npm
 # packages of the tests (tests/duckdb/package.json) into the tests' folder.
-# Usage: scripts/install-deps.sh [--windows]
+# Usage: scripts/install-deps.sh [--build | --windows]
+#   --build     the product and the tool alone (what `make run` needs): no suite, nothing from npm
+#   (nothing)   every native suite as well: GoogleTest, sanitizers, the browser, Node with DuckDB
+#   --windows   the Windows product and its suites under Wine
 set -euo pipefail
 
-packages=(cmake make g++ clang lld llvm libclang-rt-14-dev clang-format libgtest-dev libgmock-dev
-          googletest libbenchmark-dev libcli11-dev libfmt-dev nlohmann-json3-dev libutfcpp-dev valgrind
-          chromium-headless-shell  # the tool's HTML page is checked in a real browser
-          nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
-if [ "${1:-}" = "--windows" ]; then
+level=${1:-tests}
+packages=(cmake make g++ libcli11-dev libfmt-dev libutfcpp-dev)
+if [ "$level" = tests ]; then
+  packages+=(clang lld llvm libclang-rt-14-dev clang-format libgtest-dev libgmock-dev googletest
+             libbenchmark-dev nlohmann-json3-dev valgrind
+             python3                  # the documents' commands run as tests (tests/docs)
+             chromium-headless-shell  # the tool's HTML page is checked in a real browser
+             nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
+elif [ "$level" = --windows ]; then
   # The Windows product: MinGW-w64 for i686, a 32-bit Wine to run what it builds, and NSIS for
   # the installers that call it through nsis/TEV.nsh.
   packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip
             gcc-mingw-w64-x86-64-posix)  # a 64-bit DLL, for `tev doctor` to refuse
+elif [ "$level" != --build ]; then
+  echo "usage: $0 [--build | --windows]" >&2
+  exit 2
 fi
 
 # DuckDB for Node, pinned by tests/duckdb/package-lock.json, in that folder only.
@@ -30,7 +40,7 @@ for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-  [ "${1:-}" = "--windows" ] || npm_packages
+  [ "$level" != tests ] || npm_packages
   exit 0
 fi
 
@@ -40,9 +50,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-if [ "${1:-}" = "--windows" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$level" = --windows ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
-[ "${1:-}" = "--windows" ] || npm_packages
+[ "$level" != tests ] || npm_packages
