@@ -2,7 +2,9 @@
 ; it installs, and how the run ended. It installs nothing itself; the product's files would be
 ; laid down where the sections say so.
 ;
-; Build it from this folder of the SDK with: makensis sample.nsi
+; Build it with `makensis examples/nsis/sample.nsi` from the SDK's folder, or `makensis sample.nsi`
+; from this one: makensis reads the script in its own folder, so the paths below are from here,
+; and StudioSetup.exe is made here.
 ; TEV.dll and the analytics library (KV8.dll; the SDK's stand-in for testing) travel inside the
 ; installer and are unpacked into its plug-ins directory, where TEV.nsh calls them.
 Unicode true
@@ -11,9 +13,9 @@ OutFile "StudioSetup.exe"
 RequestExecutionLevel user
 InstallDir "$PROGRAMFILES\Studio"
 
-!define /ifndef TEV_DLL "${__FILEDIR__}\..\..\bin\TEV.dll"
-!define /ifndef KV8_DLL "${__FILEDIR__}\..\..\standin\KV8.dll"
-!addincludedir "${__FILEDIR__}\..\..\nsis"
+!define /ifndef TEV_DLL "../../bin/TEV.dll"
+!define /ifndef KV8_DLL "../../standin/KV8.dll"
+!addincludedir "../../nsis"
 !include "TEV.nsh"
 
 Page directory

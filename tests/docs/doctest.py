@@ -17,6 +17,8 @@ A comment on the line just above a fence says more of it:
   <!-- not run `COMMAND`: REASON -->    that command only (a line beginning with COMMAND)
   <!-- same as: PATH -->                the block is the file PATH, as it is
   <!-- windows -->                      runs with the Windows build only (--windows)
+  <!-- sizes within N% -->              (above a table) each row `PATH` | BYTES | is within N%
+                                        of the size of PATH
 
 Placeholders such as <this folder> in a command are the only substitution: each one is given
 by --define, and a command holding one that is not given fails. A failing block is named by
@@ -41,6 +43,8 @@ DIRECTIVE = re.compile(r"^<!--\s*(.*?)\s*-->$")
 NOT_RUN = re.compile(r"^not run(?: `([^`]+)`)?:\s*(.+)$")
 EXIT_LINE = re.compile(r"^\(exit status (\d+)\b.*\)$")
 COMMANDS = {"sh", "bat", "console"}
+SIZES = re.compile(r"^sizes within ([0-9.]+)%$")
+SIZE_ROW = re.compile(r"^\| `([^`]+)`[^|]*\| ([0-9,]+) \|$")
 
 
 class Block:
@@ -51,6 +55,15 @@ class Block:
         self.directives = directives
 
 
+def directives_above(lines, index):
+    directives = []
+    above = index - 1
+    while above >= 0 and DIRECTIVE.match(lines[above].strip()):
+        directives.insert(0, DIRECTIVE.match(lines[above].strip()).group(1))
+        above -= 1
+    return directives
+
+
 def read_blocks(path):
     """The fenced blocks of a Markdown file, with the directives on the lines just above."""
     with open(path, encoding="utf-8") as f:
@@ -58,20 +71,27 @@ def read_blocks(path):
     blocks = []
     index = 0
     while index < len(lines):
-        fence = re.match(r"^```(\S*)\s*$", lines[index])
+        fence = re.match(r"^( *)```(\S*)\s*$", lines[index])
+        table = lines[index].startswith("|") and (index == 0 or not lines[index - 1].startswith("|"))
+        if table:
+            end = index
+            while end < len(lines) and lines[end].startswith("|"):
+                end += 1
+            blocks.append(Block("table", index + 1, lines[index:end], directives_above(lines, index)))
+            index = end
+            continue
         if not fence:
             index += 1
             continue
-        directives = []
-        above = index - 1
-        while above >= 0 and DIRECTIVE.match(lines[above].strip()):
-            directives.insert(0, DIRECTIVE.match(lines[above].strip()).group(1))
-            above -= 1
+        indent = fence.group(1)
+        directives = directives_above(lines, index)
         start = index + 1
         end = start
-        while end < len(lines) and lines[end].rstrip() != "```":
+        while end < len(lines) and lines[end].rstrip() != indent + "```":
             end += 1
-        blocks.append(Block(fence.group(1), start + 1, lines[start:end], directives))
+        # A block inside a list item is indented with it.
+        body = [text[len(indent):] if text.startswith(indent) else text for text in lines[start:end]]
+        blocks.append(Block(fence.group(2), start + 1, body, directives))
         index = end + 1
     return blocks
 
@@ -105,6 +125,7 @@ class Runner:
         self.not_run = []
         self.snippets = 0
         self.elsewhere = 0
+        self.sizes = 0
 
     def fail(self, line, message, output=""):
         self.failures.append(f"{self.document}:{line}: {message}" + (f"\n{output.rstrip()}" if output else ""))
@@ -145,6 +166,11 @@ class Runner:
             if block.language in COMMANDS:
                 self.elsewhere += 1
             return
+        if block.language == "table":
+            sizes = [SIZES.match(d) for d in block.directives if SIZES.match(d)]
+            if sizes:
+                self.compare_sizes(block, float(sizes[0].group(1)))
+            return
         same_as = [d[len("same as:"):].strip() for d in block.directives if d.startswith("same as:")]
         if same_as:
             self.compare_file(block, same_as[0])
@@ -155,6 +181,24 @@ class Runner:
             self.run_console(block)
         else:
             self.run_commands(block)
+
+    def compare_sizes(self, block, tolerance):
+        """A table of files and their sizes in bytes: each within TOLERANCE per cent of the file's."""
+        for offset, row in enumerate(block.body):
+            match = SIZE_ROW.match(row)
+            if not match:
+                continue
+            path, shown = match.group(1), int(match.group(2).replace(",", ""))
+            try:
+                size = os.path.getsize(os.path.join(self.options.folder, path))
+            except OSError as error:
+                self.fail(block.line + offset, f"gives the size of {path}, which cannot be read: {error}")
+                continue
+            self.sizes += 1
+            print(f"{self.document}:{block.line + offset}: {path}: {shown:,} bytes shown, {size:,} built")
+            if abs(size - shown) > shown * tolerance / 100:
+                self.fail(block.line + offset, f"gives {path} {shown:,} bytes; it has {size:,}, "
+                          f"more than {tolerance:g}% away: run the command that makes it and write its size")
 
     def compare_file(self, block, path):
         try:
@@ -238,14 +282,14 @@ class Runner:
         for reason in self.not_run:
             print(f"not run: {reason}")
         print(f"{self.document}: {self.ran} commands run as printed, {len(self.not_run)} not run, "
-              f"{self.snippets} snippets, {self.elsewhere} blocks run by the "
+              f"{self.snippets} snippets, {self.sizes} sizes checked, {self.elsewhere} blocks run by the "
               f"{'native' if self.options.windows else 'Windows'} suite")
         for failure in self.failures:
             print(f"FAIL: {failure}")
         if self.failures:
             print("0 passed, 1 failed")
             return 1
-        if self.ran == 0:
+        if self.ran == 0 and self.sizes == 0:
             print(f"FAIL: {self.document}: no command run")
             print("0 passed, 1 failed")
             return 1
