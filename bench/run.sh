@@ -30,6 +30,21 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Everything printed is also kept, so that a whole run (no benchmark flags) writes its figures
+# into the README's Performance table at the end (bench/figures.py).
+exec 3>&1
+exec > >(tee "$scratch/all.txt") 2>&1
+tee_process=$!
+write_figures() {
+  exec >&3 2>&3
+  wait "$tee_process" 2>/dev/null || true
+  if [ $# -eq 0 ]; then
+    python3 "$root/bench/figures.py" "$scratch/all.txt" "$root/README.md"
+  else
+    echo "bench/run.sh: benchmark flags given, so README.md keeps the figures of the last whole run"
+  fi
+}
+
 # Only the median of the repetitions is shown; a shared machine's busy spell falls on figures and
 # floors alike, as the repetitions of all benchmarks are shuffled together.
 echo "== Timed suites (CPU time per operation: medians over rounds, then over repetitions) =="
@@ -76,6 +91,7 @@ fi
 exe="$root/build/win32/bin/$program.exe"
 if [ ! -f "$exe" ] || ! command -v wine >/dev/null; then
   echo "skipped: no win32 build, or no Wine (make deps-windows)"
+  write_figures "$@"
   exit 0
 fi
 source "$root/scripts/wine-env.sh"
@@ -97,3 +113,4 @@ if [ $status -ne 0 ] || ! grep -q '^Goals: ' "$scratch/win32.out"; then
   echo "bench/run.sh: $program failed under Wine (status $status)" >&2
   exit 1
 fi
+write_figures "$@"
