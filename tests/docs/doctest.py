@@ -281,9 +281,10 @@ class Runner:
     def report(self):
         for reason in self.not_run:
             print(f"not run: {reason}")
+        elsewhere = f", {self.elsewhere} blocks left to the {'native' if self.options.windows else 'Windows'} " \
+            "suite" if self.elsewhere else ""
         print(f"{self.document}: {self.ran} commands run as printed, {len(self.not_run)} not run, "
-              f"{self.snippets} snippets, {self.sizes} sizes checked, {self.elsewhere} blocks run by the "
-              f"{'native' if self.options.windows else 'Windows'} suite")
+              f"{self.snippets} snippets, {self.sizes} sizes checked{elsewhere}")
         for failure in self.failures:
             print(f"FAIL: {failure}")
         if self.failures:

@@ -24,7 +24,7 @@ for folder in payload plugins nsis; do
   cp "$sdk/bin/TEV.dll" "$makers_kv8" "$WINEPREFIX/drive_c/Setup/$folder/"
 done
 
-python3 "$source_dir/tests/docs/doctest.py" "$sdk/README.md" --title "cmake/sdk/README.md.in (the SDK's README.md)" \
+python3 "$source_dir/tests/docs/doctest.py" "$sdk/README.md" --title "the archive's README.md (cmake/sdk/README.md.in)" \
   --folder "$sdk" --define "<this folder>=$sdk" --define "<your project>=$sdk/examples/host" ||
   fail "the guide's commands do not all run as printed"
 
