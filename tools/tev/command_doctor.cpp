@@ -77,9 +77,10 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
         // An NSIS installer carries TEV in its plug-ins folder: the folder to check is the one its
         // script's File lines take TEV and the analytics library from.
         report.Problem(std::string(kTevFile) + " is not in " + Utf8Of(folder) + ": put the SDK's " +
-                       kTevFile + " there, beside the installer (for an NSIS installer, in the folder "
-                       "its script's File takes " + kTevFile + " and " + kLibraryFile +
-                       " from: both go to $PLUGINSDIR)");
+                       kTevFile +
+                       " there, beside the installer (for an NSIS installer, in the folder "
+                       "its script's File takes " +
+                       kTevFile + " and " + kLibraryFile + " from: both go to $PLUGINSDIR)");
         return;
     }
     BinaryHeader header = ReadBinaryHeader(file);
