@@ -54,10 +54,13 @@ set(CMAKE_CXX_STANDARD_INCLUDE_DIRECTORIES ${TEV_LIBSTDCXX_INCLUDE_DIRS})
 # machine's own.
 set(CMAKE_C_FLAGS_INIT "--sysroot=${CMAKE_FIND_ROOT_PATH}")
 set(CMAKE_CXX_FLAGS_INIT "--sysroot=${CMAKE_FIND_ROOT_PATH}")
-# The static runtime, as the SDK's file links it (-static), from the cross GCC's folder; winpthread,
-# which libgcc and libstdc++ call, is what GCC's driver adds by itself and clang's does not.
+# The static runtime, as the SDK's file links it (-static), from the cross GCC's folder: -B takes
+# its crtbegin.o and crtend.o (clang's driver would take MinGW-w64's own, which leave the program's
+# unwind tables unregistered with libgcc's unwinder, so that every throw ends the program), -L its
+# libraries; winpthread, which libgcc and libstdc++ call, is what GCC's driver adds by itself and
+# clang's does not.
 foreach(_tev_kind EXE SHARED MODULE)
-  string(APPEND CMAKE_${_tev_kind}_LINKER_FLAGS_INIT " --ld-path=${TEV_LD_LLD} -L${_tev_gcc_lib} -lwinpthread")
+  string(APPEND CMAKE_${_tev_kind}_LINKER_FLAGS_INIT " --ld-path=${TEV_LD_LLD} -B${_tev_gcc_lib} -L${_tev_gcc_lib} -lwinpthread")
 endforeach()
 
 # MinGW's own objcopy: CMake would otherwise take the host's, which stamps a stripped PE file with

@@ -11,6 +11,10 @@
 #  - its README.md is the SDK's own guide: every file or folder it names is in the archive, and every
 #    size it gives is the size of that file;
 #  - bin/TEV.dll carries no debug sections and no link timestamp;
+#  - bin/TEV.dll, bin/tev.exe and standin/KV8.dll register their unwind tables with libgcc's
+#    unwinder when loaded, as GCC's crtbegin.o does (its frame_dummy looks libgcc_s_dw2-1.dll up
+#    first, by name); MinGW-w64's own crtbegin.o, which clang's driver takes unless told, does
+#    not, and every exception thrown inside such a module ends the process instead of being caught;
 #  - every entry, at its address in bin/TEV.dll's export table, is named back from the shipped
 #    symbols alone: by addr2line on symbols/TEV.dll.debug, and through TEV.dll's debug link when
 #    the symbols are put beside it (the link's checksum ties the two).
@@ -77,6 +81,11 @@ while read -r path bytes; do
 done < <(sed -n 's/^| `\([^`]*\)` | \([0-9,]*\) |$/\1 \2/p; s/^.*`\([a-z]*\/[^`]*\)` (\([0-9,]*\) bytes.*$/\1 \2/p' "$guide")
 [ "$sized" -ge 20 ] || fail "README.md gives the size of $sized files only"
 echo "README.md: $named_paths paths named, $sized sizes given"
+
+for module in bin/TEV.dll bin/tev.exe standin/KV8.dll; do
+  i686-w64-mingw32-strings -a "$sdk/$module" | grep -qx 'libgcc_s_dw2-1.dll' ||
+    fail "$module does not register its unwind tables with libgcc's unwinder (no GCC crtbegin.o)"
+done
 
 file_version=$(i686-w64-mingw32-strings -el "$sdk/bin/TEV.dll" | grep -A1 -x FileVersion | tail -1)
 [ "$file_version" = "$version" ] || fail "TEV.dll's FileVersion is '$file_version', not $version"
