@@ -83,7 +83,7 @@ done < <(sed -n 's/^| `\([^`]*\)` | \([0-9,]*\) |$/\1 \2/p; s/^.*`\([a-z]*\/[^`]
 echo "README.md: $named_paths paths named, $sized sizes given"
 
 for module in bin/TEV.dll bin/tev.exe standin/KV8.dll; do
-  i686-w64-mingw32-strings -a "$sdk/$module" | grep -qx 'libgcc_s_dw2-1.dll' ||
+  grep -qx 'libgcc_s_dw2-1.dll' <(i686-w64-mingw32-strings -a "$sdk/$module") ||
     fail "$module does not register its unwind tables with libgcc's unwinder (no GCC crtbegin.o)"
 done
 
