@@ -34,21 +34,24 @@ struct codeview {
 
 static int ReadIndex(const wchar_t* dll, struct index* index) {
     HANDLE file = CreateFileW(dll, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    HANDLE mapping = file == INVALID_HANDLE_VALUE ? NULL : CreateFileMappingW(file, NULL, PAGE_READONLY, 0, 0, NULL);
+    HANDLE mapping = file == INVALID_HANDLE_VALUE
+                         ? NULL
+                         : CreateFileMappingW(file, NULL, PAGE_READONLY, 0, 0, NULL);
     BYTE* image = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : NULL;
     IMAGE_NT_HEADERS32* headers = image ? (IMAGE_NT_HEADERS32*)ImageNtHeader(image) : NULL;
     IMAGE_DEBUG_DIRECTORY* debug = NULL;
     ULONG bytes = 0;
     int found = 0;
-    if (headers) debug = ImageDirectoryEntryToData(image, FALSE, IMAGE_DIRECTORY_ENTRY_DEBUG, &bytes);
     if (headers) {
+        debug = ImageDirectoryEntryToData(image, FALSE, IMAGE_DIRECTORY_ENTRY_DEBUG, &bytes);
         index->timestamp = headers->FileHeader.TimeDateStamp;
         index->size = headers->OptionalHeader.SizeOfImage;
     }
     for (; debug && bytes >= sizeof *debug && !found; ++debug, bytes -= sizeof *debug) {
         const struct codeview* record = (const struct codeview*)(image + debug->PointerToRawData);
         if (debug->Type != IMAGE_DEBUG_TYPE_CODEVIEW || record->signature != 0x53445352) continue;
-        const char* name = strrchr(record->name, '\\') ? strrchr(record->name, '\\') + 1 : record->name;
+        const char* name =
+            strrchr(record->name, '\\') ? strrchr(record->name, '\\') + 1 : record->name;
         index->guid = record->guid;
         index->age = record->age;
         lstrcpynA(index->pdb, name, MAX_PATH);
@@ -76,12 +79,16 @@ int wmain(int argc, wchar_t** argv) {
         const wchar_t* name = wcsrchr(dll, L'\\') ? wcsrchr(dll, L'\\') + 1 : dll;
         struct index index;
         if (!ReadIndex(dll, &index)) return 1;
-        _snwprintf(store_dll, MAX_PATH, L"%ls\\%ls\\%08lX%lx\\%ls", store, name, index.timestamp, index.size, name);
-        _snwprintf(store_pdb, MAX_PATH, L"%ls\\%hs\\%08lX%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X%lx", store, index.pdb,
-                   index.guid.Data1, index.guid.Data2, index.guid.Data3, index.guid.Data4[0], index.guid.Data4[1],
-                   index.guid.Data4[2], index.guid.Data4[3], index.guid.Data4[4], index.guid.Data4[5],
-                   index.guid.Data4[6], index.guid.Data4[7], index.age);
-        printf("store dll %ls\nstore pdb %ls\n", store_dll + wcslen(store) + 1, store_pdb + wcslen(store) + 1);
+        _snwprintf(store_dll, MAX_PATH, L"%ls\\%ls\\%08lX%lx\\%ls", store, name, index.timestamp,
+                   index.size, name);
+        _snwprintf(store_pdb, MAX_PATH,
+                   L"%ls\\%hs\\%08lX%04X%04X%02X%02X%02X%02X%02X%02X%02X%02X%lx", store, index.pdb,
+                   index.guid.Data1, index.guid.Data2, index.guid.Data3, index.guid.Data4[0],
+                   index.guid.Data4[1], index.guid.Data4[2], index.guid.Data4[3],
+                   index.guid.Data4[4], index.guid.Data4[5], index.guid.Data4[6],
+                   index.guid.Data4[7], index.age);
+        printf("store dll %ls\nstore pdb %ls\n", store_dll + wcslen(store) + 1,
+               store_pdb + wcslen(store) + 1);
         dll = store_dll;
         search = store_pdb;
     }
@@ -122,8 +129,8 @@ int wmain(int argc, wchar_t** argv) {
         ZeroMemory(&line, sizeof line);
         line.SizeOfStruct = sizeof line;
         if (SymGetLineFromAddrW64(process, base + rva, &column, &line)) {
-            printf("%lx %ls %lu %lu %ls\n", rva, symbol.info.Name, (unsigned long)displacement, line.LineNumber,
-                   line.FileName);
+            printf("%lx %ls %lu %lu %ls\n", rva, symbol.info.Name, (unsigned long)displacement,
+                   line.LineNumber, line.FileName);
         } else {
             printf("%lx %ls %lu 0 -\n", rva, symbol.info.Name, (unsigned long)displacement);
             status = 1;
