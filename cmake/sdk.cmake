@@ -18,7 +18,9 @@ install(FILES ${TEV_BINARY_DIR}/TEV.lib $<TARGET_LINKER_FILE:tev> ${TEV_BINARY_D
 install(FILES cmake/TEVConfig.cmake ${TEV_BINARY_DIR}/TEVConfigVersion.cmake DESTINATION lib/cmake/TEV)
 install(FILES cmake/sdk/i686-w64-mingw32.cmake DESTINATION cmake)
 install(PROGRAMS ${TEV_BINARY_DIR}/sdk/TEV.dll $<TARGET_FILE:tev_tool> DESTINATION bin)
-install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug ${TEV_BINARY_DIR}/sdk/TEV.pdb DESTINATION symbols)
+# symbols/: the DWARF, and a symbol store of TEV.dll and its PDB (srv*<SDK>\symbols).
+install(FILES ${TEV_BINARY_DIR}/sdk/TEV.dll.debug DESTINATION symbols)
+install(DIRECTORY ${TEV_BINARY_DIR}/sdk/store/ DESTINATION symbols)
 # The stand-in is for trying a setup out; the folder's name says it never ships.
 install(PROGRAMS $<TARGET_FILE:kv8> DESTINATION standin)
 install(FILES examples/host/host.cpp examples/host/CMakeLists.txt DESTINATION examples/host)
@@ -27,6 +29,7 @@ install(FILES examples/nsis/sample.nsi DESTINATION examples/nsis)
 install(FILES CHANGELOG.md LICENSE.txt DESTINATION .)
 # Last: the SDK's own guide, README.md, its figures measured on the files staged above.
 install(CODE "set(TEV_GUIDE_TEMPLATE \"${TEV_SOURCE_DIR}/cmake/sdk/README.md.in\")
+              set(TEV_SOURCE_DIR \"${TEV_SOURCE_DIR}\")
               set(TEV_VERSION ${PROJECT_VERSION})")
 install(SCRIPT cmake/sdk/guide.cmake)
 

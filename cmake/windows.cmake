@@ -42,7 +42,7 @@ target_link_libraries(kv8_interface INTERFACE ${TEV_BINARY_DIR}/KV8.lib)
 function(tev_windows_dll)
   configure_file(${TEV_SOURCE_DIR}/src/platform/version.rc.in ${TEV_BINARY_DIR}/version.rc @ONLY)
   add_library(tev SHARED $<TARGET_OBJECTS:tev_objects> ${TEV_SOURCE_DIR}/src/platform/win32_dllmain.cpp
-              ${TEV_SOURCE_DIR}/src/TEV.def ${TEV_BINARY_DIR}/version.rc)
+              ${TEV_BINARY_DIR}/version.rc)
   target_include_directories(tev PUBLIC ${TEV_INCLUDE_DIRS})
   target_link_libraries(tev PRIVATE tev_kv8_binding shlwapi)
   set_target_properties(tev PROPERTIES OUTPUT_NAME TEV PREFIX "" IMPORT_PREFIX "lib" IMPORT_SUFFIX ".dll.a")
@@ -50,25 +50,44 @@ function(tev_windows_dll)
   add_dependencies(tev TEV_decorated_import)
   tev_warnings(tev)
 
-  # Debug information of TEV's own code, kept apart from the DLL that ships; and the same bytes
-  # from the same source in any build folder: no link timestamp, no build path in the debug
-  # information (the build folder is mapped after the source folder, which may hold it).
-  foreach(target tev_objects tev)
+  # Debug information of TEV's own code, kept apart from the DLL that ships, and the same bytes
+  # from the same source in any build folder: no link timestamp, no build path (the build folder
+  # is mapped after the source folder, which may hold it). clang (TEV's own builds) writes DWARF,
+  # for GDB and addr2line, and CodeView, from which lld makes TEV.pdb for Windows' own tools
+  # (Visual Studio, WinDbg, dbghelp): every function by its C++ name, its source lines and its
+  # types. Its compiles run in "." and its command line, which names every folder, is left out of
+  # CodeView. Every function keeps its frame pointer: clang records a function's first line in
+  # CodeView only ahead of a prologue, so an entry that begins with code inlined into it (most do)
+  # would have no line for its first bytes; and a debugger walks an x86 stack through TEV by it.
+  # GCC (a project building TEV's source with its own MinGW toolchain) writes DWARF alone, and GNU
+  # ld a PDB of public names.
+  set(clang $<CXX_COMPILER_ID:Clang>)
+  foreach(target tev_objects tev_kv8_binding tev)
     target_compile_options(${target} PRIVATE -g -ffile-prefix-map=${TEV_SOURCE_DIR}=TEV
-                           -ffile-prefix-map=${TEV_BINARY_DIR}=TEV-build)
+                           -ffile-prefix-map=${TEV_BINARY_DIR}=TEV-build
+                           "$<${clang}:-gdwarf;-gcodeview;-gno-codeview-command-line;-fdebug-compilation-dir=.;-fno-omit-frame-pointer>")
   endforeach()
-  # A PDB as well, for Windows' own tools (Visual Studio, WinDbg, dbghelp): named by its file name
-  # alone in the DLL's debug directory, so that the DLL does not depend on the build folder, and
-  # written in the folder the link runs in, the build folder.
-  target_link_options(tev PRIVATE -Wl,--no-insert-timestamp -Wl,--pdb=TEV.pdb)
+  # The exports, from a copy in the build folder named by a relative path: lld records its command
+  # line in the PDB, which is the same in any folder so.
+  configure_file(${TEV_SOURCE_DIR}/src/TEV.def ${TEV_BINARY_DIR}/TEV.def COPYONLY)
+  target_link_options(tev PRIVATE TEV.def)
+  set_property(TARGET tev APPEND PROPERTY LINK_DEPENDS ${TEV_BINARY_DIR}/TEV.def)
+  # The PDB is written in the folder the link runs in, the build folder, and named in the DLL's
+  # debug directory by its file name alone, so that the DLL does not depend on that folder. lld
+  # makes every relative path it records absolute: under a fixed folder, C:\, not the build folder
+  # (so TEV's sources read C:\TEV\src\...); the PDB's GUID is a hash of the DLL's bytes. The
+  # preferred base is the one GNU ld chose for the name TEV.dll, which crash reports and the
+  # guide's examples give addresses at (lld would take every DLL's default, 0x10000000).
+  target_link_options(tev PRIVATE -Wl,--no-insert-timestamp -Wl,--pdb=TEV.pdb -Wl,--image-base=0x66980000
+                      "$<${clang}:-Wl,--Xlink=-pdbaltpath:TEV.pdb;-Wl,--Xlink=-pdbsourcepath:C:/>")
   tev_split_debug_information(tev ${TEV_BINARY_DIR}/sdk)
 endfunction()
 
 # TARGET's DLL as it ships, in FOLDER: stripped, naming its debug information (the DWARF the
 # build gave it, in FOLDER/<name>.debug) by a debug link, which GDB and addr2line follow, and with
-# its PDB beside it (the DLL's debug directory, which stripping keeps, names it). objcopy
-# stamps a PE file with the time of day unless SOURCE_DATE_EPOCH says otherwise: 0 keeps the
-# linker's none.
+# its PDB beside it (the DLL's debug directory, which stripping keeps, names it); and the two laid
+# out as a symbol store in FOLDER/store (cmake/symbol_store.cmake). objcopy stamps a PE file with
+# the time of day unless SOURCE_DATE_EPOCH says otherwise: 0 keeps the linker's none.
 function(tev_split_debug_information target folder)
   set(dll $<TARGET_FILE:${target}>)
   set(debug ${folder}/$<TARGET_FILE_NAME:${target}>.debug)
@@ -79,6 +98,9 @@ function(tev_split_debug_information target folder)
                      COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${debug} ${dll}
                              ${folder}/$<TARGET_FILE_NAME:${target}>
                      COMMAND ${CMAKE_COMMAND} -E copy ${TEV_BINARY_DIR}/$<TARGET_FILE_BASE_NAME:${target}>.pdb ${folder}
+                     COMMAND ${CMAKE_COMMAND} -DDLL=${folder}/$<TARGET_FILE_NAME:${target}>
+                             -DPDB=${folder}/$<TARGET_FILE_BASE_NAME:${target}>.pdb -DSTORE=${folder}/store
+                             -P ${TEV_SOURCE_DIR}/cmake/symbol_store.cmake
                      COMMENT "Stripped ${target} and its debug information, in ${folder}"
                      VERBATIM)
 endfunction()

@@ -16,9 +16,10 @@ if [ "$level" = tests ]; then
              chromium-headless-shell  # the tool's HTML page is checked in a real browser
              nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
 elif [ "$level" = --windows ]; then
-  # The Windows product: MinGW-w64 for i686, a 32-bit Wine to run what it builds, and NSIS for
-  # the installers that call it through nsis/TEV.nsh.
-  packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip
+  # The Windows product: clang and lld 16 for the i686 MinGW target (TEV.dll's whole PDB) with
+  # MinGW-w64's own runtime, a 32-bit Wine to run what it builds, and NSIS for the installers that
+  # call it through nsis/TEV.nsh.
+  packages=(clang-16 lld-16 g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip
             gcc-mingw-w64-x86-64-posix)  # a 64-bit DLL, for `tev doctor` to refuse
 elif [ "$level" != --build ]; then
   echo "usage: $0 [--build | --windows]" >&2

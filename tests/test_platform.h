@@ -51,7 +51,7 @@ public:
 private:
     bool holding_ = false;
     std::intptr_t handle_ = -1;
-    int release_ = -1;
+    [[maybe_unused]] int release_ = -1;  // the POSIX holder's end of its pipe
 };
 
 // A library loaded at run time, unloaded when destroyed or on Unload.

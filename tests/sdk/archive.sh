@@ -2,11 +2,19 @@
 # The SDK archive as an installer team receives it: made by CPack from the build, as `make package`
 # makes it, and unpacked into WORK_DIR, away from the build tree. Checked here:
 #  - it is TEV-<version>-win32.zip, the version that of include/TEVVersion.h and of TEV.dll's
-#    version information, and it holds exactly the files of contents.txt, in one folder of its name;
+#    version information, and it holds exactly the files of contents.txt, in one folder of its name
+#    (the symbol store's folders named as a symbol server looks for them, from bin/TEV.dll's headers
+#    and debug directory as llvm-readobj reads them: <timestamp><size> is %08X%x of its time stamp
+#    and size of image, <GUID><age> the GUID's 32 hexadecimal digits and the age in hexadecimal);
+#  - the store holds the very TEV.dll of bin/;
 #  - standin/KV8.dll's version information says it is a stand-in for tests, not for distribution;
 #  - its README.md is the SDK's own guide: every file or folder it names is in the archive, and every
 #    size it gives is the size of that file;
 #  - bin/TEV.dll carries no debug sections and no link timestamp;
+#  - bin/TEV.dll, bin/tev.exe and standin/KV8.dll register their unwind tables with libgcc's
+#    unwinder when loaded, as GCC's crtbegin.o does (its frame_dummy looks libgcc_s_dw2-1.dll up
+#    first, by name); MinGW-w64's own crtbegin.o, which clang's driver takes unless told, does
+#    not, and every exception thrown inside such a module ends the process instead of being caught;
 #  - every entry, at its address in bin/TEV.dll's export table, is named back from the shipped
 #    symbols alone: by addr2line on symbols/TEV.dll.debug, and through TEV.dll's debug link when
 #    the symbols are put beside it (the link's checksum ties the two).
@@ -33,12 +41,28 @@ archive="$work/package/$name.zip"
 echo "$name.zip: $(stat -c %s "$archive") bytes"
 
 unzip -q "$archive" -d "$work/unpacked"
-diff -u <(LC_ALL=C sort "$source_dir/tests/sdk/contents.txt" | sed "s|^|$name/|") \
+# The symbol store's folder names, from the DLL unpacked.
+dll="$work/unpacked/$name/bin/TEV.dll"
+headers=$(llvm-readobj --file-headers "$dll")
+directory=$(llvm-readobj --coff-debug-directory "$dll")
+timestamp=$(sed -n 's/^ *TimeDateStamp: .*(0x\([0-9A-Fa-f]*\))$/\1/p' <<<"$headers" | head -1)
+size=$(sed -n 's/^ *SizeOfImage: //p' <<<"$headers")
+read -r -a b <<<"$(sed -n 's/^ *PDBGUID: (\(.*\))$/\1/p' <<<"$directory")"
+age=$(sed -n 's/^ *PDBAge: //p' <<<"$directory")
+[ -n "$timestamp" ] && [ -n "$size" ] && [ "${#b[@]}" -eq 16 ] && [ -n "$age" ] ||
+  { fail "bin/TEV.dll's headers or debug directory cannot be read"; exit 1; }
+dll_key=$(printf '%08X%x' "0x$timestamp" "$size")
+pdb_key="${b[3]}${b[2]}${b[1]}${b[0]}${b[5]}${b[4]}${b[7]}${b[6]}${b[8]}${b[9]}${b[10]}${b[11]}${b[12]}${b[13]}${b[14]}${b[15]}"
+pdb_key="${pdb_key^^}$(printf '%x' "$age")"
+echo "symbol store: TEV.dll/$dll_key, TEV.pdb/$pdb_key"
+diff -u <(sed "s|<timestamp><size>|$dll_key|; s|<GUID><age>|$pdb_key|" "$source_dir/tests/sdk/contents.txt" |
+  LC_ALL=C sort | sed "s|^|$name/|") \
   <(cd "$work/unpacked" && find . -type f -printf '%P\n' | LC_ALL=C sort) ||
   fail "the archive does not hold exactly the files of contents.txt under $name/"
 mv "$work/unpacked/$name" "$work/sdk"
 sdk="$work/sdk"
 [ -f "$sdk/bin/TEV.dll" ] && [ -f "$sdk/symbols/TEV.dll.debug" ] || { fail "no TEV.dll or no symbols"; exit 1; }
+cmp -s "$sdk/bin/TEV.dll" "$sdk/symbols/TEV.dll/$dll_key/TEV.dll" || fail "the symbol store's TEV.dll is not bin/TEV.dll"
 
 # The guide: paths in backquotes (a folder's ends in /; Windows' \\ read as /), and the sizes
 # given in its table of files and beside each file it sizes in its text.
@@ -57,6 +81,11 @@ while read -r path bytes; do
 done < <(sed -n 's/^| `\([^`]*\)` | \([0-9,]*\) |$/\1 \2/p; s/^.*`\([a-z]*\/[^`]*\)` (\([0-9,]*\) bytes.*$/\1 \2/p' "$guide")
 [ "$sized" -ge 20 ] || fail "README.md gives the size of $sized files only"
 echo "README.md: $named_paths paths named, $sized sizes given"
+
+for module in bin/TEV.dll bin/tev.exe standin/KV8.dll; do
+  grep -qx 'libgcc_s_dw2-1.dll' <(i686-w64-mingw32-strings -a "$sdk/$module") ||
+    fail "$module does not register its unwind tables with libgcc's unwinder (no GCC crtbegin.o)"
+done
 
 file_version=$(i686-w64-mingw32-strings -el "$sdk/bin/TEV.dll" | grep -A1 -x FileVersion | tail -1)
 [ "$file_version" = "$version" ] || fail "TEV.dll's FileVersion is '$file_version', not $version"

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # The PDB of the unpacked SDK, as a Windows team's tools read it. Checked here:
-#  - llvm-pdbutil reads symbols/TEV.pdb, and its GUID and age are those bin/TEV.dll's debug
+#  - symbols/ is a symbol store (its folders' names are checked by archive.sh): llvm-pdbutil reads
+#    symbols/TEV.pdb/<GUID><age>/TEV.pdb, and its GUID and age are those bin/TEV.dll's debug
 #    directory names, with the PDB by its file name alone;
-#  - in a fresh Wine prefix, Windows' debugging API (dbghelp: SymInitialize with symbols/ as the
-#    search path, SymLoadModuleEx of bin/TEV.dll, SymFromAddr) loads the PDB and names each of the
-#    28 entries, at its address in TEV.dll's export table, with no displacement: by GCC's name, or
-#    by the Microsoft name, undecorated (TEVUtil::InitML), the two names the PDB holds for the
-#    address; with an empty search path it finds no PDB.
+#  - it is a whole PDB: a procedure for each entry under its C++ name (TEVUtil::InitML) with
+#    source lines, TEV's types (TEVUtil, tev::Run), and no path of the machine that built it;
+#  - in a fresh Wine prefix, Windows' debugging API (dbghelp: SymInitialize, SymLoadModuleEx of
+#    TEV.dll, SymFromAddr, SymGetLineFromAddr64) names each of the 28 entries at an address inside
+#    it, 3 bytes past its address in the export table (where a crash report's return address into
+#    the entry points), as TEVUtil::<entry> +3 at a line of a file under src\: with the PDB put
+#    beside a copy of TEV.dll, and through the store, "srv*symbols", read as a symbol server reads
+#    it (dbghelp_names.c); with an empty search path it finds no PDB.
 # Usage: tests/sdk/pdb.sh SOURCE_DIR WORK_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
 set -euo pipefail
 source_dir=$1
@@ -16,9 +20,11 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 rm -rf "$work"
-mkdir -p "$work/empty"
-pdb="$sdk/symbols/TEV.pdb"
-summary=$(llvm-pdbutil dump -summary "$pdb") || { fail "llvm-pdbutil cannot read symbols/TEV.pdb"; exit 1; }
+mkdir -p "$work/empty" "$work/beside"
+pdbs=("$sdk"/symbols/TEV.pdb/*/TEV.pdb)
+[ "${#pdbs[@]}" -eq 1 ] && [ -f "${pdbs[0]}" ] || { fail "symbols/ holds no TEV.pdb/<GUID><age>/TEV.pdb"; exit 1; }
+pdb=${pdbs[0]}
+summary=$(llvm-pdbutil dump -summary "$pdb") || { fail "llvm-pdbutil cannot read ${pdb#"$sdk"/}"; exit 1; }
 directory=$(llvm-readobj --coff-debug-directory "$sdk/bin/TEV.dll")
 # The debug directory gives the GUID's bytes as stored: its first three fields little-endian.
 read -r -a bytes <<<"$(sed -n 's/^ *PDBGUID: (\(.*\))$/\1/p' <<<"$directory")"
@@ -30,7 +36,22 @@ pdb_guid=$(sed -n 's/^ *GUID: //p' <<<"$summary")
 [ "$(sed -n 's/^ *PDBAge: //p' <<<"$directory")" = "$(sed -n 's/^ *Age: //p' <<<"$summary")" ] ||
   fail "the PDB's age is not the one TEV.dll names"
 [ "$(sed -n 's/^ *PDBFileName: //p' <<<"$directory")" = TEV.pdb ] || fail "TEV.dll names its PDB by a path, not TEV.pdb"
-echo "symbols/TEV.pdb: $(stat -c %s "$pdb") bytes, GUID $pdb_guid, the one bin/TEV.dll names"
+echo "${pdb#"$sdk"/}: $(stat -c %s "$pdb") bytes, GUID $pdb_guid, the one bin/TEV.dll names"
+
+# CodeView, not public names alone: procedures by their C++ names, with lines; TEV's classes.
+symbols=$(llvm-pdbutil dump -symbols "$pdb")
+procedures=$(grep -c 'S_GPROC32 .*`TEVUtil::' <<<"$symbols" || true)
+[ "$procedures" -ge 28 ] || fail "the PDB holds $procedures procedures named TEVUtil::..., not the 28 entries"
+types=$(llvm-pdbutil dump -types "$pdb")
+for class in TEVUtil tev::Run tev::Log; do
+  grep -q "LF_CLASS .*\`$class\`" <<<"$types" || fail "the PDB holds no type $class"
+done
+grep -q '\\src\\entries\\entries\.cpp' <(llvm-pdbutil dump -modules -files "$pdb") ||
+  fail "the PDB names no source file src\\entries\\entries.cpp"
+# No path of the build machine: the source folder (which holds the build folders of the presets).
+if grep -qF "$(realpath "$source_dir")" <(strings -a "$pdb"); then
+  fail "the PDB holds the source folder's path: $(strings -a "$pdb" | grep -F "$(realpath "$source_dir")" | head -3)"
+fi
 
 # GCC's name of each entry at its RVA, from the export table.
 table=$(i686-w64-mingw32-objdump -p "$sdk/bin/TEV.dll")
@@ -41,32 +62,41 @@ while read -r ordinal name; do
   [[ $name == _Z* ]] && name_at[$((16#${rva_of_ordinal[$ordinal]}))]=$name
 done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
 [ "${#name_at[@]}" -eq 28 ] || fail "${#name_at[@]} entries under GCC's names in the export table, not 28"
+# Three bytes into each entry, where a return address into its body points.
+inside=3
 rvas=()
-for rva in "${!name_at[@]}"; do rvas+=("$(printf '%x' "$rva")"); done
+for rva in "${!name_at[@]}"; do rvas+=("$(printf '%x' $((rva + inside)))"); done
 
 i686-w64-mingw32-gcc -x c -std=c99 -municode -Wall -Wextra -Werror "$source_dir/tests/sdk/dbghelp_names.c" \
   -ldbghelp -o "$work/dbghelp_names.exe"
 source "$source_dir/tests/sdk/wine_prefix.sh"
-status=0
-wine "$(windows_path "$work/dbghelp_names.exe")" "$(windows_path "$sdk/bin/TEV.dll")" "$(windows_path "$sdk/symbols")" \
-  "${rvas[@]}" </dev/null >"$work/names" 2>"$work/stderr" || status=$?
-tr -d '\r' <"$work/names" >"$work/names.txt"
-[ "$status" -eq 0 ] || { cat "$work/names.txt" "$work/stderr"; fail "dbghelp could not name every entry (status $status)"; }
-grep -qx 'symbols pdb .*TEV.pdb' "$work/names.txt" || fail "dbghelp did not load the PDB: $(head -1 "$work/names.txt")"
-named=0
-while read -r rva name displacement; do
-  expected=${name_at[$((16#$rva))]}
-  # The entry's own name, from GCC's: _ZN7TEVUtil10AddContentEPKw... gives AddContent.
-  entry=${expected#_ZN7TEVUtil}
-  length=${entry%%[!0-9]*}
-  entry=${entry:${#length}:$length}
-  # dbghelp gives a public symbol's name with or without the leading underscore of a C name.
-  { [ "${name##*_Z}" = "${expected##*_Z}" ] || [ "$name" = "TEVUtil::$entry" ]; } && [ "$displacement" = 0 ] ||
-    fail "dbghelp names 0x$rva $name (+$displacement), not $expected or TEVUtil::$entry"
-  named=$((named + 1))
-done < <(tail -n +2 "$work/names.txt")
-[ "$named" -eq 28 ] || fail "dbghelp named $named entries, not 28"
-echo "$named entries named by dbghelp from symbols/TEV.pdb"
+# names TITLE DLL SEARCH_PATH: dbghelp names every entry from what it finds on SEARCH_PATH.
+names() {
+  local title=$1 dll=$2 search=$3 status=0 named=0 rva name displacement line file expected entry length
+  wine "$(windows_path "$work/dbghelp_names.exe")" "$(windows_path "$dll")" "$search" "${rvas[@]}" \
+    </dev/null >"$work/names" 2>"$work/stderr" || status=$?
+  tr -d '\r' <"$work/names" >"$work/names.txt"
+  [ "$status" -eq 0 ] || { cat "$work/names.txt" "$work/stderr"; fail "$title: dbghelp could not name every entry (status $status)"; }
+  grep -qx 'symbols pdb .*TEV.pdb' "$work/names.txt" || fail "$title: dbghelp did not load the PDB: $(grep -m1 '^symbols' "$work/names.txt")"
+  while read -r rva name displacement line file; do
+    expected=${name_at[$((16#$rva - inside))]}
+    # The entry's own name, from GCC's: _ZN7TEVUtil10AddContentEPKw... gives AddContent.
+    entry=${expected#_ZN7TEVUtil}
+    length=${entry%%[!0-9]*}
+    entry=${entry:${#length}:$length}
+    [ "$name" = "TEVUtil::$entry" ] && [ "$displacement" = "$inside" ] ||
+      fail "$title: dbghelp names 0x$rva $name (+$displacement), not TEVUtil::$entry +$inside"
+    [ "$line" -gt 0 ] && [[ $file == *\\src\\*.* ]] || fail "$title: 0x$rva ($name) is at line $line of '$file', not a line of a file under src\\"
+    named=$((named + 1))
+  done < <(grep -v '^s[a-z]* ' "$work/names.txt")
+  [ "$named" -eq 28 ] || fail "$title: dbghelp named $named entries, not 28"
+  echo "$title: $named entries named by dbghelp, each with its line, e.g. $(grep -v '^s[a-z]* ' "$work/names.txt" | head -1)"
+}
+# The PDB beside the DLL, as a developer puts it; then the store as it is, as srv*<folder>.
+cp "$sdk/bin/TEV.dll" "$pdb" "$work/beside/"
+names "TEV.pdb beside TEV.dll" "$work/beside/TEV.dll" "$(windows_path "$work/empty")"
+names "srv*symbols" "$sdk/bin/TEV.dll" "srv*$(windows_path "$sdk/symbols")"
+grep -q '^store pdb TEV.pdb\\' "$work/names.txt" || fail "the store was not read: $(head -2 "$work/names.txt")"
 
 wine "$(windows_path "$work/dbghelp_names.exe")" "$(windows_path "$sdk/bin/TEV.dll")" "$(windows_path "$work/empty")" \
   </dev/null 2>/dev/null | tr -d '\r' | grep -q '^symbols pdb' && fail "dbghelp found a PDB without symbols/ on its search path"

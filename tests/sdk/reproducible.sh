@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Two builds of the product from this source, each from clean in a folder of its own (of different
-# names and depths), give the same bytes: TEV.dll as built and as shipped, its symbols, and both
-# import libraries; and TEV.dll carries no time stamp (PE header, export directory).
+# names and depths), give the same bytes: TEV.dll as built and as shipped, its symbols (the DWARF,
+# the PDB, and the symbol store of the two, folders named alike), and both import libraries; and
+# TEV.dll carries no time stamp (PE header, export directory). The PDB the same from another folder
+# is also a PDB that records no build folder.
 # Usage: tests/sdk/reproducible.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
 source_dir=$1
@@ -31,12 +33,14 @@ for file in bin/TEV.dll sdk/TEV.dll; do
   stamps=$(i686-w64-mingw32-objdump -p "${builds[0]}/$file" | sed -n 's/^Time\/Date\( stamp\)\?\s*//p')
   [ "$stamps" = $'Thu Jan  1 00:00:00 1970\n0' ] || fail "$file carries the time of its build: $(tr '\n' ' ' <<<"$stamps")"
 done
-for file in bin/TEV.dll sdk/TEV.dll sdk/TEV.dll.debug TEV.lib libTEV.dll.a; do
+for file in bin/TEV.dll sdk/TEV.dll sdk/TEV.dll.debug sdk/TEV.pdb TEV.lib libTEV.dll.a; do
   if cmp "${builds[0]}/$file" "${builds[1]}/$file"; then
     echo "$file: the same $(stat -c %s "${builds[0]}/$file") bytes"
   else
     fail "$file differs between the two builds"
   fi
 done
+diff -r "${builds[0]}/sdk/store" "${builds[1]}/sdk/store" >/dev/null ||
+  fail "the symbol stores differ: $(cd "${builds[0]}/sdk/store" && find . -type f) and $(cd "${builds[1]}/sdk/store" && find . -type f)"
 
 if [ "$failures" -eq 0 ]; then rm -rf "$work"; echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi
