@@ -152,7 +152,8 @@ TEST_P(DoctorLacking, NamesTheMissingStatic) {
         << problem;
 }
 
-INSTANTIATE_TEST_SUITE_P(EachStatic, DoctorLacking, ::testing::Range(0, 9));
+INSTANTIATE_TEST_SUITE_P(EachStatic, DoctorLacking,
+                         ::testing::Range(0, static_cast<int>(std::size(kStatics))));
 
 TEST_F(Doctor, AMissingTevIsAProblemAndTheRestIsStillChecked) {
     Put(TEV_DOCTOR_UNMARKED, kLibraryFile);
