@@ -3,14 +3,15 @@
 # the development machine. Checked here:
 #  - each static's names in the list are those the compilers give KV8.h's declaration: the
 #    development build's (CXX, TEVChar char16_t) and Microsoft's (clang's MSVC mode);
-#  - kv8/KV8.def, the stand-in's export file, is what the list gives;
+#  - kv8/KV8.def, the stand-in's export file, is what the list gives (derived into BUILD_DIR/lists);
 #  - where MinGW's GCC is installed, KV8.h imports each static by exactly the list's Microsoft name;
 #  - the stand-in, libkv8.so, exports every static under the list's name (TEV binds it by these).
-# Usage: tests/kv8_statics.sh SOURCE_DIR LIBKV8 CXX
+# Usage: tests/kv8_statics.sh SOURCE_DIR BUILD_DIR LIBKV8 CXX (BUILD_DIR/lists: the .def derived)
 set -euo pipefail
 source_dir=$1
-libkv8=$2
-cxx=$3
+build_dir=$2
+libkv8=$3
+cxx=$4
 source "$source_dir/scripts/entry-lists.sh"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -49,9 +50,10 @@ while read -r binding function itanium microsoft <&3 && read -r compiled_itanium
   grep -qxF "$itanium" <<<"$exported" || fail "the stand-in ($(basename "$libkv8")) does not export $function as $itanium"
 done 3<"$work/listed" 4<"$work/itanium" 5<"$work/microsoft" 6<"$work/imported"
 
-"$source_dir/scripts/derive-exports.sh" "$header" "$work/expressions" KV8.dll >"$work/KV8.def"
-diff -u "$source_dir/kv8/KV8.def" "$work/KV8.def" ||
-  fail "kv8/KV8.def is not what $list gives: scripts/derive-exports.sh include/KV8.h <(the list's statics, each as &FUNCTION) KV8.dll > kv8/KV8.def"
+mkdir -p "$build_dir/lists"
+"$source_dir/scripts/derive-exports.sh" "$header" "$work/expressions" KV8.dll >"$build_dir/lists/KV8.def"
+diff -u "$source_dir/kv8/KV8.def" "$build_dir/lists/KV8.def" ||
+  fail "kv8/KV8.def is not what $list gives (above): copy $build_dir/lists/KV8.def over it"
 
 echo "$(wc -l <"$work/listed") statics in $list"
 if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi
