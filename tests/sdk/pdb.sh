@@ -4,7 +4,7 @@
 #    directory names, with the PDB by its file name alone;
 #  - in a fresh Wine prefix, Windows' debugging API (dbghelp: SymInitialize with symbols/ as the
 #    search path, SymLoadModuleEx of bin/TEV.dll, SymFromAddr) loads the PDB and names each of the
-#    28 entries, at its address in TEV.dll's export table, with no displacement: by GCC's name, or
+#    entries of cmake/tev_entries.txt, at its address in TEV.dll's export table, with no displacement: by GCC's name, or
 #    by the Microsoft name, undecorated (TEVUtil::InitML), the two names the PDB holds for the
 #    address; with an empty search path it finds no PDB.
 # Usage: tests/sdk/pdb.sh SOURCE_DIR WORK_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
@@ -14,6 +14,8 @@ sdk="$2/sdk"
 work="$2/pdb"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$source_dir/scripts/entry-lists.sh"
+entries=$(tev_entry_count "$source_dir")
 
 rm -rf "$work"
 mkdir -p "$work/empty"
@@ -40,7 +42,7 @@ while read -r ordinal rva; do rva_of_ordinal[$ordinal]=$rva; done < <(
 while read -r ordinal name; do
   [[ $name == _Z* ]] && name_at[$((16#${rva_of_ordinal[$ordinal]}))]=$name
 done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
-[ "${#name_at[@]}" -eq 28 ] || fail "${#name_at[@]} entries under GCC's names in the export table, not 28"
+[ "${#name_at[@]}" -eq "$entries" ] || fail "${#name_at[@]} entries under GCC's names in the export table, not $entries"
 rvas=()
 for rva in "${!name_at[@]}"; do rvas+=("$(printf '%x' "$rva")"); done
 
@@ -65,7 +67,7 @@ while read -r rva name displacement; do
     fail "dbghelp names 0x$rva $name (+$displacement), not $expected or TEVUtil::$entry"
   named=$((named + 1))
 done < <(tail -n +2 "$work/names.txt")
-[ "$named" -eq 28 ] || fail "dbghelp named $named entries, not 28"
+[ "$named" -eq "$entries" ] || fail "dbghelp named $named entries, not $entries"
 echo "$named entries named by dbghelp from symbols/TEV.pdb"
 
 wine "$(windows_path "$work/dbghelp_names.exe")" "$(windows_path "$sdk/bin/TEV.dll")" "$(windows_path "$work/empty")" \
