@@ -67,7 +67,7 @@ protected:
         return run;
     }
 
-    // Each of the nine statics, reported present.
+    // Each static TEV calls, reported present.
     static void ExpectEveryStatic(const std::string& out) {
         std::vector<std::string> ok = Labelled(out, "ok");
         for (const char* name : kStatics)
