@@ -5,7 +5,7 @@ set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CMakePackageConfigHelpers)
 write_basic_package_version_file(${TEV_BINARY_DIR}/TEVConfigVersion.cmake COMPATIBILITY SameMajorVersion)
 
-# The decorated names of the 28 entries, one a line, for hosts that load TEV.dll at run time.
+# The decorated names of the entries, one a line, for hosts that load TEV.dll at run time.
 file(STRINGS src/TEV.def tev_decorated_names REGEX "^ *[?]")
 list(TRANSFORM tev_decorated_names REPLACE "^ *([?][^=]*)=.*$" "\\1")
 list(JOIN tev_decorated_names "\n" tev_decorated_names)

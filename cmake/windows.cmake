@@ -38,7 +38,7 @@ add_library(kv8_interface INTERFACE)
 add_dependencies(kv8_interface KV8_decorated_import)
 target_link_libraries(kv8_interface INTERFACE ${TEV_BINARY_DIR}/KV8.lib)
 
-# TEV.dll: the 28 entries, twice each, and nothing else. Called once the system's objects exist.
+# TEV.dll: the entries (cmake/tev_entries.txt), twice each, and nothing else. Called once the system's objects exist.
 function(tev_windows_dll)
   configure_file(${TEV_SOURCE_DIR}/src/platform/version.rc.in ${TEV_BINARY_DIR}/version.rc @ONLY)
   add_library(tev SHARED $<TARGET_OBJECTS:tev_objects> ${TEV_SOURCE_DIR}/src/platform/win32_dllmain.cpp

@@ -5,7 +5,7 @@
  *   if (missing) { report that TEV is unavailable: `missing` names the DLL or the entry }
  *   else { tev.InitML(1); ...; tev.ShutdownML(); TEVUnload(&tev); }
  *
- * TEVLoad fills the table with the 28 entries of TEVUtil.h, each found by the name Microsoft's
+ * TEVLoad fills the table with every entry of TEVUtil.h, each found by the name Microsoft's
  * compiler gives it, as a typed function pointer (__cdecl). It needs nothing but <windows.h>.
  * Entries with a text and an integer overload appear twice, ending in Text and Int. A bool is one
  * byte (TEVBool: bool in C++, unsigned char in C); texts are null-terminated UTF-16.

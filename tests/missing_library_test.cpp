@@ -185,7 +185,8 @@ TEST_P(LackingLibrary, IsTreatedAsMissingAndNamesTheStaticItLacks) {
                                    std::string("lacks ") + kStatics[GetParam()]));
 }
 
-INSTANTIATE_TEST_SUITE_P(EachStatic, LackingLibrary, ::testing::Range(0, 9));
+INSTANTIATE_TEST_SUITE_P(EachStatic, LackingLibrary,
+                         ::testing::Range(0, static_cast<int>(std::size(kStatics))));
 
 #ifdef _WIN32
 // Never from PATH either.

@@ -16,7 +16,6 @@
 
 #include "../src/setup_report/product_registry.h"
 #include "../src/vocabulary/log_format.h"
-#include "../src/vocabulary/report_names.h"
 #include "support.h"
 
 namespace {
@@ -24,11 +23,7 @@ namespace {
 using testing_support::Utf8;
 using tev::logformat::Token;
 using tev::logformat::TokenText;
-namespace names = tev::names;
 using OptionalText = std::optional<Text>;  // nullopt: a null pointer
-
-// A name of the report as the stand-in's record gives it.
-std::string N(const TEVChar* name) { return Utf8(name); }
 
 long EnvNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -109,31 +104,42 @@ struct Step {
     bool productDetail = false;
 };
 
+// The report's names, written out as the analytics library's users expect them rather than taken
+// from the product's own vocabulary, so that a name misspelt there is a waypoint the model rejects.
+
+// The waypoints without states: the phases' beginnings and ends, and the download milestone.
+const std::vector<std::string> kMarkWaypoints = {"wp.setup.initialization.begin",
+                                                 "wp.setup.initialization.end",
+                                                 "wp.setup.configuration.begin",
+                                                 "wp.setup.configuration.end",
+                                                 "wp.setup.installation.begin",
+                                                 "wp.setup.installation.end",
+                                                 "wp.downloadsp"};
+
+// Each event's state, with its attributes in order.
 const std::map<std::string, std::vector<std::string>> kEventAttributes = {
-    {N(names::kDownloadBeginState), {N(names::kDownloadUrl), N(names::kStateName)}},
-    {N(names::kDownloadPauseState), {N(names::kStateName), N(names::kDownloadUrl)}},
-    {N(names::kDownloadResumeState), {N(names::kStateName), N(names::kDownloadUrl)}},
-    {N(names::kDownloadEndState), {N(names::kStateName), N(names::kDownloadUrl)}},
-    {N(names::kDownloadCancelState), {N(names::kStateName), N(names::kDownloadUrl)}},
-    {N(names::kInstallBeginState), {N(names::kStateName), N(names::kProductName)}},
-    {N(names::kInstallEndState), {N(names::kStateName), N(names::kProductName)}},
-    {N(names::kInstallCancelState), {N(names::kStateName), N(names::kProductName)}},
-    {N(names::kInstallErrorState),
-     {N(names::kStateName), N(names::kProductName), N(names::kInstallErrorMessage)}},
-    {N(names::kWarningState), {N(names::kWarningMessage)}},
-    {N(names::kDownloadErrorState),
-     {N(names::kStateName), N(names::kDownloadUrl), N(names::kDownloadErrorMessage),
-      N(names::kDownloadErrorCode)}},
+    {"s.download.begin", {"a.download.url", "a.state.name"}},
+    {"s.download.pause", {"a.state.name", "a.download.url"}},
+    {"s.download.resume", {"a.state.name", "a.download.url"}},
+    {"s.download.end", {"a.state.name", "a.download.url"}},
+    {"s.download.cancel", {"a.state.name", "a.download.url"}},
+    {"s.install.begin", {"a.state.name", "a.product.name"}},
+    {"s.install.end", {"a.state.name", "a.product.name"}},
+    {"s.install.cancel", {"a.state.name", "a.product.name"}},
+    {"s.install.error", {"a.state.name", "a.product.name", "a.install.errmsg"}},
+    {"s.warning", {"a.warning.message"}},
+    {"s.download.error",
+     {"a.state.name", "a.download.url", "a.download.errmsg", "a.download.errcode"}},
 };
 
-const std::map<std::string, std::vector<std::string>> kDetailAttributes = [] {
-    std::map<std::string, std::vector<std::string>> attributes;
-    for (const names::ProductDetail& detail : {names::kConfiguredProperty, names::kContent,
-                                               names::kCustom, names::kFeature, names::kLanguage})
-        attributes[Utf8(detail.state)] = {Utf8(detail.firstAttribute),
-                                          Utf8(detail.secondAttribute)};
-    return attributes;
-}();
+// Each product detail's state, with its two attributes in order.
+const std::map<std::string, std::vector<std::string>> kDetailAttributes = {
+    {"s.product.configured", {"a.product.configured.name", "a.product.configured.value"}},
+    {"s.product.content", {"a.product.contentname", "a.product.contentpath"}},
+    {"s.product.other", {"a.product.other.name", "a.product.other.value"}},
+    {"s.product.feature", {"a.product.featurename", "a.product.featureaction"}},
+    {"s.product.language", {"a.product.language", "a.product.islanguagedownloaded"}},
+};
 
 std::vector<std::string> AttributeNames(const kv8::DeliveredState& state) {
     std::vector<std::string> names;
@@ -167,41 +173,35 @@ std::string Malformed(const kv8::Delivery& delivery) {
         return (waypoint == "COMMON.SHUTDOWN" || !delivery.hasWaypoint) && states.empty()
                    ? ""
                    : "bad shut-down";
-    if (waypoint == N(names::kDownloadMilestoneWaypoint) ||
-        (waypoint.rfind("wp.setup.", 0) == 0 && (waypoint.find(".begin") != std::string::npos ||
-                                                 waypoint.find(".end") != std::string::npos)))
+    if (std::find(kMarkWaypoints.begin(), kMarkWaypoints.end(), waypoint) != kMarkWaypoints.end())
         return states.empty() ? "" : waypoint + " has states";
-    if (waypoint == N(names::kSetupWaypoint)) {
+    if (waypoint == "wp.setup") {
         // Its "a.setup" may be missing: the stand-in may have refused it.
-        return states.size() == 1 && stateName(0) == N(names::kSetupState)
-                   ? ""
-                   : "wp.setup without its one state";
+        return states.size() == 1 && stateName(0) == "s.setup" ? ""
+                                                               : "wp.setup without its one state";
     }
-    if (waypoint == N(names::kWarningWaypoint) || waypoint == N(names::kDownloadWaypoint) ||
-        (waypoint == N(names::kProductWaypoint) && !states.empty() &&
-         stateName(0).rfind("s.install.", 0) == 0)) {
+    if (waypoint == "wp.warning" || waypoint == "wp.download" ||
+        (waypoint == "wp.product" && !states.empty() && stateName(0).rfind("s.install.", 0) == 0)) {
         if (states.size() != 1)
             return waypoint + " event with " + std::to_string(states.size()) + " states";
         auto expected = kEventAttributes.find(stateName(0));
         if (expected == kEventAttributes.end()) return waypoint + " with state " + stateName(0);
         std::vector<std::string> names = AttributeNames(states[0]);
-        if (stateName(0) == N(names::kDownloadErrorState) && names.size() == 4 &&
-            names[3] == N(names::kDownloadEventId))
-            names[3] =
-                N(names::kDownloadErrorCode);  // the failure event's number, by its other name
+        if (stateName(0) == "s.download.error" && names.size() == 4 &&
+            names[3] == "a.download.eventid")
+            names[3] = "a.download.errcode";  // the failure event's number, by its other name
         if (names != expected->second) {
             return stateName(0) + " attributes out of order";
         }
         for (const kv8::DeliveredAttribute& attribute : states[0].attributes)
-            if (Utf8(attribute.name) == N(names::kStateName) && attribute.value != states[0].name)
+            if (Utf8(attribute.name) == "a.state.name" && attribute.value != states[0].name)
                 return "a.state.name differs from its state";
         return "";
     }
-    if (waypoint == N(names::kProductWaypoint)) {
-        if (states.empty() || stateName(0) != N(names::kProductListState))
+    if (waypoint == "wp.product") {
+        if (states.empty() || stateName(0) != "s.productlist")
             return "product record without s.productlist first";
-        if (states[0].attributes.empty() ||
-            Utf8(states[0].attributes[0].name) != N(names::kProductName))
+        if (states[0].attributes.empty() || Utf8(states[0].attributes[0].name) != "a.product.name")
             return "product record without a.product.name first";
         const Text& name = states[0].attributes[0].value;
         if (Text(tev::LowerCaseName(name).c_str(), name.size()) != name)
@@ -301,7 +301,7 @@ protected:
         if (Contains(trace, R"("name":"s.setup","id":)") &&
             !Contains(trace, R"("name":"s.setup","id":null)") &&
             !Contains(trace, R"("name":"wp.setup","id":null)"))
-            Log({TokenText(Token::SetupAttribute), names::kSetupAttribute, T("0")});
+            Log({TokenText(Token::SetupAttribute), T("a.setup"), T("0")});
     }
 
     void ModelShutdown() {
@@ -483,27 +483,27 @@ protected:
         default: {
             // A fault: the stand-in refuses the next object of some kind and name.
             static const std::vector<std::pair<kv8::Kind, Text>> refusable = {
-                {kv8::Kind::Waypoint, names::kStartupWaypoint},
-                {kv8::Kind::Waypoint, names::kShutdownWaypoint},
-                {kv8::Kind::Waypoint, names::kCrashWaypoint},
-                {kv8::Kind::Waypoint, names::kSetupWaypoint},
-                {kv8::Kind::Waypoint, names::kProductWaypoint},
-                {kv8::Kind::Waypoint, names::kDownloadWaypoint},
-                {kv8::Kind::Waypoint, names::kWarningWaypoint},
-                {kv8::Kind::Waypoint, names::kDownloadMilestoneWaypoint},
-                {kv8::Kind::State, names::kSetupState},
-                {kv8::Kind::State, names::kProductListState},
+                {kv8::Kind::Waypoint, T("COMMON.STARTUP")},
+                {kv8::Kind::Waypoint, T("COMMON.SHUTDOWN")},
+                {kv8::Kind::Waypoint, T("COMMON.CRASH")},
+                {kv8::Kind::Waypoint, T("wp.setup")},
+                {kv8::Kind::Waypoint, T("wp.product")},
+                {kv8::Kind::Waypoint, T("wp.download")},
+                {kv8::Kind::Waypoint, T("wp.warning")},
+                {kv8::Kind::Waypoint, T("wp.downloadsp")},
+                {kv8::Kind::State, T("s.setup")},
+                {kv8::Kind::State, T("s.productlist")},
                 {kv8::Kind::State, T("s.product.content")},
                 {kv8::Kind::State, T("s.product.feature")},
-                {kv8::Kind::State, names::kDownloadErrorState},
-                {kv8::Kind::State, names::kInstallBeginState},
-                {kv8::Kind::State, names::kWarningState},
-                {kv8::Kind::Attribute, names::kSetupAttribute},
-                {kv8::Kind::Attribute, names::kProductName},
-                {kv8::Kind::Attribute, names::kStateName},
-                {kv8::Kind::Attribute, names::kDownloadUrl},
-                {kv8::Kind::Attribute, names::kDownloadErrorMessage},
-                {kv8::Kind::Attribute, names::kInstallErrorMessage},
+                {kv8::Kind::State, T("s.download.error")},
+                {kv8::Kind::State, T("s.install.begin")},
+                {kv8::Kind::State, T("s.warning")},
+                {kv8::Kind::Attribute, T("a.setup")},
+                {kv8::Kind::Attribute, T("a.product.name")},
+                {kv8::Kind::Attribute, T("a.state.name")},
+                {kv8::Kind::Attribute, T("a.download.url")},
+                {kv8::Kind::Attribute, T("a.download.errmsg")},
+                {kv8::Kind::Attribute, T("a.install.errmsg")},
                 {kv8::Kind::Attribute, T("a.product.contentpath")}};
             s.name = "fault";
             int kind = g.Below(10);
@@ -578,9 +578,9 @@ protected:
         std::vector<Text> names;
         for (auto it = deliveries.rbegin(); it != deliveries.rend() && it->call != "initialize";
              ++it) {
-            if (it->call == "reached" && Utf8(it->waypoint) == N(names::kSetupWaypoint)) break;
+            if (it->call == "reached" && Utf8(it->waypoint) == "wp.setup") break;
             if (it->call == "reached" && !it->states.empty() &&
-                Utf8(it->states[0].name) == N(names::kProductListState))
+                Utf8(it->states[0].name) == "s.productlist")
                 names.insert(names.begin(), it->states[0].attributes[0].value);
         }
         EXPECT_TRUE(std::is_sorted(names.begin(), names.end()) &&

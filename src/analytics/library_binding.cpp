@@ -14,16 +14,11 @@
 
 namespace {
 
+// One pointer to each static, named as in cmake/kv8_entries.txt.
 struct Library {
-    decltype(&CMLWaypoint::Create) createWaypoint;
-    decltype(&CMLState::Create) createState;
-    decltype(&CMLAttribute::Create) createAttribute;
-    decltype(&CMLFacade::Initialize) initialize;
-    decltype(&CMLFacade::IsKV8Initialized) isInitialized;
-    decltype(&CMLFacade::WaypointReached) waypointReached;
-    decltype(&CMLFacade::OnCrash) onCrash;
-    decltype(&CMLFacade::Uninitialize) uninitialize;
-    decltype(&CMLFacade::GetKV8UserId) getUserId;
+#define TEV_KV8_FIELD(name, function, itanium, microsoft) decltype(&function) name;
+    TEV_KV8_STATIC_LIST(TEV_KV8_FIELD)
+#undef TEV_KV8_FIELD
 };
 
 // The library's statics, or why it has none to call.
@@ -63,15 +58,12 @@ Binding Load() {
     void* module = dependency.library;
     Library& library = binding.statics;
     const char* lacking = nullptr;
-    binding.complete = Find(module, library.createWaypoint, kCreateWaypoint, lacking) &&
-                       Find(module, library.createState, kCreateState, lacking) &&
-                       Find(module, library.createAttribute, kCreateAttribute, lacking) &&
-                       Find(module, library.initialize, kInitialize, lacking) &&
-                       Find(module, library.isInitialized, kIsInitialized, lacking) &&
-                       Find(module, library.waypointReached, kWaypointReached, lacking) &&
-                       Find(module, library.onCrash, kOnCrash, lacking) &&
-                       Find(module, library.uninitialize, kUninitialize, lacking) &&
-                       Find(module, library.getUserId, kGetUserId, lacking);
+    // Every static in the list's order, up to the first the library lacks.
+    binding.complete = true;
+#define TEV_KV8_FIND(name, function, itanium, microsoft) \
+    binding.complete = binding.complete && Find(module, library.name, k##name, lacking);
+    TEV_KV8_STATIC_LIST(TEV_KV8_FIND)
+#undef TEV_KV8_FIND
     if (lacking) {
         unavailable.file = dependency.file;
         unavailable.cause = TEV_TEXT("lacks ") + Widen(lacking);
@@ -105,44 +97,44 @@ const tev::analytics::Unavailable* LibraryUnavailable() {
 
 CMLWaypoint* CMLWaypoint::Create(const TEVChar* name) {
     const Library* library = Bound();
-    return library ? library->createWaypoint(name) : nullptr;
+    return library ? library->CreateWaypoint(name) : nullptr;
 }
 
 CMLState* CMLState::Create(const TEVChar* name) {
     const Library* library = Bound();
-    return library ? library->createState(name) : nullptr;
+    return library ? library->CreateState(name) : nullptr;
 }
 
 CMLAttribute* CMLAttribute::Create(const TEVChar* name, const TEVChar* value) {
     const Library* library = Bound();
-    return library ? library->createAttribute(name, value) : nullptr;
+    return library ? library->CreateAttribute(name, value) : nullptr;
 }
 
 void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, const TEVChar* arg2,
                            int arg3, unsigned int arg4, long long arg5, long long arg6,
                            const TEVChar* arg7, const TEVChar* arg8, bool arg9) {
     if (const Library* library = Bound())
-        library->initialize(startup, configPath, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9);
+        library->Initialize(startup, configPath, arg2, arg3, arg4, arg5, arg6, arg7, arg8, arg9);
 }
 
 bool CMLFacade::IsKV8Initialized() {
     const Library* library = Bound();
-    return library && library->isInitialized();
+    return library && library->IsInitialized();
 }
 
 void CMLFacade::WaypointReached(CMLWaypoint* waypoint) {
-    if (const Library* library = Bound()) library->waypointReached(waypoint);
+    if (const Library* library = Bound()) library->WaypointReached(waypoint);
 }
 
 void CMLFacade::OnCrash(CMLWaypoint* crash, unsigned int arg1, long long arg2, long long arg3) {
-    if (const Library* library = Bound()) library->onCrash(crash, arg1, arg2, arg3);
+    if (const Library* library = Bound()) library->OnCrash(crash, arg1, arg2, arg3);
 }
 
 void CMLFacade::Uninitialize(CMLWaypoint* shutdown, unsigned int arg1) {
-    if (const Library* library = Bound()) library->uninitialize(shutdown, arg1);
+    if (const Library* library = Bound()) library->Uninitialize(shutdown, arg1);
 }
 
 const TEVChar* CMLFacade::GetKV8UserId() {
     const Library* library = Bound();
-    return library ? library->getUserId() : TEV_TEXT("");
+    return library ? library->GetUserId() : TEV_TEXT("");
 }

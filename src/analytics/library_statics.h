@@ -1,8 +1,11 @@
-// The analytics library as TEV binds it at run time: its file's name and the nine statics TEV
-// calls, by the names the library exports them under. One list, for the binding and for the tool's
-// diagnosis of an installer's folder; tests/CMakeLists.txt reads the names from this file too.
+// The analytics library as TEV binds it at run time: its file's name and the statics TEV calls, by
+// the names the library exports them under, for the binding and for the tool's diagnosis of an
+// installer's folder. The statics come from the one list of them, cmake/kv8_entries.txt, which the
+// build makes kv8_statics_list.h from.
 #ifndef TEV_ANALYTICS_LIBRARY_STATICS_H
 #define TEV_ANALYTICS_LIBRARY_STATICS_H
+
+#include "kv8_statics_list.h"
 
 namespace tev::analytics {
 
@@ -15,22 +18,18 @@ inline constexpr char kLibraryFile[] = "libkv8.so";
 // Each static by the name the library exports: Microsoft's decoration on Windows (the same labels
 // KV8.h gives the declarations), the Itanium mangling elsewhere.
 #if defined(_WIN32)
-#define KV8_EXPORT(itanium, microsoft) microsoft
+#define TEV_KV8_EXPORTED(itanium, microsoft) microsoft
 #else
-#define KV8_EXPORT(itanium, microsoft) itanium
+#define TEV_KV8_EXPORTED(itanium, microsoft) itanium
 #endif
 
+// kCreateWaypoint, kCreateState, ...: each static by its binding name, in the order TEV looks them
+// up.
 enum LibraryStatic {
-    kCreateWaypoint,
-    kCreateState,
-    kCreateAttribute,
-    kInitialize,
-    kIsInitialized,
-    kWaypointReached,
-    kOnCrash,
-    kUninitialize,
-    kGetUserId,
-    kLibraryStaticCount
+#define TEV_KV8_ENUMERATOR(name, function, itanium, microsoft) k##name,
+    TEV_KV8_STATIC_LIST(TEV_KV8_ENUMERATOR)
+#undef TEV_KV8_ENUMERATOR
+        kLibraryStaticCount
 };
 
 struct StaticName {
@@ -39,21 +38,14 @@ struct StaticName {
 };
 
 // In the order of LibraryStatic.
-// clang-format off
 inline constexpr StaticName kLibraryStatics[kLibraryStaticCount] = {
-    {"CMLWaypoint::Create", KV8_EXPORT("_ZN11CMLWaypoint6CreateEPKDs", "?Create@CMLWaypoint@@SAPAV1@PB_W@Z")},
-    {"CMLState::Create", KV8_EXPORT("_ZN8CMLState6CreateEPKDs", "?Create@CMLState@@SAPAV1@PB_W@Z")},
-    {"CMLAttribute::Create", KV8_EXPORT("_ZN12CMLAttribute6CreateEPKDsS1_", "?Create@CMLAttribute@@SAPAV1@PB_W0@Z")},
-    {"CMLFacade::Initialize", KV8_EXPORT("_ZN9CMLFacade10InitializeEP11CMLWaypointPKDsS3_ijxxS3_S3_b", "?Initialize@CMLFacade@@SAXPAVCMLWaypoint@@PB_W1HI_J211_N@Z")},
-    {"CMLFacade::IsKV8Initialized", KV8_EXPORT("_ZN9CMLFacade16IsKV8InitializedEv", "?IsKV8Initialized@CMLFacade@@SA_NXZ")},
-    {"CMLFacade::WaypointReached", KV8_EXPORT("_ZN9CMLFacade15WaypointReachedEP11CMLWaypoint", "?WaypointReached@CMLFacade@@SAXPAVCMLWaypoint@@@Z")},
-    {"CMLFacade::OnCrash", KV8_EXPORT("_ZN9CMLFacade7OnCrashEP11CMLWaypointjxx", "?OnCrash@CMLFacade@@SAXPAVCMLWaypoint@@I_J1@Z")},
-    {"CMLFacade::Uninitialize", KV8_EXPORT("_ZN9CMLFacade12UninitializeEP11CMLWaypointj", "?Uninitialize@CMLFacade@@SAXPAVCMLWaypoint@@I@Z")},
-    {"CMLFacade::GetKV8UserId", KV8_EXPORT("_ZN9CMLFacade12GetKV8UserIdEv", "?GetKV8UserId@CMLFacade@@SAPB_WXZ")},
+#define TEV_KV8_NAME(name, function, itanium, microsoft) \
+    {#function, TEV_KV8_EXPORTED(itanium, microsoft)},
+    TEV_KV8_STATIC_LIST(TEV_KV8_NAME)
+#undef TEV_KV8_NAME
 };
-// clang-format on
 
-#undef KV8_EXPORT
+#undef TEV_KV8_EXPORTED
 
 }  // namespace tev::analytics
 

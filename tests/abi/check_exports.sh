@@ -2,7 +2,8 @@
 # The binary interface of the Windows build, read back from the files themselves:
 #  - the .def files are what the headers give today (GCC's names, and Microsoft's as clang's MSVC
 #    mode decorates them), and the names KV8.h imports are the ones Microsoft's compiler gives;
-#  - TEV.dll exports exactly the 56 names, each decorated name at its GCC twin's address;
+#  - TEV.dll exports exactly two names for each entry of cmake/tev_entries.txt, each decorated name
+#    at its GCC twin's address;
 #  - TEV.dll imports only Windows' own DLLs (it binds KV8.dll itself, at first need, and holds the
 #    decorated name of each static it looks up), and carries its version information.
 # Usage: tests/abi/check_exports.sh SOURCE_DIR BUILD_DIR
@@ -12,17 +13,25 @@ build_dir=$2
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
+source "$source_dir/scripts/entry-lists.sh"
+entries=$(tev_entry_count "$source_dir")
 derive="$source_dir/scripts/derive-exports.sh"
-derived_tev=$("$derive" -I "$build_dir/include" "$source_dir/include/TEVUtil.h" "$source_dir/cmake/tev_entries.txt" TEV.dll)
+derived_tev=$("$derive" -I "$build_dir/include" "$source_dir/include/TEVUtil.h" <(tev_entries "$source_dir" | cut -d' ' -f2-) TEV.dll)
 diff -u "$source_dir/src/TEV.def" <(echo "$derived_tev") || fail "src/TEV.def differs from the names TEVUtil.h gives"
-diff -u "$source_dir/kv8/KV8.def" <("$derive" "$source_dir/include/KV8.h" "$source_dir/cmake/kv8_entries.txt" KV8.dll -DKV8_BUILDING_LIBRARY) ||
+kv8_expressions=$(kv8_statics "$source_dir" | cut -d' ' -f2 | sed 's/^/\&/')
+diff -u "$source_dir/kv8/KV8.def" <("$derive" "$source_dir/include/KV8.h" <(echo "$kv8_expressions") KV8.dll) ||
   fail "kv8/KV8.def differs from the names KV8.h gives"
-# An importer compiled by GCC must refer to each static by exactly the name clang's MSVC mode gives.
-kv8_names=()
-while read -r gnu && read -r alias; do
-  [ "$gnu=$gnu" = "$alias" ] || fail "KV8.h imports $gnu where Microsoft's compiler says ${alias%%=*}"
-  kv8_names+=("${alias%%=*}")
-done < <("$derive" "$source_dir/include/KV8.h" "$source_dir/cmake/kv8_entries.txt" KV8.dll | tail -n +3 | sed 's/^ *//')
+# The list's names of the statics are Microsoft's, and an importer compiled by GCC refers to each
+# by exactly that name.
+mapfile -t kv8_names < <(kv8_statics "$source_dir" | cut -d' ' -f4)
+mapfile -t decorated < <(compiled_names "$source_dir/include/KV8.h" clang++ --target=i686-pc-windows-msvc -std=c++20 <<<"$kv8_expressions")
+mapfile -t imported < <(compiled_names "$source_dir/include/KV8.h" i686-w64-mingw32-g++-posix -std=c++20 <<<"$kv8_expressions")
+for index in "${!kv8_names[@]}"; do
+  [ "${decorated[$index]:-}" = "${kv8_names[$index]}" ] ||
+    fail "cmake/kv8_entries.txt names ${kv8_names[$index]} where Microsoft's compiler says ${decorated[$index]:-nothing}"
+  [ "${imported[$index]:-}" = "${kv8_names[$index]}" ] ||
+    fail "KV8.h imports ${imported[$index]:-nothing} where Microsoft's compiler says ${kv8_names[$index]}"
+done
 
 # The export table: "[ordinal] name" lines and the address of each ordinal.
 table=$(i686-w64-mingw32-objdump -p "$build_dir/bin/TEV.dll")
@@ -34,7 +43,7 @@ while read -r ordinal name; do
   name_rva[$name]=${rva_of_ordinal[$ordinal]}
   exported=$((exported + 1))
 done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
-[ "$exported" -eq 56 ] || fail "TEV.dll exports $exported names, not 56"
+[ "$exported" -eq $((2 * entries)) ] || fail "TEV.dll exports $exported names, not $((2 * entries)) (two for each entry of cmake/tev_entries.txt)"
 while read -r line; do
   line=${line# }
   case "$line" in
@@ -54,9 +63,8 @@ for dll in $imports; do
     *) fail "TEV.dll imports $dll" ;;
   esac
 done
-# The names TEV.dll looks the analytics library's statics up by: every one KV8.h declares.
+# The names TEV.dll looks the analytics library's statics up by: every one cmake/kv8_entries.txt lists.
 looked_up=$(strings -a "$build_dir/bin/TEV.dll")
-[ "${#kv8_names[@]}" -eq 9 ] || fail "KV8.h gives ${#kv8_names[@]} statics, not 9"
 for name in "${kv8_names[@]}"; do
   grep -qxF "$name" <<<"$looked_up" || fail "TEV.dll does not name $name, which it must look up"
 done

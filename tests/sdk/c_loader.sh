@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # TEV.dll loaded at run time by a C host, from the unpacked SDK alone: c_loader.c, compiled as C by
 # MinGW against include/TEVLoader.h, runs in a fresh Wine prefix. Checked here:
-#  - the decorated names of TEVLoader.h and of lib/TEV.entries.txt are exactly the 28 that
-#    bin/TEV.dll exports under Microsoft's names;
+#  - the decorated names of TEVLoader.h and of lib/TEV.entries.txt are exactly those that
+#    bin/TEV.dll exports under Microsoft's names, one for each entry of cmake/tev_entries.txt;
 #  - beside TEV.dll and the stand-in, every entry is called: the outbox is the tool's for
 #    c_loader.tev, byte for byte, and each entry's result is the one the tool's trace gives;
 #  - without KV8.dll, every call returns, refused (every bool 0 but ShutdownML's, which ends the run
@@ -15,12 +15,14 @@ sdk="$2/sdk"
 work="$2/c_loader"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$source_dir/scripts/entry-lists.sh"
+entries=$(tev_entry_count "$source_dir")
 
 rm -rf "$work"
 mkdir -p "$work"
 exported=$(i686-w64-mingw32-objdump -p "$sdk/bin/TEV.dll" |
   sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *[0-9]*\] \(?.*\)$/\1/p' | LC_ALL=C sort)
-[ "$(wc -l <<<"$exported")" -eq 28 ] || fail "TEV.dll exports $(wc -l <<<"$exported") decorated names, not 28"
+[ "$(wc -l <<<"$exported")" -eq "$entries" ] || fail "TEV.dll exports $(wc -l <<<"$exported") decorated names, not $entries"
 diff -u <(echo "$exported") <(grep -o '"?[^"]*"' "$sdk/include/TEVLoader.h" | tr -d '"' | LC_ALL=C sort) ||
   fail "TEVLoader.h's names are not those TEV.dll exports"
 diff -u <(echo "$exported") <(LC_ALL=C sort "$sdk/lib/TEV.entries.txt") ||

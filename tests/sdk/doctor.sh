@@ -8,6 +8,8 @@ sdk="$2/sdk"
 work="$2/doctor"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$source_dir/scripts/entry-lists.sh"
+statics=$(kv8_statics "$source_dir" | wc -l)
 
 rm -rf "$work"
 mkdir -p "$work"
@@ -29,7 +31,8 @@ grep -q "^PROBLEM  KV8.dll is in none of these folders: .*put the maker's KV8.dl
 cp "$sdk/standin/KV8.dll" "$work/bin/"
 status=$(doctor)
 [ "$status" -eq 1 ] || fail "beside the stand-in the doctor exited with status $status"
-[ "$(grep -c '^ok       exports ' "$work/out.txt")" -eq 9 ] || fail "the stand-in's nine statics were not each found"
+[ "$(grep -c '^ok       exports ' "$work/out.txt")" -eq "$statics" ] ||
+  fail "the stand-in's $statics statics (cmake/kv8_entries.txt) were not each found"
 [ "$(grep -c '^PROBLEM ' "$work/out.txt")" -eq 1 ] && grep -q '^PROBLEM  KV8.dll is the stand-in .*must not ship' "$work/out.txt" ||
   fail "the stand-in was not flagged alone"
 [ "$failures" -eq 0 ] || cat "$work/out.txt" "$work/err"

@@ -6,7 +6,7 @@
 #  - it is a whole PDB: a procedure for each entry under its C++ name (TEVUtil::InitML) with
 #    source lines, TEV's types (TEVUtil, tev::Run), and no path of the machine that built it;
 #  - in a fresh Wine prefix, Windows' debugging API (dbghelp: SymInitialize, SymLoadModuleEx of
-#    TEV.dll, SymFromAddr, SymGetLineFromAddr64) names each of the 28 entries at an address inside
+#    TEV.dll, SymFromAddr, SymGetLineFromAddr64) names each entry of cmake/tev_entries.txt at an address inside
 #    it, 3 bytes past its address in the export table (where a crash report's return address into
 #    the entry points), as TEVUtil::<entry> +3 at a line of a file under src\: with the PDB put
 #    beside a copy of TEV.dll, and through the store, "srv*symbols", read as a symbol server reads
@@ -18,6 +18,8 @@ sdk="$2/sdk"
 work="$2/pdb"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+source "$source_dir/scripts/entry-lists.sh"
+entries=$(tev_entry_count "$source_dir")
 
 rm -rf "$work"
 mkdir -p "$work/empty" "$work/beside"
@@ -61,7 +63,7 @@ while read -r ordinal rva; do rva_of_ordinal[$ordinal]=$rva; done < <(
 while read -r ordinal name; do
   [[ $name == _Z* ]] && name_at[$((16#${rva_of_ordinal[$ordinal]}))]=$name
 done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
-[ "${#name_at[@]}" -eq 28 ] || fail "${#name_at[@]} entries under GCC's names in the export table, not 28"
+[ "${#name_at[@]}" -eq "$entries" ] || fail "${#name_at[@]} entries under GCC's names in the export table, not $entries"
 # Three bytes into each entry, where a return address into its body points.
 inside=3
 rvas=()
@@ -89,7 +91,7 @@ names() {
     [ "$line" -gt 0 ] && [[ $file == *\\src\\*.* ]] || fail "$title: 0x$rva ($name) is at line $line of '$file', not a line of a file under src\\"
     named=$((named + 1))
   done < <(grep -v '^s[a-z]* ' "$work/names.txt")
-  [ "$named" -eq 28 ] || fail "$title: dbghelp named $named entries, not 28"
+  [ "$named" -eq "$entries" ] || fail "$title: dbghelp named $named entries, not $entries"
   echo "$title: $named entries named by dbghelp, each with its line, e.g. $(grep -v '^s[a-z]* ' "$work/names.txt" | head -1)"
 }
 # The PDB beside the DLL, as a developer puts it; then the store as it is, as srv*<folder>.

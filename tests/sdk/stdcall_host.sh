@@ -3,7 +3,7 @@
 # unpacked SDK alone: a CMake project of that toolchain finds TEV::TEV, which must hand it
 # lib/TEV.lib; clang for i686-pc-windows-msvc compiles tests/abi/msvc_host.cpp against the SDK's
 # include/ and links that library; tests/abi/msvc_host.sh then runs it beside the SDK's TEV.dll and
-# stand-in and checks all 28 entries, the outbox and the log.
+# stand-in and checks every entry, the outbox and the log.
 # Usage: tests/sdk/stdcall_host.sh SOURCE_DIR WORK_DIR INCOMPLETE_KV8_DLL (WORK_DIR/sdk: the SDK, from
 # archive.sh; the last, the build's library double that lacks a static, for the refused runs)
 set -euo pipefail

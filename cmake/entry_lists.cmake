@@ -1,0 +1,55 @@
+# The two lists of entries, read once for the whole build: TEVUtil's entries (cmake/tev_entries.txt)
+# and the analytics library's statics that TEV calls (cmake/kv8_entries.txt). What the build makes
+# from the second goes to ${TEV_BINARY_DIR}/generated.
+
+# tev_read_list(FILE VARIABLE): the list's lines, without its comments and blank lines, each with
+# its runs of blanks made one space. A change to the list configures the build again.
+function(tev_read_list file variable)
+  file(STRINGS ${file} lines)
+  set(result "")
+  foreach(line IN LISTS lines)
+    string(STRIP "${line}" line)
+    if(line STREQUAL "" OR line MATCHES "^#")
+      continue()
+    endif()
+    string(REGEX REPLACE "[ \t]+" " " line "${line}")
+    list(APPEND result "${line}")
+  endforeach()
+  set_property(DIRECTORY ${TEV_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${file})
+  set(${variable} "${result}" PARENT_SCOPE)
+endfunction()
+
+# tev_write_if_changed(FILE TEXT): FILE rewritten only when TEXT differs, so that configuring again
+# rebuilds nothing that did not change.
+function(tev_write_if_changed file text)
+  file(WRITE ${file}.new "${text}")
+  configure_file(${file}.new ${file} COPYONLY)
+endfunction()
+
+# The statics: TEV_KV8_ITANIUM_NAMES and TEV_KV8_MICROSOFT_NAMES (the names the library exports them
+# under, in the order TEV looks them up), and kv8_statics_list.h, which the binding and `tev doctor`
+# take them from.
+tev_read_list(${TEV_SOURCE_DIR}/cmake/kv8_entries.txt kv8_lines)
+set(TEV_KV8_ITANIUM_NAMES "")
+set(TEV_KV8_MICROSOFT_NAMES "")
+set(kv8_table "")
+foreach(line IN LISTS kv8_lines)
+  string(REPLACE " " ";" fields "${line}")
+  list(LENGTH fields count)
+  if(NOT count EQUAL 4)
+    message(FATAL_ERROR "cmake/kv8_entries.txt: '${line}' is not BINDING_NAME FUNCTION ITANIUM MICROSOFT")
+  endif()
+  list(GET fields 0 name)
+  list(GET fields 1 function)
+  list(GET fields 2 itanium)
+  list(GET fields 3 microsoft)
+  list(APPEND TEV_KV8_ITANIUM_NAMES ${itanium})
+  list(APPEND TEV_KV8_MICROSOFT_NAMES ${microsoft})
+  string(APPEND kv8_table " \\\n    X(${name}, ${function}, \"${itanium}\", \"${microsoft}\")")
+endforeach()
+tev_write_if_changed(${TEV_BINARY_DIR}/generated/kv8_statics_list.h
+  "// Made by the build from cmake/kv8_entries.txt: change that list, not this file.
+// X(BINDING_NAME, FUNCTION, ITANIUM, MICROSOFT) for each static of the analytics library that TEV
+// calls, in the order TEV looks them up.
+#define TEV_KV8_STATIC_LIST(X)${kv8_table}
+")
