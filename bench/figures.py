@@ -12,7 +12,9 @@ import re
 import sys
 
 BEGIN, END = "<!-- bench figures -->", "<!-- /bench figures -->"
-FIGURE = re.compile(r"^([\w/]+?)(?:_median)?\s+(.*?)\bgoal: (.*)$")
+FIGURE = re.compile(r"^(\S+?)(?:_median)?\s+(.*?)\bgoal: (.*)$")
+# How Google Benchmark names a run's settings after the benchmark's own name.
+SETTINGS = re.compile(r"/(?:min_time|repeats|iterations):[^/]*")
 COUNTER = re.compile(r"\b([a-z_]+)=([-0-9.e+kMG]+)")
 # How each counter is shown, in this order; the others are left out.
 SHOWN = [("ns", "{} ns"), ("ours", "{} instructions"), ("floor_ns", "floor {} ns"), ("ratio", "{}x"),
@@ -51,7 +53,7 @@ def figures(lines):
         if "met" not in counters:
             continue
         parts = [form.format(shown(key, counters[key])) for key, form in SHOWN if key in counters]
-        rows.append(f"| `{match.group(1)}` | {', '.join(parts)} | {match.group(3).strip()} | "
+        rows.append(f"| `{SETTINGS.sub('', match.group(1))}` | {', '.join(parts)} | {match.group(3).strip()} | "
                     f"{'met' if counters['met'] >= 1 else 'MISSED'} |")
     return rows, tool_lines
 
