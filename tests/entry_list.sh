@@ -57,6 +57,15 @@ awk '/^!macro TEV_/ { field = substr($2, 5); next }
 # count_of NAME FILE: how many of FILE's Microsoft names are of entry NAME.
 count_of() { grep -c "?$1@TEVUtil@@" "$2" || true; }
 
+# callers_lacking ENTRY FIELD: the binder and each suite that calls every entry, where ENTRY is not
+# called (FIELD: its name in the C loader and the NSIS macros, a pattern for an entry not listed).
+callers_lacking() {
+  grep -qx "$1" "$work/binder" || echo "the scenario binder (tools/tev/scenario.cpp)"
+  grep -q "TEVUtil::$1(" "$source_dir/tests/abi/msvc_host.cpp" || echo "tests/abi/msvc_host.cpp"
+  grep -q "tev\.$2(" "$source_dir/tests/sdk/c_loader.c" || echo "tests/sdk/c_loader.c"
+  grep -q "{TEV_$2}" "$source_dir/tests/nsis/every_entry.nsi" || echo "tests/nsis/every_entry.nsi"
+}
+
 # Entries the library exports that the list lacks, each with every place that lacks it.
 nm -D --defined-only "$libtev" | awk '$3 ~ /^_ZN7TEVUtil/ { print $3 }' | LC_ALL=C sort >"$work/exported"
 cut -d' ' -f2 "$work/listed" | LC_ALL=C sort >"$work/listed_itanium"
@@ -68,10 +77,7 @@ while read -r name; do
   [ "$(count_of "$entry" "$work/def")" -ge "$overloads" ] || lacking+=("src/TEV.def")
   [ "$(count_of "$entry" "$work/loader")" -ge "$overloads" ] || lacking+=("include/TEVLoader.h")
   [ "$(count_of "$entry" "$work/nsh")" -ge "$overloads" ] || lacking+=("nsis/TEV.nsh")
-  grep -qx "$entry" "$work/binder" || lacking+=("the scenario binder (tools/tev/scenario.cpp)")
-  grep -q "TEVUtil::$entry(" "$source_dir/tests/abi/msvc_host.cpp" || lacking+=("tests/abi/msvc_host.cpp")
-  grep -q "tev\.$entry[A-Za-z]*(" "$source_dir/tests/sdk/c_loader.c" || lacking+=("tests/sdk/c_loader.c")
-  grep -q "{TEV_$entry[A-Za-z]*}" "$source_dir/tests/nsis/every_entry.nsi" || lacking+=("tests/nsis/every_entry.nsi")
+  mapfile -t -O "${#lacking[@]}" lacking < <(callers_lacking "$entry" "$entry[A-Za-z]*")
   fail "$(c++filt "$name"): TEVUtil.h declares it and entries.cpp defines it (libtev.so exports it), but it is missing from:$(printf '\n      %s' "${lacking[@]}")"
 done < <(LC_ALL=C comm -23 "$work/exported" "$work/listed_itanium")
 while read -r name; do
@@ -106,10 +112,9 @@ compare nsis/TEV.nsh "$work/nsh"
 
 # The binder and the suites that call every entry, by name.
 while read -r field _ _ entry; do
-  grep -qx "$entry" "$work/binder" || fail "the scenario binder (tools/tev/scenario.cpp) does not bind $entry"
-  grep -q "TEVUtil::$entry(" "$source_dir/tests/abi/msvc_host.cpp" || fail "tests/abi/msvc_host.cpp does not call $entry"
-  grep -q "tev\.$field(" "$source_dir/tests/sdk/c_loader.c" || fail "tests/sdk/c_loader.c does not call $field"
-  grep -q "{TEV_$field}" "$source_dir/tests/nsis/every_entry.nsi" || fail "tests/nsis/every_entry.nsi does not call TEV_$field"
+  while read -r place; do
+    fail "$place does not call $entry ($field)"
+  done < <(callers_lacking "$entry" "$field")
 done <"$work/listed"
 while read -r entry; do
   cut -d' ' -f4 "$work/listed" | grep -qx "$entry" ||

@@ -225,21 +225,27 @@ class Runner:
             pending = ""
         return commands
 
+    def attempt(self, block, line, printed, windows):
+        """Runs one printed command unless it is marked not run or holds an unknown placeholder:
+        (status, output), or None."""
+        reason = self.skipped(block, printed.strip())
+        if reason:
+            self.not_run.append(f"{self.document}:{line}: `{printed.strip()}`: {reason}")
+            return None
+        command = self.substitute(printed, line, windows)
+        if command is None:
+            return None
+        self.ran += 1
+        status, output = self.execute(command, windows)
+        print(f"{self.document}:{line}: {printed.strip()}  (exit status {status})")
+        return status, output
+
     def run_commands(self, block):
         windows = block.language == "bat"
         for line, printed in self.commands_of(block):
-            reason = self.skipped(block, printed.strip())
-            if reason:
-                self.not_run.append(f"{self.document}:{line}: `{printed.strip()}`: {reason}")
-                continue
-            command = self.substitute(printed, line, windows)
-            if command is None:
-                continue
-            self.ran += 1
-            status, output = self.execute(command, windows)
-            print(f"{self.document}:{line}: {printed.strip()}  (exit status {status})")
-            if status != 0:
-                self.fail(line, f"`{printed.strip()}` exited with status {status}", output[-4000:])
+            result = self.attempt(block, line, printed, windows)
+            if result and result[0] != 0:
+                self.fail(line, f"`{printed.strip()}` exited with status {result[0]}", result[1][-4000:])
 
     def run_console(self, block):
         steps = []  # (line, prompt, command, expected lines)
@@ -251,23 +257,16 @@ class Runner:
             elif text.strip():
                 self.fail(block.line + offset, "output shown before any command")
         for line, prompt, printed, expected in steps:
-            reason = self.skipped(block, printed.strip())
-            if reason:
-                self.not_run.append(f"{self.document}:{line}: `{printed.strip()}`: {reason}")
-                continue
-            windows = prompt == ">"
-            command = self.substitute(printed, line, windows)
-            if command is None:
-                continue
             while expected and not expected[-1].strip():
                 expected.pop()
             status_expected = 0
             if expected and EXIT_LINE.match(expected[-1]):
                 status_expected = int(EXIT_LINE.match(expected[-1]).group(1))
                 expected.pop()
-            self.ran += 1
-            status, output = self.execute(command, windows)
-            print(f"{self.document}:{line}: {printed.strip()}  (exit status {status})")
+            result = self.attempt(block, line, printed, prompt == ">")
+            if result is None:
+                continue
+            status, output = result
             if status != status_expected:
                 self.fail(line, f"`{printed.strip()}` exited with status {status}, not {status_expected}",
                           output[-4000:])
