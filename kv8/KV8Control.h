@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KV8.h"
+#include "base/text.h"
 
 #if defined(_WIN32) && defined(KV8_BUILDING_LIBRARY)
 #define KV8_CONTROL_API __declspec(dllexport)
@@ -31,16 +32,15 @@ constexpr char kStandInMarker[] = "kv8_standin_not_for_distribution";
 // A refusal count that never runs out.
 constexpr int kAlways = -1;
 
-// Text as the analytics interface carries it.
-using Text = std::basic_string<TEVChar>;
+using tev::WideString;
 
 struct DeliveredAttribute {
-    Text name;
-    Text value;
+    WideString name;
+    WideString value;
 };
 
 struct DeliveredState {
-    Text name;
+    WideString name;
     std::vector<DeliveredAttribute> attributes;
 };
 
@@ -48,7 +48,7 @@ struct DeliveredState {
 struct Delivery {
     std::string call;
     bool hasWaypoint = false;
-    Text waypoint;
+    WideString waypoint;
     std::vector<DeliveredState> states;
 };
 
@@ -66,7 +66,7 @@ KV8_CONTROL_API std::vector<std::string> TakeTrace();
 
 // Refuse the next `count` creations of `kind` named `name` (kAlways: every one from now on).
 // Refusals add up.
-KV8_CONTROL_API void RefuseCreate(Kind kind, const Text& name, int count = 1);
+KV8_CONTROL_API void RefuseCreate(Kind kind, const WideString& name, int count = 1);
 KV8_CONTROL_API void RefuseGetState(int count = 1);
 // The next Initialize leaves the library uninitialised.
 KV8_CONTROL_API void RefuseInitialize(int count = 1);
@@ -77,9 +77,6 @@ KV8_CONTROL_API std::vector<std::string> Violations();
 // Objects created and neither added, handed over nor destroyed, e.g. "waypoint 3 \"wp.setup\"".
 KV8_CONTROL_API std::vector<std::string> CallerOwned();
 KV8_CONTROL_API std::vector<Delivery> Deliveries();
-
-// UTF-16 to a JSON string literal (quotes included); an unpaired surrogate becomes \uXXXX.
-KV8_CONTROL_API std::string JsonQuote(const Text& text);
 
 }  // namespace kv8
 

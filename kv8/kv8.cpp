@@ -13,8 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include <utf8.h>
-
 #include "KV8.h"
 #include "KV8Control.h"
 #include "ledger.h"
@@ -29,7 +27,7 @@ struct Store {
     Ledger ledger;
     CallTrace trace;
     std::vector<Delivery> deliveries;
-    std::map<std::pair<Kind, Text>, int> refusedCreations;
+    std::map<std::pair<Kind, WideString>, int> refusedCreations;
     int refusedGetState = 0;
     int refusedInitialize = 0;
 };
@@ -129,12 +127,11 @@ void Take(const char* call, CMLWaypoint* handle, bool nullable) {
     if (node) ledger.Retire(node, Owner::Library);
 }
 
-void RecordCreate(Kind kind, const Text& name, const TEVChar* value, const Node* created) {
+void RecordCreate(Kind kind, const WideString& name, const TEVChar* value, const Node* created) {
     Record([&] {
         std::string line = std::string("{\"op\":\"create\",\"kind\":\"") + KindName(kind) +
-                           "\",\"name\":" + JsonQuote(name);
-        if (kind == Kind::Attribute)
-            line += ",\"value\":" + JsonQuote(value ? value : TEV_TEXT(""));
+                           "\",\"name\":" + Quoted(name);
+        if (kind == Kind::Attribute) line += ",\"value\":" + Quoted(value ? value : TEV_TEXT(""));
         return line + ",\"id\":" + IdOf(created) + "}";
     });
 }
@@ -143,7 +140,7 @@ void RecordCreate(Kind kind, const Text& name, const TEVChar* value, const Node*
 template <typename Object, typename Interface>
 Interface* CreateObject(Kind kind, const TEVChar* name, const TEVChar* value) {
     Store& store = TheStore();
-    Text nameText;
+    WideString nameText;
     try {
         if (!name || (kind == Kind::Attribute && !value))
             store.ledger.Violation(std::string("create ") + KindName(kind) + ": null " +
@@ -249,18 +246,9 @@ CMLState* Waypoint::GetState() {
     return state;
 }
 
-// Invalid UTF-8 becomes U+FFFD, as it does in the tool.
-Text FromUtf8(const std::string& text) {
-    std::string valid;
-    utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid));
-    Text out;
-    utf8::utf8to16(valid.begin(), valid.end(), std::back_inserter(out));
-    return out;
-}
-
-const Text& UserId() {
-    static const Text id = [] {
-        if (const char* fixed = std::getenv("KV8_USER_ID")) return FromUtf8(fixed);
+const WideString& UserId() {
+    static const WideString id = [] {
+        if (const char* fixed = std::getenv("KV8_USER_ID")) return tev::FromUtf8(fixed);
         std::random_device seed;
         std::mt19937_64 random(seed());
         const char* digits = "0123456789abcdef";
@@ -269,41 +257,12 @@ const Text& UserId() {
             if (i == 8 || i == 12 || i == 16 || i == 20) uuid += '-';
             uuid += digits[random() & 15];
         }
-        return FromUtf8(uuid);
+        return tev::FromUtf8(uuid);
     }();
     return id;
 }
 
 }  // namespace
-
-std::string JsonQuote(const Text& text) {
-    std::string out = "\"";
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t c = static_cast<char16_t>(text[i]);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-            static_cast<char16_t>(text[i + 1]) >= 0xDC00 &&
-            static_cast<char16_t>(text[i + 1]) <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(text[++i]) - 0xDC00);
-        }
-        char escaped[8];
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || (c >= 0xD800 && c <= 0xDFFF)) {
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            utf8::append(c, std::back_inserter(out));
-        }
-    }
-    return out + "\"";
-}
 
 void Reset() {
     Store& store = TheStore();
@@ -322,7 +281,7 @@ std::vector<std::string> Trace() { return TheStore().trace.Lines(); }
 
 std::vector<std::string> TakeTrace() { return TheStore().trace.TakeNew(); }
 
-void RefuseCreate(Kind kind, const Text& name, int count) {
+void RefuseCreate(Kind kind, const WideString& name, int count) {
     AddRefusal(TheStore().refusedCreations[{kind, name}], count);
 }
 
@@ -361,7 +320,7 @@ void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, cons
         kv8::Record([&] {
             return "{\"op\":\"initialize\",\"waypoint\":" +
                    kv8::IdOf(kv8::TheLedger().Find(startup)) +
-                   ",\"config\":" + kv8::JsonQuote(configPath ? configPath : TEV_TEXT("")) +
+                   ",\"config\":" + kv8::Quoted(configPath ? configPath : TEV_TEXT("")) +
                    ",\"initialized\":" + (store.initialized ? "true" : "false") + "}";
         });
         // A library that stays uninitialised takes nothing: the caller keeps the waypoint.
@@ -415,8 +374,8 @@ void CMLFacade::Uninitialize(CMLWaypoint* shutdown, unsigned int) {
 
 const TEVChar* CMLFacade::GetKV8UserId() {
     try {
-        const kv8::Text& id = kv8::UserId();
-        kv8::Record([&] { return "{\"op\":\"user_id\",\"result\":" + kv8::JsonQuote(id) + "}"; });
+        const kv8::WideString& id = kv8::UserId();
+        kv8::Record([&] { return "{\"op\":\"user_id\",\"result\":" + kv8::Quoted(id) + "}"; });
         return id.c_str();
     } catch (...) {
         return TEV_TEXT("");

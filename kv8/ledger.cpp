@@ -1,4 +1,5 @@
 #include "ledger.h"
+#include "trace.h"
 
 #include <algorithm>
 
@@ -31,7 +32,7 @@ const char* KindName(Kind kind) {
 }
 
 std::string Node::Describe() const {
-    return std::string(KindName(kind)) + " " + std::to_string(id) + " " + JsonQuote(name);
+    return std::string(KindName(kind)) + " " + std::to_string(id) + " " + Quoted(name);
 }
 
 std::string IdOf(const Node* node) { return node ? std::to_string(node->id) : "null"; }

@@ -25,8 +25,8 @@ struct Node {
     Kind kind = Kind::Waypoint;
     int id = 0;
     Owner owner = Owner::Caller;
-    Text name;
-    Text value;
+    WideString name;
+    WideString value;
     // Children in the order added, as an intrusive list, so that adding never allocates (and so
     // never fails). Owned through the ledger, or through this node without recording.
     Node* firstChild = nullptr;

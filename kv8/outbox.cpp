@@ -1,5 +1,6 @@
 // The outbox file, written alike by every process that loads the stand-in (see outbox.h).
 #include "outbox.h"
+#include "trace.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,16 +21,16 @@ namespace {
 
 std::string DeliveryJson(const Delivery& delivery) {
     std::string json = "{\"call\":\"" + delivery.call + "\",\"waypoint\":";
-    json += delivery.hasWaypoint ? JsonQuote(delivery.waypoint) : "null";
+    json += delivery.hasWaypoint ? Quoted(delivery.waypoint) : "null";
     json += ",\"states\":[";
     for (size_t s = 0; s < delivery.states.size(); ++s) {
         const DeliveredState& state = delivery.states[s];
         if (s) json += ',';
-        json += "{\"state\":" + JsonQuote(state.name) + ",\"attributes\":[";
+        json += "{\"state\":" + Quoted(state.name) + ",\"attributes\":[";
         for (size_t a = 0; a < state.attributes.size(); ++a) {
             if (a) json += ',';
-            json += "{\"name\":" + JsonQuote(state.attributes[a].name) +
-                    ",\"value\":" + JsonQuote(state.attributes[a].value) + "}";
+            json += "{\"name\":" + Quoted(state.attributes[a].name) +
+                    ",\"value\":" + Quoted(state.attributes[a].value) + "}";
         }
         json += "]}";
     }

@@ -6,7 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
+
 namespace kv8 {
+
+// A text in the stand-in's JSON: every code unit as TEV passed it, an unpaired surrogate as \uXXXX.
+inline std::string Quoted(tev::WideView text) {
+    return tev::JsonQuote(text, tev::LoneSurrogates::Keep);
+}
 
 class CallTrace {
 public:

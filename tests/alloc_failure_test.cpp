@@ -10,10 +10,9 @@
 
 #include "TEVUtil.h"
 #include "test_platform.h"
-#include "play.h"
-#include "scenario.h"
-
-extern const char* const kDefaultScenario;
+#include "player/play.h"
+#include "player/default_scenario.h"
+#include "player/scenario.h"
 
 namespace {
 
@@ -56,7 +55,8 @@ void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 
 TEST(AllocationFailure, EveryPointOfAWholeRunIsContained) {
     tevtool::ParseError error;
-    std::optional<tevtool::Scenario> scenario = tevtool::ParseScenario(kDefaultScenario, error);
+    std::optional<tevtool::Scenario> scenario =
+        tevtool::ParseScenario(tevtool::resource::kDefaultScenario, error);
     ASSERT_TRUE(scenario) << error.message;
     std::filesystem::path tempDir = testing_support::MakeTempDirectory("tev-alloc");
     testing_support::UseTempDirectory(tempDir);

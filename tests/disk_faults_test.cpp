@@ -367,7 +367,7 @@ TEST_F(FullFilesystem, ARunThatFillsTheDiskEndsItsLogWithAWholeLine) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     for (int i = 0; i < 200; ++i) {
         std::string text = "warning " + std::to_string(i) + " of a run on a full disk";
-        TEVUtil::wpWarning(Text(text.begin(), text.end()).c_str());
+        TEVUtil::wpWarning(WideString(text.begin(), text.end()).c_str());
         meant.push_back("wpWarning;" + text + ";");
     }
     TEVUtil::ShutdownML();
@@ -384,7 +384,7 @@ TEST_F(FullFilesystem, LinesAfterRoomComesBackAreWholeAndOnTheirOwn) {
     std::vector<std::string> meant = {"InitML;", "SETUP;a.setup;0;"};
     ASSERT_TRUE(TEVUtil::InitML(true));
     auto warn = [&](const std::string& text) {
-        TEVUtil::wpWarning(Text(text.begin(), text.end()).c_str());
+        TEVUtil::wpWarning(WideString(text.begin(), text.end()).c_str());
         meant.push_back("wpWarning;" + text + ";");
     };
     for (int i = 0; i < 50; ++i) warn("written while the disk is full " + std::to_string(i));

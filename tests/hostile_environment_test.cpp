@@ -117,7 +117,9 @@ TEST_F(HostileEnvironment, AHostAtAPathOverTwoHundredSixtyCharactersStillFindsIt
     std::string config = (host / "ORB" / "orbconfig.xml").string();
     EXPECT_GT(config.size(), 300u);
     EXPECT_NE(run.out.find(R"("config":)" +
-                           kv8::JsonQuote(kv8::Text(config.begin(), config.end())) + ","),
+                           tev::JsonQuote(tev::WideString(config.begin(), config.end()),
+                                          tev::LoneSurrogates::Keep) +
+                           ","),
               std::string::npos)
         << run.out.substr(0, 600);
 }
@@ -127,22 +129,24 @@ TEST_F(HostileEnvironment, AHostAtAPathOverTwoHundredSixtyCharactersStillFindsIt
 // platforms (Wine starts no program at a long path, so the growth is tested here directly).
 TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
     for (std::size_t length : {0u, 1u, 259u, 260u, 261u, 1000u, 40000u}) {
-        Text path(length, T('p'));
+        WideString path(length, T('p'));
         int calls = 0;
-        Text read = tev::platform::ReadWhole<Text>([&](TEVChar* buffer, std::size_t size) {
-            ++calls;
-            std::size_t written = std::min(size, path.size());  // cut short, as the systems do
-            std::copy_n(path.begin(), written, buffer);
-            std::fill(buffer + written, buffer + size, T('#'));  // whatever lies beyond
-            return static_cast<long>(written);
-        });
+        WideString read =
+            tev::platform::ReadWhole<WideString>([&](TEVChar* buffer, std::size_t size) {
+                ++calls;
+                std::size_t written = std::min(size, path.size());  // cut short, as the systems do
+                std::copy_n(path.begin(), written, buffer);
+                std::fill(buffer + written, buffer + size, T('#'));  // whatever lies beyond
+                return static_cast<long>(written);
+            });
         EXPECT_EQ(read, path) << length;
         EXPECT_GE(calls, 1);
     }
-    EXPECT_EQ(tev::platform::ReadWhole<Text>([](TEVChar*, std::size_t) { return -1L; }), Text());
-    EXPECT_EQ(tev::platform::ReadWhole<Text>(
+    EXPECT_EQ(tev::platform::ReadWhole<WideString>([](TEVChar*, std::size_t) { return -1L; }),
+              WideString());
+    EXPECT_EQ(tev::platform::ReadWhole<WideString>(
                   [](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
-              Text());  // never fits: given up, not looping for ever
+              WideString());  // never fits: given up, not looping for ever
 }
 
 // Where a library TEV depends on is looked for, as a diagnosis shows it: one already loaded is

@@ -9,7 +9,7 @@
 namespace {
 
 // Hands over a waypoint holding one state with one attribute.
-void HandOver(const Text& name, const Text& value) {
+void HandOver(const WideString& name, const WideString& value) {
     CMLWaypoint* waypoint = CMLWaypoint::Create(name.c_str());
     CMLState* state = CMLState::Create(T("s"));
     state->Add(CMLAttribute::Create(T("a"), value.c_str()));
@@ -167,7 +167,7 @@ TEST_F(StandIn, OutboxTakesBackALineThatDidNotFit) {
     const std::string crash = testing_support::ReadFile(outbox);
     bool ran =
         testing_support::RunWithFileSizeLimit(static_cast<std::int64_t>(crash.size()) + 1000, [] {
-            HandOver(T("wp.big"), Text(20000, T('x')));
+            HandOver(T("wp.big"), WideString(20000, T('x')));
             HandOver(T("wp.small"), T("v"));
         });
     if (!ran) GTEST_SKIP() << "this platform gives a test no way to limit a file's size";
@@ -183,7 +183,7 @@ TEST_F(StandIn, OutboxIsWholeJsonLinesWhenWritersAreKilled) {
     std::filesystem::path outbox = testing_support::MakeTempDirectory("kv8") / "outbox.jsonl";
     testing_support::SetEnv("KV8_OUTBOX", outbox.string());
     // Lines of 20 KB span pages, between which the kernel may stop a write for a kill.
-    const Text value(20000, T('x'));
+    const WideString value(20000, T('x'));
     int finished = 0;
     for (int kill = 0; kill < 150; ++kill) {
         int steps = 1 + kill % 7;
@@ -227,6 +227,6 @@ TEST_F(StandIn, WithoutRecordingObjectsAreFreedAsSoonAsTheyAreDone) {
 TEST_F(StandIn, UserIdIsFixedForTheProcess) {
     const TEVChar* first = CMLFacade::GetKV8UserId();
     kv8::Reset();
-    EXPECT_EQ(Text(CMLFacade::GetKV8UserId()), Text(first));
-    EXPECT_EQ(Text(first).size(), 36u);
+    EXPECT_EQ(WideString(CMLFacade::GetKV8UserId()), WideString(first));
+    EXPECT_EQ(WideString(first).size(), 36u);
 }

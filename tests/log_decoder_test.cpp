@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "log_decoder.h"
+#include "logreader/log_decoder.h"
 #include "test_platform.h"
 
 namespace {
@@ -18,8 +18,8 @@ using tevtool::LogRecord;
 enum class Saved { Utf16Le, Utf16Be, Utf8 };
 
 // The log's text as a file in `saved`, without a byte-order mark.
-std::string Encode(const kv8::Text& text, Saved saved) {
-    if (saved == Saved::Utf8) return tevtool::ToUtf8(text);
+std::string Encode(const tev::WideString& text, Saved saved) {
+    if (saved == Saved::Utf8) return tev::ToUtf8(text);
     std::string bytes;
     for (TEVChar unit : text) {
         char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
@@ -29,8 +29,8 @@ std::string Encode(const kv8::Text& text, Saved saved) {
 }
 
 // Each line break (CR LF, LF or CR) as `lineEnd`.
-kv8::Text WithLineEnds(const kv8::Text& text, const kv8::Text& lineEnd) {
-    kv8::Text out;
+tev::WideString WithLineEnds(const tev::WideString& text, const tev::WideString& lineEnd) {
+    tev::WideString out;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r' || text[i] == '\n') {
             if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
@@ -54,7 +54,7 @@ Decoded Decode(const std::string& log, size_t piece,
     LogDecoder decoder(
         [&](const LogRecord& r) {
             std::string fields;
-            for (tevtool::WideView field : r.fields) fields += tevtool::ToUtf8(field) + "|";
+            for (tev::WideView field : r.fields) fields += tev::ToUtf8(field) + "|";
             decoded.records.push_back(std::to_string(r.line) + " " + tevtool::IsoTime(r) + " " +
                                       fields + (r.partial ? " partial" : "") + " " + r.problem);
             decoded.bytes.push_back(r.byte);
@@ -81,7 +81,7 @@ void ExpectTheSameInPiecesOfEverySize(const std::string& log, const Decoded& who
 
 // A log as TEV writes it, with texts that hold CR LF, characters of two to four UTF-8 bytes and a
 // record that begins with a date out of range.
-const kv8::Text kLog = TEV_TEXT(
+const tev::WideString kLog = TEV_TEXT(
     "1/2/2016; 3:4:5; InitML;\r\n"
     "1/2/2016; 3:4:6; wpWarning;caf\u00e9 \u20ac\r\nnext line;\r\n"
     "1/2/2016; 3:4:7; SETUP;n;\U00010000 v\r\n;\r\n"
@@ -96,7 +96,7 @@ const std::vector<std::string> kRecords = {
     ""};
 
 // Where each record of kLog begins, in the file `saved` as it is, after a mark of `mark` bytes.
-std::vector<size_t> Offsets(const kv8::Text& log, Saved saved, size_t mark) {
+std::vector<size_t> Offsets(const tev::WideString& log, Saved saved, size_t mark) {
     std::vector<size_t> offsets;
     for (size_t at :
          {size_t{0}, log.find(TEV_TEXT("1/2/2016; 3:4:6")), log.find(TEV_TEXT("1/2/2016; 3:4:7")),
@@ -114,7 +114,7 @@ TEST(LogDecoder, EveryReSaveIsReadAndNotedOnce) {
         const char* name;
         Saved saved;
         std::string mark;
-        kv8::Text lineEnd;
+        tev::WideString lineEnd;
         std::vector<std::string> notes;  // the start of each
     };
     const std::vector<Case> cases = {
@@ -146,11 +146,11 @@ TEST(LogDecoder, EveryReSaveIsReadAndNotedOnce) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        kv8::Text text = WithLineEnds(kLog, c.lineEnd);
+        tev::WideString text = WithLineEnds(kLog, c.lineEnd);
         std::string log = c.mark + Encode(text, c.saved);
         Decoded whole = Decode(log, log.size());
         std::vector<std::string> expected = kRecords;
-        std::string lineEnd = tevtool::ToUtf8(c.lineEnd);
+        std::string lineEnd = tev::ToUtf8(c.lineEnd);
         for (std::string& record : expected)
             for (size_t at = record.find("\r\n"); at != std::string::npos;
                  at = record.find("\r\n", at + lineEnd.size()))
@@ -295,7 +295,7 @@ TEST(LogDecoder, GivesTheSameRecordsHoweverTheFileIsCut) {
 TEST(LogDecoder, EveryTokenOfTheVocabularyIsReadAsItsKind) {
     std::string log;
     for (const tev::logformat::TokenShape& shape : tev::logformat::kTokens) {
-        std::string line = "1/2/2016; 3:4:5; " + tevtool::ToUtf8(shape.text) + ";";
+        std::string line = "1/2/2016; 3:4:5; " + tev::ToUtf8(shape.text) + ";";
         for (int text = 1; text < shape.strings; ++text) line += "t;";
         log += Utf16Line(line);
     }

@@ -17,7 +17,7 @@ namespace {
 
 std::string Line(const platform::CalendarTime& time,
                  std::initializer_list<const TEVChar*> strings) {
-    Text line(LogLineCapacity(strings), 0);
+    WideString line(LogLineCapacity(strings), 0);
     line.resize(FormatLogLine(line.data(), time, strings));
     return testing_support::Utf8(line);
 }
@@ -27,7 +27,7 @@ const platform::CalendarTime kJan2 = {2016, 1, 2, 3, 4, 5};
 }  // namespace
 
 TEST(LogLineFormat, MatchesTheDocumentedBytes) {
-    Text line(64, 0);
+    WideString line(64, 0);
     line.resize(FormatLogLine(line.data(), kJan2, {T("SETUP"), T("a.setup"), T("0")}));
     line += T("\r\n");
     const unsigned char expected[] = {
@@ -51,11 +51,11 @@ TEST(LogLineFormat, NumbersAreNeverPaddedAndFieldsEndWithSeparators) {
 }
 
 TEST(LogLineFormat, CapacityHoldsTheWidestTimestampAndLongFields) {
-    Text wide(70000, T('w'));
+    WideString wide(70000, T('w'));
     const platform::CalendarTime widest = {-2147483647 - 1, -2147483647 - 1, -2147483647 - 1,
                                            -2147483647 - 1, -2147483647 - 1, -2147483647 - 1};
     std::initializer_list<const TEVChar*> strings = {T("tok"), wide.c_str(), T("")};
-    Text line(LogLineCapacity(strings), 0);
+    WideString line(LogLineCapacity(strings), 0);
     EXPECT_EQ(FormatLogLine(line.data(), widest, strings), line.size());
 }
 
@@ -168,9 +168,10 @@ TEST_F(DiagnosticLog, TextsAroundTheLinesStackLimitComeBackWhole) {
     for (std::size_t length : {250u, 440u, 428u, 429u, 430u}) {
         std::string value(length, 'v');
         value.back() = '!';
-        ASSERT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), Text(value.begin(), value.end()).c_str()));
+        ASSERT_TRUE(
+            TEVUtil::AddAttributeToSetup(T("k"), WideString(value.begin(), value.end()).c_str()));
         expected.push_back("SETUP;k;" + value + ";");
-        TEVUtil::wpWarning(Text(value.begin(), value.end()).c_str());
+        TEVUtil::wpWarning(WideString(value.begin(), value.end()).c_str());
         expected.push_back("wpWarning;" + value + ";");
     }
     EXPECT_EQ(LogFields(), expected);

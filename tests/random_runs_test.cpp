@@ -23,7 +23,7 @@ namespace {
 using testing_support::Utf8;
 using tev::logformat::Token;
 using tev::logformat::TokenText;
-using OptionalText = std::optional<Text>;  // nullopt: a null pointer
+using OptionalText = std::optional<WideString>;  // nullopt: a null pointer
 
 long EnvNumber(const char* name, long fallback) {
     const char* value = std::getenv(name);
@@ -31,10 +31,10 @@ long EnvNumber(const char* name, long fallback) {
 }
 
 const TEVChar* Ptr(const OptionalText& text) { return text ? text->c_str() : nullptr; }
-Text Or(const OptionalText& text) { return text ? *text : Text(); }
+WideString Or(const OptionalText& text) { return text ? *text : WideString(); }
 
-Text Decimal(long long value) {
-    Text text;
+WideString Decimal(long long value) {
+    WideString text;
     for (char c : std::to_string(value)) text += static_cast<TEVChar>(c);
     return text;
 }
@@ -53,14 +53,17 @@ public:
     OptionalText AnyText() {
         switch (Below(12)) {
         case 0: return std::nullopt;
-        case 1: return Text();
-        case 2: return Text(65536, static_cast<TEVChar>(T('a') + Below(26)));
-        case 3: return Text(T("\u00c9t\u00e9 \u65e5\u672c \U0001F600"));
-        case 4: return Text(1, static_cast<TEVChar>(0xD800 + Below(0x800)));  // unpaired surrogate
-        case 5: return Text(T("a;b\r\nc;"));
-        case 6: return Text(T("x\0y"), 1) + Text(1, static_cast<TEVChar>(0xDC00)) + T("\r");
+        case 1: return WideString();
+        case 2: return WideString(65536, static_cast<TEVChar>(T('a') + Below(26)));
+        case 3: return WideString(T("\u00c9t\u00e9 \u65e5\u672c \U0001F600"));
+        case 4:
+            return WideString(1,
+                              static_cast<TEVChar>(0xD800 + Below(0x800)));  // unpaired surrogate
+        case 5: return WideString(T("a;b\r\nc;"));
+        case 6:
+            return WideString(T("x\0y"), 1) + WideString(1, static_cast<TEVChar>(0xDC00)) + T("\r");
         default: {
-            Text text;
+            WideString text;
             for (int i = Below(12); i > 0; --i) text += static_cast<TEVChar>(T(' ') + Below(95));
             return text;
         }
@@ -70,9 +73,9 @@ public:
     // Product names repeat, in several letter cases, so that records gather on one waypoint.
     OptionalText ProductName() {
         if (Chance(15)) return AnyText();
-        static const std::vector<Text> names = {T("Studio"),   T("STUDIO"),  T("studio"),
-                                                T("Runtime"),  T("RUNTIME"), T("\u00c4pp"),
-                                                T("\u00e4pp"), T("")};
+        static const std::vector<WideString> names = {T("Studio"),   T("STUDIO"),  T("studio"),
+                                                      T("Runtime"),  T("RUNTIME"), T("\u00c4pp"),
+                                                      T("\u00e4pp"), T("")};
         return Of(names);
     }
 
@@ -96,10 +99,10 @@ private:
 // One step as played: what it returned and how it may log.
 struct Step {
     std::string name;
-    enum class Returns { Nothing, Bool, Text } returns = Returns::Nothing;
+    enum class Returns { Nothing, Bool, WideString } returns = Returns::Nothing;
     bool result = false;
     // The fields of the line the entry writes while reporting is on (empty: it writes none).
-    std::vector<Text> logFields;
+    std::vector<WideString> logFields;
     bool logsOnlyWithState = false;  // AddNRData: only when the product had a state to record on
     bool productDetail = false;
 };
@@ -203,8 +206,8 @@ std::string Malformed(const kv8::Delivery& delivery) {
             return "product record without s.productlist first";
         if (states[0].attributes.empty() || Utf8(states[0].attributes[0].name) != "a.product.name")
             return "product record without a.product.name first";
-        const Text& name = states[0].attributes[0].value;
-        if (Text(tev::LowerCaseName(name).c_str(), name.size()) != name)
+        const WideString& name = states[0].attributes[0].value;
+        if (WideString(tev::LowerCaseName(name).c_str(), name.size()) != name)
             return "product name not lower-cased";
         for (size_t i = 1; i < states.size(); ++i) {
             auto expected = kDetailAttributes.find(stateName(i));
@@ -220,8 +223,8 @@ std::string Malformed(const kv8::Delivery& delivery) {
 }
 
 // Reads the log back against the lines the model expects, timestamps aside.
-std::string LogMismatch(const std::string& bytes, const std::vector<Text>& expected) {
-    Text units = testing_support::Utf16Units(bytes);
+std::string LogMismatch(const std::string& bytes, const std::vector<WideString>& expected) {
+    WideString units = testing_support::Utf16Units(bytes);
     if (bytes.size() % 2) return "odd length";
     size_t at = 0;
     auto number = [&] {
@@ -229,7 +232,7 @@ std::string LogMismatch(const std::string& bytes, const std::vector<Text>& expec
         while (at < units.size() && units[at] >= T('0') && units[at] <= T('9')) ++at;
         return at > start;
     };
-    auto literal = [&](const Text& text) {
+    auto literal = [&](const WideString& text) {
         if (units.compare(at, text.size(), text) != 0) return false;
         at += text.size();
         return true;
@@ -247,9 +250,9 @@ std::string LogMismatch(const std::string& bytes, const std::vector<Text>& expec
     return at == units.size() ? "" : "unexpected lines after the last expected one";
 }
 
-Text Line(const std::vector<Text>& fields) {
-    Text line;
-    for (const Text& field : fields) line += field + T(";");
+WideString Line(const std::vector<WideString>& fields) {
+    WideString line;
+    for (const WideString& field : fields) line += field + T(";");
     return line;
 }
 
@@ -267,11 +270,11 @@ protected:
     bool enabled_ = false;
     bool logOpen_ = false;
     bool logCreated_ = false;
-    std::vector<Text> logLines_;
+    std::vector<WideString> logLines_;
     size_t deliveriesChecked_ = 0;
     std::string where_;
 
-    void Log(const std::vector<Text>& fields) {
+    void Log(const std::vector<WideString>& fields) {
         if (logOpen_) logLines_.push_back(Line(fields));
     }
 
@@ -451,7 +454,7 @@ protected:
             const auto& download = g.Of(downloads);
             s.name = download.first;
             download.second(Ptr(url));
-            s.logFields = {Text(s.name.begin(), s.name.end()), Or(url)};
+            s.logFields = {WideString(s.name.begin(), s.name.end()), Or(url)};
             return s;
         }
         case 25:
@@ -477,12 +480,12 @@ protected:
             if (which == 1) TEVUtil::InstallEnd(Ptr(product));
             if (which == 2) TEVUtil::InstallCancel(Ptr(product));
             if (which == 3) TEVUtil::InstallError(Ptr(product), Ptr(message));
-            s.logFields = {Text(s.name.begin(), s.name.end()), Or(product)};
+            s.logFields = {WideString(s.name.begin(), s.name.end()), Or(product)};
             return s;
         }
         default: {
             // A fault: the stand-in refuses the next object of some kind and name.
-            static const std::vector<std::pair<kv8::Kind, Text>> refusable = {
+            static const std::vector<std::pair<kv8::Kind, WideString>> refusable = {
                 {kv8::Kind::Waypoint, T("COMMON.STARTUP")},
                 {kv8::Kind::Waypoint, T("COMMON.SHUTDOWN")},
                 {kv8::Kind::Waypoint, T("COMMON.CRASH")},
@@ -575,7 +578,7 @@ protected:
 
     // At shut-down the product records come in order of their names' code units.
     void CheckProductOrder(const std::vector<kv8::Delivery>& deliveries) {
-        std::vector<Text> names;
+        std::vector<WideString> names;
         for (auto it = deliveries.rbegin(); it != deliveries.rend() && it->call != "initialize";
              ++it) {
             if (it->call == "reached" && Utf8(it->waypoint) == "wp.setup") break;

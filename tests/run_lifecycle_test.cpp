@@ -7,7 +7,8 @@ using namespace tev;
 namespace {
 
 // The configuration path as the trace shows it.
-const std::string kConfig = kv8::JsonQuote(testing_support::ExpectedConfigPath());
+const std::string kConfig =
+    tev::JsonQuote(testing_support::ExpectedConfigPath(), tev::LoneSurrogates::Keep);
 
 const std::vector<std::string> kStartTrace = {
     R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":1})",
@@ -194,12 +195,13 @@ TEST_F(RunLifecycle, UserIdStartsARunWithoutLogOnlyWhenTheLibraryIsDown) {
     ASSERT_EQ(trace.size(), 1 + kStartTrace.size() + 1);
     EXPECT_EQ(trace.front(), R"({"op":"is_initialized","result":false})");
     EXPECT_EQ(std::vector<std::string>(trace.begin() + 1, trace.end() - 1), kStartTrace);
-    EXPECT_EQ(trace.back(), R"({"op":"user_id","result":)" + kv8::JsonQuote(id) + "}");
+    EXPECT_EQ(trace.back(),
+              R"({"op":"user_id","result":)" + tev::JsonQuote(id, tev::LoneSurrogates::Keep) + "}");
     EXPECT_FALSE(LogExists());
     EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("after"), T("id")));  // the run is active
 
     // While the library is up nothing is started again, and the identifier does not change.
-    EXPECT_EQ(Text(TEVUtil::GetKV8UserId()), Text(id));
+    EXPECT_EQ(WideString(TEVUtil::GetKV8UserId()), WideString(id));
     EXPECT_EQ(NewTraceOf({"initialize", "create"}).size(), 1u);  // the attribute only
 }
 
@@ -207,7 +209,7 @@ TEST_F(RunLifecycle, UserIdIsReturnedEvenWhenItsRunCannotStart) {
     kv8::RefuseInitialize();
     const TEVChar* id = TEVUtil::GetKV8UserId();
     ASSERT_NE(id, nullptr);
-    EXPECT_GT(Text(id).size(), 0u);
+    EXPECT_GT(WideString(id).size(), 0u);
     EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
     ExpectCleanLedger();
 }

@@ -75,7 +75,7 @@ TEST_F(ProductRegistryTest, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
 }
 
 TEST_F(ProductRegistryTest, LowerCasesAsciiLettersOnly) {
-    Text all;
+    WideString all;
     for (char32_t unit = 0; unit <= 0xFFFF; ++unit) all += static_cast<TEVChar>(unit);
     LowerCaseName lowered(all);
     ASSERT_EQ(lowered.view().size(), all.size());
@@ -83,8 +83,8 @@ TEST_F(ProductRegistryTest, LowerCasesAsciiLettersOnly) {
         char32_t expected = unit >= 'A' && unit <= 'Z' ? unit + 32 : unit;
         ASSERT_EQ(static_cast<char32_t>(lowered.view()[unit]), expected) << static_cast<int>(unit);
     }
-    EXPECT_EQ(Text(LowerCaseName(T("MiXeD-9")).c_str()), T("mixed-9"));
-    EXPECT_EQ(Text(LowerCaseName(T("")).c_str()), T(""));
+    EXPECT_EQ(WideString(LowerCaseName(T("MiXeD-9")).c_str()), T("mixed-9"));
+    EXPECT_EQ(WideString(LowerCaseName(T("")).c_str()), T(""));
 }
 
 // A lower-cased name of up to 127 code units is kept on the stack with its terminator; a longer
@@ -92,10 +92,10 @@ TEST_F(ProductRegistryTest, LowerCasesAsciiLettersOnly) {
 TEST_F(ProductRegistryTest, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
     for (std::size_t length : {127u, 128u, 129u}) {
         SCOPED_TRACE(length);
-        Text given(length, T('S')), lower(length, T('s'));
+        WideString given(length, T('S')), lower(length, T('s'));
         given.back() = lower.back() = T('9');
         LowerCaseName lowered(given);
-        EXPECT_EQ(Text(lowered.c_str()), lower);
+        EXPECT_EQ(WideString(lowered.c_str()), lower);
         EXPECT_EQ(lowered.view(), lower);
 
         kv8::Reset();
@@ -114,13 +114,13 @@ TEST_F(ProductRegistryTest, NamesAtTheEdgeOfTheStackBufferAreKeptWhole) {
 // The order is found four code units at a time: names that share a prefix and differ inside a
 // block of four, at each place in it, by units whose bytes order otherwise than their values.
 TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
-    const Text base = T("studio.core-x64");
-    std::vector<Text> names = {base, base.substr(0, 4), base.substr(0, 8), base.substr(0, 12),
-                               Text()};
+    const WideString base = T("studio.core-x64");
+    std::vector<WideString> names = {base, base.substr(0, 4), base.substr(0, 8), base.substr(0, 12),
+                                     WideString()};
     for (std::size_t at = 0; at < base.size(); ++at)
         for (TEVChar unit : {TEVChar(0x0001), TEVChar(0x0102), TEVChar(0x0201), TEVChar(0xD83D),
                              TEVChar(0xFF41)}) {
-            Text name = base;
+            WideString name = base;
             name[at] = unit;
             names.push_back(name);
             if (at + 1 < base.size()) {  // a second difference later in the block must not decide
@@ -129,8 +129,8 @@ TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
             }
         }
     CodeUnitOrder order;
-    for (const Text& a : names)
-        for (const Text& b : names)
+    for (const WideString& a : names)
+        for (const WideString& b : names)
             ASSERT_EQ(order(a, b), a < b)
                 << testing_support::Utf8(a) << " / " << testing_support::Utf8(b);
 }
@@ -184,9 +184,9 @@ TEST_F(ProductRegistryTest, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRet
         kv8::RefuseCreate(refusal.kind, refusal.name);
         EXPECT_EQ(CurrentRun().Report().Products().Find(T("p")), nullptr);
         EXPECT_EQ(testing_support::RelativeIds(NewTraceOf({"destroy"}), first), refusal.destroyed);
-        ASSERT_EQ(CurrentRun().Report().Products().Map().count(Text(T("p"))),
+        ASSERT_EQ(CurrentRun().Report().Products().Map().count(WideString(T("p"))),
                   1u);  // an empty entry
-        EXPECT_EQ(CurrentRun().Report().Products().Map().at(Text(T("p"))), nullptr);
+        EXPECT_EQ(CurrentRun().Report().Products().Map().at(WideString(T("p"))), nullptr);
 
         EXPECT_NE(CurrentRun().Report().Products().Find(T("p")), nullptr);
         TEVUtil::ShutdownML();

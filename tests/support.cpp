@@ -11,8 +11,8 @@ using namespace tev;
 
 namespace testing_support {
 
-std::string Utf8(const Text& text) {
-    std::string quoted = kv8::JsonQuote(text);
+std::string Utf8(const WideString& text) {
+    std::string quoted = tev::JsonQuote(text, tev::LoneSurrogates::Keep);
     std::string out;
     // Undo the JSON escapes of quotes, backslashes and line breaks; keep \uXXXX visible.
     for (size_t i = 1; i + 1 < quoted.size(); ++i) {
@@ -34,8 +34,8 @@ std::string Utf8(const Text& text) {
     return out;
 }
 
-Text Utf16Units(const std::string& bytes) {
-    Text units;
+WideString Utf16Units(const std::string& bytes) {
+    WideString units;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2)
         units += static_cast<TEVChar>(static_cast<unsigned char>(bytes[i]) |
                                       static_cast<unsigned char>(bytes[i + 1]) << 8);
@@ -109,10 +109,10 @@ std::string TevTest::LogBytes() const {
 }
 
 std::vector<std::string> TevTest::LogLines() const {
-    Text text = testing_support::Utf16Units(LogBytes());
+    WideString text = testing_support::Utf16Units(LogBytes());
     std::vector<std::string> lines;
     size_t start = 0;
-    for (size_t end; (end = text.find(T("\r\n"), start)) != Text::npos; start = end + 2)
+    for (size_t end; (end = text.find(T("\r\n"), start)) != WideString::npos; start = end + 2)
         lines.push_back(Utf8(text.substr(start, end - start)));
     if (start < text.size()) lines.push_back(Utf8(text.substr(start)) + "<unterminated>");
     return lines;

@@ -15,15 +15,15 @@
 
 #define T(literal) TEV_TEXT(literal)
 
-using Text = kv8::Text;
+using tev::WideString;
 
 namespace testing_support {
 
-// Text as UTF-8, for readable assertions (unpaired surrogates shown as \uXXXX).
-std::string Utf8(const Text& text);
+// WideString as UTF-8, for readable assertions (unpaired surrogates shown as \uXXXX).
+std::string Utf8(const WideString& text);
 
 // The UTF-16LE code units of a log's bytes (a last odd byte is left out).
-Text Utf16Units(const std::string& bytes);
+WideString Utf16Units(const std::string& bytes);
 
 // A line of the diagnostic log without its timestamp, e.g. "SETUP;a.setup;0;".
 std::string Fields(const std::string& line);

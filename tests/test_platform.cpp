@@ -72,10 +72,10 @@ void UseTempDirectory(const std::filesystem::path& dir) {
     _wputenv_s(L"TEMP", dir.wstring().c_str());
 }
 
-kv8::Text ExpectedConfigPath() {
+tev::WideString ExpectedConfigPath() {
     wchar_t path[32768];
     DWORD length = GetModuleFileNameW(nullptr, path, 32768);
-    kv8::Text text(path, length);
+    tev::WideString text(path, length);
     return text.substr(0, text.rfind(L'\\') + 1) + L"ORB\\orbconfig.xml";
 }
 
@@ -192,10 +192,10 @@ void UseTempDirectory(const std::filesystem::path& dir) {
     SetEnv("TMPDIR", dir.string());
 }
 
-kv8::Text ExpectedConfigPath() {
+tev::WideString ExpectedConfigPath() {
     std::string path = std::filesystem::read_symlink("/proc/self/exe").string();
     path = path.substr(0, path.rfind('/') + 1) + "ORB/orbconfig.xml";
-    return kv8::Text(path.begin(), path.end());  // test programs live at ASCII paths
+    return tev::WideString(path.begin(), path.end());  // test programs live at ASCII paths
 }
 
 void Rewind(tev::platform::FileHandle file) { lseek(static_cast<int>(file), 0, SEEK_SET); }

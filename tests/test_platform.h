@@ -31,7 +31,7 @@ std::filesystem::path MakeTempDirectory(const std::string& prefix);
 void UseTempDirectory(const std::filesystem::path& dir);
 
 // The configuration path TEV must hand to the analytics library: beside this test program.
-kv8::Text ExpectedConfigPath();
+tev::WideString ExpectedConfigPath();
 
 // The whole content of a file TEV holds open, read through TEV's own handle: on Windows nobody
 // else may open the log while a run holds it.

@@ -228,7 +228,7 @@ TEST_F(ToolLog, TextsHoldingSeparatorsAndLineBreaksComeBackAsLogged) {
     EXPECT_NE(reported.err.find("line 4 (byte "), std::string::npos) << reported.err;
     EXPECT_EQ(JsonLines(reported.out).back()["fields"], J::array({"a\r\n1/2 of it"}));
 
-    // Text output keeps one record per line.
+    // WideString output keeps one record per line.
     ProgramRun text = Tev({"log", log});
     std::vector<std::string> lines = Lines(text.out);
     ASSERT_EQ(lines.size(), 12u);
@@ -416,8 +416,8 @@ TEST_F(ToolLog, TheHtmlPageIsSelfContainedWithABarPerDownloadAndInstallation) {
     EXPECT_EQ(Count(page.out, "href=\""), Count(page.out, "href=\"#"));  // within the page
 }
 
-// Text output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD, after
-// any other unit; JSON keeps it as \uXXXX.
+// WideString output is UTF-8: an unpaired surrogate (any code unit may be logged) shows as U+FFFD,
+// after any other unit; JSON keeps it as \uXXXX.
 TEST_F(ToolLog, UnpairedSurrogatesShowAsReplacementCharacters) {
     std::string log = PlayLogged("InitML true\nwpWarning \"a\\uDC00 \\uD800\\uDC00 \\uD800\"\n");
     ProgramRun text = Tev({"log", log});

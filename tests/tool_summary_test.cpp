@@ -6,7 +6,8 @@
 
 #include <set>
 
-#include "log_summary.h"
+#include "logreader/run_summary.h"
+#include "printers/summary_print.h"
 #include "tool_support.h"
 
 namespace {
@@ -22,7 +23,7 @@ namespace fs = std::filesystem;
 std::string LogOf(const std::vector<std::string>& lines) {
     std::string bytes;
     for (const std::string& line : lines)
-        for (TEVChar unit : tevtool::FromUtf8(line + "\r\n"))
+        for (TEVChar unit : tev::FromUtf8(line + "\r\n"))
             bytes += {char(unit & 0xFF), char(unit >> 8)};
     return bytes;
 }
@@ -78,8 +79,7 @@ TEST(RunSummaries, EveryInitMLStartsARunOfItsOwn) {
     EXPECT_EQ(firsts, (std::vector<size_t>{1, 2, 6, 10}));
     EXPECT_EQ(runs[1].end, tevtool::RunEnd::Shutdown);
     EXPECT_FALSE(runs[1].Failed());
-    EXPECT_EQ(tevtool::ToUtf8(runs[2].firstError->text),
-              "download failed: https://x/b.cab: timed out");
+    EXPECT_EQ(tev::ToUtf8(runs[2].firstError->text), "download failed: https://x/b.cab: timed out");
     EXPECT_EQ(runs[3].end, tevtool::RunEnd::Crash);
     EXPECT_EQ(tevtool::TimeText(*runs[3].started), "2016-01-02T03:02:00Z");
     EXPECT_EQ(runs[3].downloads.Total(), 0u);
@@ -100,7 +100,7 @@ TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
     EXPECT_TRUE(runs[0].Failed());
     EXPECT_EQ(runs[0].end, tevtool::RunEnd::AnalyticsDown);
     EXPECT_EQ(
-        tevtool::ToUtf8(runs[0].firstError->text),
+        tev::ToUtf8(runs[0].firstError->text),
         "analytics library missing: C:\\setup\\KV8.dll (lacks ?Create@CMLState@@SAPAV1@PB_W@Z)");
     EXPECT_EQ(runs[0].errors.Total(), 2u);
 }
@@ -137,7 +137,7 @@ TEST(RunSummaries, RepeatedEventsAreCountedOnOneRowAndRowsAreCapped) {
     EXPECT_EQ(downloads.Kept()[3].outcome, tevtool::Outcome::Failed);
     EXPECT_EQ(runs[0].errors.Rows().size(), tevtool::kRowsKept);
 
-    // Text and JSON say what was not kept.
+    // WideString and JSON say what was not kept.
     std::string text = tevtool::SummaryText("long.log", runs[0]);
     EXPECT_NE(text.find("12000 times  \"low disk\""), std::string::npos) << text.substr(0, 2000);
     EXPECT_NE(text.find("and 300 more download, not listed ("), std::string::npos);
@@ -198,7 +198,7 @@ TEST(RunSummaries, SpansMatchTheirBeginsAndTakeTheirRecordsTimes) {
 TEST(RunSummaries, OpenSpansPastThoseFollowedAreCounted) {
     tevtool::Spans spans;
     tevtool::Moment at{1, true, 0};
-    auto subject = [](size_t i) { return tevtool::FromUtf8("https://x/" + std::to_string(i)); };
+    auto subject = [](size_t i) { return tev::FromUtf8("https://x/" + std::to_string(i)); };
     for (size_t i = 0; i <= tevtool::kOpenFollowed; ++i) spans.Begin(subject(i), at);
     spans.Close(subject(tevtool::kOpenFollowed), at, tevtool::Outcome::Failed);
     EXPECT_EQ(spans.Total(), tevtool::kOpenFollowed + 2);

@@ -18,56 +18,6 @@
 namespace tev::platform {
 namespace {
 
-// File names on Linux are bytes, conventionally UTF-8. Both conversions keep what they cannot map
-// visible rather than failing: an unpaired surrogate or a malformed byte becomes U+FFFD.
-WideString FromUtf8(const std::string& bytes) {
-    WideString out;
-    for (std::size_t i = 0; i < bytes.size();) {
-        auto byte = static_cast<unsigned char>(bytes[i++]);
-        char32_t c = byte;
-        int more = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-        if (more) c &= 0x3Fu >> more;
-        for (; more && i < bytes.size() && (bytes[i] & 0xC0) == 0x80; --more)
-            c = (c << 6) | (bytes[i++] & 0x3F);
-        if (more || byte >= 0xF8 || (byte >= 0x80 && byte < 0xC0) || c > 0x10FFFF) c = 0xFFFD;
-        if (c >= 0x10000) {
-            out += static_cast<TEVChar>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<TEVChar>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<TEVChar>(c);
-        }
-    }
-    return out;
-}
-
-std::string ToUtf8(WideView text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        bool high = c >= 0xD800 && c <= 0xDBFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c <= 0xDFFF)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
 // The folder of a file, as the system's bytes, ending with '/'; empty for a path without one.
 std::string FolderOf(const std::string& path) {
     return path.substr(0, path.rfind('/') + 1);  // npos + 1 is 0

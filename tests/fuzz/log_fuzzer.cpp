@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "log_decoder.h"
+#include "logreader/log_decoder.h"
+#include "printers/record_print.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "TEVUtil.h"
-#include "play.h"
-#include "scenario.h"
+#include "player/play.h"
+#include "player/scenario.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     tevtool::ParseError error;

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "log_summary.h"
+#include "logreader/run_summary.h"
+#include "printers/log_page.h"
+#include "printers/summary_print.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 
 #include "KV8Control.h"
 #include "analytics/library_statics.h"
-#include "binary_header.h"
-#include "commands.h"
-#include "files.h"
+#include "binaries/binary_header.h"
+#include "tev/commands.h"
+#include "tev/files.h"
 #include "platform/platform.h"
-#include "tool_system.h"
-#include "resources.h"
-#include "text.h"
+#include "tev/tool_system.h"
+#include "tev/help_texts.h"
+#include "printers/shown.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -122,7 +122,7 @@ void CheckLibrary(const std::filesystem::path& tevFolder, const std::filesystem:
     if (!found.folders.empty()) {
         std::string folders;
         for (const tev::WideString& folder : found.folders)
-            folders += (folders.empty() ? "" : ", ") + ToUtf8(folder);
+            folders += (folders.empty() ? "" : ", ") + tev::ToUtf8(folder);
         report.Ok(std::string(kLibraryFile) + " looked for, as TEV looks for it, in: " + folders);
     }
     if (found.file.empty()) {
@@ -135,14 +135,14 @@ void CheckLibrary(const std::filesystem::path& tevFolder, const std::filesystem:
     BinaryHeader header = ReadBinaryHeader(file);
     if (!found.library) {
         std::string wrong = WrongKind(header);
-        report.Problem(std::string(kLibraryFile) + ": " + ToUtf8(found.file) +
-                       " cannot be loaded (" + ToUtf8(found.failure) + ")" +
+        report.Problem(std::string(kLibraryFile) + ": " + tev::ToUtf8(found.file) +
+                       " cannot be loaded (" + tev::ToUtf8(found.failure) + ")" +
                        (wrong.empty() ? ": check that it is whole and that what it needs is there"
                                       : ": " + wrong + "; put the " + std::to_string(kNativeBits) +
                                             "-bit " + kLibraryFile + " in its place"));
         return;
     }
-    report.Ok(std::string(kLibraryFile) + ": " + ToUtf8(found.file) + VersionOf(file) + ", " +
+    report.Ok(std::string(kLibraryFile) + ": " + tev::ToUtf8(found.file) + VersionOf(file) + ", " +
               Describe(header) + ", loads");
     CheckStatics(found.library, report);
     if (IsStandIn(file, found.library))
@@ -173,7 +173,7 @@ void CheckTemporaryFolder(Report& report) {
     std::error_code ignored;
     std::filesystem::remove(std::filesystem::path(tev::platform::TempFilePath(kProbeFile)),
                             ignored);
-    report.Ok("the diagnostic log, when asked for, goes to " + ToUtf8(log));
+    report.Ok("the diagnostic log, when asked for, goes to " + tev::ToUtf8(log));
 }
 
 }  // namespace
@@ -191,7 +191,7 @@ Command AddDoctorCommand(CLI::App& tev) {
     app->footer(std::string("\n") + resource::kDoctorHelp);
     return {app, [folder, hostFolder] {
                 std::string tevFolder =
-                    folder->empty() ? ToUtf8(tev::platform::operations.executableDirectory())
+                    folder->empty() ? tev::ToUtf8(tev::platform::operations.executableDirectory())
                                     : *folder;
                 std::string installerFolder = hostFolder->empty() ? tevFolder : *hostFolder;
                 for (const std::string* given : {&tevFolder, &installerFolder}) {

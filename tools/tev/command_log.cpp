@@ -8,13 +8,16 @@
 #include <iostream>
 #include <memory>
 
-#include "commands.h"
-#include "files.h"
-#include "log_decoder.h"
-#include "log_summary.h"
-#include "tool_system.h"
-#include "resources.h"
-#include "terminal.h"
+#include "tev/commands.h"
+#include "tev/files.h"
+#include "logreader/log_decoder.h"
+#include "logreader/run_summary.h"
+#include "printers/log_page.h"
+#include "printers/record_print.h"
+#include "printers/summary_print.h"
+#include "tev/tool_system.h"
+#include "tev/help_texts.h"
+#include "tev/terminal.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -112,7 +115,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     Output& out = runs.out;
     std::vector<std::string> complaints;
     int status = 0;
-    std::string fileJson = many ? Json(FromUtf8(path)) : "";
+    std::string fileJson =
+        many ? tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Keep) : "";
     const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {

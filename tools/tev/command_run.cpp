@@ -4,12 +4,13 @@
 #include <iostream>
 #include <memory>
 
-#include "commands.h"
-#include "files.h"
-#include "play.h"
-#include "tool_system.h"
-#include "resources.h"
-#include "scenario.h"
+#include "tev/commands.h"
+#include "tev/files.h"
+#include "player/play.h"
+#include "tev/tool_system.h"
+#include "player/default_scenario.h"
+#include "tev/help_texts.h"
+#include "player/scenario.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -70,7 +71,7 @@ struct RunOptions {
 
 int Run(const RunOptions& options) {
     const std::string& source = options.scenario;
-    std::string text = kDefaultScenario;
+    std::string text = resource::kDefaultScenario;
     std::string name = "the default scenario";
     std::string error;
     if (!source.empty()) {

@@ -3,15 +3,15 @@
 
 #include <iostream>
 
-#include "commands.h"
-#include "resources.h"
+#include "tev/commands.h"
+#include "player/default_scenario.h"
 
 namespace tevtool {
 
 Command AddScenarioCommand(CLI::App& tev) {
     CLI::App* app = tev.add_subcommand("scenario", "Print the default scenario, to copy and edit");
     return {app, [] {
-                std::cout << kDefaultScenario;
+                std::cout << resource::kDefaultScenario;
                 return 0;
             }};
 }

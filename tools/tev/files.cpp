@@ -1,11 +1,11 @@
-#include "files.h"
+#include "tev/files.h"
 
 #include <algorithm>
 #include <iostream>
 #include <iterator>
 #include <vector>
 
-#include "tool_system.h"
+#include "tev/tool_system.h"
 
 namespace tevtool {
 namespace {

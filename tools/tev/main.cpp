@@ -10,12 +10,12 @@
 #include <new>
 
 #include "TEVVersion.h"
-#include "commands.h"
-#include "files.h"
-#include "tool_system.h"
-#include "resources.h"
-#include "suggest.h"
-#include "terminal.h"
+#include "tev/commands.h"
+#include "tev/files.h"
+#include "tev/tool_system.h"
+#include "tev/help_texts.h"
+#include "tev/suggest.h"
+#include "tev/terminal.h"
 
 namespace {
 

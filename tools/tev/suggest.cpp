@@ -1,4 +1,4 @@
-#include "suggest.h"
+#include "tev/suggest.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "terminal.h"
+#include "tev/terminal.h"
 
 #include <fmt/color.h>
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "tool_system.h"
+#include "tev/tool_system.h"
 
 namespace tevtool {
 namespace {

@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "tool_system.h"
-#include "text.h"
+#include "tev/tool_system.h"
+#include "printers/shown.h"
 
 namespace tevtool::process {
 
@@ -64,7 +64,7 @@ std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
 void SetTemporaryDirectory(const std::string& dir) { SetEnvironment("TMPDIR", dir); }
 
 std::string TevTempFilePath(const TEVChar* name) {
-    return ToUtf8(tev::platform::TempFilePath(name));
+    return tev::ToUtf8(tev::platform::TempFilePath(name));
 }
 
 bool ReadVersionInfo(const std::string&, VersionInfo&) { return false; }

@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "files.h"
+#include "tev/files.h"
 #include "platform/platform.h"
-#include "tool_system.h"
-#include "text.h"
+#include "tev/tool_system.h"
+#include "printers/shown.h"
 
 namespace tevtool::process {
 
@@ -24,7 +24,7 @@ std::vector<std::string> Arguments(int, char**) {
     std::vector<std::string> arguments;
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 1; i < count; ++i) arguments.push_back(ToUtf8(wide[i]));
+    for (int i = 1; i < count; ++i) arguments.push_back(tev::ToUtf8(wide[i]));
     LocalFree(wide);
     return arguments;
 }
@@ -146,7 +146,7 @@ bool ReadVersionInfo(const std::string& file, VersionInfo& info) {
         wchar_t* description = nullptr;
         if (VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&description), &length) &&
             description)
-            info.description = ToUtf8(description);
+            info.description = tev::ToUtf8(description);
     }
     return true;
 }

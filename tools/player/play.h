@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "scenario.h"
+#include "player/scenario.h"
 
 namespace tevtool {
 

@@ -1,4 +1,4 @@
-#include "times.h"
+#include "logreader/times.h"
 
 #include <ctime>
 

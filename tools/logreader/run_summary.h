@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "log_decoder.h"
+#include "logreader/log_decoder.h"
 
 namespace tevtool {
 
@@ -38,7 +38,7 @@ std::string TimeText(const Moment& moment);
 
 // A text seen once or many times: warnings and errors.
 struct Tally {
-    kv8::Text text;
+    WideString text;
     std::size_t count = 0;
     Moment first, last;
 };
@@ -65,10 +65,10 @@ const char* OutcomeText(Outcome outcome);
 
 // One download (by URL) or installation (by product name), from its begin to its outcome.
 struct Span {
-    kv8::Text subject;
+    WideString subject;
     std::optional<Moment> begin, end;
     Outcome outcome = Outcome::Unfinished;
-    kv8::Text message;  // a failed download's error text
+    WideString message;  // a failed download's error text
     std::size_t pauses = 0, resumes = 0;
     std::vector<Moment> pauseMoments;  // the first kPausesKept
     std::optional<std::int64_t> Seconds() const;
@@ -138,7 +138,7 @@ struct RunSummary {
     std::optional<Moment> started, ended;  // the first and the last timed record
     RunEnd end = RunEnd::CutShort;
     std::optional<bool> analytics;  // whether the analytics library came up; none if unknown
-    std::vector<std::pair<kv8::Text, kv8::Text>> setup;  // the first kRowsKept
+    std::vector<std::pair<WideString, WideString>> setup;  // the first kRowsKept
     std::size_t setupNotKept = 0;
     Spans downloads, installs;
     Tallies warnings, errors;
@@ -177,56 +177,6 @@ private:
     std::function<void(const RunSummary&)> finished_;
     RunSplit split_;
     std::optional<RunSummary> run_;
-};
-
-// The summary's labelled lines, as the text summary and the page show them, in order: texts shown
-// with AppendShown, so that no value holds a line break or a control character.
-void ForEachSummaryLine(
-    const RunSummary& summary,
-    const std::function<void(std::string_view label, std::string_view value)>& visit);
-
-// The summary for people: the file and run, then the labelled lines.
-void AppendSummaryText(const std::string& file, const RunSummary& summary, std::string& out);
-inline std::string SummaryText(const std::string& file, const RunSummary& summary) {
-    std::string out;
-    AppendSummaryText(file, summary, out);
-    return out;
-}
-// One JSON object on one line.
-std::string SummaryJson(const std::string& file, const RunSummary& summary);
-// One CSV row, and the header row that goes above all of them.
-std::string SummaryCsvHeader();
-std::string SummaryCsv(const std::string& file, const RunSummary& summary);
-
-// The page of one or more logs: a table of their runs, linking to a section of each (its first
-// error, its labelled lines, a timeline with a bar per download and installation and warnings and
-// errors as marks, then its records: the first and last few around a row counting the others).
-// It stays under 5 MB: past kSectionsBytes of sections, runs are listed in the table without one,
-// and past kTableBytes of table only counted.
-class LogPage {
-public:
-    static constexpr size_t kRecordsShown = 100;  // at each end of a run's records
-    static constexpr size_t kSectionsBytes = 3'500'000;
-    static constexpr size_t kTableBytes = 1'000'000;
-
-    // A record of the current run; records go in after RunSummarizer::Add has taken them.
-    void AddRecord(const LogRecord& record);
-    // The run whose records went in since the last one: a section when `shown`, else forgotten.
-    void AddRun(const std::string& file, const RunSummary& run, bool shown);
-    // Forgets the records since the last run (of a file that could not be read to its end).
-    void ForgetRecords();
-    // The whole page, titled `title`.
-    std::string Page(const std::string& title) const;
-
-private:
-    // The run's section, from its summary and the records kept since the last run.
-    std::string Section(const std::string& id, const std::string& name,
-                        const RunSummary& run) const;
-
-    std::vector<std::string> firstRows_, lastRows_;  // lastRows_ a ring from lastAt_
-    size_t lastAt_ = 0, recordsNotShown_ = 0;
-    std::string index_, sections_;
-    size_t runs_ = 0, failed_ = 0, listed_ = 0, withoutSection_ = 0;
 };
 
 }  // namespace tevtool

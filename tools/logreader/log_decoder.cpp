@@ -1,4 +1,4 @@
-#include "log_decoder.h"
+#include "logreader/log_decoder.h"
 
 #include <algorithm>
 #include <bit>
@@ -198,19 +198,10 @@ bool BeginsRecord(WideView units, size_t at, bool afterWholeLine) {
     return afterWholeLine || ReadStamp(units.substr(at, 64), stamp);
 }
 
-void AppendAsciiJson(std::string_view text, std::string& out) {
-    out += '"';
-    for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    out += '"';
-}
-
 // Decodes UTF-8 onto `units`, and onto `widths` how many bytes each unit came from (the second unit
 // of a pair 0). A malformed sequence becomes one U+FFFD for its longest valid start. Unless
 // `atEnd`, a sequence that the end of `bytes` cuts is left for more bytes. Returns the bytes read.
-size_t DecodeUtf8(std::string_view bytes, bool atEnd, kv8::Text& units,
+size_t DecodeUtf8(std::string_view bytes, bool atEnd, WideString& units,
                   std::vector<std::uint8_t>& widths) {
     size_t old = units.size(), out = old;
     units.resize(old + bytes.size());
@@ -222,43 +213,21 @@ size_t DecodeUtf8(std::string_view bytes, bool atEnd, kv8::Text& units,
     size_t at = 0;
     while (at < bytes.size()) {
         auto lead = static_cast<unsigned char>(bytes[at]);
-        if (lead < 0x80) {
+        if (lead < 0x80) {  // nearly every byte of a log
             put(lead, 1);
             ++at;
             continue;
         }
-        // How many bytes follow the lead, and the range of the first of them.
-        int follow = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            follow = 1;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            follow = 2;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F;  // no surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            follow = 3;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-        }
-        char32_t point = lead & (0x3F >> follow);
-        size_t next = at + 1;
-        int read = 0;
-        for (; read < follow && next < bytes.size(); ++read, ++next, low = 0x80, high = 0xBF) {
-            auto byte = static_cast<unsigned char>(bytes[next]);
-            if (byte < low || byte > high) break;
-            point = point << 6 | (byte & 0x3F);
-        }
-        if (read < follow && next == bytes.size() && !atEnd) break;  // the rest comes later
-        if (follow == 0 || read < follow) {
-            put(0xFFFD, next - at);
-        } else if (point < 0x10000) {
-            put(static_cast<TEVChar>(point), next - at);
+        char32_t point;
+        size_t taken = tev::DecodeUtf8(bytes.substr(at), atEnd, point);
+        if (taken == 0) break;  // the rest comes later
+        if (point < 0x10000) {
+            put(static_cast<TEVChar>(point), taken);
         } else {
             put(static_cast<TEVChar>(0xD800 + ((point - 0x10000) >> 10)), 4);
             put(static_cast<TEVChar>(0xDC00 + (point & 0x3FF)), 0);
         }
-        at = next;
+        at += taken;
     }
     units.resize(out);
     widths.resize(out);
@@ -489,54 +458,6 @@ void LogDecoder::DropMiddle() {
                       widths_.begin() + static_cast<std::ptrdiff_t>(keepFrom));
     scanFrom_ -= count;
     lineStart_ = lineStart_ >= keepFrom ? lineStart_ - count : std::min(lineStart_, limit_);
-}
-
-void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::string& out) {
-    out += '{';
-    if (!fileJson.empty()) {
-        out += "\"file\":";
-        out += fileJson;
-        out += ',';
-    }
-    out += "\"time\":";
-    if (record.timed) {
-        out += '"';
-        AppendTime(SecondsSinceEpoch(record), out);
-        out += '"';
-    } else {
-        out += "null";
-    }
-    out += ",\"token\":";
-    if (record.fields.empty())
-        out += "null";
-    else
-        AppendJson(record.fields.front(), out);
-    out += ",\"fields\":[";
-    for (size_t i = 1; i < record.fields.size(); ++i) {
-        if (i > 1) out += ',';
-        AppendJson(record.fields[i], out);
-    }
-    out += ']';
-    if (record.partial) out += ",\"partial\":true";
-    if (!record.problem.empty()) {
-        out += ",\"problem\":";
-        AppendAsciiJson(record.problem, out);
-    }
-    out += '}';
-}
-
-void AppendRecordText(const LogRecord& record, std::string& out) {
-    WideView text = record.text;
-    // Printable ASCII, nearly every record, is copied as it is.
-    size_t start = out.size(), plain = 0;
-    out.resize(start + text.size());
-    for (; plain < text.size(); ++plain) {
-        TEVChar unit = text[plain];
-        if (unit < 0x20 || unit >= 0x7F) break;
-        out[start + plain] = static_cast<char>(unit);
-    }
-    out.resize(start + plain);
-    AppendShown(text.substr(plain), out);
 }
 
 }  // namespace tevtool

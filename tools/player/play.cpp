@@ -1,10 +1,13 @@
-#include "play.h"
+#include "player/play.h"
 
 #include "TEVUtil.h"
-#include "text.h"
+#include "base/text.h"
 
 namespace tevtool {
 namespace {
+
+// As the stand-in's trace quotes texts: every code unit as TEV gave it.
+std::string Quoted(tev::WideView text) { return tev::JsonQuote(text, tev::LoneSurrogates::Keep); }
 
 void Apply(const Refusal& refusal) {
     switch (refusal.target) {
@@ -20,7 +23,7 @@ std::string ResultJson(const Result& result) {
     switch (result.kind) {
     case Result::Kind::None: return "null";
     case Result::Kind::Boolean: return result.boolean ? "true" : "false";
-    case Result::Kind::Text: return result.text ? Json(result.text) : "null";
+    case Result::Kind::Text: return result.text ? Quoted(result.text) : "null";
     }
     return "null";
 }
@@ -62,14 +65,14 @@ void PrintReport(std::ostream& out) {
     for (const kv8::Delivery& delivery : kv8::Deliveries()) {
         std::string label = Label(delivery.call);
         out << label << std::string(11 - label.size(), ' ')
-            << (delivery.hasWaypoint ? ToUtf8(delivery.waypoint) : "(no waypoint)") << '\n';
+            << (delivery.hasWaypoint ? tev::ToUtf8(delivery.waypoint) : "(no waypoint)") << '\n';
         waypoints += delivery.hasWaypoint;
         for (const kv8::DeliveredState& state : delivery.states) {
-            out << std::string(13, ' ') << ToUtf8(state.name) << '\n';
+            out << std::string(13, ' ') << tev::ToUtf8(state.name) << '\n';
             ++states;
             for (const kv8::DeliveredAttribute& attribute : state.attributes) {
-                out << std::string(15, ' ') << ToUtf8(attribute.name) << " = "
-                    << Json(attribute.value) << '\n';
+                out << std::string(15, ' ') << tev::ToUtf8(attribute.name) << " = "
+                    << Quoted(attribute.value) << '\n';
                 ++attributes;
             }
         }

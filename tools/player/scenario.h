@@ -10,14 +10,17 @@
 #include <vector>
 
 #include "KV8Control.h"
+#include "base/text.h"
 
 namespace tevtool {
+
+using tev::WideString;
 
 // One argument as written: a quoted text, null, an integer or a truth value. Phases given by name
 // are stored as their number.
 struct Value {
     enum class Kind { Null, Text, Integer, Boolean } kind = Kind::Null;
-    kv8::Text text;
+    WideString text;
     std::int64_t integer = 0;
     bool boolean = false;
 };
@@ -35,7 +38,7 @@ struct BoundEntry;
 struct Refusal {
     enum class Target { Create, GetState, Initialize } target = Target::Create;
     kv8::Kind kind = kv8::Kind::Waypoint;
-    kv8::Text name;
+    WideString name;
     int count = 1;  // kv8::kAlways for "*"
 };
 

@@ -1,6 +1,4 @@
-#include "scenario.h"
-
-#include <utf8.h>
+#include "player/scenario.h"
 
 #include <charconv>
 #include <functional>
@@ -139,7 +137,7 @@ struct Token {
     bool quoted = false;
     int column = 0;       // 1-based, in characters
     std::u32string word;  // bare words
-    kv8::Text text;       // quoted texts, decoded
+    WideString text;      // quoted texts, decoded
 };
 
 struct LineError {
@@ -149,17 +147,12 @@ struct LineError {
 
 std::string Narrow(const std::u32string& word) {
     std::string out;
-    for (char32_t c : word) utf8::append(c, std::back_inserter(out));
-    return out;
-}
-
-void AppendUtf16(kv8::Text& out, char32_t c) {
-    if (c >= 0x10000) {
-        out += static_cast<TEVChar>(0xD800 + ((c - 0x10000) >> 10));
-        out += static_cast<TEVChar>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-        out += static_cast<TEVChar>(c);
+    for (char32_t c : word) {
+        WideString unit;
+        tev::AppendUtf16(c, unit);
+        tev::AppendUtf8(unit, out);
     }
+    return out;
 }
 
 bool IsSpace(char32_t c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -200,7 +193,7 @@ std::vector<Token> Tokenize(const std::u32string& line) {
                 break;
             }
             if (c != '\\') {
-                AppendUtf16(token.text, c);
+                tev::AppendUtf16(c, token.text);
                 ++i;
                 continue;
             }
@@ -401,8 +394,16 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
         ++lineNumber;
         std::u32string line;
         try {
-            for (auto it = raw.begin(); it != raw.end();)
-                line += static_cast<char32_t>(utf8::next(it, raw.end()));
+            for (size_t at = 0; at < raw.size();) {
+                char32_t point;
+                size_t taken = tev::DecodeUtf8(raw.substr(at), true, point);
+                // U+FFFD read from anything but its own three bytes: not UTF-8.
+                if (point == 0xFFFD && raw.substr(at, taken) != "\xEF\xBF\xBD")
+                    throw LineError{static_cast<int>(line.size()) + 1,
+                                    "the text is not valid UTF-8"};
+                line += point;
+                at += taken;
+            }
             std::vector<Token> tokens = Tokenize(line);
             if (!tokens.empty()) {
                 scenario.steps.push_back(
@@ -410,9 +411,6 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
             }
         } catch (const LineError& lineError) {
             error = {lineNumber, lineError.column, lineError.message};
-            return std::nullopt;
-        } catch (const utf8::exception&) {
-            error = {lineNumber, static_cast<int>(line.size()) + 1, "the text is not valid UTF-8"};
             return std::nullopt;
         }
         if (end == text.size()) break;

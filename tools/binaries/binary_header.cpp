@@ -1,4 +1,4 @@
-#include "binary_header.h"
+#include "binaries/binary_header.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,8 +2,9 @@
 // Its style sheet is page.css, compiled in.
 #include <algorithm>
 
-#include "log_summary.h"
-#include "resources.h"
+#include "printers/log_page.h"
+#include "printers/summary_print.h"
+#include "printers/page_resources.h"
 
 namespace tevtool {
 namespace {
@@ -173,7 +174,7 @@ void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown)
         ++runs_;
         failed_ += run.Failed();
         std::string id = "run-" + std::to_string(runs_);
-        std::string name = Html(ShownText(FromUtf8(file)));
+        std::string name = Html(ShownText(tev::FromUtf8(file)));
         bool room = false;
         if (sections_.size() < kSectionsBytes) {  // once full, none is made
             std::string section = Section(id, name, run);
@@ -203,7 +204,7 @@ void LogPage::ForgetRecords() {
 }
 
 std::string LogPage::Page(const std::string& title) const {
-    std::string name = Html(ShownText(FromUtf8(title)));
+    std::string name = Html(ShownText(tev::FromUtf8(title)));
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
                        name + "</title><style>\n" + tevtool::resource::kPageStyle +
                        "</style></head><body>\n<h1>" + name + "</h1>\n<p>" + std::to_string(runs_) +

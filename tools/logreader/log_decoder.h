@@ -11,11 +11,14 @@
 #include <string_view>
 #include <vector>
 
-#include "text.h"
-#include "times.h"
+#include "base/text.h"
+#include "logreader/times.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
+
+using tev::WideString;
+using tev::WideView;
 
 struct LogRecord {
     size_t line = 0;     // where it begins: the file's line (lines end at CR LF, LF or CR), from 1
@@ -76,7 +79,7 @@ private:
     Encoding encoding_ = Encoding::Unknown;
     // Bytes not yet code units: the first few, an odd byte, a UTF-8 sequence cut by a piece's end.
     std::string carry_;
-    kv8::Text units_;  // code units not yet given out, from the record being read on
+    WideString units_;  // code units not yet given out, from the record being read on
     std::vector<std::uint8_t> widths_;  // UTF-8 only: how many bytes each unit came from
     // Where in units_ the record being read begins, its last line begins, and the search for its
     // end goes on.
@@ -92,14 +95,6 @@ private:
     std::vector<std::string> notes_;
     std::string problem_;
 };
-
-// One JSON object: {"time":...,"token":...,"fields":[...]}, then "partial":true and "problem"
-// when they apply. `fileJson`, the file's name as a JSON string, comes first when not empty.
-void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::string& out);
-
-// The record as one line of UTF-8 text, shown safely (AppendShown): CR and LF inside it as \r and
-// \n, no control character or reordering character as it is.
-void AppendRecordText(const LogRecord& record, std::string& out);
 
 }  // namespace tevtool
 

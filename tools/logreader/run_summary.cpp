@@ -1,0 +1,285 @@
+#include "logreader/run_summary.h"
+
+#include <algorithm>
+
+namespace tevtool {
+namespace {
+
+namespace logformat = tev::logformat;
+
+WideString Widen(std::string_view ascii) { return WideString(ascii.begin(), ascii.end()); }
+
+// 64 bits whatever the platform, so that subjects and texts are told apart by it: four code units
+// at a time, each step a multiply and a shift (MurmurHash3's mixing), never 0.
+std::uint64_t Hash(WideView text) {
+    auto mix = [](std::uint64_t hash, std::uint64_t word) {
+        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
+        return hash ^ (hash >> 32);
+    };
+    std::uint64_t hash = 0x9e3779b97f4a7c15ull ^ text.size();
+    size_t at = 0;
+    for (; at + 4 <= text.size(); at += 4) {
+        std::uint64_t word = 0;
+        for (size_t i = 0; i < 4; ++i)
+            word |= std::uint64_t{static_cast<std::uint16_t>(text[at + i])} << (16 * i);
+        hash = mix(hash, word);
+    }
+    for (; at < text.size(); ++at) hash = mix(hash, static_cast<std::uint16_t>(text[at]));
+    hash = (hash ^ (hash >> 33)) * 0xc4ceb9fe1a85ec53ull;
+    hash ^= hash >> 33;
+    return hash ? hash : 1;
+}
+
+// The text as a summary keeps it: at most kTextKept code units, cut between characters, with an
+// ellipsis where it was cut.
+WideString KeptText(WideView text) {
+    if (text.size() <= kTextKept) return WideString(text);
+    size_t cut = kTextKept;
+    if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;  // not inside a pair
+    return WideString(text.substr(0, cut)) + static_cast<TEVChar>(0x2026);
+}
+
+}  // namespace
+
+void AppendTime(const Moment& moment, std::string& out) {
+    if (moment.timed) AppendTime(moment.seconds, out);
+}
+
+std::string TimeText(const Moment& moment) {
+    std::string text;
+    AppendTime(moment, text);
+    return text;
+}
+
+void Tallies::Add(WideView text, const Moment& at) {
+    ++total_;
+    auto [row, added] = index_.try_emplace(Hash(text), rows_.size());
+    if (added) {
+        if (rows_.size() == kRowsKept) {
+            index_.erase(row);
+            ++notKept_;
+            return;
+        }
+        rows_.push_back(Tally{KeptText(text), 0, at, at});
+    }
+    Tally& tally = rows_[row->second];
+    ++tally.count;
+    tally.last = at;
+}
+
+const char* OutcomeText(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Unfinished: return "unfinished";
+    case Outcome::Ended: return "ended";
+    case Outcome::Cancelled: return "cancelled";
+    case Outcome::Failed: return "failed";
+    }
+    return "";
+}
+
+std::optional<std::int64_t> Span::Seconds() const {
+    if (!begin || !end || !begin->timed || !end->timed) return std::nullopt;
+    return end->seconds - begin->seconds;
+}
+
+Spans::Open* Spans::OpenIndex::Find(std::uint64_t key, bool make) {
+    make = make && size_ < kOpenFollowed;
+    if (make && (size_ + 1) * 2 > slots_.size()) Grow();  // at most half full: short probes
+    if (slots_.empty()) return nullptr;
+    size_t at = Home(key);
+    for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1))
+        if (slots_[at].key == key) return &slots_[at];
+    if (!make) return nullptr;
+    ++size_;
+    slots_[at].key = key;
+    return &slots_[at];
+}
+
+void Spans::OpenIndex::Grow() {
+    std::vector<Open> old(std::max<size_t>(slots_.size() * 2, 8));
+    old.swap(slots_);
+    for (const Open& open : old) {
+        if (!open.key) continue;
+        size_t at = Home(open.key);
+        while (slots_[at].key) at = (at + 1) & (slots_.size() - 1);
+        slots_[at] = open;
+    }
+}
+
+void Spans::OpenIndex::Erase(Open& open) {
+    // Each slot after the freed one that its probe would no longer reach moves back into it.
+    size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
+    for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
+        size_t home = Home(slots_[at].key);
+        bool reachable = slot <= at ? slot < home && home <= at : slot < home || home <= at;
+        if (!reachable) {
+            slots_[slot] = slots_[at];
+            slot = at;
+        }
+    }
+    slots_[slot] = Open();
+    --size_;
+}
+
+Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
+    ++total_;
+    Span* span = nullptr;
+    if (kept_.size() < kSpansKept) {
+        span = &kept_.emplace_back();
+        span->subject = KeptText(subject);
+        span->begin = begin;
+        earlierOpen_.push_back(kNoSpan);
+    }
+    Open* followed = open ? open_.Find(Hash(subject), true) : nullptr;
+    if (!followed) return span;
+    if (span) {
+        earlierOpen_.back() = followed->latestKept;
+        followed->latestKept = static_cast<std::uint32_t>(kept_.size() - 1);
+    } else {
+        ++followed->counted;
+    }
+    return span;
+}
+
+Span* Spans::Latest(WideView subject, bool closing) {
+    Open* open = open_.Find(Hash(subject), false);
+    if (!open) return Start(subject, std::nullopt, !closing);
+    Span* span = nullptr;
+    if (open->counted) {
+        open->counted -= closing;
+    } else {
+        span = &kept_[open->latestKept];
+        if (closing) open->latestKept = earlierOpen_[open->latestKept];
+    }
+    if (open->latestKept == kNoSpan && open->counted == 0) open_.Erase(*open);
+    return span;
+}
+
+void Spans::Begin(WideView subject, const Moment& at) { Start(subject, at, true); }
+
+void Spans::Pause(WideView subject, const Moment& at) {
+    if (Span* span = Latest(subject, false)) {
+        ++span->pauses;
+        if (span->pauseMoments.size() < kPausesKept) span->pauseMoments.push_back(at);
+    }
+}
+
+void Spans::Resume(WideView subject) {
+    if (Span* span = Latest(subject, false)) ++span->resumes;
+}
+
+Span* Spans::Close(WideView subject, const Moment& at, Outcome outcome) {
+    Span* span = Latest(subject, true);
+    if (outcome == Outcome::Failed) ++failures_;
+    if (span) {
+        span->end = at;
+        span->outcome = outcome;
+    }
+    return span;
+}
+
+const char* RunEndText(RunEnd end) {
+    switch (end) {
+    case RunEnd::CutShort: return "cut short";
+    case RunEnd::Shutdown: return "ShutdownML";
+    case RunEnd::Crash: return "OnCrash";
+    case RunEnd::AnalyticsDown: return "analytics library down";
+    }
+    return "";
+}
+
+bool RunSummary::Failed() const {
+    return firstError || end == RunEnd::CutShort || end == RunEnd::Crash || analytics == false;
+}
+
+bool RunSplit::Starts(const LogRecord& record) {
+    bool starts = records_++ == 0 || record.kind == logformat::Token::InitML;
+    ordinal_ += starts;
+    return starts;
+}
+
+void RunSummarizer::Fail(const Moment& at, WideView what) {
+    run_->errors.Add(what, at);
+    if (!run_->firstError) run_->firstError = Tally{KeptText(what), 1, at, at};
+}
+
+void RunSummarizer::Finish() {
+    if (!run_) run_.emplace();
+    finished_(*run_);
+    run_.reset();
+}
+
+void RunSummarizer::Add(const LogRecord& record) {
+    using logformat::Token;
+    if (split_.Starts(record)) {
+        if (run_) finished_(*run_);
+        run_.emplace();
+        run_->ordinal = split_.Ordinal();
+    }
+    RunSummary& s = *run_;
+    if (s.records++ == 0) s.firstRecord = split_.Records();
+    if (!record.problem.empty()) ++s.problems;
+    Moment at{split_.Records(), record.timed, SecondsSinceEpoch(record)};
+    if (record.timed) {
+        if (!s.started) s.started = at;
+        s.ended = at;
+    }
+    if (!record.problem.empty() || !record.kind) return;  // nothing of it can be trusted
+    const std::vector<WideView>& f = record.fields;
+    WideView subject = f.size() > 1 ? f[1] : WideView();
+    if (*record.kind == Token::InitML) return;
+    if (*record.kind == Token::FailToInitialize) {
+        s.analytics = false;
+        s.end = RunEnd::AnalyticsDown;
+        Fail(at, TEV_TEXT("the analytics library did not come up"));
+        return;
+    }
+    if (*record.kind == Token::LibraryUnavailable) {
+        Fail(at, Widen("analytics library missing: ") + WideString(f[1]) + Widen(" (") +
+                     WideString(f[2]) + Widen(")"));
+        return;
+    }
+    if (!s.analytics) s.analytics = true;  // a line of a run reporting
+    switch (*record.kind) {
+    case Token::ShutdownML:
+        if (s.end != RunEnd::Crash) s.end = RunEnd::Shutdown;
+        break;
+    case Token::OnCrash:
+        s.end = RunEnd::Crash;
+        Fail(at, TEV_TEXT("the setup crashed"));
+        break;
+    case Token::SetupAttribute:
+        if (s.setup.size() < kRowsKept)
+            s.setup.emplace_back(KeptText(f[1]), KeptText(f[2]));
+        else
+            ++s.setupNotKept;
+        break;
+    case Token::Warning: s.warnings.Add(subject, at); break;
+    case Token::DownloadBegin: s.downloads.Begin(subject, at); break;
+    case Token::InstallBegin: s.installs.Begin(subject, at); break;
+    case Token::DownloadPause: s.downloads.Pause(subject, at); break;
+    case Token::DownloadResume: s.downloads.Resume(subject); break;
+    case Token::DownloadEnd: s.downloads.Close(subject, at, Outcome::Ended); break;
+    case Token::InstallEnd: s.installs.Close(subject, at, Outcome::Ended); break;
+    case Token::DownloadCancel: s.downloads.Close(subject, at, Outcome::Cancelled); break;
+    case Token::InstallCancel: s.installs.Close(subject, at, Outcome::Cancelled); break;
+    case Token::DownloadError:
+        if (Span* span = s.downloads.Close(subject, at, Outcome::Failed))
+            span->message = KeptText(f[2]);
+        Fail(at, Widen("download failed: ") + WideString(subject) + Widen(": ") + WideString(f[2]));
+        break;
+    case Token::InstallError:
+        s.installs.Close(subject, at, Outcome::Failed);
+        Fail(at, Widen("installation failed: ") + WideString(subject));
+        break;
+    case Token::InitML:
+    case Token::FailToInitialize:
+    case Token::LibraryUnavailable:
+    case Token::CommitSetupWaypoint:
+    case Token::CommitProducts:
+    case Token::DownloadMilestone:
+    case Token::ProductData: break;
+    }
+}
+
+}  // namespace tevtool

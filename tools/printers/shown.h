@@ -1,0 +1,29 @@
+// Wide text shown to people: UTF-8 for terminals and line-based files, with nothing in it that
+// could move the cursor, recolour the terminal or start a line of its own.
+#ifndef TEV_TOOL_SHOWN_H
+#define TEV_TOOL_SHOWN_H
+
+#include <string>
+
+#include "base/text.h"
+
+namespace tevtool {
+
+using tev::WideString;
+using tev::WideView;
+
+// Appends the text as UTF-8 for a terminal or a line-based file: CR, LF and tab as \r, \n and \t,
+// every other control character (C0, DEL, C1) and the characters that reorder text on screen (bidi
+// embeddings, overrides and isolates) as \xNN or \uNNNN, and an unpaired surrogate as U+FFFD. A
+// backslash is shown as it is.
+void AppendShown(WideView text, std::string& out);
+
+inline std::string ShownText(WideView text) {
+    std::string out;
+    AppendShown(text, out);
+    return out;
+}
+
+}  // namespace tevtool
+
+#endif

@@ -1,0 +1,229 @@
+// A run's summary for a reader: labelled lines of text, one JSON object, or one CSV row.
+#include "printers/summary_print.h"
+
+namespace tevtool {
+namespace {
+
+std::string JsonOf(WideView text) { return tev::JsonQuote(text, tev::LoneSurrogates::Keep); }
+
+std::string JsonTime(const std::optional<Moment>& moment) {
+    return moment && moment->timed ? "\"" + TimeText(*moment) + "\"" : "null";
+}
+
+// A CSV field: a text a spreadsheet would take for a formula gets a leading ', and a field that
+// holds a comma or a quote is quoted. Texts come shown (ShownText), so they hold no line break.
+std::string Csv(std::string text) {
+    if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos)
+        text.insert(0, 1, '\'');
+    if (text.find_first_of(",\"") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+}  // namespace
+
+void ForEachSummaryLine(const RunSummary& s,
+                        const std::function<void(std::string_view, std::string_view)>& visit) {
+    std::string value;  // one buffer for every line: a summary per run of a long log is cheap
+    auto line = [&](std::string_view label) {
+        visit(label, value);
+        value.clear();
+    };
+    auto number = [&](size_t count) { value += std::to_string(count); };
+    auto quoted = [&](WideView text) {
+        value += '"';
+        AppendShown(text, value);
+        value += '"';
+    };
+    if (s.started)
+        AppendTime(*s.started, value);
+    else
+        value += "(no timed record)";
+    line("started");
+    if (s.ended) {
+        AppendTime(*s.ended, value);
+        value += "  ";
+    }
+    value += s.end == RunEnd::CutShort ? "cut short: the setup died or is still running"
+             : s.end == RunEnd::Crash  ? "crashed (OnCrash)"
+             : s.end == RunEnd::Shutdown
+                 ? "ended normally (ShutdownML)"
+                 : "the analytics library did not come up (Fail to initialize KV8)";
+    line("ended");
+    value += !s.analytics   ? "unknown (no line after InitML)"
+             : *s.analytics ? "came up"
+                            : "did not come up";
+    line("analytics");
+    for (const auto& [name, text] : s.setup) {
+        AppendShown(name, value);
+        value += " = ";
+        quoted(text);
+        line("setup");
+    }
+    auto more = [&](size_t count, const char* what) {
+        value += "and ";
+        number(count);
+        value += " more ";
+        value += what;
+        value += ", not listed";
+    };
+    if (s.setupNotKept) {
+        more(s.setupNotKept, "attributes");
+        line("setup");
+    }
+    auto spans = [&](const char* label, const Spans& list) {
+        for (const Span& span : list.Kept()) {
+            AppendShown(span.subject, value);
+            value += ": ";
+            value += OutcomeText(span.outcome);
+            if (!span.message.empty()) {
+                value += ' ';
+                quoted(span.message);
+            }
+            if (auto seconds = span.Seconds()) value += " after " + std::to_string(*seconds) + " s";
+            if (span.pauses) {
+                value += ", paused ";
+                number(span.pauses);
+                value += "x, resumed ";
+                number(span.resumes);
+                value += 'x';
+            }
+            if (!span.begin) value += " (no begin in the log)";
+            line(label);
+        }
+        if (list.NotKept()) {
+            more(list.NotKept(), label);
+            value += " (";
+            number(list.Failures());
+            value += " of all ";
+            number(list.Total());
+            value += " failed)";
+            line(label);
+        }
+    };
+    spans("download", s.downloads);
+    spans("install", s.installs);
+    for (const Tally& warning : s.warnings.Rows()) {
+        AppendTime(warning.first, value);
+        if (warning.count > 1) {
+            value += " to ";
+            AppendTime(warning.last, value);
+            value += ", ";
+            number(warning.count);
+            value += " times";
+        }
+        value += "  ";
+        quoted(warning.text);
+        line("warning");
+    }
+    if (s.warnings.NotKept()) {
+        more(s.warnings.NotKept(), "of other texts");
+        line("warning");
+    }
+    if (s.firstError) {
+        AppendTime(s.firstError->first, value);
+        value += "  ";
+        AppendShown(s.firstError->text, value);
+        line("first error");
+    }
+    if (s.errors.Total() > 1) {
+        number(s.errors.Total());
+        value += " in all";
+        line("errors");
+    }
+    number(s.records);
+    if (s.problems) {
+        value += ", ";
+        number(s.problems);
+        value += " not as TEV writes them";
+    }
+    line("records");
+}
+
+void AppendSummaryText(const std::string& file, const RunSummary& s, std::string& out) {
+    AppendShown(tev::FromUtf8(file), out);
+    out += " (run " + std::to_string(s.ordinal) + ")\n";
+    ForEachSummaryLine(s, [&](std::string_view label, std::string_view value) {
+        out += "  ";
+        out += label;
+        out.append(14 - label.size(), ' ');
+        out += value;
+        out += '\n';
+    });
+}
+
+std::string SummaryJson(const std::string& file, const RunSummary& s) {
+    std::string out =
+        "{\"file\":" + JsonOf(tev::FromUtf8(file)) + ",\"run\":" + std::to_string(s.ordinal);
+    out += ",\"started\":" + JsonTime(s.started) + ",\"ended\":" + JsonTime(s.ended);
+    out += std::string(",\"end\":\"") + RunEndText(s.end) +
+           "\",\"analytics\":" + (s.analytics ? (*s.analytics ? "true" : "false") : "null");
+    out += ",\"setup\":[";
+    for (size_t i = 0; i < s.setup.size(); ++i)
+        out += (i ? "," : "") + std::string("{\"name\":") + JsonOf(s.setup[i].first) +
+               ",\"value\":" + JsonOf(s.setup[i].second) + "}";
+    out += "],\"setup_not_kept\":" + std::to_string(s.setupNotKept);
+    // A failed download's error text is shown; an installation's error has none.
+    auto spans = [&](const char* key, const char* subject, const Spans& list, bool downloads) {
+        out += std::string(",\"") + key + "\":[";
+        const std::vector<Span>& kept = list.Kept();
+        for (size_t i = 0; i < kept.size(); ++i) {
+            const Span& span = kept[i];
+            out += (i ? "," : "") + std::string("{\"") + subject + "\":" + JsonOf(span.subject) +
+                   ",\"begin\":" + JsonTime(span.begin) + ",\"end\":" + JsonTime(span.end) +
+                   ",\"outcome\":\"" + OutcomeText(span.outcome) +
+                   "\",\"pauses\":" + std::to_string(span.pauses) +
+                   ",\"resumes\":" + std::to_string(span.resumes) +
+                   ",\"seconds\":" + (span.Seconds() ? std::to_string(*span.Seconds()) : "null");
+            if (downloads)
+                out += ",\"error\":" + (span.outcome == Outcome::Failed ? JsonOf(span.message)
+                                                                        : std::string("null"));
+            out += "}";
+        }
+        out += std::string("],\"") + key + "_total\":" + std::to_string(list.Total()) + ",\"" +
+               key + "_failed\":" + std::to_string(list.Failures()) + ",\"" + key +
+               "_not_kept\":" + std::to_string(list.NotKept());
+    };
+    spans("downloads", "url", s.downloads, true);
+    spans("installs", "product", s.installs, false);
+    auto tallies = [&](const char* key, const Tallies& list) {
+        out += std::string(",\"") + key + "\":[";
+        for (size_t i = 0; i < list.Rows().size(); ++i) {
+            const Tally& row = list.Rows()[i];
+            out += (i ? "," : "") + std::string("{\"text\":") + JsonOf(row.text) +
+                   ",\"count\":" + std::to_string(row.count) + ",\"first\":" + JsonTime(row.first) +
+                   ",\"last\":" + JsonTime(row.last) + "}";
+        }
+        out += std::string("],\"") + key + "_total\":" + std::to_string(list.Total()) + ",\"" +
+               key + "_not_kept\":" + std::to_string(list.NotKept());
+    };
+    tallies("warnings", s.warnings);
+    tallies("errors", s.errors);
+    out += ",\"first_error\":" + (s.firstError ? JsonOf(s.firstError->text) : std::string("null"));
+    out += ",\"first_error_time\":" +
+           (s.firstError ? JsonTime(s.firstError->first) : std::string("null"));
+    out +=
+        ",\"records\":" + std::to_string(s.records) + ",\"problems\":" + std::to_string(s.problems);
+    out += std::string(",\"failed\":") + (s.Failed() ? "true" : "false") + "}";
+    return out;
+}
+
+std::string SummaryCsvHeader() {
+    return "file,run,started,ended,end,analytics,downloads,downloads_failed,installs,"
+           "installs_failed,warnings,first_error,records,problems,failed";
+}
+
+std::string SummaryCsv(const std::string& file, const RunSummary& s) {
+    std::string row = Csv(ShownText(tev::FromUtf8(file))) + "," + std::to_string(s.ordinal) + "," +
+                      (s.started ? TimeText(*s.started) : "") + "," +
+                      (s.ended ? TimeText(*s.ended) : "") + "," + RunEndText(s.end) + "," +
+                      (s.analytics ? (*s.analytics ? "true" : "false") : "") + ",";
+    row += std::to_string(s.downloads.Total()) + "," + std::to_string(s.downloads.Failures()) +
+           "," + std::to_string(s.installs.Total()) + "," + std::to_string(s.installs.Failures()) +
+           "," + std::to_string(s.warnings.Total()) + ",";
+    row += Csv(s.firstError ? ShownText(s.firstError->text) : "") + "," +
+           std::to_string(s.records) + "," + std::to_string(s.problems) + "," +
+           (s.Failed() ? "true" : "false");
+    return row;
+}
+}  // namespace tevtool
