@@ -15,6 +15,23 @@ namespace testing_support {
 
 void SetEnv(const std::string& name, const std::string& value);
 
+// One of the platform's operations replaced until destroyed, when the original is put back.
+template <typename Function>
+class ScopedOperation {
+public:
+    ScopedOperation(Function& slot, Function replacement) : slot_(slot), original_(slot) {
+        slot_ = replacement;
+    }
+    ~ScopedOperation() { slot_ = original_; }
+    ScopedOperation(const ScopedOperation&) = delete;
+    ScopedOperation& operator=(const ScopedOperation&) = delete;
+    Function Original() const { return original_; }
+
+private:
+    Function& slot_;
+    Function original_;
+};
+
 // A whole file's bytes (empty when it cannot be read).
 std::string ReadFile(const std::filesystem::path& path);
 // The lines of a text (a program's output, a file), without their LF.
