@@ -47,6 +47,9 @@ std::filesystem::path MakeTempDirectory(const std::string& prefix);
 // Makes `dir` the user's temporary directory for this process (TMPDIR; TMP and TEMP on Windows).
 void UseTempDirectory(const std::filesystem::path& dir);
 
+// This test program's own file.
+std::filesystem::path ThisProgram();
+
 // The configuration path TEV must hand to the analytics library: beside this test program.
 kv8::Text ExpectedConfigPath();
 
@@ -78,6 +81,8 @@ public:
     ~LoadedLibrary() { Unload(); }
     bool Loaded() const { return handle_ != nullptr; }
     void Unload();
+    // Whether the library at `path` is in this process now (without loading it).
+    static bool IsLoaded(const std::string& path);
     // An exported function, by its GCC name (Linux) or its Microsoft-decorated name (Windows).
     template <typename Function>
     Function Entry(const char* gccName, const char* decoratedName) const {
