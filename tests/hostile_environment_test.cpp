@@ -159,15 +159,15 @@ TEST(LibrarySearch, SaysWhereItLookedAndWhatItFound) {
     const char* standIn = "libkv8.so";
 #endif
     tev::platform::Dependency loaded =
-        tev::platform::LoadDependency(standIn, tev::platform::OwnSearchFolders());
+        tev::platform::operations.loadDependency(standIn, tev::platform::OwnSearchFolders());
     EXPECT_NE(loaded.library, nullptr);
     std::string file = testing_support::Utf8(loaded.file);
     ASSERT_GT(file.size(), std::strlen(standIn));
     EXPECT_EQ(file.substr(file.size() - std::strlen(standIn)), standIn);
     EXPECT_TRUE(loaded.folders.empty());
 
-    tev::platform::Dependency missing =
-        tev::platform::LoadDependency("tev-no-such-library.dll", tev::platform::OwnSearchFolders());
+    tev::platform::Dependency missing = tev::platform::operations.loadDependency(
+        "tev-no-such-library.dll", tev::platform::OwnSearchFolders());
     EXPECT_EQ(missing.library, nullptr);
     EXPECT_TRUE(missing.file.empty());
     EXPECT_TRUE(missing.failure.empty());

@@ -3,6 +3,7 @@
 // The host must start, and TEV must behave as if the library refused everything.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -57,6 +58,28 @@ protected:
         std::filesystem::remove_all(tempDir_, ignored);
     }
 
+    // TEV looks for the library once per process, at its first call: each test needs a process
+    // whose TEV has not looked yet. The first test a process runs has one; a later one runs again
+    // in a process of its own (this program, asked for that test alone), whose outcome is its own.
+    bool InFreshProcess() const {
+        static bool looked = false;
+        constexpr char kChild[] = "TEV_TEST_OWN_PROCESS";
+        if (!looked || std::getenv(kChild)) {
+            looked = true;
+            return true;
+        }
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        testing_support::SetEnv(kChild, "1");
+        testing_support::ProgramRun run = testing_support::RunProgram(
+            testing_support::ThisProgram().string(),
+            {std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name()}, "",
+            tempDir_);
+        testing_support::UnsetEnv(kChild);
+        EXPECT_EQ(run.status, 0) << run.out << run.err;
+        EXPECT_NE(run.out.find("[  PASSED  ] 1 test."), std::string::npos) << run.out;
+        return false;
+    }
+
     static const char* LibraryFile() {
 #ifdef _WIN32
         return "KV8.dll";
@@ -89,6 +112,7 @@ protected:
 // Every entry answers with its refusal; the log holds InitML's own line and why reporting is off,
 // and nothing more, since the start-up waypoint is never made.
 TEST_F(MissingLibrary, EveryEntryRefusesAndTheLogShowsTheStartThatFailed) {
+    if (!InFreshProcess()) return;
     EXPECT_FALSE(TEVUtil::InitML(true));
     EXPECT_TRUE(SameText(TEVUtil::GetKV8UserId(), T("")));
     EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("setup.version"), T("4.2.1")));
@@ -125,6 +149,7 @@ TEST_F(MissingLibrary, EveryEntryRefusesAndTheLogShowsTheStartThatFailed) {
 // The first failure is kept: a library that turns up later is not bound, so TEV does not search
 // the disk again on every call.
 TEST_F(MissingLibrary, ALibraryThatTurnsUpLaterIsNotLookedFor) {
+    if (!InFreshProcess()) return;
     EXPECT_FALSE(TEVUtil::InitML(false));
     std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
     EXPECT_FALSE(TEVUtil::InitML(true));
@@ -135,6 +160,7 @@ TEST_F(MissingLibrary, ALibraryThatTurnsUpLaterIsNotLookedFor) {
 
 // The check above can fail: in a fresh process, the same library beside TEV is found and bound.
 TEST_F(MissingLibrary, ALibraryBesideTevAtTheFirstCallIsBound) {
+    if (!InFreshProcess()) return;
     std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
     EXPECT_TRUE(TEVUtil::InitML(true));
     EXPECT_FALSE(SameText(TEVUtil::GetKV8UserId(), T("")));
@@ -147,6 +173,7 @@ TEST_F(MissingLibrary, ALibraryBesideTevAtTheFirstCallIsBound) {
 
 // A file of the library's name that is no library: the system's reason is logged, with the file.
 TEST_F(MissingLibrary, AFileThatCannotBeLoadedIsNamedWithTheSystemsReason) {
+    if (!InFreshProcess()) return;
     std::ofstream(folder_ / LibraryFile()) << "not a library";
     EXPECT_FALSE(TEVUtil::InitML(true));
     std::vector<std::string> fields = LogFields();
@@ -164,6 +191,7 @@ TEST_F(MissingLibrary, AFileThatCannotBeLoadedIsNamedWithTheSystemsReason) {
 
 // Never from the current directory: the search ends as if the library were missing.
 TEST_F(MissingLibrary, ALibraryInTheCurrentDirectoryIsNotLoaded) {
+    if (!InFreshProcess()) return;
     std::filesystem::current_path(FolderWithTheStandIn("current"));
     EXPECT_FALSE(TEVUtil::InitML(true));
     EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
@@ -174,6 +202,7 @@ TEST_F(MissingLibrary, ALibraryInTheCurrentDirectoryIsNotLoaded) {
 class LackingLibrary : public MissingLibrary, public ::testing::WithParamInterface<int> {};
 
 TEST_P(LackingLibrary, IsTreatedAsMissingAndNamesTheStaticItLacks) {
+    if (!InFreshProcess()) return;
     std::filesystem::copy_file(
         std::filesystem::path(TEV_LACKING_FOLDER) / std::to_string(GetParam()) / LibraryFile(),
         folder_ / LibraryFile());
@@ -191,6 +220,7 @@ INSTANTIATE_TEST_SUITE_P(EachStatic, LackingLibrary,
 #ifdef _WIN32
 // Never from PATH either.
 TEST_F(MissingLibrary, ALibraryOnlyOnThePathIsNotLoaded) {
+    if (!InFreshProcess()) return;
     std::filesystem::path folder = FolderWithTheStandIn("on-path");
     const char* path = std::getenv("PATH");
     testing_support::SetEnv("PATH", folder.string() + ";" + (path ? path : ""));
@@ -218,6 +248,7 @@ private:
 
 // The host's own folder serves a TEV.dll loaded from elsewhere, as it would a static import.
 TEST_F(MissingLibrary, ALibraryBesideTheHostServesATevLoadedFromElsewhere) {
+    if (!InFreshProcess()) return;
     std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
     std::filesystem::path plugins = tempDir_ / "plugins";
     std::filesystem::create_directory(plugins);
@@ -227,6 +258,7 @@ TEST_F(MissingLibrary, ALibraryBesideTheHostServesATevLoadedFromElsewhere) {
 
 // The copy beside TEV comes first: one beside the host, which could not be loaded, is not tried.
 TEST_F(MissingLibrary, TheCopyBesideTevWinsOverTheOneBesideTheHost) {
+    if (!InFreshProcess()) return;
     std::ofstream(folder_ / LibraryFile()) << "not a library";
     PluginTev plugin(folder_ / "TEV.dll", FolderWithTheStandIn("plugins"));
     EXPECT_TRUE(plugin.InitML(false));

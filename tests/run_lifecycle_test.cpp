@@ -284,7 +284,7 @@ TEST_F(RunLifecycle, RestartAfterARefusedStartClosesTheLogLeftOpen) {
 
 // Unloading the library frees the product registry's entries and does nothing else: no shut-down,
 // no call into the analytics library, nothing released. (A second copy of the library, loaded and
-// unloaded here, with its own run.)
+// unloaded here, with its own run; one that stayed loaded would test nothing.)
 TEST_F(RunLifecycle, UnloadingTheLibraryEndsNothing) {
     testing_support::LoadedLibrary library(TEV_LIBRARY_PATH);
     ASSERT_TRUE(library.Loaded());
@@ -297,6 +297,8 @@ TEST_F(RunLifecycle, UnloadingTheLibraryEndsNothing) {
     ASSERT_TRUE(addContent(T("P"), T("c"), T("p")));
     NewTrace();
     library.Unload();
+    ASSERT_FALSE(testing_support::LoadedLibrary::IsLoaded(TEV_LIBRARY_PATH))
+        << "the library stayed loaded";
     EXPECT_EQ(NewTrace(), std::vector<std::string>{});
     EXPECT_EQ(kv8::CallerOwned(),
               (std::vector<std::string>{"waypoint 2 \"wp.setup\"", "waypoint 5 \"wp.product\""}));

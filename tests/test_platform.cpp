@@ -72,10 +72,14 @@ void UseTempDirectory(const std::filesystem::path& dir) {
     _wputenv_s(L"TEMP", dir.wstring().c_str());
 }
 
-tev::WideString ExpectedConfigPath() {
+std::filesystem::path ThisProgram() {
     wchar_t path[32768];
     DWORD length = GetModuleFileNameW(nullptr, path, 32768);
-    tev::WideString text(path, length);
+    return std::wstring(path, length);
+}
+
+tev::WideString ExpectedConfigPath() {
+    tev::WideString text = ThisProgram().wstring();
     return text.substr(0, text.rfind(L'\\') + 1) + L"ORB\\orbconfig.xml";
 }
 
@@ -113,6 +117,10 @@ LoadedLibrary::LoadedLibrary(const std::string& path)
 void LoadedLibrary::Unload() {
     if (handle_) FreeLibrary(reinterpret_cast<HMODULE>(handle_));
     handle_ = nullptr;
+}
+
+bool LoadedLibrary::IsLoaded(const std::string& path) {
+    return GetModuleHandleW(std::filesystem::path(path).wstring().c_str()) != nullptr;
 }
 
 void* LoadedLibrary::Find(const char*, const char* decoratedName) const {
@@ -192,8 +200,10 @@ void UseTempDirectory(const std::filesystem::path& dir) {
     SetEnv("TMPDIR", dir.string());
 }
 
+std::filesystem::path ThisProgram() { return std::filesystem::read_symlink("/proc/self/exe"); }
+
 tev::WideString ExpectedConfigPath() {
-    std::string path = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string path = ThisProgram().string();
     path = path.substr(0, path.rfind('/') + 1) + "ORB/orbconfig.xml";
     return tev::WideString(path.begin(), path.end());  // test programs live at ASCII paths
 }
@@ -206,6 +216,12 @@ LoadedLibrary::LoadedLibrary(const std::string& path)
 void LoadedLibrary::Unload() {
     if (handle_) dlclose(handle_);
     handle_ = nullptr;
+}
+
+bool LoadedLibrary::IsLoaded(const std::string& path) {
+    void* handle = dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    if (handle) dlclose(handle);  // the reference RTLD_NOLOAD took
+    return handle != nullptr;
 }
 
 void* LoadedLibrary::Find(const char* gccName, const char*) const {

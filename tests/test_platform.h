@@ -15,6 +15,23 @@ namespace testing_support {
 
 void SetEnv(const std::string& name, const std::string& value);
 
+// One of the platform's operations replaced until destroyed, when the original is put back.
+template <typename Function>
+class ScopedOperation {
+public:
+    ScopedOperation(Function& slot, Function replacement) : slot_(slot), original_(slot) {
+        slot_ = replacement;
+    }
+    ~ScopedOperation() { slot_ = original_; }
+    ScopedOperation(const ScopedOperation&) = delete;
+    ScopedOperation& operator=(const ScopedOperation&) = delete;
+    Function Original() const { return original_; }
+
+private:
+    Function& slot_;
+    Function original_;
+};
+
 // A whole file's bytes (empty when it cannot be read).
 std::string ReadFile(const std::filesystem::path& path);
 // The lines of a text (a program's output, a file), without their LF.
@@ -29,6 +46,9 @@ void UnsetEnv(const std::string& name);
 std::filesystem::path MakeTempDirectory(const std::string& prefix);
 // Makes `dir` the user's temporary directory for this process (TMPDIR; TMP and TEMP on Windows).
 void UseTempDirectory(const std::filesystem::path& dir);
+
+// This test program's own file.
+std::filesystem::path ThisProgram();
 
 // The configuration path TEV must hand to the analytics library: beside this test program.
 tev::WideString ExpectedConfigPath();
@@ -61,6 +81,8 @@ public:
     ~LoadedLibrary() { Unload(); }
     bool Loaded() const { return handle_ != nullptr; }
     void Unload();
+    // Whether the library at `path` is in this process now (without loading it).
+    static bool IsLoaded(const std::string& path);
     // An exported function, by its GCC name (Linux) or its Microsoft-decorated name (Windows).
     template <typename Function>
     Function Entry(const char* gccName, const char* decoratedName) const {

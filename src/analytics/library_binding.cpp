@@ -37,7 +37,7 @@ template <typename Function>
 bool Find(void* module, Function& function, tev::analytics::LibraryStatic which,
           const char*& lacking) {
     const char* name = tev::analytics::kLibraryStatics[which].exported;
-    function = reinterpret_cast<Function>(tev::platform::FindFunction(module, name));
+    function = reinterpret_cast<Function>(tev::platform::operations.findFunction(module, name));
     if (!function) lacking = name;
     return function != nullptr;
 }
@@ -47,7 +47,7 @@ Binding Load() {
     Binding binding;
     Unavailable& unavailable = binding.unavailable;
     tev::platform::Dependency dependency =
-        tev::platform::LoadDependency(kLibraryFile, tev::platform::OwnSearchFolders());
+        tev::platform::operations.loadDependency(kLibraryFile, tev::platform::OwnSearchFolders());
     if (!dependency.library) {
         unavailable.file = dependency.file.empty() ? Widen(kLibraryFile) : dependency.file;
         unavailable.cause = dependency.file.empty()

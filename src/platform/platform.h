@@ -44,19 +44,6 @@ String ReadWhole(Read read, std::size_t initialSize = 260) {
 // TEV creates its files there, and the tool looks for them there.
 WideString TempFilePath(const TEVChar* fileName);
 
-// Where LoadDependency looked for a library, and what came of it.
-struct Dependency {
-    void* library = nullptr;  // loaded, and kept for the rest of the process; null when not
-    // The file loaded, or the one found that could not be loaded; empty when none was found.
-    WideString file;
-    // Why `file` could not be loaded, as the system says it: "error 193" on Windows, the dynamic
-    // loader's message elsewhere.
-    WideString failure;
-    // The folders looked in, in order, each ending with a separator; empty when the library was
-    // already loaded.
-    std::vector<WideString> folders;
-};
-
 // A path as the system takes it: UTF-16 on Windows, the file system's bytes elsewhere (a folder
 // whose name is not UTF-8 is still that folder). std::filesystem::path::native() gives one.
 #if defined(_WIN32)
@@ -69,24 +56,55 @@ using SystemPath = std::string;
 // with a separator (empty: none).
 struct SearchFolders {
     SystemPath library;  // the folder of the library that depends on them
-    SystemPath host;     // the host executable's folder
 };
 
-// Where TEV itself looks: the folder of the library this code is linked into (on Linux only when
-// its path is absolute; a relative one would depend on the current directory) and the host
-// executable's.
+// Where TEV itself looks: the folder of the library this code is linked into (TEV.dll, libtev.so,
+// or the program that compiles it in). On Linux a library loaded by a relative path has no folder
+// here: its folder would depend on the current directory.
 SearchFolders OwnSearchFolders();
 
-// A shared library that a library depends on, from where the system's loader would take a library
-// it imports, and no further: one already loaded under that name; else the first of `folders`
-// (the dependent library's, then the host's) and (on Windows) the system's folder that holds a
-// file of that name. Never the current directory, never PATH or LD_LIBRARY_PATH. A file found but
-// not loadable ends the search, as it would end the loader's. TEV binds the analytics library with
-// its own folders; `tev doctor` asks the same of an installer's folder.
-Dependency LoadDependency(const char* fileName, const SearchFolders& folders);
+// A file of the library's name that the search passed over, and why (one that is not a regular
+// file: "a directory", "a named pipe", "a device").
+struct SkippedFile {
+    WideString file;
+    WideString reason;
+};
 
-// A function a library loaded by LoadDependency exports under `name`; null when it has none.
-void* FindFunction(void* library, const char* name);
+// What a search for a library's file finds on disk, without loading anything.
+struct Location {
+    // The file the search ends at: the one to load, or the one refused; empty when none was found.
+    WideString file;
+    SystemPath path;  // the same file as the system takes it
+    // Why `file` must not be loaded, found without loading it ("writable by others", "owned by
+    // another user"); empty when it may be loaded.
+    WideString refusal;
+    // Files of the library's name passed over on the way, in order. The search goes on past them.
+    std::vector<SkippedFile> skipped;
+    // The folders looked in, in order, each ending with a separator.
+    std::vector<WideString> folders;
+};
+
+// Where a library that a library depends on is on disk: the first of `folders` (the dependent
+// library's) and (on Windows) the system's folder that holds a regular file of that name. Never the
+// current directory, the host executable's folder, PATH or LD_LIBRARY_PATH. Anything but a regular
+// file (a directory, a named pipe, a device) is passed over: opening a named pipe would block for
+// ever, and none of them is a library. A regular file found ends the search; on Linux it is
+// refused unless it is owned by the effective user or root and writable by nobody else. Reads the
+// file system only: `tev doctor` asks it of an installer's folder to show the file TEV would load.
+Location LocateDependency(const char* fileName, const SearchFolders& folders);
+
+// Where LoadDependency looked for a library, and what came of it.
+struct Dependency {
+    void* library = nullptr;  // loaded, and kept for the rest of the process; null when not
+    // The file loaded, or the one found that could not be loaded; empty when none was found.
+    WideString file;
+    // Why `file` could not be loaded: the location's refusal, or the system's reason ("error 193"
+    // on Windows, the dynamic loader's message without the path elsewhere).
+    WideString failure;
+    // The folders looked in, in order, each ending with a separator; empty when the library was
+    // already loaded.
+    std::vector<WideString> folders;
+};
 
 struct CalendarTime {
     int year, month, day, hour, minute, second;
@@ -113,6 +131,16 @@ struct Operations {
     void (*close)(FileHandle file);
     // The current time as UTC calendar fields; false when the clock cannot be read.
     bool (*utcNow)(CalendarTime& now);
+    // A library that a library depends on, as the system's loader would bind an import, and no
+    // further: one already loaded under that name; else the file LocateDependency gives, loaded by
+    // its full path through openLibrary. TEV binds the analytics library with its own folders.
+    Dependency (*loadDependency)(const char* fileName, const SearchFolders& folders);
+    // The system's own loading of a library's file by its full path with the system's flags
+    // (LoadLibraryExW's on Windows, dlopen's elsewhere): the library, or null with `failure` set
+    // to the system's reason ("error 193"; the dynamic loader's message without the path).
+    void* (*openLibrary)(const SystemPath& path, unsigned flags, WideString& failure);
+    // A function a library loaded by loadDependency exports under `name`; null when it has none.
+    void* (*findFunction)(void* library, const char* name);
 };
 
 extern Operations operations;

@@ -73,6 +73,59 @@ bool Truncate(FileHandle file, std::int64_t size) {
 
 void Close(FileHandle file) { close(static_cast<int>(file)); }
 
+// What a file that is not a regular file is, for the search that passes over it; null for a
+// regular file.
+const char* NotARegularFile(mode_t mode) {
+    if (S_ISREG(mode)) return nullptr;
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
+// Why a library's file must not be loaded: whoever can change it could run code in every process
+// that loads it. Empty when only the effective user or root can.
+std::string Unsafe(const struct stat& file) {
+    if (file.st_uid != geteuid() && file.st_uid != 0) return "owned by another user";
+    if (file.st_mode & S_IWOTH) return "writable by others";
+    if (file.st_mode & S_IWGRP) return "writable by its group";
+    return "";
+}
+
+void* OpenLibrary(const SystemPath& path, unsigned flags, WideString& failure) {
+    void* library = dlopen(path.c_str(), static_cast<int>(flags));
+    if (!library) {
+        // The loader's message, without the path it begins with.
+        const char* error = dlerror();
+        std::string message = error ? error : "";
+        if (message.rfind(path + ": ", 0) == 0) message.erase(0, path.size() + 2);
+        failure = FromUtf8(message);
+    }
+    return library;
+}
+
+Dependency LoadDependency(const char* fileName, const SearchFolders& folders) {
+    Dependency found;
+    // The loader binds an import to an object already loaded under that name (its soname).
+    if (void* loaded = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
+        found.library = loaded;
+        link_map* object = nullptr;
+        if (dlinfo(loaded, RTLD_DI_LINKMAP, &object) == 0 && object)
+            found.file = FromUtf8(object->l_name);
+        return found;
+    }
+    Location location = LocateDependency(fileName, folders);
+    found.folders = std::move(location.folders);
+    found.file = std::move(location.file);
+    found.failure = std::move(location.refusal);
+    if (!found.file.empty() && found.failure.empty())
+        found.library = operations.openLibrary(location.path, RTLD_NOW | RTLD_LOCAL, found.failure);
+    return found;
+}
+
+void* FindFunction(void* library, const char* name) { return dlsym(library, name); }
+
 bool UtcNow(CalendarTime& now) {
     std::time_t seconds = std::time(nullptr);
     std::tm fields{};
@@ -89,53 +142,42 @@ WideString TempFilePath(const TEVChar* fileName) { return FromUtf8(TempFileBytes
 SearchFolders OwnSearchFolders() {
     SearchFolders folders;
     Dl_info self{};
-    if (dladdr(reinterpret_cast<void*>(&OwnSearchFolders), &self) && self.dli_fname &&
-        self.dli_fname[0] == '/')
+    link_map* object = nullptr;
+    if (!dladdr1(reinterpret_cast<void*>(&OwnSearchFolders), &self,
+                 reinterpret_cast<void**>(&object), RTLD_DL_LINKMAP))
+        return folders;
+    // The program itself has no name of its own in the loader's list: its folder is the
+    // executable's. A library's name is the path it was loaded by.
+    if (object && object->l_name[0] == '\0')
+        folders.library = ExecutableFolder();
+    else if (self.dli_fname && self.dli_fname[0] == '/')
         folders.library = FolderOf(self.dli_fname);
-    folders.host = ExecutableFolder();
     return folders;
 }
 
-Dependency LoadDependency(const char* fileName, const SearchFolders& folders) {
-    Dependency found;
-    // The loader binds an import to an object already loaded under that name (its soname).
-    if (void* loaded = dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD)) {
-        found.library = loaded;
-        link_map* object = nullptr;
-        if (dlinfo(loaded, RTLD_DI_LINKMAP, &object) == 0 && object)
-            found.file = FromUtf8(object->l_name);
+Location LocateDependency(const char* fileName, const SearchFolders& folders) {
+    // Not the dynamic loader's own search, which LD_LIBRARY_PATH steers: the dependent library's
+    // folder alone, as on Windows before the system's folder.
+    Location found;
+    if (folders.library.empty()) return found;
+    found.folders.push_back(FromUtf8(folders.library));
+    std::string path = folders.library + fileName;
+    struct stat file;
+    if (stat(path.c_str(), &file) != 0) return found;
+    if (const char* kind = NotARegularFile(file.st_mode)) {
+        found.skipped.push_back({FromUtf8(path), FromUtf8(kind)});
         return found;
     }
-    // Not the dynamic loader's own search, which LD_LIBRARY_PATH steers: the same places as the
-    // Windows build.
-    std::vector<std::string> searched;
-    for (const std::string& folder : {folders.library, folders.host}) {
-        if (folder.empty() || std::find(searched.begin(), searched.end(), folder) != searched.end())
-            continue;
-        searched.push_back(folder);
-        found.folders.push_back(FromUtf8(folder));
-        std::string path = folder + fileName;
-        struct stat file;
-        if (stat(path.c_str(), &file) != 0 || S_ISDIR(file.st_mode)) continue;
-        found.file = FromUtf8(path);
-        found.library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (!found.library) {
-            // The loader's message, without the path it begins with.
-            const char* error = dlerror();
-            std::string message = error ? error : "";
-            if (message.rfind(path + ": ", 0) == 0) message.erase(0, path.size() + 2);
-            found.failure = FromUtf8(message);
-        }
-        return found;
-    }
+    found.file = FromUtf8(path);
+    found.path = path;
+    found.refusal = FromUtf8(Unsafe(file));
     return found;
 }
-
-void* FindFunction(void* library, const char* name) { return dlsym(library, name); }
 
 const TEVChar kPathSeparator = u'/';
 
 Operations operations = {
-    ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
+    ExecutableDirectory, CreateTempFile, SeekToEnd,   Write, Truncate, Close, UtcNow,
+    LoadDependency,      OpenLibrary,    FindFunction};
 
 }  // namespace tev::platform

@@ -82,6 +82,48 @@ bool Truncate(FileHandle file, std::int64_t size) {
 
 void Close(FileHandle file) { CloseHandle(AsHandle(file)); }
 
+WideString LibraryName(const char* fileName) {
+    return WideString(fileName, fileName + lstrlenA(fileName));  // a library's name is ASCII
+}
+
+void* OpenLibrary(const SystemPath& path, unsigned flags, WideString& failure) {
+    HMODULE library = LoadLibraryExW(path.c_str(), nullptr, flags);
+    if (!library) failure = L"error " + std::to_wstring(GetLastError());
+    return library;
+}
+
+Dependency LoadDependency(const char* fileName, const SearchFolders& folders) {
+    Dependency found;
+    HMODULE module = nullptr;
+    // The loader binds an import to a module already loaded under that name.
+    if (GetModuleHandleExW(0, LibraryName(fileName).c_str(), &module)) {
+        found.library = module;
+        found.file = ModuleFileName(module);
+        return found;
+    }
+    Location location = LocateDependency(fileName, folders);
+    found.folders = std::move(location.folders);
+    found.file = std::move(location.file);
+    if (found.file.empty()) return found;
+    // By its full path; its own dependencies from its folder and the system's, likewise never
+    // from the current directory or PATH. Windows 7 without KB2533623 knows no LOAD_LIBRARY_SEARCH
+    // flag and refuses them as an invalid parameter: there the altered search takes its
+    // dependencies from its folder first, then the standard places.
+    found.library = operations.openLibrary(
+        location.path, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS,
+        found.failure);
+    if (!found.library && found.failure == L"error " + std::to_wstring(ERROR_INVALID_PARAMETER)) {
+        found.failure.clear();
+        found.library =
+            operations.openLibrary(location.path, LOAD_WITH_ALTERED_SEARCH_PATH, found.failure);
+    }
+    return found;
+}
+
+void* FindFunction(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
 bool UtcNow(CalendarTime& now) {
     SYSTEMTIME time;
     GetSystemTime(&time);  // cannot fail
@@ -102,59 +144,48 @@ WideString TempFilePath(const TEVChar* fileName) {
 }
 
 SearchFolders OwnSearchFolders() {
-    // This library's own folder first, so that the folder a host loaded TEV.dll from (an
-    // installer's plug-ins folder, say) serves it too; then the host's folder, as for a static
-    // import.
+    // This library's own folder, so that the folder a host loaded TEV.dll from (an installer's
+    // plug-ins folder, say) serves it. Not the host's folder: an installer often runs from a
+    // downloads folder, where anyone may have left a DLL of the library's name.
     HMODULE self = ThisModule();
     WideString selfPath = self ? ModuleFileName(self) : WideString();
-    return {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1), ExecutableDirectory()};
+    return {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1)};
 }
 
-Dependency LoadDependency(const char* fileName, const SearchFolders& folders) {
-    WideString name(fileName, fileName + lstrlenA(fileName));  // a library's name is ASCII
-    Dependency found;
-    HMODULE module = nullptr;
-    // The loader binds an import to a module already loaded under that name.
-    if (GetModuleHandleExW(0, name.c_str(), &module)) {
-        found.library = module;
-        found.file = ModuleFileName(module);
-        return found;
-    }
-    // The given folders, then the system's. The current directory and PATH, which the standard
+Location LocateDependency(const char* fileName, const SearchFolders& folders) {
+    WideString name = LibraryName(fileName);
+    Location found;
+    // The given folder, then the system's. The current directory and PATH, which the standard
     // search reaches too, are where an attacker can put a library, and are never looked in.
     WideString system = ReadWhole<WideString>([](wchar_t* buffer, std::size_t size) {
         UINT written = GetSystemDirectoryW(buffer, static_cast<UINT>(size));
         return written == 0 ? -1L : static_cast<long>(written);  // more than size when cut short
     });
     if (!system.empty()) system += L'\\';
-    for (const WideString& folder : {folders.library, folders.host, system}) {
+    for (const WideString& folder : {folders.library, system}) {
         if (folder.empty() ||
             std::find(found.folders.begin(), found.folders.end(), folder) != found.folders.end())
             continue;
         found.folders.push_back(folder);
         WideString path = folder + name;
         DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || attributes & FILE_ATTRIBUTE_DIRECTORY)
+        if (attributes == INVALID_FILE_ATTRIBUTES) continue;
+        if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+            found.skipped.push_back(
+                {path, attributes & FILE_ATTRIBUTE_DIRECTORY ? L"a directory" : L"a device"});
             continue;
+        }
         found.file = path;
-        // By its full path; its own dependencies from its folder and the system's, likewise never
-        // from the current directory or PATH.
-        found.library =
-            LoadLibraryExW(path.c_str(), nullptr,
-                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-        if (!found.library) found.failure = L"error " + std::to_wstring(GetLastError());
+        found.path = path;
         return found;
     }
     return found;
 }
 
-void* FindFunction(void* library, const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-}
-
 const TEVChar kPathSeparator = L'\\';
 
 Operations operations = {
-    ExecutableDirectory, CreateTempFile, SeekToEnd, Write, Truncate, Close, UtcNow};
+    ExecutableDirectory, CreateTempFile, SeekToEnd,   Write, Truncate, Close, UtcNow,
+    LoadDependency,      OpenLibrary,    FindFunction};
 
 }  // namespace tev::platform

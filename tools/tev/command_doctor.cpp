@@ -99,13 +99,13 @@ bool IsStandIn(const std::filesystem::path& file, void* library) {
     process::VersionInfo info;
     return (process::ReadVersionInfo(Utf8Of(file), info) &&
             info.description.find(kv8::kStandInDescription) != std::string::npos) ||
-           tev::platform::FindFunction(library, kv8::kStandInMarker);
+           tev::platform::operations.findFunction(library, kv8::kStandInMarker);
 }
 
 void CheckStatics(void* library, Report& report) {
     for (const tev::analytics::StaticName& name : tev::analytics::kLibraryStatics) {
         std::string what = std::string(name.readable) + " (" + name.exported + ")";
-        if (tev::platform::FindFunction(library, name.exported))
+        if (tev::platform::operations.findFunction(library, name.exported))
             report.Ok("exports " + what);
         else
             report.Problem("does not export " + what +
@@ -115,10 +115,9 @@ void CheckStatics(void* library, Report& report) {
     }
 }
 
-void CheckLibrary(const std::filesystem::path& tevFolder, const std::filesystem::path& hostFolder,
-                  Report& report) {
+void CheckLibrary(const std::filesystem::path& tevFolder, Report& report) {
     tev::platform::Dependency found =
-        tev::platform::LoadDependency(kLibraryFile, {tevFolder.native(), hostFolder.native()});
+        tev::platform::operations.loadDependency(kLibraryFile, {tevFolder.native()});
     if (!found.folders.empty()) {
         std::string folders;
         for (const tev::WideString& folder : found.folders)
@@ -205,7 +204,7 @@ Command AddDoctorCommand(CLI::App& tev) {
                 std::cout << "Checking " << Utf8Of(tevPath) << " as TEV will see it there.\n";
                 Report report;
                 CheckTev(tevPath, report);
-                CheckLibrary(tevPath, AsFolder(installerFolder), report);
+                CheckLibrary(tevPath, report);
                 CheckTemporaryFolder(report);
                 if (report.Problems() == 0) {
                     std::cout << "TEV will report to the analytics library from this folder.\n";
