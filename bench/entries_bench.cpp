@@ -6,7 +6,7 @@
 // clock, so that neither measures an ever longer list nor the freeing of one.
 #include <benchmark/benchmark.h>
 
-#include "KV8.h"
+#include "kv8_interface/KV8.h"
 #include "TEVUtil.h"
 #include "floor.h"
 #include "support.h"

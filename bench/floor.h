@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "KV8.h"
+#include "kv8_interface/KV8.h"
 
 namespace bench {
 

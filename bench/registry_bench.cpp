@@ -48,7 +48,7 @@ Registry& RegistryOf(std::size_t size) {
     std::swap(CurrentRun().Report().Products().Map(), registry->products);
     for (std::size_t i = 0; i < size; ++i) {
         WideString key = bench::Lowered(bench::ProductName(i));
-        CMLWaypoint* waypoint = CurrentRun().Report().Products().Find(key.c_str());
+        CMLWaypoint* waypoint = CurrentRun().Report().Products().FindOrAdd(key.c_str());
         registry->floor.emplace(key, waypoint);
     }
     std::swap(CurrentRun().Report().Products().Map(), registry->products);
@@ -85,7 +85,8 @@ void Registry_Lookup(benchmark::State& state) {
         [&] {
             std::uint64_t before = bench::Allocations();
             for (std::size_t i = 0; i < kLookups; ++i) {
-                CMLWaypoint* waypoint = CurrentRun().Report().Products().Find(mixed[next].c_str());
+                CMLWaypoint* waypoint =
+                    CurrentRun().Report().Products().FindOrAdd(mixed[next].c_str());
                 benchmark::DoNotOptimize(waypoint);
                 missing += waypoint == nullptr;
                 if (++next == mixed.size()) next = 0;

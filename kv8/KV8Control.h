@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "KV8.h"
+#include "kv8_interface/KV8.h"
 #include "base/text.h"
 
 #if defined(_WIN32) && defined(KV8_BUILDING_LIBRARY)

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "KV8.h"
+#include "kv8_interface/KV8.h"
 #include "KV8Control.h"
 #include "ledger.h"
 #include "outbox.h"

@@ -19,10 +19,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 list=cmake/kv8_entries.txt
-header="$source_dir/include/KV8.h"
+header="$source_dir/src/kv8_interface/KV8.h"
 kv8_statics "$source_dir" >"$work/listed"
 cut -d' ' -f2 "$work/listed" | sed 's/^/\&/' >"$work/expressions"
-flags=(-std=c++20 -nostdinc)
+flags=(-std=c++20 -nostdinc -I"$source_dir/include")
 if ! compiled_names "$header" "$cxx" "${flags[@]}" -DKV8_BUILDING_LIBRARY <"$work/expressions" >"$work/itanium" 2>"$work/errors"; then
   cat "$work/errors"
   fail "$list names a static KV8.h does not declare (above)"
@@ -51,7 +51,7 @@ while read -r binding function itanium microsoft <&3 && read -r compiled_itanium
 done 3<"$work/listed" 4<"$work/itanium" 5<"$work/microsoft" 6<"$work/imported"
 
 mkdir -p "$build_dir/lists"
-"$source_dir/scripts/derive-exports.sh" "$header" "$work/expressions" KV8.dll >"$build_dir/lists/KV8.def"
+"$source_dir/scripts/derive-exports.sh" -I "$source_dir/include" "$header" "$work/expressions" KV8.dll >"$build_dir/lists/KV8.def"
 diff -u "$source_dir/kv8/KV8.def" "$build_dir/lists/KV8.def" ||
   fail "kv8/KV8.def is not what $list gives (above): copy $build_dir/lists/KV8.def over it"
 

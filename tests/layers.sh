@@ -1,20 +1,28 @@
 #!/usr/bin/env bash
-# The product's folders include only folders below them, in the order the architecture document
-# draws between its "layers" markers: one line a layer, top first, folders named with a final "/".
-# Folders on one line do not include each other. Usage: layers.sh SOURCE_DIR
+# Folders include only folders below them, in the order the architecture document draws: the
+# product's folders (src/) between its "layers" markers, the tool's parts (tools/) and the stand-in
+# (kv8/) between its "tool layers" markers. One line a layer, top first, folders named with a final
+# "/". Folders on one line do not include each other. Usage: layers.sh SOURCE_DIR
 set -euo pipefail
 root=${1:?usage: layers.sh SOURCE_DIR}
 doc="$root/docs/ARCHITECTURE.md"
 
-declare -A layer
-level=0
-while IFS= read -r line; do
-  folders=$(grep -oE '\b[a-z_]+/' <<<"$line" || true)
-  [[ -z $folders ]] && continue
-  level=$((level + 1))
-  for folder in $folders; do layer[${folder%/}]=$level; done
-done < <(sed -n '/<!-- layers -->/,/<!-- \/layers -->/p' "$doc")
-((level > 1)) || { echo "no layers drawn between <!-- layers --> and <!-- /layers --> in $doc" >&2; exit 1; }
+# Reads the picture between <!-- NAME --> and <!-- /NAME --> into the array named by the second
+# argument: each folder's level, top first; the number of levels in `level`.
+read_layers() {
+  local -n levels=$2
+  level=0
+  while IFS= read -r line; do
+    folders=$(grep -oE '\b[a-z_0-9]+/' <<<"$line" || true)
+    [[ -z $folders ]] && continue
+    level=$((level + 1))
+    for folder in $folders; do levels[${folder%/}]=$level; done
+  done < <(sed -n "/<!-- $1 -->/,/<!-- \\/$1 -->/p" "$doc")
+  ((level > 1)) || { echo "no layers drawn between <!-- $1 --> and <!-- /$1 --> in $doc" >&2; exit 1; }
+}
+
+declare -A layer tool_layer
+read_layers layers layer
 
 faults=0
 for dir in "$root"/src/*/; do
@@ -40,5 +48,36 @@ for file in "$root"/src/*; do
   echo "${file#"$root"/} lies outside every layer's folder" >&2
   faults=$((faults + 1))
 done
+product_levels=$level
+
+# The tool's parts and the stand-in name what they include by its folder ("logreader/...",
+# "base/..."); a bare name is a file of the stand-in's folder, a public header or one the build makes.
+read_layers "tool layers" tool_layer
+for dir in "$root"/tools/*/ "$root"/kv8/; do
+  folder=$(basename "$dir")
+  if [[ -z ${tool_layer[$folder]:-} ]]; then
+    echo "${dir#"$root"/} is in no tool layer of docs/ARCHITECTURE.md" >&2
+    faults=$((faults + 1))
+    continue
+  fi
+  while IFS=: read -r file number text; do
+    included=$(sed -nE 's|.*#include "([^"]+)".*|\1|p' <<<"$text")
+    if [[ $included == */* ]]; then
+      target=${included%%/*}
+    elif [[ -f $root/kv8/$included ]]; then
+      target=kv8
+    else
+      continue  # a public header, the folder's own, or one the build makes
+    fi
+    [[ $target == "$folder" ]] && continue
+    if [[ -z ${tool_layer[$target]:-} ]]; then
+      echo "${file#"$root"/}:$number: includes a file of no drawn folder: $text" >&2
+      faults=$((faults + 1))
+    elif ((tool_layer[$target] <= tool_layer[$folder])); then
+      echo "${file#"$root"/}:$number: $folder/ includes $target/, which is not below it: $text" >&2
+      faults=$((faults + 1))
+    fi
+  done < <(grep -nH '#include "' "$dir"*.cpp "$dir"*.h 2>/dev/null || true)
+done
 ((faults == 0)) || exit 1
-echo "src/: $level layers, every include points down"
+echo "src/: $product_levels layers; tools/ and kv8/: $level layers; every include points down"

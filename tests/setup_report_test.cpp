@@ -61,12 +61,12 @@ using ProductRegistryTest = TevTest;
 TEST_F(ProductRegistryTest, FindsAProductWhateverTheCaseOfItsAsciiLetters) {
     ASSERT_TRUE(TEVUtil::InitML(false));
     int firstId = testing_support::NextId(NewTrace());
-    CMLWaypoint* first = CurrentRun().Report().Products().Find(T("ProductA"));
+    CMLWaypoint* first = CurrentRun().Report().Products().FindOrAdd(T("ProductA"));
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(CurrentRun().Report().Products().Find(T("PRODUCTA")), first);
-    EXPECT_EQ(CurrentRun().Report().Products().Find(T("producta")), first);
-    EXPECT_NE(CurrentRun().Report().Products().Find(T("\u00c4")),
-              CurrentRun().Report().Products().Find(T("\u00e4")));
+    EXPECT_EQ(CurrentRun().Report().Products().FindOrAdd(T("PRODUCTA")), first);
+    EXPECT_EQ(CurrentRun().Report().Products().FindOrAdd(T("producta")), first);
+    EXPECT_NE(CurrentRun().Report().Products().FindOrAdd(T("\u00c4")),
+              CurrentRun().Report().Products().FindOrAdd(T("\u00e4")));
     EXPECT_EQ(CurrentRun().Report().Products().Map().size(), 3u);
     // The name attribute is the lower-cased name.
     EXPECT_EQ(
@@ -138,7 +138,7 @@ TEST(CodeUnitOrderTest, AgreesWithTheOrderOfCodeUnitsInsideEveryBlock) {
 TEST_F(ProductRegistryTest, CommitsInOrderOfUnsignedCodeUnitsAndLogsOnce) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     for (const TEVChar* name : {T("b"), T("A"), T("a2"), T("\uff41"), T("\U0001F600"), T("")})
-        ASSERT_NE(CurrentRun().Report().Products().Find(LowerCaseName(name).c_str()), nullptr);
+        ASSERT_NE(CurrentRun().Report().Products().FindOrAdd(LowerCaseName(name).c_str()), nullptr);
     TEVUtil::ShutdownML();
     std::vector<std::string> names;
     for (const std::string& line : Delivered())
@@ -182,13 +182,13 @@ TEST_F(ProductRegistryTest, ARefusedPartDiscardsWhatWasBuiltAndTheNextMentionRet
         ASSERT_TRUE(TEVUtil::InitML(false));
         int first = testing_support::NextId(NewTrace());
         kv8::RefuseCreate(refusal.kind, refusal.name);
-        EXPECT_EQ(CurrentRun().Report().Products().Find(T("p")), nullptr);
+        EXPECT_EQ(CurrentRun().Report().Products().FindOrAdd(T("p")), nullptr);
         EXPECT_EQ(testing_support::RelativeIds(NewTraceOf({"destroy"}), first), refusal.destroyed);
         ASSERT_EQ(CurrentRun().Report().Products().Map().count(WideString(T("p"))),
                   1u);  // an empty entry
         EXPECT_EQ(CurrentRun().Report().Products().Map().at(WideString(T("p"))), nullptr);
 
-        EXPECT_NE(CurrentRun().Report().Products().Find(T("p")), nullptr);
+        EXPECT_NE(CurrentRun().Report().Products().FindOrAdd(T("p")), nullptr);
         TEVUtil::ShutdownML();
         EXPECT_EQ(Delivered().at(2), "reached wp.product s.productlist{a.product.name=p}");
         ExpectCleanLedger();

@@ -9,7 +9,7 @@
 #include "library_binding.h"
 
 #include "../platform/platform.h"
-#include "KV8.h"
+#include "../kv8_interface/KV8.h"
 #include "library_statics.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #ifndef TEV_ANALYTICS_OBJECTS_H
 #define TEV_ANALYTICS_OBJECTS_H
 
-#include "KV8.h"
+#include "../kv8_interface/KV8.h"
 #include "TEVText.h"
 
 namespace tev {

@@ -25,19 +25,19 @@ WideString ConfigurationPath() {
 
 Run& CurrentRun() { return theRun; }
 
-void Run::Forget() {
+void Run::Close() {
     log_.Close();
-    ForgetReport();
+    ClearReport();
 }
 
-void Run::ForgetReport() {
-    report_.Forget();
+void Run::ClearReport() {
+    report_.Clear();
     reporting_ = false;
 }
 
-void Run::Discard() {
-    if (reporting_) report_.Discard();
-    ForgetReport();
+void Run::DestroyUnsent() {
+    if (reporting_) report_.DestroyUnsent();
+    ClearReport();
 }
 
 bool Run::Start(bool enableLog) {
@@ -69,12 +69,12 @@ bool Run::Restart(bool enableLog) {
         // An earlier run still active loses what it never sent. First, so that a start that fails,
         // for lack of memory too, leaves reporting off. Its log, lines and all, goes on with this
         // run's lines when this run logs too, and is closed, its lines kept, when not.
-        Discard();
+        DestroyUnsent();
         if (!enableLog) log_.Close();
         started = Start(enableLog);
     } catch (...) {
     }
-    if (!started) Forget();
+    if (!started) Close();
     return started;
 }
 
@@ -83,7 +83,7 @@ void Run::End() {
     report_.Commit();
     // The library takes the shut-down waypoint as created, null included.
     CMLFacade::Uninitialize(CMLWaypoint::Create(names::kShutdownWaypoint), 0u);
-    Forget();
+    Close();
 }
 
 const TEVChar* Run::UserId() {

@@ -20,16 +20,16 @@ public:
     // run's in the log when both log. False when the analytics library does not come up; the run
     // is then forgotten and reporting stays off.
     bool Restart(bool enableLog);
-    // Sends what the run kept, shuts the library down, and forgets the run.
+    // Sends what the run kept, shuts the library down, and closes the run.
     void End();
     // Reports the crash, then ends the run as End does.
     void Crash();
     // The analytics library's identifier of the user; a library that is not up gets a run without
     // a log first.
     const TEVChar* UserId();
-    // Forgets the run: the log closed, nothing held, reporting off. Whatever the run held must have
+    // Closes the run: the log closed, nothing held, reporting off. Whatever the run held must have
     // been handed over or destroyed.
-    void Forget();
+    void Close();
 
     bool Reporting() const { return reporting_; }
     Log& TheLog() { return log_; }
@@ -38,9 +38,10 @@ public:
 
 private:
     bool Start(bool enableLog);
-    // Destroys what an active run has not handed over, and forgets it but for its log.
-    void Discard();
-    void ForgetReport();
+    // Destroys what an active run has not handed over, and clears it but for its log.
+    void DestroyUnsent();
+    // Clears the report and the events (whatever they held handed over or destroyed).
+    void ClearReport();
 
     bool reporting_ = false;
     Log log_;

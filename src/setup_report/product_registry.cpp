@@ -21,7 +21,7 @@ LowerCaseName::LowerCaseName(WideView name) : length_(name.size()) {
     text_ = out;
 }
 
-CMLWaypoint* ProductRegistry::Find(const TEVChar* productName) {
+CMLWaypoint* ProductRegistry::FindOrAdd(const TEVChar* productName) {
     LowerCaseName key(productName);
     // The first name not before the key is the key itself unless the key sorts before it.
     auto entry = products_.lower_bound(key.view());
@@ -52,7 +52,7 @@ void ProductRegistry::ReachAll() {
     for (const auto& [name, waypoint] : products_) ReachWaypoint(waypoint);
 }
 
-void ProductRegistry::DiscardAll() {
+void ProductRegistry::DestroyAll() {
     for (const auto& [name, waypoint] : products_)
         if (waypoint) waypoint->Destroy();
 }

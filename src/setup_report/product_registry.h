@@ -9,7 +9,7 @@
 #include <map>
 
 #include "../base/text.h"
-#include "KV8.h"
+#include "../kv8_interface/KV8.h"
 
 namespace tev {
 
@@ -64,20 +64,20 @@ private:
 using ProductMap = std::map<WideString, CMLWaypoint*, CodeUnitOrder>;
 
 // The waypoints are plain pointers: the registry owns them until they are handed over or
-// discarded, and forgetting them releases nothing.
+// destroyed, and clearing them releases nothing.
 class ProductRegistry {
 public:
     // The product's waypoint, found by its name with ASCII letters lower-cased (the one place
     // where product names are), made on its first mention with "s.productlist" holding
     // "a.product.name" = that lower-cased name; null when the analytics library refuses any of
     // them. The waypoint stays the registry's.
-    CMLWaypoint* Find(const TEVChar* productName);
+    CMLWaypoint* FindOrAdd(const TEVChar* productName);
     // Hands every product waypoint to the analytics library, in name order.
     void ReachAll();
     // Destroys, unsent, every product waypoint.
-    void DiscardAll();
-    // Forgets every product and gives the memory back.
-    void Forget() { ProductMap().swap(products_); }
+    void DestroyAll();
+    // Drops every product (each handed over or destroyed) and gives the memory back.
+    void Clear() { ProductMap().swap(products_); }
 
     const ProductMap& Map() const { return products_; }
     ProductMap& Map() { return products_; }

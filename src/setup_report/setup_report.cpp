@@ -28,7 +28,7 @@ void SetupReport::AddAttribute(const TEVChar* name, const TEVChar* value) {
 
 bool SetupReport::AddProductDetail(const names::ProductDetail& detail, const TEVChar* productName,
                                    const TEVChar* firstValue, const TEVChar* secondValue) {
-    CMLWaypoint* product = products_.Find(TextOrEmpty(productName));
+    CMLWaypoint* product = products_.FindOrAdd(TextOrEmpty(productName));
     if (!product) return false;
     CMLState* state = AddState(product, detail.state);
     if (!state) return false;
@@ -42,7 +42,7 @@ bool SetupReport::AddProductData(const TEVChar* productName, const TEVChar* name
     productName = TextOrEmpty(productName);
     name = TextOrEmpty(name);
     value = TextOrEmpty(value);
-    CMLWaypoint* product = products_.Find(productName);
+    CMLWaypoint* product = products_.FindOrAdd(productName);
     if (!product) return false;
     CMLState* state = product->GetState();  // stays the waypoint's
     if (!state) return false;
@@ -58,15 +58,15 @@ void SetupReport::Commit() {
     log_.Write(Token::CommitProducts);
 }
 
-void SetupReport::Discard() {
+void SetupReport::DestroyUnsent() {
     if (waypoint_) waypoint_->Destroy();
-    products_.DiscardAll();
+    products_.DestroyAll();
 }
 
-void SetupReport::Forget() {
+void SetupReport::Clear() {
     waypoint_ = nullptr;
     state_ = nullptr;
-    products_.Forget();
+    products_.Clear();
 }
 
 }  // namespace tev

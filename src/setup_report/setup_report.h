@@ -5,13 +5,14 @@
 
 #include "../log/log.h"
 #include "../vocabulary/report_names.h"
-#include "KV8.h"
+#include "../kv8_interface/KV8.h"
 #include "product_registry.h"
 
 namespace tev {
 
-// What the report holds is the report's until Commit hands it to the analytics library or Discard
-// destroys it. Texts are taken as the installer gives them, a null pointer as the empty text.
+// What the report holds is the report's until Commit hands it to the analytics library or
+// DestroyUnsent destroys it. Texts are taken as the installer gives them, a null pointer as the
+// empty text.
 class SetupReport {
 public:
     explicit SetupReport(Log& log) : log_(log) {}
@@ -35,9 +36,9 @@ public:
     // waypoint in name order, and logs "CommitProducts()".
     void Commit();
     // Destroys, unsent, what the report still holds.
-    void Discard();
+    void DestroyUnsent();
     // Back to an empty report (whatever it held has been handed over or destroyed).
-    void Forget();
+    void Clear();
 
     ProductRegistry& Products() { return products_; }
     // Nothing kept: no setup waypoint, no product.

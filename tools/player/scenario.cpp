@@ -133,7 +133,7 @@ const std::vector<BoundEntry>& Entries() {
 }
 
 // A token of a line: a quoted text, or a bare word (name, number, true, false, null, *).
-struct Token {
+struct Lexeme {
     bool quoted = false;
     int column = 0;       // 1-based, in characters
     std::u32string word;  // bare words
@@ -165,8 +165,8 @@ int HexDigit(char32_t c) {
 }
 
 // Splits one line (already decoded) into tokens; a '#' outside quotes ends the line.
-std::vector<Token> Tokenize(const std::u32string& line) {
-    std::vector<Token> tokens;
+std::vector<Lexeme> Tokenize(const std::u32string& line) {
+    std::vector<Lexeme> tokens;
     size_t i = 0;
     while (i < line.size()) {
         if (IsSpace(line[i])) {
@@ -174,7 +174,7 @@ std::vector<Token> Tokenize(const std::u32string& line) {
             continue;
         }
         if (line[i] == '#') break;
-        Token token;
+        Lexeme token;
         token.column = static_cast<int>(i) + 1;
         if (line[i] != '"') {
             while (i < line.size() && !IsSpace(line[i]) && line[i] != '"' && line[i] != '#')
@@ -254,7 +254,7 @@ std::optional<std::int64_t> Integer(const std::u32string& word) {
     return value;
 }
 
-Value ParseArgument(const Token& token, const Parameter& param) {
+Value ParseArgument(const Lexeme& token, const Parameter& param) {
     Value value;
     bool textAllowed = param.type == Param::Text || param.type == Param::TextOrInt;
     if (token.quoted && textAllowed) {
@@ -297,7 +297,7 @@ Value ParseArgument(const Token& token, const Parameter& param) {
                     std::string("expected ") + Expected(param.type) + " for " + param.name};
 }
 
-Step ParseKv8(const std::vector<Token>& tokens, int endColumn) {
+Step ParseKv8(const std::vector<Lexeme>& tokens, int endColumn) {
     auto word = [&](size_t i) {
         return i < tokens.size() && !tokens[i].quoted ? Narrow(tokens[i].word) : "";
     };
@@ -338,8 +338,8 @@ Step ParseKv8(const std::vector<Token>& tokens, int endColumn) {
     return step;
 }
 
-Step ParseStep(const std::vector<Token>& tokens, int endColumn, bool& asksForLog) {
-    const Token& head = tokens.front();
+Step ParseStep(const std::vector<Lexeme>& tokens, int endColumn, bool& asksForLog) {
+    const Lexeme& head = tokens.front();
     std::string name = Narrow(head.word);
     if (head.quoted) throw LineError{head.column, "expected an entry name or kv8"};
     if (name == "kv8") return ParseKv8(tokens, endColumn);
@@ -404,7 +404,7 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
                 line += point;
                 at += taken;
             }
-            std::vector<Token> tokens = Tokenize(line);
+            std::vector<Lexeme> tokens = Tokenize(line);
             if (!tokens.empty()) {
                 scenario.steps.push_back(
                     ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog));

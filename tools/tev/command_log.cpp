@@ -249,7 +249,7 @@ bool Within(const std::string& file, const std::string& source) {
     return false;
 }
 
-int Log(std::vector<std::string> sources, LogOptions options) {
+int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
     if (options.csv || (options.failed && !options.html)) options.summary = true;
     if (options.local && !options.json && !options.summary && !options.html)
         return Refuse(
@@ -340,7 +340,7 @@ Command AddLogCommand(CLI::App& tev) {
                     "Write to FILE instead of standard output (never one of the logs read)")
         ->type_name("FILE");
     log->footer(std::string("\n") + resource::kLogHelp);
-    return {log, [options, paths] { return Log(*paths, *options); }};
+    return {log, [options, paths] { return DecodeLogs(*paths, *options); }};
 }
 
 }  // namespace tevtool

@@ -69,7 +69,7 @@ struct RunOptions {
     bool trace = false;
 };
 
-int Run(const RunOptions& options) {
+int PlayScenario(const RunOptions& options) {
     const std::string& source = options.scenario;
     std::string text = resource::kDefaultScenario;
     std::string name = "the default scenario";
@@ -150,7 +150,7 @@ Command AddRunCommand(CLI::App& tev) {
                     "temporary directory; never where a real setup writes its log)")
         ->type_name("DIR");
     run->footer(Footer());
-    return {run, [options] { return Run(*options); }};
+    return {run, [options] { return PlayScenario(*options); }};
 }
 
 }  // namespace tevtool
