@@ -1,6 +1,8 @@
 // tev's front as a user meets it: exit statuses that mean one thing each, options that are refused
 // or corrected with a message, a path alone read as a log, output to a file, folders walked by name
 // whatever their files are called, and colour and progress on a terminal only.
+#include <nlohmann/json.hpp>
+
 #include <fstream>
 
 #include "tool_support.h"
@@ -83,7 +85,10 @@ TEST_F(ToolFront, APathAloneIsReadAsALogAndDashOWritesToAFile) {
     EXPECT_EQ(ReadFile(tempDir_ / "decoded.txt"), asked.out);
     ProgramRun folder = Tev({"log", Path("logs"), "--output=" + Path("decoded.txt")});
     EXPECT_EQ(folder.status, 0) << folder.err;
-    EXPECT_EQ(ReadFile(tempDir_ / "decoded.txt"), "== " + log.string() + " ==\n" + asked.out);
+    // Of a folder, each line names its log, as grep -H does, when it is not shown on a terminal.
+    std::string named;
+    for (const std::string& line : Lines(asked.out)) named += log.string() + ":" + line + "\n";
+    EXPECT_EQ(ReadFile(tempDir_ / "decoded.txt"), named);
     ProgramRun unwritable = Tev({"log", log.string(), "-o", Path("none/decoded.txt")});
     EXPECT_EQ(unwritable.status, 2);
     EXPECT_EQ(unwritable.err,
@@ -112,9 +117,10 @@ TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
     EXPECT_EQ(files, (std::vector<std::string>{
                          "file", (folder / "a copy.txt").string(), (folder / "b" / "data").string(),
                          (folder / "b" / "resaved.txt").string(), (folder / "c.log").string()}));
-    EXPECT_TRUE(
-        Has(rows.err, "tev: " + folder.string() + ": 3 files skipped: not a log by its content\n"))
-        << rows.err;
+    for (const char* skipped : {"b/notes.txt", "empty.log", "image.png"})
+        EXPECT_TRUE(Has(rows.err, "tev: " + (folder / skipped).make_preferred().string() +
+                                      ": skipped: not a log by its content"))
+            << rows.err;
 
 #ifndef _WIN32
     // A folder and a file that cannot be read are each named, and the walk goes on past them.
@@ -127,6 +133,13 @@ TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
     std::vector<std::string> asUser = {"log", "--csv", folder.string()};
     std::string program = TEV_TOOL_PATH;
     if (geteuid() == 0) {
+        // The other user reaches the test's folder only through folders anyone may enter; the
+        // temporary directory's own are not the test's to open up.
+        for (fs::path at = tempDir_.parent_path(); at != at.root_path(); at = at.parent_path())
+            if ((fs::status(at).permissions() & fs::perms::others_exec) == fs::perms::none)
+                GTEST_SKIP() << "run as root, this case runs the tool as another user, who cannot "
+                                "enter "
+                             << at << " on the way to the temporary directory";
         for (fs::path at = folder / "b" / "data"; at != tempDir_.parent_path();
              at = at.parent_path())
             fs::permissions(at, fs::perms::others_read | fs::perms::others_exec,
@@ -202,3 +215,38 @@ TEST_F(ToolFront, ColourAndProgressOnlyOnATerminal) {
     EXPECT_EQ(plain.find('\x1b'), std::string::npos) << plain;
 }
 #endif
+
+// What a support engineer meets first: each run's outcome and first error at the top of its
+// block, and a named path that is no log, or none at all, refused with why.
+TEST_F(ToolFront, TheFrontSaysWhatItReadAndRefusesWhatIsNoLog) {
+    fs::path log = Logged("logs");
+    ProgramRun summary = Tev({"log", "--summary", log.string()});
+    std::vector<std::string> lines = Lines(summary.out);
+    ASSERT_GE(lines.size(), 2u) << summary.out;
+    EXPECT_EQ(lines[1], "  outcome       ok, ShutdownML") << summary.out;
+    EXPECT_EQ(summary.out.find('\x1b'), std::string::npos);  // piped: no colour
+
+    // One log or several, every JSON object names its file.
+    for (const std::string& line : Lines(Tev({"log", "--json", log.string()}).out))
+        EXPECT_EQ(nlohmann::json::parse(line).value("file", ""), log.string()) << line;
+
+    WriteBytes(tempDir_ / "passwd", "root:x:0:0:root:/root:/bin/bash\n");
+    WriteBytes(tempDir_ / "runs.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+    fs::create_directories(tempDir_ / "no logs");
+    fs::copy_file(tempDir_ / "passwd", tempDir_ / "no logs" / "passwd");
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string error;
+    } cases[] = {
+        {{"log", Path("passwd")}, Path("passwd") + ": not a log by its content"},
+        {{Path("runs.png")}, Path("runs.png") + ": not a log by its content"},
+        {{Path("nosuch.log")}, Path("nosuch.log") + ": no such file or folder"},
+        {{"log", Path("no logs")}, Path("no logs") + ": the folder holds no log"},
+    };
+    for (const Case& c : cases) {
+        ProgramRun run = Tev(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.error;
+        EXPECT_EQ(run.out, "") << c.error;
+        EXPECT_TRUE(Has(run.err, "tev: " + c.error)) << run.err;
+    }
+}

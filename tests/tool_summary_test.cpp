@@ -240,9 +240,10 @@ TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
         EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n') << int(c);
     // The file's line, then one line for each thing told, each under its label.
     std::vector<std::string> lines = Lines(text.out);
-    EXPECT_EQ(lines.size(), 9u) << text.out;
-    const std::set<std::string> labels = {"started",  "ended",   "analytics",   "setup",
-                                          "download", "warning", "first error", "records"};
+    EXPECT_EQ(lines.size(), 10u) << text.out;
+    const std::set<std::string> labels = {"outcome",  "first error", "started",
+                                          "ended",    "analytics",   "setup",
+                                          "download", "warning",     "records"};
     for (size_t i = 1; i < lines.size(); ++i) {
         std::string label = lines[i].substr(2, 14);
         EXPECT_EQ(labels.count(label.substr(0, label.find_last_not_of(' ') + 1)), 1u) << lines[i];
@@ -257,7 +258,7 @@ TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
     ProgramRun page = Tev({"log", "--html", Path("attack.log")});
     EXPECT_EQ(page.status, 3) << page.err;
     EXPECT_EQ(page.out.find('\x1b'), std::string::npos);
-    EXPECT_NE(page.out.find("<dt>first error</dt>"), std::string::npos);
+    EXPECT_NE(page.out.find("<p class=\"first-error\">"), std::string::npos);
 
     // A spreadsheet takes no cell for a formula.
     tevtool::RunSummary run;
@@ -470,4 +471,64 @@ TEST_F(ToolTest, TimesAreUtcUnlessTheLocalZoneIsAsked) {
     EXPECT_NE(plain.err.find("the plain decode shows each record as logged, in UTC"),
               std::string::npos)
         << plain.err;
+}
+
+// What the summary, the plain decode and the page each promise of a log's texts and runs, each
+// case on a log of its own.
+TEST_F(ToolTest, EachModeKeepsItsPromisesOnTextsAndRuns) {
+    auto warnings = [](int minute, int count) {
+        std::vector<std::string> lines = {At(minute, 0, "InitML;")};
+        for (int i = 1; i <= count; ++i)
+            lines.push_back(At(minute, i % 60, "wpWarning;w" + std::to_string(i) + ";"));
+        lines.push_back(At(minute, 59, "ShutdownML;"));
+        return lines;
+    };
+    // The page: each run's records counted on their own, its last ones in their order, and a
+    // logged "<" as text.
+    std::vector<std::string> lines = warnings(0, 248);   // 250 records: 50 not shown
+    std::vector<std::string> second = warnings(1, 228);  // 230 records: 30 not shown
+    second[1] = At(1, 1, "wpWarning;a<b>&c;");
+    lines.insert(lines.end(), second.begin(), second.end());
+    WriteBytes(tempDir_ / "two.log", LogOf(lines));
+    ProgramRun page = Tev({"log", "--html", Path("two.log")});
+    EXPECT_EQ(page.status, 0) << page.err;
+    size_t secondRun = page.out.find("<section id=\"run-2\"");
+    ASSERT_NE(secondRun, std::string::npos);
+    EXPECT_NE(page.out.rfind("<td>50 records not shown</td>", secondRun), std::string::npos);
+    EXPECT_NE(page.out.find("<td>30 records not shown</td>", secondRun), std::string::npos);
+    size_t at = page.out.find("<tr><td>151</td>");
+    for (int record = 152; record <= 250 && at != std::string::npos; ++record) {
+        size_t next = page.out.find("<tr><td>" + std::to_string(record) + "</td>");
+        EXPECT_GT(next, at) << "record " << record << " out of order";
+        at = next;
+    }
+    EXPECT_LT(at, secondRun);
+    EXPECT_NE(page.out.find("a&lt;b&gt;&amp;c"), std::string::npos);
+    EXPECT_EQ(page.out.find("a<b>"), std::string::npos);
+
+    // The plain decode shows DEL escaped; the summary cuts a long text between characters.
+    std::string longText = std::string(1023, 'a') + "\xF0\x9F\x98\x80" + std::string(10, 'b');
+    WriteBytes(tempDir_ / "texts.log",
+               LogOf({At(0, 0, "InitML;"), At(0, 1, "wpWarning;del\x7F;"),
+                      At(0, 2, "wpWarning;" + longText + ";"), At(0, 3, "ShutdownML;")}));
+    EXPECT_NE(Tev({"log", Path("texts.log")}).out.find("del\\x7f;"), std::string::npos);
+    for (const char* mode : {"--summary", "--json"}) {
+        ProgramRun summary = Tev({"log", "--summary", mode, Path("texts.log")});
+        EXPECT_EQ(summary.out.find("\xEF\xBF\xBD"), std::string::npos) << mode;  // no U+FFFD
+        EXPECT_EQ(summary.out.find("\\ud83d"), std::string::npos) << mode;
+        EXPECT_NE(summary.out.find(std::string(1023, 'a') + "\xE2\x80\xA6"), std::string::npos)
+            << mode;
+    }
+
+    // --failed leaves out a whole run even where it follows a failed one in the same log;
+    // --local goes with the text summary and CSV too.
+    std::vector<std::string> failedThenWhole(kThreeRuns.begin() + 4, kThreeRuns.begin() + 8);
+    failedThenWhole.insert(failedThenWhole.end(), kThreeRuns.begin(), kThreeRuns.begin() + 4);
+    WriteBytes(tempDir_ / "runs.log", LogOf(failedThenWhole));
+    ProgramRun failed = Tev({"log", "--failed", Path("runs.log")});
+    EXPECT_EQ(failed.status, 3) << failed.err;
+    EXPECT_EQ(Count(failed.out, " (run "), 1u) << failed.out;
+    EXPECT_NE(failed.out.find("(run 1)"), std::string::npos) << failed.out;
+    for (const char* mode : {"--summary", "--csv"})
+        EXPECT_EQ(Tev({"log", mode, "--local", Path("runs.log")}).status, 3) << mode;
 }

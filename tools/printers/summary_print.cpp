@@ -120,12 +120,6 @@ void ForEachSummaryLine(const RunSummary& s,
         more(s.warnings.NotKept(), "of other texts");
         line("warning");
     }
-    if (s.firstError) {
-        AppendTime(s.firstError->first, value);
-        value += "  ";
-        AppendShown(s.firstError->text, value);
-        line("first error");
-    }
     if (s.errors.Total() > 1) {
         number(s.errors.Total());
         value += " in all";
@@ -140,16 +134,31 @@ void ForEachSummaryLine(const RunSummary& s,
     line("records");
 }
 
-void AppendSummaryText(const std::string& file, const RunSummary& s, std::string& out) {
+std::string OutcomeLine(const RunSummary& summary) {
+    return std::string(summary.Failed() ? "failed, " : "ok, ") + RunEndText(summary.end);
+}
+
+void AppendSummaryText(const std::string& file, const RunSummary& s, std::string& out,
+                       const OutcomePainter& paint) {
     AppendShown(tev::FromUtf8(file), out);
     out += " (run " + std::to_string(s.ordinal) + ")\n";
-    ForEachSummaryLine(s, [&](std::string_view label, std::string_view value) {
+    auto line = [&](std::string_view label, std::string_view value) {
         out += "  ";
         out += label;
         out.append(14 - label.size(), ' ');
         out += value;
         out += '\n';
-    });
+    };
+    std::string outcome = OutcomeLine(s);
+    line("outcome", paint ? paint(s.Failed(), outcome) : outcome);
+    if (s.firstError) {
+        std::string error;
+        AppendTime(s.firstError->first, error);
+        error += "  ";
+        AppendShown(s.firstError->text, error);
+        line("first error", paint ? paint(s.Failed(), error) : error);
+    }
+    ForEachSummaryLine(s, line);
 }
 
 std::string SummaryJson(const std::string& file, const RunSummary& s) {

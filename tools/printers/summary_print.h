@@ -17,8 +17,16 @@ void ForEachSummaryLine(
     const RunSummary& summary,
     const std::function<void(std::string_view label, std::string_view value)>& visit);
 
-// The summary for people: the file and run, then the labelled lines.
-void AppendSummaryText(const std::string& file, const RunSummary& summary, std::string& out);
+// "failed, OnCrash", "ok, ShutdownML": whether the run failed, and how it ended.
+std::string OutcomeLine(const RunSummary& summary);
+
+// Gives `text` as a terminal shows a failed run's or a whole run's outcome (in colour, say).
+using OutcomePainter = std::function<std::string(bool failed, std::string_view text)>;
+
+// The summary for people: the file and run, its outcome and first error (painted by `paint`, when
+// given), then the labelled lines.
+void AppendSummaryText(const std::string& file, const RunSummary& summary, std::string& out,
+                       const OutcomePainter& paint = nullptr);
 inline std::string SummaryText(const std::string& file, const RunSummary& summary) {
     std::string out;
     AppendSummaryText(file, summary, out);

@@ -101,6 +101,8 @@ bool StartsAsLog(const std::string& path, std::string& error) {
 }
 
 constexpr size_t kProblemsShown = 10;
+constexpr size_t kSkippedNamed = 10;  // files of a folder that are no log, named one by one
+constexpr char kNotALog[] = "not a log by its content (a log of TEV's begins with a dated record)";
 
 // Where the runs go: summaries to `out` (`blocks` counts the text ones, to set them apart), or
 // the page.
@@ -115,8 +117,13 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     Output& out = runs.out;
     std::vector<std::string> complaints;
     int status = 0;
-    std::string fileJson =
-        many ? tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Keep) : "";
+    std::string fileJson = tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Keep);
+    // The plain decode of several logs: on a terminal a heading above each, elsewhere (a pipe, a
+    // file) each line begins with its log's name, so that a line found by grep says where it was.
+    const bool plain = !options.summary && !options.json && !runs.page;
+    const bool headed = many && plain && process::IsTerminal(out.File());
+    const std::string linePrefix =
+        many && plain && !headed ? ShownText(tev::FromUtf8(path)) + ":" : "";
     const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
@@ -130,15 +137,19 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
             out.Buffer() += SummaryJson(path, run);
         } else {
             if (runs.blocks++) out.Line();
-            AppendSummaryText(path, run, out.Buffer());
+            AppendSummaryText(path, run, out.Buffer(), [&](bool bad, std::string_view text) {
+                return Styled(bad ? Style::Error : Style::Success, text, out.File());
+            });
             out.Buffer().pop_back();  // Line() ends it
         }
         out.Line();
     });
     RunSplit split;  // the plain decode marks where each run starts
     size_t problems = 0;
-    if (many && !options.summary && !options.json && !runs.page)
-        out.Buffer() += Styled(Style::Heading, "== " + path + " ==", out.File()) + '\n';
+    if (headed)
+        out.Buffer() +=
+            Styled(Style::Heading, "== " + ShownText(tev::FromUtf8(path)) + " ==", out.File()) +
+            '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
@@ -162,9 +173,10 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
             }
         } else {
             if (starts && split.Records() > 1) {
-                out.Buffer() += "-- run " + std::to_string(split.Ordinal()) + " --";
+                out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
                 out.Line();
             }
+            out.Buffer() += linePrefix;
             AppendRecordText(record, out.Buffer());
         }
         out.Line();
@@ -200,8 +212,21 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     return status;
 }
 
-// Reads every log of a folder: each regular file that begins as a log, whatever its name (others
-// are counted).
+// Reads a log named on the command line: a file that does not begin as a log is refused, as a
+// folder's walk skips it (an empty file is a log that holds nothing yet).
+int LogNamed(const std::string& path, bool many, const LogOptions& options, RunsOut& runs) {
+    std::string problem;
+    std::error_code error;
+    if (path != "-" && std::filesystem::file_size(PathOf(path), error) > 0 && !error &&
+        !StartsAsLog(path, problem) && problem.empty()) {
+        Complain(runs.out, path, kNotALog, Style::Error);
+        return kUsageError;
+    }
+    return LogOne(path, many, options, runs);
+}
+
+// Reads every log of a folder: each regular file that begins as a log, whatever its name (the
+// first few others are named, the rest counted).
 int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) {
     Output& out = runs.out;
     int status = 0;
@@ -211,7 +236,11 @@ int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) 
         [&](const std::string& file) {
             std::string problem;
             if (!StartsAsLog(file, problem)) {
-                if (problem.empty()) return void(++others);
+                if (problem.empty()) {
+                    if (++others <= kSkippedNamed)
+                        Complain(out, file, std::string("skipped: ") + kNotALog, Style::Warning);
+                    return;
+                }
                 Complain(out, file, problem, Style::Error);
                 status = Worse(status, kUsageError);
                 return;
@@ -223,11 +252,11 @@ int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) 
             Complain(out, path, problem, Style::Error);
             status = Worse(status, kUsageError);
         });
-    if (others > 0)
-        Complain(out, dir,
-                 std::to_string(others) + (others == 1 ? " file" : " files") +
-                     " skipped: not a log by its content",
-                 Style::Warning);
+    if (others > kSkippedNamed)
+        Complain(
+            out, dir,
+            "and " + std::to_string(others - kSkippedNamed) + " more files skipped: " + kNotALog,
+            Style::Warning);
     if (logs == 0) {
         Complain(out, dir, "the folder holds no log", Style::Error);
         status = Worse(status, kUsageError);
@@ -289,7 +318,7 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
             status =
                 Worse(status, source != "-" && std::filesystem::is_directory(PathOf(source), error)
                                   ? LogFolder(source, options, runs)
-                                  : LogOne(source, many, options, runs));
+                                  : LogNamed(source, many, options, runs));
         if (options.html) {
             out.Flush();
             out.Buffer() = page.Page(

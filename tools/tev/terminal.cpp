@@ -20,6 +20,7 @@ fmt::text_style StyleOf(Style style) {
     case Style::Error: return fmt::fg(fmt::terminal_color::bright_red) | fmt::emphasis::bold;
     case Style::Warning: return fmt::fg(fmt::terminal_color::yellow);
     case Style::Heading: return fmt::emphasis::bold;
+    case Style::Success: return fmt::fg(fmt::terminal_color::green);
     }
     return {};
 }

@@ -10,7 +10,7 @@
 
 namespace tevtool {
 
-enum class Style { Error, Warning, Heading };
+enum class Style { Error, Warning, Heading, Success };
 
 // `text` in the style's colour when `stream` is a terminal that shows colour; as it is otherwise.
 std::string Styled(Style style, std::string_view text, std::FILE* stream = stderr);
