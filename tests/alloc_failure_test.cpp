@@ -140,6 +140,53 @@ TEST(AllocationFailure, ARestartThatRunsOutOfMemoryLeavesReportingOff) {
     std::filesystem::remove_all(tempDir);
 }
 
+// Two entries answer whatever happens, with each of their allocations failing in turn:
+// GetKV8UserId gives a text, never null (without a run it starts one, which allocates), and
+// ShutdownML gives true (handing over a report that holds a product allocates).
+TEST(AllocationFailure, TheEntriesThatAlwaysAnswerStillDoWhenMemoryRunsOut) {
+    struct Case {
+        const char* entry;
+        void (*before)();
+        bool (*answers)();
+    };
+    const Case cases[] = {
+        {"GetKV8UserId", [] {}, [] { return TEVUtil::GetKV8UserId() != nullptr; }},
+        {"ShutdownML",
+         [] {
+             ASSERT_TRUE(TEVUtil::InitML(true));
+             ASSERT_TRUE(
+                 TEVUtil::AddContent(TEV_TEXT("Studio"), TEV_TEXT("Core"), TEV_TEXT("core.msi")));
+         },
+         [] { return TEVUtil::ShutdownML(); }},
+    };
+    std::filesystem::path tempDir = testing_support::MakeTempDirectory("tev-alloc");
+    testing_support::UseTempDirectory(tempDir);
+    for (const Case& c : cases) {
+        long points = 0;
+        for (long failAt = 0;; ++failAt) {
+            TEVUtil::ShutdownML();
+            kv8::Reset();
+            c.before();
+            failureInjected = false;
+            allocationsBeforeFailure = failAt;
+            bool answered = c.answers();
+            allocationsBeforeFailure = -1;
+            if (!failureInjected) break;
+            ++points;
+            EXPECT_TRUE(answered) << c.entry << ", failing allocation " << failAt;
+            if (HasFailure()) break;
+        }
+        // (On Windows the replaced operator new does not reach KV8.dll, where shut-down
+        // allocates.)
+#ifndef _WIN32
+        EXPECT_GT(points, 0) << c.entry;
+#endif
+    }
+    TEVUtil::ShutdownML();
+    kv8::Reset();
+    std::filesystem::remove_all(tempDir);
+}
+
 #ifndef _WIN32
 // A fault the walk above found: when the stand-in could not allocate while adding, the child was
 // neither added nor left with its creator. Adding now takes no memory at all. (On Windows the

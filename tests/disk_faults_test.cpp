@@ -4,6 +4,9 @@
 // run must report everything whatever happens to its log.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <map>
+
 #include "../src/run/run.h"
 #include "support.h"
 #include "tool_support.h"
@@ -287,6 +290,43 @@ TEST_F(DiskFaults, ATornLineIsCutBackWhenTheSystemLetsItLater) {
     TEVUtil::ShutdownML();
     meant.erase(meant.begin() + 3);
     EXPECT_EQ(ByteLines(LogBytes()), meant);
+}
+
+// The end of a torn line that itself lands only in part: the rest of it goes before anything else,
+// so that the next line still stands on its own. Cut-backs fail throughout.
+TEST_F(DiskFaults, TheEndOfATornLineThatLandsInPartIsCompletedBeforeTheNextLine) {
+    // What each write call may put down, by its index: bytes, or -1 for a failure; whole if absent.
+    static const std::map<int, std::ptrdiff_t> kLimits = {
+        {4, 7},
+        {5, -1},  // "one" stops at an odd byte: torn, its end owed
+        {6, 2},
+        {7, -1},  // its end lands in part when "two" comes, which is dropped
+    };
+    static int calls;
+    calls = 0;
+    testing_support::ScopedOperation write(
+        platform::operations.write,
+        +[](platform::FileHandle file, const void* bytes, std::size_t size) -> std::ptrdiff_t {
+            auto limit = kLimits.find(calls++);
+            if (limit == kLimits.end()) return real.write(file, bytes, size);
+            if (limit->second < 0) return -1;
+            return real.write(file, bytes, std::min(size, std::size_t(limit->second)));
+        });
+    testing_support::ScopedOperation truncate(
+        platform::operations.truncate, +[](platform::FileHandle, std::int64_t) { return false; });
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    for (const TEVChar* text : {T("one"), T("two"), T("three")}) TEVUtil::wpWarning(text);
+    EXPECT_EQ(calls, 11);
+
+    std::vector<std::string> lines = ByteLines(LogBytes());
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string lineEnd("\r\0\n\0", 4);
+    // The torn line: 7 bytes of it, the byte that completes its last code unit, and CR LF.
+    EXPECT_EQ(lines[2].size(), 7u + 1u + lineEnd.size());
+    EXPECT_EQ(lines[2].substr(lines[2].size() - 4), lineEnd);
+    std::string last = lines[3].substr(0, lines[3].size() - lineEnd.size());
+    EXPECT_EQ(testing_support::Fields(testing_support::Utf8(testing_support::Utf16Units(last))),
+              "wpWarning;three;");
 }
 
 #ifndef _WIN32

@@ -122,29 +122,6 @@ TEST_F(DiagnosticLog, EachLineIsAppendedAtTheEndWhereverThePositionWas) {
               (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "wpDownloadSP;"}));
 }
 
-TEST_F(DiagnosticLog, ALogHeldByAnotherRunIsLeftUntouchedAndTheRunGoesOn) {
-    { std::ofstream(LogPath(), std::ios::binary) << "held"; }
-    {
-        testing_support::FileHolder otherRun(LogPath());
-        ASSERT_TRUE(otherRun.Holding());
-        EXPECT_TRUE(TEVUtil::InitML(true));
-        EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("k"), T("v")));
-        TEVUtil::ShutdownML();
-    }
-    EXPECT_EQ(LogBytes(), "held");
-    EXPECT_EQ(DeliveredLast(), "uninitialize COMMON.SHUTDOWN");
-    EXPECT_EQ(Delivered().at(1), "reached wp.setup s.setup{a.setup=0,k=v}");
-}
-
-TEST_F(DiagnosticLog, NoUsableTemporaryDirectoryMeansNoLogAndNothingElseLost) {
-    testing_support::UseTempDirectory(tempDir_ / "missing");
-    EXPECT_TRUE(TEVUtil::InitML(true));
-    TEVUtil::wpWarning(T("w"));
-    TEVUtil::ShutdownML();
-    EXPECT_FALSE(std::filesystem::exists(tempDir_ / "missing"));
-    EXPECT_EQ(Delivered().size(), 4u);  // start-up, warning, setup, shut-down
-}
-
 TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
     std::filesystem::path second = tempDir_ / "second";
     std::filesystem::create_directory(second);
@@ -188,17 +165,6 @@ TEST_F(DiagnosticLog, ALogOwnedByAnotherUserIsNotWritten) {
     TEVUtil::ShutdownML();
     EXPECT_EQ(LogBytes(), "theirs");
     EXPECT_EQ(Delivered().size(), 3u);  // the run reports all the same
-}
-
-// The temporary directory is the bytes the environment gives, UTF-8 or not.
-TEST_F(DiagnosticLog, ATemporaryDirectoryWhoseNameIsNotUtf8HoldsTheLog) {
-    logDir_ = tempDir_ / "latin1-\xe9t\xe9";
-    std::filesystem::create_directory(logDir_);
-    testing_support::UseTempDirectory(logDir_);
-    ASSERT_TRUE(TEVUtil::InitML(true));
-    TEVUtil::ShutdownML();
-    EXPECT_TRUE(LogExists());
-    EXPECT_EQ(LogFields().size(), 5u);
 }
 
 TEST_F(DiagnosticLog, ALinkInPlaceOfTheLogIsNeverFollowed) {

@@ -32,6 +32,12 @@ std::vector<std::string> Fields(const std::string& log) {
 
 const char* const kStatics[] = {TEV_KV8_STATICS};
 
+#ifdef _WIN32
+constexpr char kTevFile[] = "TEV.dll";
+#else
+constexpr char kTevFile[] = "libtev.so";
+#endif
+
 bool SameText(const TEVChar* text, const TEVChar* expected) {
     return text && std::basic_string<TEVChar>(text) == expected;
 }
@@ -227,40 +233,75 @@ TEST_F(MissingLibrary, ALibraryOnlyOnThePathIsNotLoaded) {
     EXPECT_FALSE(TEVUtil::InitML(true));
     EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
 }
+#else
+// A file others can change is refused before it is loaded, with the cause.
+TEST_F(MissingLibrary, ALibraryOthersCanWriteIsRefused) {
+    if (!InFreshProcess()) return;
+    std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
+    std::filesystem::permissions(folder_ / LibraryFile(), std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields(),
+              Refused((folder_ / LibraryFile()).string(), "cannot be loaded, writable by others"));
+}
+#endif
 
-// A TEV.dll that a host loads from a folder of its own (an installer's plug-ins), copied there
-// under another name so that it is a module of its own.
+// A TEV that a host loads from a folder of its own (an installer's plug-ins), copied there under
+// another name on Windows so that it is a module of its own (on Linux its path makes it one).
 class PluginTev {
 public:
     PluginTev(const std::filesystem::path& tev, const std::filesystem::path& folder)
         : library_([&] {
-              std::filesystem::copy_file(tev, folder / "TEVPlugin.dll");
-              return (folder / "TEVPlugin.dll").string();
+              std::filesystem::path copy = folder / kPluginFile;
+              std::filesystem::copy_file(tev, copy);
+              return copy.string();
           }()) {}
     bool InitML(bool log) const {
-        auto initML = library_.Entry<bool (*)(bool)>("", "?InitML@TEVUtil@@SA_N_N@Z");
+        auto initML =
+            library_.Entry<bool (*)(bool)>("_ZN7TEVUtil6InitMLEb", "?InitML@TEVUtil@@SA_N_N@Z");
         return initML && initML(log);
     }
 
 private:
+#ifdef _WIN32
+    static constexpr char kPluginFile[] = "TEVPlugin.dll";
+#else
+    static constexpr char kPluginFile[] = "libtev.so";
+#endif
     testing_support::LoadedLibrary library_;
 };
 
-// The host's own folder serves a TEV.dll loaded from elsewhere, as it would a static import.
-TEST_F(MissingLibrary, ALibraryBesideTheHostServesATevLoadedFromElsewhere) {
+// TEV looks beside itself, never beside the host: an installer often runs from a downloads folder,
+// where anyone may have left a library of that name. Here the host's folder holds the stand-in.
+TEST_F(MissingLibrary, ALibraryBesideTheHostIsNotTakenForATevLoadedFromElsewhere) {
     if (!InFreshProcess()) return;
     std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
     std::filesystem::path plugins = tempDir_ / "plugins";
     std::filesystem::create_directory(plugins);
-    PluginTev plugin(folder_ / "TEV.dll", plugins);
-    EXPECT_TRUE(plugin.InitML(false));
+    // Beside TEV, a library lacking the first static: it, and not the host's, is the one taken.
+    std::filesystem::path lacking = plugins / LibraryFile();
+    std::filesystem::copy_file(std::filesystem::path(TEV_LACKING_FOLDER) / "0" / LibraryFile(),
+                               lacking);
+    PluginTev plugin(folder_ / kTevFile, plugins);
+    EXPECT_FALSE(plugin.InitML(true));
+    EXPECT_EQ(LogFields(), Refused(lacking.string(), std::string("lacks ") + kStatics[0]));
 }
 
-// The copy beside TEV comes first: one beside the host, which could not be loaded, is not tried.
+// Nothing beside TEV: not found, though the host's folder holds a library.
+TEST_F(MissingLibrary, ALibraryBesideTheHostAloneIsNotFound) {
+    if (!InFreshProcess()) return;
+    std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
+    std::filesystem::path plugins = tempDir_ / "plugins";
+    std::filesystem::create_directory(plugins);
+    PluginTev plugin(folder_ / kTevFile, plugins);
+    EXPECT_FALSE(plugin.InitML(true));
+    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
+}
+
+// The copy beside TEV is taken: one beside the host, which could not be loaded, is not tried.
 TEST_F(MissingLibrary, TheCopyBesideTevWinsOverTheOneBesideTheHost) {
     if (!InFreshProcess()) return;
     std::ofstream(folder_ / LibraryFile()) << "not a library";
-    PluginTev plugin(folder_ / "TEV.dll", FolderWithTheStandIn("plugins"));
+    PluginTev plugin(folder_ / kTevFile, FolderWithTheStandIn("plugins"));
     EXPECT_TRUE(plugin.InitML(false));
 }
-#endif

@@ -80,7 +80,11 @@ void TEVUtil::OnCrash() {
 }
 
 const TEVChar* TEVUtil::GetKV8UserId() {
-    return Guarded<const TEVChar*>(TEV_TEXT(""), [](Run& run) { return run.UserId(); });
+    // Never null, whatever the library gives: an installer may read it without a check.
+    return Guarded<const TEVChar*>(TEV_TEXT(""), [](Run& run) {
+        const TEVChar* id = run.UserId();
+        return id ? id : TEV_TEXT("");
+    });
 }
 
 // Setup attributes.

@@ -1,0 +1,249 @@
+// The platform layer: reading the executable's path, and the search for a library TEV depends on.
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+#include "support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace platform = tev::platform;
+using testing_support::Utf8;
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kStandIn[] = "KV8.dll";
+#else
+constexpr char kStandIn[] = "libkv8.so";
+#endif
+// A library of a name nothing in the process has loaded.
+constexpr char kUnloaded[] = "tev-platform-test.dll";
+
+// A folder as the search takes it: ending with a separator.
+platform::SearchFolders FoldersOf(const std::filesystem::path& folder) {
+    return {(folder / "").native()};
+}
+
+}  // namespace
+
+// The executable's path is read into a buffer that grows until the whole path fits, on both
+// platforms (Wine starts no program at a long path, so the growth is tested here directly).
+TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
+    for (std::size_t length : {0u, 1u, 259u, 260u, 261u, 1000u, 40000u}) {
+        WideString path(length, T('p'));
+        int calls = 0;
+        WideString read = platform::ReadWhole<WideString>([&](TEVChar* buffer, std::size_t size) {
+            ++calls;
+            std::size_t written = std::min(size, path.size());  // cut short, as the systems do
+            std::copy_n(path.begin(), written, buffer);
+            std::fill(buffer + written, buffer + size, T('#'));  // whatever lies beyond
+            return static_cast<long>(written);
+        });
+        EXPECT_EQ(read, path) << length;
+        EXPECT_GE(calls, 1);
+    }
+    EXPECT_EQ(platform::ReadWhole<WideString>([](TEVChar*, std::size_t) { return -1L; }), WideString());
+    EXPECT_EQ(platform::ReadWhole<WideString>(
+                  [](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
+              WideString());  // never fits: given up, not looping for ever
+}
+
+// Where a library TEV depends on is looked for, as a diagnosis shows it: one already loaded is
+// taken as it is, with its file; else TEV's own folder (this program compiles TEV in: its folder)
+// and, on Windows, the system's, and nothing found anywhere else.
+TEST(LibrarySearch, SaysWhereItLookedAndWhatItFound) {
+    platform::Dependency loaded =
+        platform::operations.loadDependency(kStandIn, platform::OwnSearchFolders());
+    EXPECT_NE(loaded.library, nullptr);
+    std::string file = Utf8(loaded.file);
+    ASSERT_GT(file.size(), std::strlen(kStandIn));
+    EXPECT_EQ(file.substr(file.size() - std::strlen(kStandIn)), kStandIn);
+    EXPECT_TRUE(loaded.folders.empty());
+
+    platform::Dependency missing =
+        platform::operations.loadDependency(kUnloaded, platform::OwnSearchFolders());
+    EXPECT_EQ(missing.library, nullptr);
+    EXPECT_TRUE(missing.file.empty());
+    EXPECT_TRUE(missing.failure.empty());
+    ASSERT_FALSE(missing.folders.empty());
+    EXPECT_EQ(missing.folders.front(), platform::operations.executableDirectory());
+#ifdef _WIN32
+    ASSERT_EQ(missing.folders.size(), 2u);  // then the system's folder
+    std::string system = Utf8(missing.folders.back());
+    std::transform(system.begin(), system.end(), system.begin(), ::tolower);
+    EXPECT_NE(system.find("\\system32\\"), std::string::npos) << system;
+#else
+    EXPECT_EQ(missing.folders.size(), 1u);
+#endif
+}
+
+class LibraryFile : public ::testing::Test {
+protected:
+    void SetUp() override { folder_ = testing_support::MakeTempDirectory("tev-platform"); }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    std::filesystem::path File() const { return folder_ / kUnloaded; }
+
+    std::filesystem::path folder_;
+};
+
+// Anything of the library's name that is not a regular file is passed over, and the search goes on
+// as if it were not there: a directory is no library, and opening a named pipe would block the
+// host until something wrote to it. Nothing is opened to find out.
+TEST_F(LibraryFile, ThatIsNoRegularFileIsPassedOver) {
+    struct Case {
+        const char* what;
+        bool (*make)(const std::filesystem::path& file);
+        std::string reason;
+    };
+    std::vector<Case> cases = {
+        {"a directory",
+         [](const std::filesystem::path& file) { return std::filesystem::create_directory(file); },
+         "a directory"},
+#ifndef _WIN32
+        {"a named pipe",
+         [](const std::filesystem::path& file) { return mkfifo(file.c_str(), 0600) == 0; },
+         "a named pipe"},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(c.make(File()));
+#ifndef _WIN32
+        // Held open for writing with something in it: a search that opened the pipe would get
+        // bytes that are no library and fail, rather than wait for ever.
+        int writer = open(File().c_str(), O_RDWR | O_NONBLOCK);
+        if (writer >= 0) {
+            EXPECT_EQ(write(writer, "not a library", 13), 13);
+        }
+#endif
+        platform::Location location = platform::LocateDependency(kUnloaded, FoldersOf(folder_));
+        EXPECT_TRUE(location.file.empty()) << Utf8(location.file);
+        ASSERT_EQ(location.skipped.size(), 1u);
+        EXPECT_EQ(Utf8(location.skipped[0].file), File().string());
+        EXPECT_EQ(Utf8(location.skipped[0].reason), c.reason);
+        platform::Dependency dependency =
+            platform::operations.loadDependency(kUnloaded, FoldersOf(folder_));
+        EXPECT_EQ(dependency.library, nullptr);
+        EXPECT_TRUE(dependency.file.empty()) << Utf8(dependency.file);
+        EXPECT_TRUE(dependency.failure.empty()) << Utf8(dependency.failure);
+#ifndef _WIN32
+        if (writer >= 0) close(writer);
+#endif
+        std::filesystem::remove(File());
+    }
+}
+
+// The loading call's own failure is the dependency's. Windows 7 without KB2533623 refuses the
+// LOAD_LIBRARY_SEARCH flags as an invalid parameter (87): the file is then loaded again with the
+// altered search, and only then.
+TEST_F(LibraryFile, ThatTheSystemRefusesIsReportedAndWithoutTheSearchFlagsLoadedTheOldWay) {
+    std::ofstream(File()) << "what the loading call is never asked to read";
+#ifdef _WIN32
+    const unsigned kFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    const unsigned kOldWay = LOAD_WITH_ALTERED_SEARCH_PATH;
+#else
+    const unsigned kFlags = RTLD_NOW | RTLD_LOCAL;
+    const unsigned kOldWay = kFlags;  // never asked for
+#endif
+    static int library;  // what the loading call gives, once it succeeds
+    static std::vector<std::string> failures;
+    static std::vector<unsigned> asked;
+    struct Case {
+        std::vector<std::string> failures;  // the loading call's, one per call, then success
+        std::vector<unsigned> asked;
+        bool loaded;
+        std::string failure;
+    };
+    const std::vector<Case> cases = {
+        {{}, {kFlags}, true, ""},
+        {{"error 193"}, {kFlags}, false, "error 193"},
+#ifdef _WIN32
+        {{"error 87"}, {kFlags, kOldWay}, true, ""},
+        {{"error 87", "error 126"}, {kFlags, kOldWay}, false, "error 126"},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failure + " after " + std::to_string(c.failures.size()));
+        failures = c.failures;
+        asked.clear();
+        testing_support::ScopedOperation fake(
+            platform::operations.openLibrary,
+            +[](const platform::SystemPath& path, unsigned flags, tev::WideString& failure) {
+                EXPECT_EQ(path, (std::filesystem::path(path).parent_path() / kUnloaded).native());
+                asked.push_back(flags);
+                if (asked.size() > failures.size()) return static_cast<void*>(&library);
+                failure = tev::WideString(failures[asked.size() - 1].begin(),
+                                          failures[asked.size() - 1].end());
+                return static_cast<void*>(nullptr);
+            });
+        platform::Dependency dependency =
+            platform::operations.loadDependency(kUnloaded, FoldersOf(folder_));
+        EXPECT_EQ(dependency.library, c.loaded ? &library : nullptr);
+        EXPECT_EQ(Utf8(dependency.file), File().string());
+        EXPECT_EQ(Utf8(dependency.failure), c.failure);
+        EXPECT_EQ(asked, c.asked);
+    }
+    (void)kOldWay;
+}
+
+#ifndef _WIN32
+// On Linux the file found is loaded only when nobody but the effective user or root can change it:
+// whoever can write it could run code in the host. Refused without loading, and the search ends.
+TEST_F(LibraryFile, ThatOthersCanChangeIsRefusedWithItsCause) {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+    constexpr uid_t kNobody = 65534;
+    struct Case {
+        const char* what;
+        uid_t owner;
+        mode_t mode;
+        uid_t searcher;  // the effective user who searches
+        std::string refusal;
+    };
+    const std::vector<Case> cases = {
+        {"root's, for root", 0, 0644, 0, ""},
+        {"root's, for another user", 0, 0755, kNobody, ""},
+        {"the user's own", kNobody, 0600, kNobody, ""},
+        {"another user's", kNobody, 0644, 0, "owned by another user"},
+        {"writable by others", 0, 0646, 0, "writable by others"},
+        {"writable by its group", 0, 0664, 0, "writable by its group"},
+        {"the user's own, writable by others", kNobody, 0666, kNobody, "writable by others"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(File()) << "a library";
+        ASSERT_EQ(chown(File().c_str(), c.owner, 0), 0);
+        ASSERT_EQ(chmod(File().c_str(), c.mode), 0);
+        // Searched as that user in a process of its own, which says by its status whether it
+        // found the refusal expected.
+        pid_t child = fork();
+        if (child == 0) {
+            if (seteuid(c.searcher) != 0) _exit(2);
+            platform::Location location = platform::LocateDependency(kUnloaded, FoldersOf(folder_));
+            bool found =
+                Utf8(location.file) == File().string() && Utf8(location.refusal) == c.refusal;
+            // A refused file is not loaded: its refusal is the dependency's failure.
+            platform::Dependency dependency =
+                platform::operations.loadDependency(kUnloaded, FoldersOf(folder_));
+            bool refused =
+                c.refusal.empty() || (!dependency.library && Utf8(dependency.failure) == c.refusal);
+            _exit(found && refused ? 0 : 1);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        std::filesystem::remove(File());
+    }
+}
+#endif
