@@ -303,12 +303,20 @@ TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
     EXPECT_EQ(page.out.find('\x1b'), std::string::npos);
     EXPECT_NE(page.out.find("<dt>first error</dt>"), std::string::npos);
 
-    // A spreadsheet takes no cell for a formula.
+    // A spreadsheet takes no cell for a formula, whichever separator it splits on.
     tevtool::RunSummary run;
     for (const char* file : {"=HYPERLINK(\"http://x\")", "+1", "-1", "@SUM(A1)"}) {
         std::string row = tevtool::SummaryCsv(file, run);
         EXPECT_EQ(row[row[0] == '"' ? 1 : 0], '\'') << row;
     }
+    for (const char* file : {"Studio;=2+5*cmd|' /C calc'!A0", "a,b", "a\"b"}) {
+        std::string row = tevtool::SummaryCsv(file, run);
+        EXPECT_EQ(row[0], '"') << row;
+    }
+    tevtool::RunSummary failed;
+    failed.firstError = tevtool::Tally{tev::FromUtf8("Studio;=2+5*cmd|' /C calc'!A0"), 1, {}, {}};
+    std::string row = tevtool::SummaryCsv("a.log", failed);
+    EXPECT_NE(row.find(",\"Studio;=2+5*cmd|' /C calc'!A0\","), std::string::npos) << row;
 }
 
 // Several runs in one file: a block, an object, a row and a section for each, and the plain decode
