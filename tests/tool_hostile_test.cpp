@@ -137,7 +137,7 @@ TEST_F(ToolHostile, NamesAndScenarioFragmentsReachTheTerminalEscaped) {
     }
 }
 
-// A scenario is bounded: a line longer than a mebibyte or more entries than a scenario holds is
+// A scenario is bounded: a line longer than two mebibytes or more entries than a scenario holds is
 // refused with its line, before anything is played.
 TEST_F(ToolHostile, AScenarioTooLargeIsRefusedWithItsLine) {
     struct Case {
@@ -147,9 +147,9 @@ TEST_F(ToolHostile, AScenarioTooLargeIsRefusedWithItsLine) {
     std::string many;
     for (int i = 0; i < 10001; ++i) many += "InitML false\n";
     const Case cases[] = {
-        {"InitML false\n" + std::string((1 << 20) + 1, 'x') + "\n",
-         "line 2, column 1: the line is longer than 1 MiB"},
-        {std::string(5 << 20, '\0'), "line 1, column 1: the line is longer than 1 MiB"},
+        {"InitML false\n" + std::string((2 << 20) + 1, 'x') + "\n",
+         "line 2, column 1: the line is longer than 2 MiB"},
+        {std::string(5 << 20, '\0'), "line 1, column 1: the line is longer than 2 MiB"},
         {many, "line 10001, column 1: more than 10,000 entries"},
         {std::string(5 << 20, '\n'), "longer than 4 MiB"},
     };

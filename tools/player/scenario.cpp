@@ -402,7 +402,7 @@ int FirstLongLine(std::string_view text) {
 
 std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) {
     if (int line = FirstLongLine(text)) {
-        error = {line, 1, "the line is longer than 1 MiB"};
+        error = {line, 1, "the line is longer than 2 MiB"};
         return std::nullopt;
     }
     Scenario scenario;

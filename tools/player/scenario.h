@@ -71,7 +71,7 @@ std::vector<std::string> EntryUsages();
 // A scenario is a few lines written by hand: a longer one, a longer line, or one of more entries
 // (each costs the play a few kilobytes) is refused.
 inline constexpr size_t kScenarioBytes = 4 << 20;
-inline constexpr size_t kScenarioLineBytes = 1 << 20;
+inline constexpr size_t kScenarioLineBytes = 2 << 20;
 inline constexpr size_t kScenarioSteps = 10'000;
 // The first line (from 1) longer than kScenarioLineBytes; 0 when there is none.
 int FirstLongLine(std::string_view text);
