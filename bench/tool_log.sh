@@ -122,8 +122,54 @@ for name in long runs open; do
 done
 rm "$long" "$open"
 
-# Folders of logs, hard links of the one log: the summary reads each whole.
 peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1 || true; }
+
+# Logs made to hurt the reader: 160,000 downloads whose URLs were made to share a slot of the
+# summary's table under an unkeyed hash (goal: --summary within 3x the plain decode), one run of a
+# thousand downloads and installations with long texts that escape to six bytes a character (goal:
+# the page under 64 MB), and a chain of folders 2,000 deep (goal: memory flat in the depth).
+echo
+echo "== tev log on logs made to hurt it (wall time, peak resident memory) =="
+crafted="$scratch/crafted.log"
+python3 "$(dirname "$0")/colliding_urls.py" 160000 >"$crafted"
+plain=$(/usr/bin/time -f "%e %M" "$tev" log "$crafted" 2>&1 >/dev/null | tail -1 || true)
+summary=$(/usr/bin/time -f "%e %M" "$tev" log --summary "$crafted" 2>&1 >/dev/null | tail -1 || true)
+awk -v p="$plain" -v s="$summary" 'BEGIN {
+  split(p, a, " "); split(s, b, " "); r = b[1] / (a[1] > 0 ? a[1] : 0.01)
+  printf "  %-40s %6.2f s  %7d KB\n", "160,000 crafted URLs, decode", a[1], a[2]
+  printf "  %-40s %6.2f s  %7d KB  %5.2fx  goal <= 3x  %s\n", "160,000 crafted URLs, --summary", b[1], b[2], r, r <= 3 ? "met" : "MISSED" }'
+rm "$crafted"
+python3 - "$scratch/wide.log" <<'PY'
+import sys
+with open(sys.argv[1], "wb") as out:
+    line = lambda text: out.write((text + "\r\n").encode("utf-16-le"))
+    text = lambda prefix, i: ("%s%05d-" % (prefix, i)).ljust(1024, "\u2066")
+    line("1/2/2016; 3:0:0; InitML;")
+    for i in range(1000):
+        for kind, prefix in (("Download", "https://d.example/"), ("Install", "Product ")):
+            line("1/2/2016; 3:%d:%d; %sBegin;%s;" % (i // 60 % 60, i % 60, kind, text(prefix, i)))
+            line("1/2/2016; 3:%d:%d; %sEnd;%s;" % (i // 60 % 60, i % 60, kind, text(prefix, i)))
+    for i in range(200):
+        line("1/2/2016; 4:0:%d; wpWarning;%s;" % (i % 60, text("warning ", i)))
+        line("1/2/2016; 4:0:%d; DownloadError;%s;%s;" % (i % 60, text("https://e.example/", i), text("reason ", i)))
+    line("1/2/2016; 5:0:0; ShutdownML;")
+PY
+page=$(/usr/bin/time -f "%e %M" "$tev" log --html "$scratch/wide.log" 2>&1 >/dev/null | tail -1 || true)
+awk -v m="$page" 'BEGIN { split(m, v, " ")
+  printf "  %-40s %6.2f s  %7d KB  goal < 64 MB  %s\n", "--html of one wide run", v[1], v[2], v[2] < 65536 ? "met" : "MISSED" }'
+rm "$scratch/wide.log"
+for depth in 500 2000; do
+  chain="$scratch/chain$depth"
+  (mkdir -p "$chain" && cd "$chain" && for _ in $(seq "$depth"); do mkdir d && cd d; done && cp "$one" deepest.log)
+  kb=$(peak "$tev" log --summary "$chain")
+  echo "$depth $kb" >>"$scratch/chains"
+  printf "  %-40s %6s s  %7d KB\n" "a chain of $depth folders" "" "$kb"
+  rm -rf "$chain"
+done
+awk 'NR == 1 { a = $2 } NR == 2 { b = $2 } END { r = b / a
+  printf "  %-40s %6.2fx  goal <= 1.2x  %s\n", "2,000 deep against 500", r, r <= 1.2 ? "met" : "MISSED" }' "$scratch/chains"
+
+# Folders of logs, hard links of the one log: the summary reads each whole.
 echo
 echo "== tev log --summary --json on a folder of logs (peak resident memory) =="
 for count in 1000 10000; do

@@ -222,6 +222,50 @@ TEST(RunSummaries, ManyOpenSpansEachFindTheirEnd) {
     EXPECT_EQ(runs[0].downloads.Kept().back().outcome, tevtool::Outcome::Ended);
 }
 
+// Texts whose hashes are equal stay apart: each download keeps its own outcome, each warning its
+// own row, whether the hash in use is the keyed one or one that gives every text the same value.
+// The pair was made to collide under an unkeyed hash the summary once used.
+TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
+    const std::u16string crafted = u"https://0000\u5911\u732E\u6468\u9894";
+    const std::string a = "https://x/a.cab/",
+                      b = tev::ToUtf8(tev::WideString(crafted.begin(), crafted.end()));
+    const struct {
+        const char* name;
+        tevtool::TextHash hash;
+    } kCases[] = {
+        {"keyed", tevtool::KeyedHash},
+        {"every text alike", [](tev::WideView) -> std::uint64_t { return 42; }},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        tevtool::TextHashFor hash(c.hash);
+        std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
+            At(0, 0, "InitML;"),
+            At(0, 1, "DownloadBegin;" + a + ";"),
+            At(0, 2, "DownloadBegin;" + b + ";"),
+            At(0, 3, "wpWarning;" + a + ";"),
+            At(0, 4, "wpWarning;" + b + ";"),
+            At(0, 5, "wpWarning;" + b + ";"),
+            At(0, 6, "DownloadError;" + a + ";reset;"),
+            At(0, 7, "DownloadEnd;" + b + ";"),
+            At(0, 8, "DownloadEnd;" + a + ";"),
+        }));
+        ASSERT_EQ(runs.size(), 1u);
+        const std::vector<tevtool::Span>& downloads = runs[0].downloads.Kept();
+        ASSERT_EQ(downloads.size(), 3u);
+        EXPECT_EQ(downloads[0].outcome, tevtool::Outcome::Failed);
+        EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
+        EXPECT_TRUE(downloads[1].begin);
+        EXPECT_FALSE(downloads[2].begin);  // the second end of a has no begin left
+        const std::vector<tevtool::Tally>& warnings = runs[0].warnings.Rows();
+        ASSERT_EQ(warnings.size(), 2u);
+        EXPECT_EQ(tev::ToUtf8(warnings[0].text), a);
+        EXPECT_EQ(warnings[0].count, 1u);
+        EXPECT_EQ(tev::ToUtf8(warnings[1].text), b);
+        EXPECT_EQ(warnings[1].count, 2u);
+    }
+}
+
 // No text can drive the terminal, forge a line of the summary or a cell of a spreadsheet, or
 // double its backslashes; the page of the same log never breaks on a line feed.
 TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
@@ -260,12 +304,20 @@ TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
     EXPECT_EQ(page.out.find('\x1b'), std::string::npos);
     EXPECT_NE(page.out.find("<p class=\"first-error\">"), std::string::npos);
 
-    // A spreadsheet takes no cell for a formula.
+    // A spreadsheet takes no cell for a formula, whichever separator it splits on.
     tevtool::RunSummary run;
     for (const char* file : {"=HYPERLINK(\"http://x\")", "+1", "-1", "@SUM(A1)"}) {
         std::string row = tevtool::SummaryCsv(file, run);
         EXPECT_EQ(row[row[0] == '"' ? 1 : 0], '\'') << row;
     }
+    for (const char* file : {"Studio;=2+5*cmd|' /C calc'!A0", "a,b", "a\"b"}) {
+        std::string row = tevtool::SummaryCsv(file, run);
+        EXPECT_EQ(row[0], '"') << row;
+    }
+    tevtool::RunSummary failed;
+    failed.firstError = tevtool::Tally{tev::FromUtf8("Studio;=2+5*cmd|' /C calc'!A0"), 1, {}, {}};
+    std::string row = tevtool::SummaryCsv("a.log", failed);
+    EXPECT_NE(row.find(",\"Studio;=2+5*cmd|' /C calc'!A0\","), std::string::npos) << row;
 }
 
 // Several runs in one file: a block, an object, a row and a section for each, and the plain decode

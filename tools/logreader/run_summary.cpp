@@ -1,6 +1,9 @@
 #include "logreader/run_summary.h"
 
 #include <algorithm>
+#include <array>
+#include <chrono>
+#include <random>
 
 namespace tevtool {
 namespace {
@@ -9,26 +12,64 @@ namespace logformat = tev::logformat;
 
 WideString Widen(std::string_view ascii) { return WideString(ascii.begin(), ascii.end()); }
 
-// 64 bits whatever the platform, so that subjects and texts are told apart by it: four code units
-// at a time, each step a multiply and a shift (MurmurHash3's mixing), never 0.
-std::uint64_t Hash(WideView text) {
-    auto mix = [](std::uint64_t hash, std::uint64_t word) {
-        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
-        return hash ^ (hash >> 32);
+// SipHash-1-3 of the text's code units as UTF-16LE bytes, under `key`; never 0.
+std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
+    auto rotate = [](std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); };
+    std::uint64_t v0 = key[0] ^ 0x736f6d6570736575ull, v1 = key[1] ^ 0x646f72616e646f6dull;
+    std::uint64_t v2 = key[0] ^ 0x6c7967656e657261ull, v3 = key[1] ^ 0x7465646279746573ull;
+    auto round = [&] {
+        v0 += v1;
+        v1 = rotate(v1, 13) ^ v0;
+        v0 = rotate(v0, 32);
+        v2 += v3;
+        v3 = rotate(v3, 16) ^ v2;
+        v0 += v3;
+        v3 = rotate(v3, 21) ^ v0;
+        v2 += v1;
+        v1 = rotate(v1, 17) ^ v2;
+        v2 = rotate(v2, 32);
     };
-    std::uint64_t hash = 0x9e3779b97f4a7c15ull ^ text.size();
+    auto word = [&](size_t at, size_t units) {
+        std::uint64_t m = 0;
+        for (size_t i = 0; i < units; ++i)
+            m |= std::uint64_t{static_cast<std::uint16_t>(text[at + i])} << (16 * i);
+        return m;
+    };
     size_t at = 0;
     for (; at + 4 <= text.size(); at += 4) {
-        std::uint64_t word = 0;
-        for (size_t i = 0; i < 4; ++i)
-            word |= std::uint64_t{static_cast<std::uint16_t>(text[at + i])} << (16 * i);
-        hash = mix(hash, word);
+        std::uint64_t m = word(at, 4);
+        v3 ^= m;
+        round();
+        v0 ^= m;
     }
-    for (; at < text.size(); ++at) hash = mix(hash, static_cast<std::uint16_t>(text[at]));
-    hash = (hash ^ (hash >> 33)) * 0xc4ceb9fe1a85ec53ull;
-    hash ^= hash >> 33;
+    std::uint64_t last = word(at, text.size() - at) | (std::uint64_t(text.size() * 2) << 56);
+    v3 ^= last;
+    round();
+    v0 ^= last;
+    v2 ^= 0xff;
+    round();
+    round();
+    round();
+    std::uint64_t hash = v0 ^ v1 ^ v2 ^ v3;
     return hash ? hash : 1;
 }
+
+// The process's key: from the system's source of randomness, mixed with the clock and an address
+// in case that source repeats itself.
+const std::uint64_t* ProcessKey() {
+    static const auto key = [] {
+        std::random_device device;
+        std::uint64_t words[2];
+        for (std::uint64_t& w : words) w = (std::uint64_t{device()} << 32) ^ device();
+        words[0] ^=
+            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        words[1] ^= reinterpret_cast<std::uintptr_t>(&words);
+        return std::array<std::uint64_t, 2>{words[0], words[1]};
+    }();
+    return key.data();
+}
+
+TextHash textHash = KeyedHash;
 
 // The text as a summary keeps it: at most kTextKept code units, cut between characters, with an
 // ellipsis where it was cut.
@@ -41,6 +82,16 @@ WideString KeptText(WideView text) {
 
 }  // namespace
 
+std::uint64_t KeyedHash(WideView text) { return SipHash13(ProcessKey(), text); }
+
+std::uint64_t SummaryHash(WideView text) {
+    std::uint64_t hash = textHash(text);
+    return hash ? hash : 1;
+}
+
+TextHashFor::TextHashFor(TextHash hash) : previous_(textHash) { textHash = hash; }
+TextHashFor::~TextHashFor() { textHash = previous_; }
+
 void AppendTime(const Moment& moment, std::string& out) {
     if (moment.timed) AppendTime(moment.seconds, out);
 }
@@ -51,16 +102,25 @@ std::string TimeText(const Moment& moment) {
     return text;
 }
 
+bool Tallies::Holds(std::size_t row, WideView text, std::uint64_t hash) const {
+    if (text.size() <= kTextKept) return rows_[row].text == text;
+    return whole_[row] == std::make_pair(hash, text.size()) && rows_[row].text == KeptText(text);
+}
+
 void Tallies::Add(WideView text, const Moment& at) {
     ++total_;
-    auto [row, added] = index_.try_emplace(Hash(text), rows_.size());
-    if (added) {
+    std::uint64_t hash = SummaryHash(text);
+    auto [from, to] = index_.equal_range(hash);
+    auto row =
+        std::find_if(from, to, [&](const auto& entry) { return Holds(entry.second, text, hash); });
+    if (row == to) {
         if (rows_.size() == kRowsKept) {
-            index_.erase(row);
             ++notKept_;
             return;
         }
+        row = index_.emplace(hash, rows_.size());
         rows_.push_back(Tally{KeptText(text), 0, at, at});
+        whole_.emplace_back(hash, text.size());
     }
     Tally& tally = rows_[row->second];
     ++tally.count;
@@ -82,16 +142,25 @@ std::optional<std::int64_t> Span::Seconds() const {
     return end->seconds - begin->seconds;
 }
 
-Spans::Open* Spans::OpenIndex::Find(std::uint64_t key, bool make) {
-    make = make && size_ < kOpenFollowed;
+Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
+    make = make && size_ < kOpenFollowed &&
+           texts_.size() - freed_ + subject.size() <= kOpenTextFollowed;
     if (make && (size_ + 1) * 2 > slots_.size()) Grow();  // at most half full: short probes
     if (slots_.empty()) return nullptr;
+    std::uint64_t key = SummaryHash(subject);
     size_t at = Home(key);
-    for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1))
-        if (slots_[at].key == key) return &slots_[at];
+    for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1)) {
+        const Open& slot = slots_[at];
+        if (slot.key == key && WideView(texts_).substr(slot.text, slot.length) == subject)
+            return &slots_[at];
+    }
     if (!make) return nullptr;
+    // The block holds at most twice the texts followed: it is compacted once as much is freed.
+    if (texts_.size() + subject.size() > 2 * kOpenTextFollowed) Compact();
     ++size_;
-    slots_[at].key = key;
+    slots_[at] = Open{key, kNoSpan, 0, static_cast<std::uint32_t>(texts_.size()),
+                      static_cast<std::uint32_t>(subject.size())};
+    texts_ += subject;
     return &slots_[at];
 }
 
@@ -106,7 +175,21 @@ void Spans::OpenIndex::Grow() {
     }
 }
 
+void Spans::OpenIndex::Compact() {
+    WideString kept;
+    kept.reserve(texts_.size() - freed_);
+    for (Open& open : slots_) {
+        if (!open.key) continue;
+        std::uint32_t text = static_cast<std::uint32_t>(kept.size());
+        kept.append(texts_, open.text, open.length);
+        open.text = text;
+    }
+    texts_.swap(kept);
+    freed_ = 0;
+}
+
 void Spans::OpenIndex::Erase(Open& open) {
+    freed_ += open.length;
     // Each slot after the freed one that its probe would no longer reach moves back into it.
     size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
     for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
@@ -119,6 +202,10 @@ void Spans::OpenIndex::Erase(Open& open) {
     }
     slots_[slot] = Open();
     --size_;
+    if (size_ == 0) {
+        texts_.clear();
+        freed_ = 0;
+    }
 }
 
 Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
@@ -130,7 +217,7 @@ Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
         span->begin = begin;
         earlierOpen_.push_back(kNoSpan);
     }
-    Open* followed = open ? open_.Find(Hash(subject), true) : nullptr;
+    Open* followed = open ? open_.Find(subject, true) : nullptr;
     if (!followed) return span;
     if (span) {
         earlierOpen_.back() = followed->latestKept;
@@ -142,7 +229,7 @@ Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
 }
 
 Span* Spans::Latest(WideView subject, bool closing) {
-    Open* open = open_.Find(Hash(subject), false);
+    Open* open = open_.Find(subject, false);
     if (!open) return Start(subject, std::nullopt, !closing);
     Span* span = nullptr;
     if (open->counted) {

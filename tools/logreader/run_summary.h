@@ -21,9 +21,29 @@ inline constexpr size_t kRowsKept = 200;    // distinct warnings, errors, setup 
 inline constexpr size_t kSpansKept = 1000;  // downloads, and installations
 inline constexpr size_t kTextKept = 1024;   // code units of one text; a longer one is cut
 inline constexpr size_t kPausesKept = 20;   // pauses of one download drawn on the page
-// Subjects with a span open at once that are followed; past them, an outcome of one not followed
-// counts as a span of its own.
+// Subjects with a span open at once that are followed, and the code units of their texts; past
+// them, an outcome of one not followed counts as a span of its own.
 inline constexpr size_t kOpenFollowed = 200'000;
+inline constexpr size_t kOpenTextFollowed = 6 << 20;
+
+// The hash that finds texts and subjects: SipHash-1-3 under a key drawn at random once per
+// process, so that no log can be made whose texts land together. Texts are told apart by their
+// whole text all the same; a test replaces the hash (TextHashFor) to make texts collide.
+using TextHash = std::uint64_t (*)(WideView text);
+std::uint64_t KeyedHash(WideView text);
+std::uint64_t SummaryHash(WideView text);  // the one in use: KeyedHash unless replaced
+
+// Replaces the hash in use while it lives.
+class TextHashFor {
+public:
+    explicit TextHashFor(TextHash hash);
+    ~TextHashFor();
+    TextHashFor(const TextHashFor&) = delete;
+    TextHashFor& operator=(const TextHashFor&) = delete;
+
+private:
+    TextHash previous_;
+};
 
 // A moment of the log: the record's number in the log (from 1) and its time, when it had one.
 struct Moment {
@@ -53,8 +73,13 @@ public:
     std::size_t NotKept() const { return notKept_; }
 
 private:
+    // Whether row `row` holds `text`: the same text, or (for a text longer than a row keeps) the
+    // same kept part, length and hash.
+    bool Holds(std::size_t row, WideView text, std::uint64_t hash) const;
+
     std::vector<Tally> rows_;
-    std::unordered_map<std::uint64_t, std::size_t> index_;  // by a hash of the whole text
+    std::vector<std::pair<std::uint64_t, std::size_t>> whole_;   // each row's hash and full length
+    std::unordered_multimap<std::uint64_t, std::size_t> index_;  // rows by their hash
     std::size_t total_ = 0, notKept_ = 0;
 };
 
@@ -92,29 +117,36 @@ public:
 
 private:
     static constexpr std::uint32_t kNoSpan = ~std::uint32_t(0);
-    // The spans of one subject still unfinished, by a 64-bit hash of the subject (never 0): the
-    // latest kept one (each kept one names the one open before it), then those only counted (a
-    // span only counted always began after every kept one). A flat table probed in line, 16 bytes
-    // a subject: a hundred thousand open downloads are found in a few megabytes.
+    // The spans of one subject still unfinished, by the subject's text: the latest kept one (each
+    // kept one names the one open before it), then those only counted (a span only counted always
+    // began after every kept one). A flat table probed in line, found by the subject's hash and
+    // told apart by its text, which it keeps in one block: a hundred thousand open downloads are
+    // found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject is
+    // followed.
     struct Open {
-        std::uint64_t key = 0;  // 0: an empty slot
+        std::uint64_t key = 0;  // the subject's hash, never 0; 0: an empty slot
         std::uint32_t latestKept = kNoSpan;
         std::uint32_t counted = 0;
+        std::uint32_t text = 0, length = 0;  // where the subject's text lies in the block
     };
     class OpenIndex {
     public:
-        // The key's slot, found or made; null when it is not there and the table is full.
-        Open* Find(std::uint64_t key, bool make);
+        // The subject's slot, found or made; null when it is not there and the table is full.
+        Open* Find(WideView subject, bool make);
         void Erase(Open& open);
 
     private:
         void Grow();
+        // Moves the texts of the subjects still open to the start of the block.
+        void Compact();
         // The slot a key's probe starts from.
         std::size_t Home(std::uint64_t key) const {
             return static_cast<std::size_t>(key & (slots_.size() - 1));
         }
         std::vector<Open> slots_;
         std::size_t size_ = 0;
+        WideString texts_;
+        std::size_t freed_ = 0;  // code units of the block whose subject is no longer open
     };
     Span* Start(WideView subject, std::optional<Moment> begin, bool open);
     // The latest unfinished span of the subject (taken out of the open ones when `closing`), one

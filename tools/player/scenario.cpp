@@ -1,5 +1,6 @@
 #include "player/scenario.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <type_traits>
@@ -347,8 +348,14 @@ Step ParseStep(const std::vector<Lexeme>& tokens, int endColumn, bool& asksForLo
     for (const BoundEntry& candidate : Entries())
         if (name == candidate.name || name == std::string("TEVUtil::") + candidate.name)
             entry = &candidate;
-    if (!entry)
-        throw LineError{head.column, "unknown entry " + name + " (tev run --help lists them)"};
+    if (!entry) {
+        // Only the name's start is echoed: a file that is no scenario can be one long "name".
+        constexpr size_t kEchoed = 40;
+        std::string echoed = head.word.size() > kEchoed
+                                 ? Narrow(head.word.substr(0, kEchoed)) + "\xE2\x80\xA6"
+                                 : name;
+        throw LineError{head.column, "unknown entry " + echoed + " (tev run --help lists them)"};
+    }
     Step step;
     step.entry = entry;
     for (size_t i = 0; i < entry->params.size(); ++i) {
@@ -383,7 +390,21 @@ std::vector<std::string> EntryUsages() {
     return usages;
 }
 
+int FirstLongLine(std::string_view text) {
+    int line = 1;
+    for (size_t start = 0; start < text.size(); ++line) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        if (end - start > kScenarioLineBytes) return line;
+        start = end + 1;
+    }
+    return 0;
+}
+
 std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) {
+    if (int line = FirstLongLine(text)) {
+        error = {line, 1, "the line is longer than 2 MiB"};
+        return std::nullopt;
+    }
     Scenario scenario;
     int lineNumber = 0;
     size_t start = 0;
@@ -406,6 +427,8 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
             }
             std::vector<Lexeme> tokens = Tokenize(line);
             if (!tokens.empty()) {
+                if (scenario.steps.size() == kScenarioSteps)
+                    throw LineError{1, "more than 10,000 entries; a scenario is a few lines"};
                 scenario.steps.push_back(
                     ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog));
             }

@@ -68,6 +68,14 @@ struct Scenario {
 std::vector<std::string> EntryUsages();
 
 // Parses UTF-8 scenario text. On error nothing of the scenario is kept.
+// A scenario is a few lines written by hand: a longer one, a longer line, or one of more entries
+// (each costs the play a few kilobytes) is refused.
+inline constexpr size_t kScenarioBytes = 4 << 20;
+inline constexpr size_t kScenarioLineBytes = 2 << 20;
+inline constexpr size_t kScenarioSteps = 10'000;
+// The first line (from 1) longer than kScenarioLineBytes; 0 when there is none.
+int FirstLongLine(std::string_view text);
+
 std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error);
 
 }  // namespace tevtool

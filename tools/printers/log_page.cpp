@@ -147,26 +147,37 @@ void LogPage::AddRecord(const LogRecord& record) {
     }
 }
 
-std::string LogPage::Section(const std::string& id, const std::string& name,
-                             const RunSummary& run) const {
-    std::string section = "<section id=\"" + id + "\"><h2>" + name + ", run " +
-                          std::to_string(run.ordinal) + "</h2>\n";
+bool LogPage::AppendSection(const std::string& id, const std::string& name, const RunSummary& run,
+                            size_t limit) {
+    const size_t start = sections_.size();
+    std::string& section = sections_;
+    auto full = [&] { return section.size() > limit; };
+    section += "<section id=\"" + id + "\"><h2>" + name + ", run " + std::to_string(run.ordinal) +
+               "</h2>\n";
     if (run.firstError)
         section += "<p class=\"first-error\">First error, at " +
                    Html(TimeText(run.firstError->first)) + ": " +
                    Html(ShownText(run.firstError->text)) + "</p>\n";
     section += "<dl>";
     ForEachSummaryLine(run, [&](std::string_view label, std::string_view value) {
-        section += "<dt>" + Html(label) + "</dt><dd>" + Html(value) + "</dd>";
+        if (full()) return;
+        section += "<dt>";
+        section += Html(label);
+        section += "</dt><dd>";
+        section += Html(value);
+        section += "</dd>";
     });
-    section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
-    for (const std::string& row : firstRows_) section += row;
+    if (!full()) section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
+    for (size_t i = 0; i < firstRows_.size() && !full(); ++i) section += firstRows_[i];
     if (recordsNotShown_)
         section += "<tr class=\"not-shown\"><td></td><td>" + std::to_string(recordsNotShown_) +
                    " records not shown</td></tr>\n";
-    for (size_t i = 0; i < lastRows_.size(); ++i)
+    for (size_t i = 0; i < lastRows_.size() && !full(); ++i)
         section += lastRows_[(lastAt_ + i) % lastRows_.size()];
-    return section + "</table></section>\n";
+    section += "</table></section>\n";
+    if (!full()) return true;
+    sections_.resize(start);
+    return false;
 }
 
 void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown) {
@@ -175,12 +186,8 @@ void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown)
         failed_ += run.Failed();
         std::string id = "run-" + std::to_string(runs_);
         std::string name = Html(ShownText(tev::FromUtf8(file)));
-        bool room = false;
-        if (sections_.size() < kSectionsBytes) {  // once full, none is made
-            std::string section = Section(id, name, run);
-            room = sections_.size() + section.size() <= kSectionsBytes;
-            if (room) sections_ += section;
-        }
+        bool room = sections_.size() < kSectionsBytes &&  // once full, none is made
+                    AppendSection(id, name, run, kSectionsBytes);
         withoutSection_ += !room;
         if (index_.size() < kTableBytes) {
             ++listed_;

@@ -31,9 +31,11 @@ public:
     std::string Page(const std::string& title) const;
 
 private:
-    // The run's section, from its summary and the records kept since the last run.
-    std::string Section(const std::string& id, const std::string& name,
-                        const RunSummary& run) const;
+    // Appends the run's section, from its summary and the records kept since the last run, to the
+    // sections when they stay within `limit` bytes with it. Its making stops as soon as they
+    // would not: a run too wide for the page costs no more than the room left.
+    bool AppendSection(const std::string& id, const std::string& name, const RunSummary& run,
+                       size_t limit);
 
     std::vector<std::string> firstRows_, lastRows_;  // lastRows_ a ring from lastAt_
     size_t lastAt_ = 0, recordsNotShown_ = 0;

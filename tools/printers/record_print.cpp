@@ -30,17 +30,20 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
     } else {
         out += "null";
     }
+    // A lone surrogate, which no JSON reader takes, is given as U+FFFD and the record said damaged.
+    bool whole = true;
     out += ",\"token\":";
     if (record.fields.empty())
         out += "null";
     else
-        tev::AppendJson(record.fields.front(), out, tev::LoneSurrogates::Keep);
+        whole &= tev::AppendJson(record.fields.front(), out, tev::LoneSurrogates::Replace);
     out += ",\"fields\":[";
     for (size_t i = 1; i < record.fields.size(); ++i) {
         if (i > 1) out += ',';
-        tev::AppendJson(record.fields[i], out, tev::LoneSurrogates::Keep);
+        whole &= tev::AppendJson(record.fields[i], out, tev::LoneSurrogates::Replace);
     }
     out += ']';
+    if (!whole) out += ",\"damaged\":true";
     if (record.partial) out += ",\"partial\":true";
     if (!record.problem.empty()) {
         out += ",\"problem\":";

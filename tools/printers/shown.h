@@ -4,6 +4,7 @@
 #define TEV_TOOL_SHOWN_H
 
 #include <string>
+#include <string_view>
 
 #include "base/text.h"
 
@@ -23,6 +24,9 @@ inline std::string ShownText(WideView text) {
     AppendShown(text, out);
     return out;
 }
+
+// UTF-8 text from outside (a file's name, a message holding one) as shown.
+inline std::string ShownUtf8(std::string_view utf8) { return ShownText(tev::FromUtf8(utf8)); }
 
 }  // namespace tevtool
 

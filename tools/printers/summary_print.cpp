@@ -4,18 +4,17 @@
 namespace tevtool {
 namespace {
 
-std::string JsonOf(WideView text) { return tev::JsonQuote(text, tev::LoneSurrogates::Keep); }
-
 std::string JsonTime(const std::optional<Moment>& moment) {
     return moment && moment->timed ? "\"" + TimeText(*moment) + "\"" : "null";
 }
 
 // A CSV field: a text a spreadsheet would take for a formula gets a leading ', and a field that
-// holds a comma or a quote is quoted. Texts come shown (ShownText), so they hold no line break.
+// holds a separator a spreadsheet may split on (comma, semicolon, tab), a quote or a line end is
+// quoted, so that no part of it starts a cell of its own.
 std::string Csv(std::string text) {
     if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos)
         text.insert(0, 1, '\'');
-    if (text.find_first_of(",\"") == std::string::npos) return text;
+    if (text.find_first_of(",;\t\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
     return quoted + "\"";
@@ -162,6 +161,13 @@ void AppendSummaryText(const std::string& file, const RunSummary& s, std::string
 }
 
 std::string SummaryJson(const std::string& file, const RunSummary& s) {
+    // A lone surrogate, which no JSON reader takes, is given as U+FFFD and the run said damaged.
+    bool whole = true;
+    auto JsonOf = [&](WideView text) {
+        std::string quoted;
+        whole &= tev::AppendJson(text, quoted, tev::LoneSurrogates::Replace);
+        return quoted;
+    };
     std::string out =
         "{\"file\":" + JsonOf(tev::FromUtf8(file)) + ",\"run\":" + std::to_string(s.ordinal);
     out += ",\"started\":" + JsonTime(s.started) + ",\"ended\":" + JsonTime(s.ended);
@@ -213,7 +219,9 @@ std::string SummaryJson(const std::string& file, const RunSummary& s) {
            (s.firstError ? JsonTime(s.firstError->first) : std::string("null"));
     out +=
         ",\"records\":" + std::to_string(s.records) + ",\"problems\":" + std::to_string(s.problems);
-    out += std::string(",\"failed\":") + (s.Failed() ? "true" : "false") + "}";
+    out += std::string(",\"failed\":") + (s.Failed() ? "true" : "false");
+    if (!whole) out += ",\"damaged\":true";
+    out += "}";
     return out;
 }
 

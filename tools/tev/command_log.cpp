@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 
 #include "tev/commands.h"
 #include "tev/files.h"
@@ -14,6 +15,7 @@
 #include "logreader/run_summary.h"
 #include "printers/log_page.h"
 #include "printers/record_print.h"
+#include "printers/shown.h"
 #include "printers/summary_print.h"
 #include "tev/tool_system.h"
 #include "tev/help_texts.h"
@@ -40,7 +42,7 @@ struct LogOptions {
 // in one pass.
 class Output {
 public:
-    explicit Output(std::FILE* file) : file_(file) {}
+    Output(std::FILE* file, std::string name) : file_(file), name_(std::move(name)) {}
     ~Output() { Flush(); }
     std::FILE* File() const { return file_; }
     std::string& Buffer() { return buffer_; }
@@ -50,24 +52,32 @@ public:
     }
     void Flush() {
         std::fwrite(buffer_.data(), 1, buffer_.size(), file_);
+        EndIfWriteFailed(file_, name_);
         buffer_.clear();
+    }
+
+    // Everything written so far out of the process, before a message on standard error.
+    void Sync() {
+        Flush();
+        std::fflush(file_);
+        EndIfWriteFailed(file_, name_);
     }
 
 private:
     std::FILE* file_;
+    std::string name_;
     std::string buffer_;
 };
 
 // A message about `path` on standard error, after what was written so far.
 void Complain(Output& out, const std::string& path, const std::string& message, Style style) {
-    out.Flush();
-    std::fflush(out.File());
-    std::cerr << Styled(style, "tev: " + path + ": " + message) << '\n';
+    out.Sync();
+    std::cerr << Styled(style, "tev: " + ShownUtf8(path) + ": " + ShownUtf8(message)) << '\n';
 }
 
 // A usage error: its message on standard error, and the status.
 int Refuse(const std::string& message) {
-    std::cerr << Styled(Style::Error, "tev: " + message) << '\n';
+    std::cerr << Styled(Style::Error, "tev: " + ShownUtf8(message)) << '\n';
     return kUsageError;
 }
 
@@ -117,13 +127,13 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     Output& out = runs.out;
     std::vector<std::string> complaints;
     int status = 0;
-    std::string fileJson = tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Keep);
+    std::string fileJson = tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Replace);
     // The plain decode of several logs: on a terminal a heading above each, elsewhere (a pipe, a
     // file) each line begins with its log's name, so that a line found by grep says where it was.
     const bool plain = !options.summary && !options.json && !runs.page;
     const bool headed = many && plain && process::IsTerminal(out.File());
     const std::string linePrefix =
-        many && plain && !headed ? ShownText(tev::FromUtf8(path)) + ":" : "";
+        many && plain && !headed ? ShownUtf8(path) + ":" : "";
     const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
@@ -148,7 +158,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     size_t problems = 0;
     if (headed)
         out.Buffer() +=
-            Styled(Style::Heading, "== " + ShownText(tev::FromUtf8(path)) + " ==", out.File()) +
+            Styled(Style::Heading, "== " + ShownUtf8(path) + " ==", out.File()) +
             '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
@@ -183,7 +193,8 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     });
     std::string error;
     std::error_code sizeError;
-    Progress progress(path, path == "-" ? 0 : std::filesystem::file_size(PathOf(path), sizeError));
+    Progress progress(ShownUtf8(path),
+                      path == "-" ? 0 : std::filesystem::file_size(PathOf(path), sizeError));
     if (!ReadRegularFile(
             path,
             [&](std::string_view piece) {
@@ -278,6 +289,35 @@ bool Within(const std::string& file, const std::string& source) {
     return false;
 }
 
+// Whether `output` is one of the files read by another name: a hard link, a link in a folder read,
+// a name in other letter case, standard input. Opening it for writing would empty it before it is
+// read.
+bool ReadUnderAnotherName(const std::string& output, const std::vector<std::string>& sources) {
+    std::optional<process::FileIdentity> target = process::IdentityOf(output);
+    if (!target) return false;
+    bool read = false;
+    auto compare = [&](const std::string& file) {
+        read = read || (file == "-" ? process::IdentityOfStandardInput()
+                                    : process::IdentityOf(file)) == target;
+    };
+    for (const std::string& source : sources) {
+        std::error_code error;
+        if (source != "-" && std::filesystem::is_directory(PathOf(source), error))
+            ForEachFile(source, compare, [](const std::string&, const std::string&) {});
+        else
+            compare(source);
+    }
+    return read;
+}
+
+// Whether -o names what is read, or a file in a folder read (which the walk would read back).
+bool OutputIsRead(const std::string& output, const std::vector<std::string>& sources) {
+    return ReadUnderAnotherName(output, sources) ||
+           std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
+               return source != "-" && Within(output, source);
+           });
+}
+
 int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
     if (options.csv || (options.failed && !options.html)) options.summary = true;
     if (options.local && !options.json && !options.summary && !options.html)
@@ -298,16 +338,14 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
                 });
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, std::fclose);
     if (!options.output.empty()) {
-        if (std::any_of(sources.begin(), sources.end(), [&](const std::string& source) {
-                return source != "-" && Within(options.output, source);
-            }))
+        if (OutputIsRead(options.output, sources))
             return Refuse("-o " + options.output + " is among what is read; name another file");
         file.reset(process::OpenForWriting(options.output));
         if (!file) return Refuse("cannot write " + options.output + ": " + std::strerror(errno));
     }
     int status = 0;
     {
-        Output out(file ? file.get() : stdout);
+        Output out(file ? file.get() : stdout, file ? options.output : "standard output");
         LogPage page;
         RunsOut runs{out, options.html ? &page : nullptr};
         if (options.csv) {
@@ -325,9 +363,10 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
                 sources.size() == 1 ? sources.front() : std::to_string(sources.size()) + " logs");
         }
     }
-    if (file && (std::fflush(file.get()) != 0 || std::ferror(file.get())))
-        status =
-            Worse(status, Refuse("cannot write " + options.output + ": " + std::strerror(errno)));
+    if (file) {
+        std::fflush(file.get());
+        EndIfWriteFailed(file.get(), options.output);
+    }
     return status;
 }
 

@@ -1,6 +1,7 @@
 // tev run: plays a scenario against TEV and the stand-in and shows what was reported.
 #include <CLI/CLI.hpp>
 
+#include <fstream>
 #include <iostream>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "player/default_scenario.h"
 #include "tev/help_texts.h"
 #include "player/scenario.h"
+#include "printers/shown.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -19,8 +21,8 @@ namespace {
 // Points TEV's temporary directory at a folder of the play's own, so that the play never touches
 // the log of a real setup nor another play's: `asked`, unless that is where a real setup writes its
 // log (however it is reached), or else a new folder in the temporary directory. A new folder that
-// cannot be made costs the play its log (TEV is pointed at a folder that is not there); a folder
-// asked for that cannot be used is an error.
+// cannot be made costs the play its log (TEV is pointed where no file can be made); a folder asked
+// for that cannot be used is an error. False after the error's message.
 bool PointTemporaryDirectoryAt(const std::string& asked) {
     std::string realLog = process::TevTempFilePath(tev::logformat::kFileName);
     std::error_code error;
@@ -33,7 +35,8 @@ bool PointTemporaryDirectoryAt(const std::string& asked) {
                 ? "a real setup writes its log there"
                 : "";
         if (!problem.empty()) {
-            std::cerr << "tev: cannot use " << asked << " for the log: " << problem << '\n';
+            std::cerr << "tev: cannot use " << ShownUtf8(asked) << " for the log: " << problem
+                      << '\n';
             return false;
         }
         process::SetTemporaryDirectory(asked);
@@ -43,10 +46,11 @@ bool PointTemporaryDirectoryAt(const std::string& asked) {
     std::string own = prefix.empty() ? "" : process::MakeOwnFolder(prefix, problem);
     if (own.empty()) {
         std::cerr << "tev: the play writes no log: "
-                  << (prefix.empty() ? "there is no temporary directory"
-                                     : "cannot make a folder " + prefix + "...: " + problem)
+                  << (prefix.empty()
+                          ? "there is no temporary directory"
+                          : "cannot make a folder " + ShownUtf8(prefix) + "...: " + problem)
                   << '\n';
-        own = prefix + "unavailable";
+        own = process::NoTemporaryDirectory();
     }
     process::SetTemporaryDirectory(own);
     return true;
@@ -64,6 +68,24 @@ std::optional<std::pair<std::uintmax_t, std::filesystem::file_time_type>> Snapsh
     return std::make_pair(size, time);
 }
 
+// Ends the last line of an outbox asked for when it is cut short: the stand-in takes a cut last
+// line that looks like its own for one it left half-written and removes it, and the play must
+// remove nothing it did not write. False when the file cannot be written.
+bool EndLastLine(const std::string& outbox) {
+    std::error_code error;
+    std::filesystem::path path = PathOf(outbox);
+    if (!std::filesystem::is_regular_file(path, error)) return true;
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    if (!file) return false;
+    file.seekg(0, std::ios::end);
+    if (file.tellg() <= 0) return true;
+    file.seekg(-1, std::ios::end);
+    if (file.get() == '\n') return true;
+    file.seekp(0, std::ios::end);
+    file.put('\n');
+    return static_cast<bool>(file.flush());
+}
+
 struct RunOptions {
     std::string scenario, outbox, logDir;
     bool trace = false;
@@ -75,25 +97,36 @@ int PlayScenario(const RunOptions& options) {
     std::string name = "the default scenario";
     std::string error;
     if (!source.empty()) {
-        if (!ReadRegularFile(source, text, error)) {
-            std::cerr << "tev: cannot read " << source << ": " << error << '\n';
+        name = source == "-" ? "standard input" : ShownUtf8(source);
+        if (!ReadRegularFile(source, text, error, kScenarioBytes + 1)) {
+            std::cerr << "tev: cannot read " << name << ": " << error << '\n';
             return kUsageError;
         }
-        name = source == "-" ? "standard input" : source;
     }
     ParseError parseError;
-    std::optional<Scenario> scenario = ParseScenario(text, parseError);
+    std::optional<Scenario> scenario;
+    if (text.size() <= kScenarioBytes || FirstLongLine(text))
+        scenario = ParseScenario(text, parseError);
+    else
+        parseError = {0, 0, "longer than 4 MiB; a scenario is a few lines"};
     if (!scenario) {
-        std::cerr << "tev: " << name << ": line " << parseError.line << ", column "
-                  << parseError.column << ": " << parseError.message << '\n';
+        std::cerr << "tev: " << name << ": "
+                  << (parseError.line ? "line " + std::to_string(parseError.line) + ", column " +
+                                            std::to_string(parseError.column) + ": "
+                                      : "")
+                  << ShownUtf8(parseError.message) << '\n';
         return kUsageError;
     }
     if (!PointTemporaryDirectoryAt(options.logDir)) return kUsageError;
     // The stand-in appends to KV8_OUTBOX: only to the outbox asked for, never to one inherited.
-    if (options.outbox.empty())
+    if (options.outbox.empty()) {
         process::UnsetEnvironment("KV8_OUTBOX");
-    else
+    } else if (EndLastLine(options.outbox)) {
         process::SetEnvironment("KV8_OUTBOX", options.outbox);
+    } else {
+        std::cerr << "tev: cannot write the outbox " << ShownUtf8(options.outbox) << '\n';
+        return kUsageError;
+    }
 
     // Nothing is removed: a log is named only when the play wrote it (one already in a folder asked
     // for counts only if the play changed it).
@@ -107,19 +140,22 @@ int PlayScenario(const RunOptions& options) {
         if (scenario->asksForLog) {
             auto after = Snapshot(log);
             if (after && after != before)
-                std::cout << "Diagnostic log: " << log << " (read it with: tev log " << log
-                          << ")\n";
+                std::cout << "Diagnostic log: " << ShownUtf8(log) << " (read it with: tev log "
+                          << ShownUtf8(log) << ")\n";
             else
                 std::cout << "Diagnostic log: none could be written in "
-                          << (log.empty() ? "the temporary directory" : log) << '\n';
+                          << (log.empty() || log.starts_with(process::NoTemporaryDirectory())
+                                  ? "the temporary directory"
+                                  : ShownUtf8(log))
+                          << '\n';
         }
-        if (!options.outbox.empty()) std::cout << "Outbox: " << options.outbox << '\n';
+        if (!options.outbox.empty()) std::cout << "Outbox: " << ShownUtf8(options.outbox) << '\n';
     }
     if (!outcome.violations.empty()) {
         std::cerr << "tev: the analytics library saw " << outcome.violations.size()
                   << " ownership violation(s):\n";
         for (const std::string& violation : outcome.violations)
-            std::cerr << "  " << violation << '\n';
+            std::cerr << "  " << ShownUtf8(violation) << '\n';
         return kFailure;
     }
     return 0;

@@ -19,7 +19,11 @@ namespace tevtool {
 constexpr int kFailure = 1;
 constexpr int kUsageError = 2;     // bad command line, unreadable file or scenario
 constexpr int kRunFailed = 3;      // tev log --summary: a log shows a failure
-constexpr int kInternalError = 4;  // the tool itself failed: out of memory, or a fault of its own
+constexpr int kInternalError = 4;  // the tool itself failed: out of memory, or a fault of its own,
+                                   // or its output could not be written
+// The reader of the tool's output went away (a closed pipe): the tool stops at once, quietly, with
+// the status a program that SIGPIPE ends gives on Linux.
+constexpr int kReaderGone = 128 + 13;
 
 // A command on the command line: `app` is parsed into the command's options, then `run` does what
 // they ask and gives the exit status.

@@ -1,10 +1,14 @@
 #include "tev/files.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <iterator>
 #include <vector>
 
+#include "tev/commands.h"
 #include "tev/tool_system.h"
 
 namespace tevtool {
@@ -36,10 +40,11 @@ std::string Utf8Of(const std::filesystem::path& path) {
     return std::string(text.begin(), text.end());
 }
 
-bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error) {
+bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error,
+                     size_t limit) {
     bytes.clear();
     return ReadRegularFile(
-        path, [&](std::string_view piece) { bytes.append(piece); }, error);
+        path, [&](std::string_view piece) { bytes.append(piece); }, error, limit);
 }
 
 bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
@@ -47,9 +52,13 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
     constexpr size_t kPiece = 1 << 20;
     std::vector<char> buffer(std::min(kPiece, limit));
     if (path == "-") {
-        while (std::cin.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
-               std::cin.gcount() > 0)
-            piece(std::string_view(buffer.data(), static_cast<size_t>(std::cin.gcount())));
+        for (size_t left = limit; left > 0;) {
+            std::streamsize asked = static_cast<std::streamsize>(std::min(buffer.size(), left));
+            if (!std::cin.read(buffer.data(), asked) && std::cin.gcount() == 0) break;
+            size_t read = static_cast<size_t>(std::cin.gcount());
+            piece(std::string_view(buffer.data(), read));
+            left -= read;
+        }
         return true;
     }
     error = NotRegular(PathOf(path));
@@ -63,23 +72,34 @@ bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std
         path, [&](std::string_view piece) { bytes.append(piece); }, error, size);
 }
 
+void EndIfWriteFailed(std::FILE* stream, const std::string& name) {
+    if (!std::ferror(stream)) return;
+    int error = errno ? errno : EIO;
+    if (error == EPIPE) std::_Exit(kReaderGone);
+    std::string message = "tev: cannot write " + name + ": " + std::strerror(error) + "\n";
+    std::fputs(message.c_str(), stderr);
+    std::_Exit(kInternalError);
+}
+
 void ForEachFile(const std::string& dir, const std::function<void(const std::string&)>& visit,
                  const std::function<void(const std::string&, const std::string&)>& unreadable) {
     namespace fs = std::filesystem;
     using Name = std::basic_string_view<fs::path::value_type>;
     // The folders being walked, deepest last. A folder's entries are held while its subfolders are
     // walked, never a whole tree, and only by name, in one block: a folder of ten thousand logs
-    // costs a few hundred kilobytes.
+    // costs a few hundred kilobytes. Only the deepest folder's path is held: each folder keeps the
+    // length of its own, so that a chain of folders thousands deep costs memory in its depth.
     struct Folder {
-        fs::path path;
+        size_t pathLength;            // of the folder's path, in `at` while it is walked
         fs::path::string_type names;  // each entry's name, ended by a null
         std::vector<size_t> order;    // where each name begins in `names`, in name order
         size_t next = 0;
     };
     std::vector<Folder> open;
-    auto enter = [&](const fs::path& path) {
+    fs::path at;  // the deepest folder being walked
+    auto enter = [&](fs::path path) {
         std::error_code error;
-        Folder entered{path, {}, {}, 0};
+        Folder entered{path.native().size(), {}, {}, 0};
         fs::directory_iterator entries(path, error), end;
         for (; !error && entries != end; entries.increment(error)) {
             entered.order.push_back(entered.names.size());
@@ -91,18 +111,20 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
         std::sort(entered.order.begin(), entered.order.end(),
                   [&](size_t a, size_t b) { return Name(names + a) < Name(names + b); });
         open.push_back(std::move(entered));
+        at = std::move(path);
     };
     enter(PathOf(dir));
     while (!open.empty()) {
         Folder& folder = open.back();
         if (folder.next == folder.order.size()) {
             open.pop_back();
+            if (!open.empty()) at = fs::path(at.native().substr(0, open.back().pathLength));
             continue;
         }
-        fs::path entry = folder.path / Name(folder.names.data() + folder.order[folder.next++]);
+        fs::path entry = at / Name(folder.names.data() + folder.order[folder.next++]);
         std::error_code error;
         if (fs::is_directory(fs::symlink_status(entry, error)))
-            enter(entry);  // invalidates `folder`
+            enter(std::move(entry));  // invalidates `folder`
         else if (!error && fs::is_regular_file(fs::status(entry, error)))
             visit(Utf8Of(entry));
         if (error) unreadable(Utf8Of(entry), error.message());

@@ -3,6 +3,7 @@
 #define TEV_TOOL_FILES_H
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -22,11 +23,17 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
                      std::string& error, size_t limit = SIZE_MAX);
 
 // The same, whole.
-bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error);
+bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error,
+                     size_t limit = SIZE_MAX);
 
 // The first `size` bytes of a regular file (fewer when it is shorter); false with `error` when it
 // cannot be read.
 bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error);
+
+// Ends the tool when a write to `stream` (standard output, or the file `name`) failed: with
+// "tev: cannot write NAME: REASON" and kInternalError, or quietly with kReaderGone when its reader
+// went away. Returns when nothing failed.
+void EndIfWriteFailed(std::FILE* stream, const std::string& name);
 
 // Every regular file under `dir` and its subfolders, each folder's entries in the order of their
 // names, a subfolder's files where its name falls (links to folders are not followed). A folder

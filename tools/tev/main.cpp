@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include "tev/help_texts.h"
 #include "tev/suggest.h"
 #include "tev/terminal.h"
+#include "printers/shown.h"
 
 namespace {
 
@@ -34,6 +36,9 @@ using namespace tevtool;
 void GuardAgainstAborts() {
     std::set_terminate([] { EndInternally("the tool stopped (std::terminate)"); });
     std::signal(SIGABRT, [](int) { EndInternally("the tool stopped (abort)"); });
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_DFL);  // a reader gone ends the tool quietly, whatever its parent set
+#endif
 }
 
 // The command the first argument names: a command, or a file or folder to read (a log dropped on
@@ -56,7 +61,7 @@ bool NameTheCommand(std::vector<std::string>& arguments, const std::vector<std::
         return false;
     }
     std::cerr
-        << Styled(Style::Error, "tev: unknown subcommand " + arguments.front())
+        << Styled(Style::Error, "tev: unknown subcommand " + ShownUtf8(arguments.front()))
         << Suggestion(arguments.front(), names)
         << " (the subcommands are run, log, scenario and doctor, or name a log to read; see tev "
            "--help)\n";
@@ -81,8 +86,9 @@ bool KnownOptions(const std::vector<std::string>& arguments, const CLI::App& tev
         std::string name = argument.substr(0, argument.find('='));
         if (!name.starts_with("--")) name = name.substr(0, 2);  // -oFILE
         if (std::find(known.begin(), known.end(), name) != known.end()) continue;
-        std::cerr << Styled(Style::Error, "tev: unknown option " + name) << Suggestion(name, known)
-                  << " (see tev " << (command ? command->get_name() + " " : "") << "--help)\n";
+        std::cerr << Styled(Style::Error, "tev: unknown option " + ShownUtf8(name))
+                  << Suggestion(name, known) << " (see tev "
+                  << (command ? command->get_name() + " " : "") << "--help)\n";
         return false;
     }
     return true;
@@ -109,8 +115,10 @@ int Main(std::vector<std::string> arguments) {
         std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
         app.parse(arguments);
     } catch (const CLI::ParseError& error) {
-        int status = app.exit(error);
-        return status == 0 ? 0 : kUsageError;
+        if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+        // The message may quote an argument: shown as texts are.
+        std::cerr << ShownUtf8(error.what()) << "\nRun with --help for more information.\n";
+        return kUsageError;
     }
     for (const Command& command : commands)
         if (command.app->parsed()) return command.run();
@@ -119,11 +127,20 @@ int Main(std::vector<std::string> arguments) {
 
 }  // namespace
 
+// What was written to standard output reached it: a write that failed ends the tool with an error
+// of its own, whatever the command's status.
+int Written(int status) {
+    std::cout.flush();  // std::cout writes through stdout: a failure of either shows on stdout
+    std::fflush(stdout);
+    EndIfWriteFailed(stdout, "standard output");
+    return status;
+}
+
 int main(int argc, char** argv) {
     GuardAgainstAborts();
     process::UseBinaryStandardStreams();
     try {
-        return Main(process::Arguments(argc, argv));
+        return Written(Main(process::Arguments(argc, argv)));
     } catch (const std::bad_alloc&) {
         EndInternally("out of memory");
     } catch (const std::exception& error) {

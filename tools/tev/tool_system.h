@@ -4,7 +4,9 @@
 #ifndef TEV_TOOL_SYSTEM_H
 #define TEV_TOOL_SYSTEM_H
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -29,6 +31,18 @@ bool IsTerminal(std::FILE* stream);
 void SetEnvironment(const char* name, const std::string& value);
 void UnsetEnvironment(const char* name);
 
+// What tells a file apart from every other however it is named (a hard link, a link to it, a name
+// in other letter case where names do not tell case apart): its device and inode, on Windows its
+// volume's serial number and file index.
+struct FileIdentity {
+    std::uint64_t volume = 0, index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the file a UTF-8 path names (links followed); none when it cannot be opened.
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+// The identity of what standard input reads; none when it is no file.
+std::optional<FileIdentity> IdentityOfStandardInput();
+
 // Opens a file (UTF-8 path) to be written anew, as std::fopen does: null with errno set when it
 // cannot be.
 std::FILE* OpenForWriting(const std::string& path);
@@ -44,6 +58,10 @@ bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t l
 // Makes a new folder, `prefix` followed by a suffix no other folder has, that only this user can
 // enter; its path, or empty with `error`. Never one that existed before, nor a link to one.
 std::string MakeOwnFolder(const std::string& prefix, std::string& error);
+
+// A temporary directory TEV can make no file in, whatever is on the machine: a path through a
+// device (on Windows, one too long for a temporary directory).
+std::string NoTemporaryDirectory();
 
 // Points the variables that TEV finds its temporary directory by at `dir` (UTF-8).
 void SetTemporaryDirectory(const std::string& dir);

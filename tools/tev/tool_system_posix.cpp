@@ -52,6 +52,27 @@ bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t l
     return error.empty();
 }
 
+namespace {
+
+std::optional<FileIdentity> IdentityOfStatus(int result, const struct stat& info) {
+    if (result != 0) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                        static_cast<std::uint64_t>(info.st_ino)};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    struct stat info {};
+    return IdentityOfStatus(stat(path.c_str(), &info), info);
+}
+
+std::optional<FileIdentity> IdentityOfStandardInput() {
+    struct stat info {};
+    int result = fstat(STDIN_FILENO, &info);
+    return S_ISREG(info.st_mode) ? IdentityOfStatus(result, info) : std::nullopt;
+}
+
 std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
@@ -60,6 +81,8 @@ std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
     error = std::strerror(errno);
     return "";
 }
+
+std::string NoTemporaryDirectory() { return "/dev/null/tev-run"; }
 
 void SetTemporaryDirectory(const std::string& dir) { SetEnvironment("TMPDIR", dir); }
 

@@ -85,6 +85,35 @@ bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t l
     return ok;
 }
 
+namespace {
+
+std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(handle, &info))
+        return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+    // No access asked, only the file's attributes: a file a running setup holds opens too, and a
+    // folder opens with backup semantics.
+    HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    std::optional<FileIdentity> identity = IdentityOfHandle(file);
+    CloseHandle(file);
+    return identity;
+}
+
+std::optional<FileIdentity> IdentityOfStandardInput() {
+    return IdentityOfHandle(GetStdHandle(STD_INPUT_HANDLE));
+}
+
 std::FILE* OpenForWriting(const std::string& path) {
     return _wfopen(PathOf(path).wstring().c_str(), L"wb");
 }
@@ -109,6 +138,8 @@ std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
     error = "no unused name found";
     return "";
 }
+
+std::string NoTemporaryDirectory() { return "C:\\" + std::string(MAX_PATH, 'v'); }
 
 void SetTemporaryDirectory(const std::string& dir) {
     SetEnvironment("TMP", dir);
