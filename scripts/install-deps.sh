@@ -8,10 +8,10 @@
 set -euo pipefail
 
 level=${1:-tests}
-packages=(cmake make g++ libcli11-dev libfmt-dev libutfcpp-dev)
+packages=(cmake make g++ libcli11-dev libfmt-dev)
 if [ "$level" = tests ]; then
   packages+=(clang lld llvm libclang-rt-14-dev clang-format libgtest-dev libgmock-dev googletest
-             libbenchmark-dev nlohmann-json3-dev valgrind
+             libbenchmark-dev nlohmann-json3-dev libutfcpp-dev valgrind
              python3                  # the documents' commands run as tests (tests/docs)
              chromium-headless-shell  # the tool's HTML page is checked in a real browser
              nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
