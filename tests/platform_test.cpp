@@ -51,7 +51,8 @@ TEST(ExecutablePath, IsReadWholeHoweverLongAndNeverPastWhatWasWritten) {
         EXPECT_EQ(read, path) << length;
         EXPECT_GE(calls, 1);
     }
-    EXPECT_EQ(platform::ReadWhole<WideString>([](TEVChar*, std::size_t) { return -1L; }), WideString());
+    EXPECT_EQ(platform::ReadWhole<WideString>([](TEVChar*, std::size_t) { return -1L; }),
+              WideString());
     EXPECT_EQ(platform::ReadWhole<WideString>(
                   [](TEVChar*, std::size_t size) { return static_cast<long>(size); }),
               WideString());  // never fits: given up, not looping for ever

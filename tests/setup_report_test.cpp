@@ -1,6 +1,4 @@
 // The setup waypoint and the product registry: what is kept during the run and sent at its end.
-#include "../src/analytics/objects.h"
-#include "../src/base/decimal.h"
 #include "../src/run/run.h"
 #include "support.h"
 
@@ -207,49 +205,5 @@ TEST_F(ProductRegistryTest, ANewRunGivesAKnownProductANewWaypoint) {
               "reached wp.product s.productlist{a.product.name=p} "
               "s.product.content{a.product.contentname=second,"
               "a.product.contentpath=run}");
-    ExpectCleanLedger();
-}
-
-using Helpers = TevTest;
-
-TEST_F(Helpers, FormatDecimalWritesWhatPercentDWrites) {
-    auto text = [](int value) { return testing_support::Utf8(FormatDecimal(value).c_str()); };
-    EXPECT_EQ(text(0), "0");
-    EXPECT_EQ(text(5), "5");
-    EXPECT_EQ(text(-7), "-7");
-    EXPECT_EQ(text(2147483647), "2147483647");
-    EXPECT_EQ(text(-2147483647 - 1), "-2147483648");
-    EXPECT_EQ(text(static_cast<int>(4294967295u)), "-1");
-}
-
-TEST_F(Helpers, DoNothingWithoutATarget) {
-    CMLState* state = CMLState::Create(T("s"));
-    CMLWaypoint* waypoint = CMLWaypoint::Create(T("w"));
-    ASSERT_TRUE(TEVUtil::InitML(false));
-    std::string next = std::to_string(testing_support::NextId(NewTrace()));
-    EXPECT_EQ(AttachAttribute(nullptr, T("n"), T("v")), nullptr);
-    ReachWaypoint(nullptr);
-    EXPECT_EQ(NewTrace(), std::vector<std::string>{});
-    kv8::RefuseCreate(kv8::Kind::Attribute, T("n"));
-    EXPECT_EQ(AttachAttribute(state, T("n"), T("-7")), nullptr);
-    EXPECT_NE(AttachAttribute(state, T("n"), T("-7")), nullptr);
-    EXPECT_EQ(NewTraceOf({"create", "add"}),
-              (std::vector<std::string>{
-                  R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":null})",
-                  R"({"op":"create","kind":"attribute","name":"n","value":"-7","id":)" + next + "}",
-                  R"({"op":"add","parent":1,"child":)" + next + "}"}));
-    state->Destroy();
-    waypoint->Destroy();
-}
-
-// A waypoint given to ReachWaypoint is never the caller's again: the library owns it.
-TEST_F(Helpers, ReachingHandsTheWaypointOver) {
-    ASSERT_TRUE(TEVUtil::InitML(false));
-    std::string next = std::to_string(testing_support::NextId(NewTrace()));
-    ReachWaypoint(CMLWaypoint::Create(T("on")));
-    EXPECT_EQ(NewTraceOf({"destroy", "reached"}),
-              (std::vector<std::string>{R"({"op":"reached","waypoint":)" + next + "}"}));
-    EXPECT_EQ(DeliveredLast(), "reached on");
-    TEVUtil::ShutdownML();
     ExpectCleanLedger();
 }

@@ -132,8 +132,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     // file) each line begins with its log's name, so that a line found by grep says where it was.
     const bool plain = !options.summary && !options.json && !runs.page;
     const bool headed = many && plain && process::IsTerminal(out.File());
-    const std::string linePrefix =
-        many && plain && !headed ? ShownUtf8(path) + ":" : "";
+    const std::string linePrefix = many && plain && !headed ? ShownUtf8(path) + ":" : "";
     const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
@@ -157,9 +156,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     RunSplit split;  // the plain decode marks where each run starts
     size_t problems = 0;
     if (headed)
-        out.Buffer() +=
-            Styled(Style::Heading, "== " + ShownUtf8(path) + " ==", out.File()) +
-            '\n';
+        out.Buffer() += Styled(Style::Heading, "== " + ShownUtf8(path) + " ==", out.File()) + '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
