@@ -417,8 +417,9 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
          "x86-64", "cut short", nullptr},
         {"ELF with 2^32 symbols", Patched(ElfImage(true, false, 62, "Hello"), 0x154, 0xFFFFFFFF, 4),
          BinaryFormat::kElf, 64, "x86-64", "cut short", nullptr},
-        {"ELF segment past the end", ElfImage(false, false, 3, "Hello").substr(0, 0x1C0),
-         BinaryFormat::kElf, 32, "x86", "cut short", nullptr},
+        {"ELF segment past the end",
+         Patched(ElfImage(false, false, 3, "Hello"), 52 + 16, 0x1000, 4), BinaryFormat::kElf, 32,
+         "x86", "cut short", nullptr},
         {"text", "not a library at all", BinaryFormat::kNone, 0, "", "", nullptr},
     };
     for (const ReadCase& c : cases) {

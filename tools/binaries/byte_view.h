@@ -4,6 +4,7 @@
 #ifndef TEV_TOOL_BYTE_VIEW_H
 #define TEV_TOOL_BYTE_VIEW_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,7 +29,8 @@ public:
         }
         std::uint64_t value = 0;
         for (int i = 0; i < width; ++i) {
-            auto byte = static_cast<unsigned char>(bytes_[offset + (big_ ? i : width - 1 - i)]);
+            auto byte = static_cast<unsigned char>(
+                bytes_[static_cast<std::size_t>(offset + (big_ ? i : width - 1 - i))]);
             value = value << 8 | byte;
         }
         return value;
@@ -46,7 +48,9 @@ public:
         end = end < bytes_.size() ? end : bytes_.size();
         if (offset < end && end - offset > longest) end = offset + longest;
         for (std::uint64_t at = offset; at < end; ++at)
-            if (bytes_[at] == '\0') return std::string(bytes_.substr(offset, at - offset));
+            if (bytes_[static_cast<std::size_t>(at)] == '\0')
+                return std::string(bytes_.substr(static_cast<std::size_t>(offset),
+                                                 static_cast<std::size_t>(at - offset)));
         return "";
     }
     bool OutOfBounds() const { return outOfBounds_; }
