@@ -159,13 +159,13 @@ private:
         return false;
     }
 
-    // The version resource: type RT_VERSION, its first name, its first language.
+    // The version resource: type RT_VERSION, its first name, its first language's data.
     void ReadVersion() {
         std::uint64_t base = 0, available = 0;
         if (!Directory(kResourceDirectory, base, available)) return;
         std::uint32_t target = 0;
         std::uint64_t directory = 0;
-        for (std::uint32_t id : {kVersionResource, 0u, 0u}) {
+        for (std::uint32_t id : {kVersionResource, 0u}) {  // the type, then its first name
             if (!ResourceEntry(base, directory, id, target) || !(target & kSubdirectory)) return;
             directory = target & ~kSubdirectory;
         }

@@ -178,7 +178,8 @@ void CheckInstallerFolder(const std::filesystem::path& tevFolder,
                           const std::filesystem::path& installerFolder, Report& report) {
     std::error_code error;
     std::filesystem::path besideInstaller = installerFolder / kLibraryFile;
-    if (std::filesystem::equivalent(tevFolder, installerFolder, error) ||
+    if (tevFolder == installerFolder ||
+        std::filesystem::equivalent(tevFolder, installerFolder, error) ||
         !std::filesystem::exists(std::filesystem::symlink_status(besideInstaller, error)))
         return;
     report.Warning(std::string(kLibraryFile) + " beside the installer, " + Utf8Of(besideInstaller) +
