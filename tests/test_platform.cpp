@@ -151,7 +151,8 @@ HANDLE Inheritable(const std::filesystem::path& path, bool write) {
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& input, const std::filesystem::path& scratch) {
+                      const std::string& input, const std::filesystem::path& scratch,
+                      unsigned timeoutSeconds) {
     std::ofstream(scratch / "stdin", std::ios::binary) << input;
     std::wstring command = Quoted(program);
     for (const std::string& argument : arguments) command += L" " + Quoted(argument);
@@ -166,10 +167,14 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     std::wstring application = std::filesystem::path(program).wstring();
     if (CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                        nullptr, &startup, &process)) {
-        WaitForSingleObject(process.hProcess, INFINITE);
         DWORD status = 0;
-        GetExitCodeProcess(process.hProcess, &status);
-        run.status = static_cast<int>(status);
+        if (WaitForSingleObject(process.hProcess, timeoutSeconds ? timeoutSeconds * 1000
+                                                                 : INFINITE) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 1);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        } else if (GetExitCodeProcess(process.hProcess, &status)) {
+            run.status = static_cast<int>(status);
+        }
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);
     } else {
@@ -269,7 +274,8 @@ FileHolder::~FileHolder() {
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& input, const std::filesystem::path& scratch) {
+                      const std::string& input, const std::filesystem::path& scratch,
+                      unsigned timeoutSeconds) {
     std::ofstream(scratch / "stdin", std::ios::binary) << input;
     ProgramRun run;
     pid_t child = fork();
@@ -283,6 +289,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
         for (const std::string& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
+        alarm(timeoutSeconds);  // kept across execv: the program is killed by SIGALRM then
         execv(program.c_str(), argv.data());
         _exit(127);
     }

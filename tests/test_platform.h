@@ -101,8 +101,11 @@ struct ProgramRun {
 };
 
 // Runs a program with these arguments, `input` on its standard input, and collects its output.
+// With `timeoutSeconds`, a program still running then is ended, and its status is -1: a test of
+// something that must not block fails instead of hanging.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::string& input, const std::filesystem::path& scratch);
+                      const std::string& input, const std::filesystem::path& scratch,
+                      unsigned timeoutSeconds = 0);
 
 // Runs `work` in a child process and kills it outright (SIGKILL) once it has called the progress
 // function it is given `steps` times, wherever it then is. False where a test cannot do so

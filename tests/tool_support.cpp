@@ -5,10 +5,10 @@
 namespace testing_support {
 
 ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
-                   const std::string& input, const std::string& program) {
+                   const std::string& input, const std::string& program, unsigned timeoutSeconds) {
     std::filesystem::path scratch = dir / "process";
     std::filesystem::create_directories(scratch);
-    return RunProgram(program, arguments, input, scratch);
+    return RunProgram(program, arguments, input, scratch, timeoutSeconds);
 }
 
 std::vector<nlohmann::json> JsonLines(const std::string& text) {

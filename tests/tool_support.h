@@ -13,9 +13,10 @@
 namespace testing_support {
 
 // Runs the tool (or `program`, a copy of it elsewhere) with `arguments` and `input` on its standard
-// input, from a folder of its own inside `dir`.
+// input, from a folder of its own inside `dir`; ended after `timeoutSeconds` when not 0.
 ProgramRun RunTool(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
-                   const std::string& input = "", const std::string& program = TEV_TOOL_PATH);
+                   const std::string& input = "", const std::string& program = TEV_TOOL_PATH,
+                   unsigned timeoutSeconds = 0);
 
 // Each line of the tool's output parsed as JSON (JSON Lines).
 std::vector<nlohmann::json> JsonLines(const std::string& text);

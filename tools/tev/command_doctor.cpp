@@ -2,13 +2,16 @@
 // there, and says in plain words what stands in the way of its reports.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "KV8Control.h"
 #include "analytics/library_statics.h"
-#include "binaries/binary_header.h"
+#include "binaries/binary_image.h"
 #include "tev/commands.h"
 #include "tev/files.h"
 #include "platform/platform.h"
@@ -16,20 +19,28 @@
 #include "tev/help_texts.h"
 #include "printers/shown.h"
 #include "vocabulary/log_format.h"
+#include "tev_exported_entries.h"
 
 namespace tevtool {
 namespace {
 
-#ifdef _WIN32
-constexpr char kTevFile[] = "TEV.dll";
-#else
-constexpr char kTevFile[] = "libtev.so";
-#endif
+constexpr const char* kTevFile = process::kTevLibraryFile;
 constexpr const char* kLibraryFile = tev::analytics::kLibraryFile;
 
 // The file the temporary folder is tried with: never the log itself, which a running setup may
 // hold.
 constexpr TEVChar kProbeFile[] = TEV_TEXT("Setup_TEV.doctor.tmp");
+
+// Each name TEV exports one of TEVUtil's entries under, with the entry's field in the list.
+struct EntryName {
+    const char* field;
+    const char* exported;
+};
+constexpr EntryName kTevEntries[] = {
+#define TEV_ENTRY_NAME(field, exported) {#field, exported},
+    TEV_EXPORTED_ENTRIES(TEV_ENTRY_NAME)
+#undef TEV_ENTRY_NAME
+};
 
 // One line per check; the problems counted for the verdict.
 class Report {
@@ -54,26 +65,53 @@ std::filesystem::path AsFolder(const std::string& utf8) {
     return (std::filesystem::absolute(PathOf(utf8)).lexically_normal() / "");
 }
 
-// ", version 1.0.0.0" from the file's version information; where libraries carry none, says so.
-std::string VersionOf(const std::filesystem::path& file) {
-    process::VersionInfo info;
-    if (!process::ReadVersionInfo(Utf8Of(file), info)) return ", no version information";
-    return info.version.empty() ? "" : ", version " + info.version;
+// A library's file read, never loaded: its image, or false with why it cannot be read. Nothing but
+// a regular file is read (a named pipe would block the reader for ever).
+bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::string& error) {
+    std::string bytes;
+    std::vector<char> buffer(1 << 16);
+    if (!process::ReadFilePieces(
+            Utf8Of(file), buffer, kLargestBinary + 1,
+            [&](std::string_view piece) { bytes.append(piece); }, error))
+        return false;
+    if (bytes.size() > kLargestBinary) {
+        error =
+            "larger than " + std::to_string(kLargestBinary >> 20) + " MB, more than any library";
+        return false;
+    }
+    image = ReadBinaryImage(bytes);
+    return true;
 }
 
-// A library of the wrong kind for the installers beside this tool: what to say of it, or empty.
-std::string WrongKind(const BinaryHeader& header) {
-    if (header.format == NativeLibraryFormat() && header.bits == kNativeBits) return "";
-    if (header.format == NativeLibraryFormat() && header.bits)
-        return "it is " + std::to_string(header.bits) + "-bit, and a " +
-               std::to_string(kNativeBits) + "-bit installer cannot load it";
-    return "it is " + Describe(header);
+// ", version 1.0.0.0" from the image's version resource; where libraries carry none, nothing.
+std::string VersionOf(const BinaryImage& image) {
+    if (image.format != BinaryFormat::kPe) return "";
+    if (!image.hasVersion) return ", no version information";
+    return image.version.empty() ? "" : ", version " + image.version;
+}
+
+// The entries TEV's image does not export under one of their names, named by field.
+std::vector<std::string> MissingEntries(const BinaryImage& image) {
+    std::vector<std::string> missing;
+    for (const EntryName& entry : kTevEntries)
+        if (!image.Exports(entry.exported) &&
+            std::find(missing.begin(), missing.end(), entry.field) == missing.end())
+            missing.push_back(entry.field);
+    return missing;
+}
+
+std::size_t EntryCount() {
+    std::vector<std::string> fields;
+    for (const EntryName& entry : kTevEntries)
+        if (std::find(fields.begin(), fields.end(), entry.field) == fields.end())
+            fields.push_back(entry.field);
+    return fields.size();
 }
 
 void CheckTev(const std::filesystem::path& folder, Report& report) {
     std::filesystem::path file = folder / kTevFile;
     std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
         // An NSIS installer carries TEV in its plug-ins folder: the folder to check is the one its
         // script's File lines take TEV and the analytics library from.
         report.Problem(std::string(kTevFile) + " is not in " + Utf8Of(folder) + ": put the SDK's " +
@@ -83,29 +121,49 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
                        kTevFile + " and " + kLibraryFile + " from: both go to $PLUGINSDIR)");
         return;
     }
-    BinaryHeader header = ReadBinaryHeader(file);
-    std::string wrong = WrongKind(header);
-    if (!wrong.empty()) {
-        report.Problem(std::string(kTevFile) + ": " + Utf8Of(file) + ", " + wrong + ": use the " +
-                       std::to_string(kNativeBits) + "-bit " + kTevFile + " of the SDK's bin/");
+    std::string use = ": use the " + std::to_string(process::NativeLibraryKind().bits) + "-bit " +
+                      kTevFile + " of the SDK's bin/";
+    BinaryImage image;
+    std::string unreadable;
+    if (!ReadImage(file, image, unreadable)) {
+        report.Problem(std::string(kTevFile) + ": " + Utf8Of(file) + " cannot be read (" +
+                       unreadable + ")" + use);
         return;
     }
-    report.Ok(std::string(kTevFile) + ": " + Utf8Of(file) + VersionOf(file) + ", " +
-              Describe(header));
+    std::string wrong = Unfit(image, process::NativeLibraryKind());
+    if (!wrong.empty()) {
+        report.Problem(std::string(kTevFile) + ": " + Utf8Of(file) + ", " + wrong + use);
+        return;
+    }
+    report.Ok(std::string(kTevFile) + ": " + Utf8Of(file) + VersionOf(image) + ", " +
+              Describe(image, process::NativeLibraryKind()));
+    std::vector<std::string> missing = MissingEntries(image);
+    if (missing.empty()) {
+        report.Ok(std::string(kTevFile) + " exports each of TEVUtil's " +
+                  std::to_string(EntryCount()) +
+                  " entries, under each name an installer may call it by");
+        return;
+    }
+    std::string named;
+    for (std::size_t i = 0; i < missing.size() && i < 3; ++i) named += (i ? ", " : "") + missing[i];
+    report.Problem(std::string(kTevFile) + " does not export " + std::to_string(missing.size()) +
+                   " of TEVUtil's " + std::to_string(EntryCount()) + " entries (" + named +
+                   (missing.size() > 3 ? ", ..." : "") + "): it is not TEV, or not this SDK's" +
+                   use);
 }
 
-// Whether the library loaded is the stand-in: its version information or its mark says so.
-bool IsStandIn(const std::filesystem::path& file, void* library) {
-    process::VersionInfo info;
-    return (process::ReadVersionInfo(Utf8Of(file), info) &&
-            info.description.find(kv8::kStandInDescription) != std::string::npos) ||
-           tev::platform::operations.findFunction(library, kv8::kStandInMarker);
+// Whether the library is the stand-in: its version information or its mark says so.
+bool IsStandIn(const BinaryImage& image) {
+    std::string_view description = image.description, mark = kv8::kStandInDescription;
+    return (description.size() >= mark.size() &&
+            description.substr(description.size() - mark.size()) == mark) ||
+           image.Exports(kv8::kStandInMarker);
 }
 
-void CheckStatics(void* library, Report& report) {
+void CheckStatics(const BinaryImage& image, Report& report) {
     for (const tev::analytics::StaticName& name : tev::analytics::kLibraryStatics) {
         std::string what = std::string(name.readable) + " (" + name.exported + ")";
-        if (tev::platform::operations.findFunction(library, name.exported))
+        if (image.Exports(name.exported))
             report.Ok("exports " + what);
         else
             report.Problem("does not export " + what +
@@ -115,36 +173,66 @@ void CheckStatics(void* library, Report& report) {
     }
 }
 
+// A library of the name beside the installer, which TEV does not use unless TEV is there too.
+void CheckInstallerFolder(const std::filesystem::path& tevFolder,
+                          const std::filesystem::path& installerFolder, Report& report) {
+    std::error_code error;
+    std::filesystem::path besideInstaller = installerFolder / kLibraryFile;
+    if (tevFolder == installerFolder ||
+        std::filesystem::equivalent(tevFolder, installerFolder, error) ||
+        !std::filesystem::exists(std::filesystem::symlink_status(besideInstaller, error)))
+        return;
+    report.Warning(std::string(kLibraryFile) + " beside the installer, " + Utf8Of(besideInstaller) +
+                   ", is not used: TEV loads only the one beside " + kTevFile +
+                   " (libraries beside the installer are no longer used unless " + kTevFile +
+                   " is there too)");
+}
+
 void CheckLibrary(const std::filesystem::path& tevFolder, Report& report) {
-    tev::platform::Dependency found =
-        tev::platform::operations.loadDependency(kLibraryFile, {tevFolder.native()});
+    tev::platform::Location found =
+        tev::platform::LocateDependency(kLibraryFile, {tevFolder.native()});
     if (!found.folders.empty()) {
         std::string folders;
         for (const tev::WideString& folder : found.folders)
             folders += (folders.empty() ? "" : ", ") + tev::ToUtf8(folder);
         report.Ok(std::string(kLibraryFile) + " looked for, as TEV looks for it, in: " + folders);
     }
+    for (const tev::platform::SkippedFile& skipped : found.skipped)
+        report.Warning(tev::ToUtf8(skipped.file) + " is " + tev::ToUtf8(skipped.reason) +
+                       ", not a library: TEV passes it over");
     if (found.file.empty()) {
         report.Problem(std::string(kLibraryFile) +
                        " is in none of these folders: TEV will report nothing; put the maker's " +
                        kLibraryFile + " beside " + kTevFile);
         return;
     }
-    std::filesystem::path file(found.file);
-    BinaryHeader header = ReadBinaryHeader(file);
-    if (!found.library) {
-        std::string wrong = WrongKind(header);
-        report.Problem(std::string(kLibraryFile) + ": " + tev::ToUtf8(found.file) +
-                       " cannot be loaded (" + tev::ToUtf8(found.failure) + ")" +
-                       (wrong.empty() ? ": check that it is whole and that what it needs is there"
-                                      : ": " + wrong + "; put the " + std::to_string(kNativeBits) +
-                                            "-bit " + kLibraryFile + " in its place"));
+    std::string file = tev::ToUtf8(found.file);
+    if (!found.refusal.empty()) {
+        report.Problem(std::string(kLibraryFile) + ": " + file + " is " +
+                       tev::ToUtf8(found.refusal) +
+                       ": TEV refuses to load it, since whoever can change it could run code in "
+                       "the installer; let only the installer's user change it");
         return;
     }
-    report.Ok(std::string(kLibraryFile) + ": " + tev::ToUtf8(found.file) + VersionOf(file) + ", " +
-              Describe(header) + ", loads");
-    CheckStatics(found.library, report);
-    if (IsStandIn(file, found.library))
+    std::string put = "; put the " + std::to_string(process::NativeLibraryKind().bits) + "-bit " +
+                      kLibraryFile + " in its place";
+    BinaryImage image;
+    std::string unreadable;
+    if (!ReadImage(std::filesystem::path(found.file), image, unreadable)) {
+        report.Problem(std::string(kLibraryFile) + ": " + file + " cannot be read (" + unreadable +
+                       ")" + put);
+        return;
+    }
+    std::string wrong = Unfit(image, process::NativeLibraryKind());
+    if (!wrong.empty()) {
+        report.Problem(std::string(kLibraryFile) + ": " + file + " cannot be loaded: " + wrong +
+                       put);
+        return;
+    }
+    report.Ok(std::string(kLibraryFile) + ": " + file + VersionOf(image) + ", " +
+              Describe(image, process::NativeLibraryKind()) + ", TEV can load it");
+    CheckStatics(image, report);
+    if (IsStandIn(image))
         report.Problem(std::string(kLibraryFile) +
                        " is the stand-in for TEV's tests, not the maker's analytics library: it "
                        "must not ship; put the maker's " +
@@ -161,6 +249,14 @@ void CheckTemporaryFolder(Report& report) {
         return;
     }
     std::filesystem::path folder = std::filesystem::path(log).parent_path();
+    std::error_code error;
+    std::filesystem::file_status status = std::filesystem::symlink_status(log, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        report.Warning(tev::ToUtf8(log) +
+                       " is no file TEV can write its log to (a folder, or another kind of "
+                       "file): TEV will report, but without its diagnostic log; remove it");
+        return;
+    }
     tev::platform::FileHandle probe = tev::platform::operations.createTempFile(kProbeFile);
     if (probe == tev::platform::kNoFile) {
         report.Warning("the temporary folder " + Utf8Of(folder) +
@@ -186,7 +282,8 @@ Command AddDoctorCommand(CLI::App& tev) {
                     std::string("The folder the installer loads ") + kTevFile +
                         " from (default: the folder tev is in)");
     app->add_option("--installer-folder", *hostFolder,
-                    "The installer's own folder, when it is not FOLDER");
+                    std::string("The installer's own folder, when it is not FOLDER (a ") +
+                        kLibraryFile + " there is not used)");
     app->footer(std::string("\n") + resource::kDoctorHelp);
     return {app, [folder, hostFolder] {
                 std::string tevFolder =
@@ -203,8 +300,18 @@ Command AddDoctorCommand(CLI::App& tev) {
                 std::filesystem::path tevPath = AsFolder(tevFolder);
                 std::cout << "Checking " << Utf8Of(tevPath) << " as TEV will see it there.\n";
                 Report report;
-                CheckTev(tevPath, report);
-                CheckLibrary(tevPath, report);
+                std::error_code unreadable;
+                std::filesystem::directory_iterator listing(tevPath, unreadable);
+                if (unreadable) {
+                    report.Problem("the folder " + Utf8Of(tevPath) + " cannot be read (" +
+                                   unreadable.message() +
+                                   "): neither it nor what it holds can be checked; run tev "
+                                   "doctor as a user who can read it");
+                } else {
+                    CheckTev(tevPath, report);
+                    CheckLibrary(tevPath, report);
+                    CheckInstallerFolder(tevPath, AsFolder(installerFolder), report);
+                }
                 CheckTemporaryFolder(report);
                 if (report.Problems() == 0) {
                     std::cout << "TEV will report to the analytics library from this folder.\n";

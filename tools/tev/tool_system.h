@@ -1,5 +1,6 @@
 // What the tool needs of the system it runs on beyond standard C++: its command line, its standard
-// streams, its environment, reading a file as a reader must, and where TEV keeps its files. The
+// streams, its environment, reading a file as a reader must, where TEV keeps its files, and what
+// the libraries of an installer beside it must be. The
 // build compiles tool_system_posix.cpp or tool_system_win32.cpp.
 #ifndef TEV_TOOL_SYSTEM_H
 #define TEV_TOOL_SYSTEM_H
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "TEVText.h"
+#include "binaries/binary_image.h"
 
 namespace tevtool::process {
 
@@ -70,13 +72,10 @@ void SetTemporaryDirectory(const std::string& dir);
 // no usable temporary directory.
 std::string TevTempFilePath(const TEVChar* name);
 
-// What a library file (a UTF-8 path) says of itself in its version information: on Windows its
-// version resource; elsewhere, where libraries carry none, nothing (false).
-struct VersionInfo {
-    std::string version;      // "1.0.0.0"
-    std::string description;  // its FileDescription
-};
-bool ReadVersionInfo(const std::string& file, VersionInfo& info);
+// The libraries of the installers that run beside this tool: TEV's file ("TEV.dll", "libtev.so"),
+// and the format, width and processor every library they load must have.
+extern const char kTevLibraryFile[];
+LibraryKind NativeLibraryKind();
 
 }  // namespace tevtool::process
 

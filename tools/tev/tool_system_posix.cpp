@@ -90,6 +90,22 @@ std::string TevTempFilePath(const TEVChar* name) {
     return tev::ToUtf8(tev::platform::TempFilePath(name));
 }
 
-bool ReadVersionInfo(const std::string&, VersionInfo&) { return false; }
+const char kTevLibraryFile[] = "libtev.so";
+
+LibraryKind NativeLibraryKind() {
+    // The processor this tool was built for, which a program beside it runs on.
+#if defined(__x86_64__)
+    const char* machine = "x86-64";
+#elif defined(__i386__)
+    const char* machine = "x86";
+#elif defined(__aarch64__)
+    const char* machine = "ARM64";
+#elif defined(__arm__)
+    const char* machine = "ARM";
+#else
+    const char* machine = nullptr;  // not compared
+#endif
+    return {BinaryFormat::kElf, static_cast<int>(sizeof(void*) * 8), machine};
+}
 
 }  // namespace tevtool::process

@@ -150,36 +150,11 @@ std::string TevTempFilePath(const TEVChar* name) {
     return Utf8Of(std::filesystem::path(tev::platform::TempFilePath(name)));
 }
 
-bool ReadVersionInfo(const std::string& file, VersionInfo& info) {
-    std::wstring path = PathOf(file).wstring();
-    DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    if (size == 0) return false;
-    std::vector<char> data(size);
-    if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return false;
-    info = VersionInfo();
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    if (VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) && fixed &&
-        length >= sizeof *fixed)
-        info.version = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-                       std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-                       std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
-                       std::to_string(LOWORD(fixed->dwFileVersionLS));
-    // The description in the file's first language.
-    WORD* translation = nullptr;
-    if (VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
-                       reinterpret_cast<void**>(&translation), &length) &&
-        translation && length >= 2 * sizeof(WORD)) {
-        wchar_t key[64];
-        swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileDescription", translation[0],
-                 translation[1]);
-        wchar_t* description = nullptr;
-        if (VerQueryValueW(data.data(), key, reinterpret_cast<void**>(&description), &length) &&
-            description)
-            info.description = tev::ToUtf8(description);
-    }
-    return true;
+const char kTevLibraryFile[] = "TEV.dll";
+
+LibraryKind NativeLibraryKind() {
+    return {BinaryFormat::kPe, static_cast<int>(sizeof(void*) * 8),
+            sizeof(void*) == 8 ? "x86-64" : "x86"};
 }
 
 }  // namespace tevtool::process

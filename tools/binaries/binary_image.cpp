@@ -1,0 +1,48 @@
+#include "binaries/binary_image.h"
+
+#include <algorithm>
+
+namespace tevtool {
+
+bool BinaryImage::Exports(std::string_view name) const {
+    return std::binary_search(exports.begin(), exports.end(), name);
+}
+
+BinaryImage ReadBinaryImage(std::string_view bytes) {
+    BinaryImage image;
+    if (bytes.substr(0, 2) == "MZ")
+        ReadPe(bytes, image);
+    else if (bytes.substr(0, 4) == std::string_view("\x7f"
+                                                    "ELF",
+                                                    4))
+        ReadElf(bytes, image);
+    std::sort(image.exports.begin(), image.exports.end());
+    image.exports.erase(std::unique(image.exports.begin(), image.exports.end()),
+                        image.exports.end());
+    return image;
+}
+
+std::string Describe(const BinaryImage& image, const LibraryKind& native) {
+    if (image.format == BinaryFormat::kNone) return "not a library";
+    std::string text = image.bits ? std::to_string(image.bits) + "-bit " : "";
+    text += image.machine.empty() ? "of no known processor" : image.machine;
+    if (image.format != native.format)
+        text += image.format == BinaryFormat::kPe ? " Windows library" : " Linux library";
+    return text;
+}
+
+std::string Unfit(const BinaryImage& image, const LibraryKind& native) {
+    std::string installer = std::to_string(native.bits) + "-bit installer cannot load it";
+    if (image.format == BinaryFormat::kNone) return "it is not a library";
+    if (image.format != native.format) return "it is " + Describe(image, native);
+    if (image.bits && image.bits != native.bits)
+        return "it is " + std::to_string(image.bits) + "-bit, and a " + installer;
+    if (!image.fault.empty()) return "it is " + image.fault;
+    if (native.machine && image.machine != native.machine)
+        return "it is for " + image.machine + ", and an " + native.machine + " installer " +
+               "cannot load it";
+    if (!image.library) return "it is a program, not a library";
+    return "";
+}
+
+}  // namespace tevtool

@@ -1,0 +1,64 @@
+// What a library's file says of itself, read from its bytes alone (nothing is loaded, nothing of
+// it runs): a Windows (PE) or a Linux (ELF) image, for which processor and width, whether it is
+// whole, the names it exports and, for a Windows library, its version resource. Both formats are
+// read on every platform, so a folder made for the other system can be checked too.
+//
+// The readers take hostile files: every offset and size is checked against the bytes there are,
+// the tables read are capped, and nothing recurses.
+#ifndef TEV_TOOL_BINARY_IMAGE_H
+#define TEV_TOOL_BINARY_IMAGE_H
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tevtool {
+
+enum class BinaryFormat { kNone, kPe, kElf };
+
+struct BinaryImage {
+    BinaryFormat format = BinaryFormat::kNone;
+    int bits = 0;         // 32 or 64; 0 when the header does not say
+    std::string machine;  // "x86", "x86-64", "ARM64"..., or "machine 0x1234"
+    // A library (a DLL, an ELF shared object), not a program or an object file.
+    bool library = false;
+    // Why the image is not one a loader would take whole ("cut short: ..."); empty when it is.
+    std::string fault;
+    std::vector<std::string> exports;  // the names it exports, sorted
+    // From a Windows library's version resource; empty when it has none.
+    std::string version;      // its file version, "1.0.0.0"
+    std::string description;  // its FileDescription
+    bool hasVersion = false;
+
+    bool Exports(std::string_view name) const;
+};
+
+// The most of a file the readers take: far beyond any library TEV or an installer ships.
+constexpr std::size_t kLargestBinary = std::size_t{64} << 20;
+
+// The image whose file holds `bytes`; format kNone when it is neither format.
+BinaryImage ReadBinaryImage(std::string_view bytes);
+
+// What a library must be to be loaded: its format, width and processor.
+struct LibraryKind {
+    BinaryFormat format;
+    int bits;
+    const char* machine;
+};
+
+// "32-bit x86", "64-bit x86-64 Linux library", "not a library" and the like, for people; the
+// format is named when it is not `native`'s.
+std::string Describe(const BinaryImage& image, const LibraryKind& native);
+
+// Why `image` cannot be loaded as a library of kind `native` ("it is 64-bit, and a 32-bit installer
+// cannot load it", "it is cut short: ..."); empty when it can.
+std::string Unfit(const BinaryImage& image, const LibraryKind& native);
+
+// Reading each format; the front above picks one by the file's first bytes.
+void ReadPe(std::string_view bytes, BinaryImage& image);
+void ReadElf(std::string_view bytes, BinaryImage& image);
+
+}  // namespace tevtool
+
+#endif
