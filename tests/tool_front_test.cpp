@@ -14,15 +14,12 @@
 namespace {
 
 using testing_support::Lines;
+using testing_support::Has;
 using testing_support::ProgramRun;
 using testing_support::ReadFile;
 using testing_support::Utf16Line;
 using testing_support::WriteBytes;
 namespace fs = std::filesystem;
-
-bool Has(const std::string& text, const std::string& what) {
-    return text.find(what) != std::string::npos;
-}
 
 }  // namespace
 

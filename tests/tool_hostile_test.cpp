@@ -14,14 +14,11 @@
 
 namespace {
 
+using testing_support::Has;
 using testing_support::ProgramRun;
 using testing_support::ReadFile;
 using testing_support::WriteBytes;
 namespace fs = std::filesystem;
-
-bool Has(const std::string& text, const std::string& what) {
-    return text.find(what) != std::string::npos;
-}
 
 // Whether the text holds anything but line feeds that would drive a terminal.
 bool HoldsControls(const std::string& text) {

@@ -23,6 +23,10 @@ std::vector<nlohmann::json> JsonLines(const std::string& text);
 
 // How many times `what` stands in `text`, overlapping ones counted.
 size_t Count(const std::string& text, const std::string& what);
+// Whether `text` holds `what`.
+inline bool Has(const std::string& text, const std::string& what) {
+    return text.find(what) != std::string::npos;
+}
 
 }  // namespace testing_support
 
