@@ -62,9 +62,9 @@ TEST(Text, Utf16BecomesUtf8AndJsonWithEveryUnpairedSurrogateAccountedFor) {
         std::string utf8, keptJson, replacedJson;
         bool whole;
     } cases[] = {
-        {WideString(u"plain \"quoted\" \\"), "plain \"quoted\" \\", R"("plain \"quoted\" \\")",
+        {WideString(T("plain \"quoted\" \\")), "plain \"quoted\" \\", R"("plain \"quoted\" \\")",
          R"("plain \"quoted\" \\")", true},
-        {WideString(u"caf\u00e9 \U0001F600"), "caf\xC3\xA9 \xF0\x9F\x98\x80",
+        {WideString(T("caf\u00e9 \U0001F600")), "caf\xC3\xA9 \xF0\x9F\x98\x80",
          "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\"", true},
         {WideString{u'a', 0xD800}, "a\xEF\xBF\xBD", R"("a\ud800")", "\"a\xEF\xBF\xBD\"", false},
         {WideString{0xDC00, u'b'},
