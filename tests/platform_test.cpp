@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "../src/analytics/library_statics.h"
 #include "support.h"
 
 #ifdef _WIN32
@@ -20,11 +21,7 @@ using testing_support::Utf8;
 
 namespace {
 
-#ifdef _WIN32
-constexpr char kStandIn[] = "KV8.dll";
-#else
-constexpr char kStandIn[] = "libkv8.so";
-#endif
+constexpr const char* kStandIn = tev::analytics::kLibraryFile;
 // A library of a name nothing in the process has loaded.
 constexpr char kUnloaded[] = "tev-platform-test.dll";
 
