@@ -13,8 +13,8 @@
 
 namespace {
 
-using testing_support::Lines;
 using testing_support::Has;
+using testing_support::Lines;
 using testing_support::ProgramRun;
 using testing_support::ReadFile;
 using testing_support::Utf16Line;

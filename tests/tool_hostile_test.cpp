@@ -36,10 +36,13 @@ protected:
         fs::create_directories(tempDir_ / "played");
         ProgramRun run = Tev({"run", "--log-dir", Path("played")});
         EXPECT_EQ(run.status, 0) << run.err;
-        fs::create_directories((tempDir_ / name).parent_path());
-        fs::copy_file(tempDir_ / "played" / "Setup_TEV.log", tempDir_ / name,
-                      fs::copy_options::overwrite_existing);
-        return Path(name);
+        // A UTF-8 name on every system (a narrow path is the ANSI code page's on Windows).
+        fs::path target = tempDir_ / fs::path(std::u8string(name.begin(), name.end()));
+        fs::create_directories(target.parent_path());
+        fs::remove(target);  // MinGW's copy_file does not replace a file
+        fs::copy_file(tempDir_ / "played" / "Setup_TEV.log", target);
+        std::u8string utf8 = target.u8string();
+        return std::string(utf8.begin(), utf8.end());
     }
 };
 
