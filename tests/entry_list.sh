@@ -60,7 +60,7 @@ count_of() { grep -c "?$1@TEVUtil@@" "$2" || true; }
 # callers_lacking ENTRY FIELD: the binder and each suite that calls every entry, where ENTRY is not
 # called (FIELD: its name in the C loader and the NSIS macros, a pattern for an entry not listed).
 callers_lacking() {
-  grep -qx "$1" "$work/binder" || echo "the scenario binder (tools/tev/scenario.cpp)"
+  grep -qx "$1" "$work/binder" || echo "the scenario binder (tools/player/scenario.cpp)"
   grep -q "TEVUtil::$1(" "$source_dir/tests/abi/msvc_host.cpp" || echo "tests/abi/msvc_host.cpp"
   grep -q "tev\.$2(" "$source_dir/tests/sdk/c_loader.c" || echo "tests/sdk/c_loader.c"
   grep -q "{TEV_$2}" "$source_dir/tests/nsis/every_entry.nsi" || echo "tests/nsis/every_entry.nsi"
