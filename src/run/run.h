@@ -18,7 +18,7 @@ public:
 
     // Ends an active run, unsent, and starts a new one, which writes its lines after the active
     // run's in the log when both log. False when the analytics library does not come up; the run
-    // is then forgotten and reporting stays off.
+    // is then closed and reporting stays off.
     bool Restart(bool enableLog);
     // Sends what the run kept, shuts the library down, and closes the run.
     void End();
