@@ -29,6 +29,10 @@ const kinds = [
 // one has no analytics library; the rest are clean.
 const causes = [0, 0, 0, 0, 0, 1, 1, 1, 2, 2, 3, 4].map((kind) => kinds[kind]);
 const clean = [...download(core, `DownloadEnd;${core};`), "wpWarning;low disk;", "ShutdownML;"];
+// A clean run whose warning holds a lone surrogate (TEV logs any code unit): JSON readers refuse
+// \ud800, so the summary gives U+FFFD and says the run was damaged.
+const damaged = [...download(core, `DownloadEnd;${core};`), "wpWarning;low disk \uD800;", "ShutdownML;"];
+const damagedEvery = 100, damagedAt = 17;  // a clean log's place modulo 20
 
 const folder = path.join(scratch, "fleet");
 fs.rmSync(scratch, { recursive: true, force: true });
@@ -37,7 +41,7 @@ const expectedErrors = new Map();
 const count = (map, key, by = 1) => map.set(key, (map.get(key) ?? 0) + by);
 for (let i = 0; i < logs; ++i) {
   const cause = causes[i % 20];
-  let text = run(cause ? cause[0] : clean);
+  let text = run(cause ? cause[0] : i % damagedEvery === damagedAt ? damaged : clean);
   if (cause) count(expectedErrors, cause[1]);
   if (i % 50 === 5) {  // a second run in the same file: the customer's logs concatenated
     text += run([...download(extra, `DownloadError;${extra};reset;`), "ShutdownML;"]);
@@ -76,5 +80,8 @@ check("first error at the top", firstErrors[0]?.first_error, "installation faile
 check("failing downloads", failingDownloads.length, expectedFailures.size);
 for (const row of failingDownloads) check(`failures of ${row.url}`, Number(row.failures), expectedFailures.get(row.url));
 check("logs failing extra.cab", Number(failingDownloads.find((row) => row.url === extra)?.logs), 200);
+const damagedRuns = (await connection.runAndReadAll("SELECT count(*) AS n FROM runs WHERE damaged"))
+  .getRowObjectsJS();
+check("runs said damaged", Number(damagedRuns[0].n), logs / damagedEvery);
 if (failures) process.exit(1);
 console.log(`fleet: ${logs} logs, ${[...expectedErrors.values()].reduce((a, b) => a + b)} failed runs, counts as put in`);
