@@ -1,6 +1,7 @@
 // A host whose analytics library is missing: this program is linked to TEV.dll / libtev.so alone,
 // and lives in a folder of its own with a copy of it, so that the library is nowhere TEV looks.
-// The host must start, and TEV must behave as if the library refused everything.
+// The host must start, and TEV must behave as if the library refused everything. (Where the
+// library is found for each layout of an installer's files: tests/layouts.sh.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -31,12 +32,6 @@ std::vector<std::string> Fields(const std::string& log) {
 }
 
 const char* const kStatics[] = {TEV_KV8_STATICS};
-
-#ifdef _WIN32
-constexpr char kTevFile[] = "TEV.dll";
-#else
-constexpr char kTevFile[] = "libtev.so";
-#endif
 
 bool SameText(const TEVChar* text, const TEVChar* expected) {
     return text && std::basic_string<TEVChar>(text) == expected;
@@ -101,14 +96,6 @@ protected:
     // The log of a run refused for `cause`, with the library's file as TEV names it.
     static std::vector<std::string> Refused(const std::string& file, const std::string& cause) {
         return {"InitML;", "KV8 unavailable;" + file + ";" + cause + ";"};
-    }
-
-    // A folder of its own under the temporary directory, holding the stand-in.
-    std::filesystem::path FolderWithTheStandIn(const std::string& name) const {
-        std::filesystem::path folder = tempDir_ / name;
-        std::filesystem::create_directory(folder);
-        std::filesystem::copy_file(TEV_STANDIN_PATH, folder / LibraryFile());
-        return folder;
     }
 
     std::filesystem::path tempDir_;
@@ -195,14 +182,6 @@ TEST_F(MissingLibrary, AFileThatCannotBeLoadedIsNamedWithTheSystemsReason) {
 #endif
 }
 
-// Never from the current directory: the search ends as if the library were missing.
-TEST_F(MissingLibrary, ALibraryInTheCurrentDirectoryIsNotLoaded) {
-    if (!InFreshProcess()) return;
-    std::filesystem::current_path(FolderWithTheStandIn("current"));
-    EXPECT_FALSE(TEVUtil::InitML(true));
-    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
-}
-
 // Each library lacks one of the statics: TEV names it and calls none of the others (each of which
 // would end the process).
 class LackingLibrary : public MissingLibrary, public ::testing::WithParamInterface<int> {};
@@ -223,17 +202,7 @@ TEST_P(LackingLibrary, IsTreatedAsMissingAndNamesTheStaticItLacks) {
 INSTANTIATE_TEST_SUITE_P(EachStatic, LackingLibrary,
                          ::testing::Range(0, static_cast<int>(std::size(kStatics))));
 
-#ifdef _WIN32
-// Never from PATH either.
-TEST_F(MissingLibrary, ALibraryOnlyOnThePathIsNotLoaded) {
-    if (!InFreshProcess()) return;
-    std::filesystem::path folder = FolderWithTheStandIn("on-path");
-    const char* path = std::getenv("PATH");
-    testing_support::SetEnv("PATH", folder.string() + ";" + (path ? path : ""));
-    EXPECT_FALSE(TEVUtil::InitML(true));
-    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
-}
-#else
+#ifndef _WIN32
 // A file others can change is refused before it is loaded, with the cause.
 TEST_F(MissingLibrary, ALibraryOthersCanWriteIsRefused) {
     if (!InFreshProcess()) return;
@@ -245,63 +214,3 @@ TEST_F(MissingLibrary, ALibraryOthersCanWriteIsRefused) {
               Refused((folder_ / LibraryFile()).string(), "cannot be loaded, writable by others"));
 }
 #endif
-
-// A TEV that a host loads from a folder of its own (an installer's plug-ins), copied there under
-// another name on Windows so that it is a module of its own (on Linux its path makes it one).
-class PluginTev {
-public:
-    PluginTev(const std::filesystem::path& tev, const std::filesystem::path& folder)
-        : library_([&] {
-              std::filesystem::path copy = folder / kPluginFile;
-              std::filesystem::copy_file(tev, copy);
-              return copy.string();
-          }()) {}
-    bool InitML(bool log) const {
-        auto initML =
-            library_.Entry<bool (*)(bool)>("_ZN7TEVUtil6InitMLEb", "?InitML@TEVUtil@@SA_N_N@Z");
-        return initML && initML(log);
-    }
-
-private:
-#ifdef _WIN32
-    static constexpr char kPluginFile[] = "TEVPlugin.dll";
-#else
-    static constexpr char kPluginFile[] = "libtev.so";
-#endif
-    testing_support::LoadedLibrary library_;
-};
-
-// TEV looks beside itself, never beside the host: an installer often runs from a downloads folder,
-// where anyone may have left a library of that name. Here the host's folder holds the stand-in.
-TEST_F(MissingLibrary, ALibraryBesideTheHostIsNotTakenForATevLoadedFromElsewhere) {
-    if (!InFreshProcess()) return;
-    std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
-    std::filesystem::path plugins = tempDir_ / "plugins";
-    std::filesystem::create_directory(plugins);
-    // Beside TEV, a library lacking the first static: it, and not the host's, is the one taken.
-    std::filesystem::path lacking = plugins / LibraryFile();
-    std::filesystem::copy_file(std::filesystem::path(TEV_LACKING_FOLDER) / "0" / LibraryFile(),
-                               lacking);
-    PluginTev plugin(folder_ / kTevFile, plugins);
-    EXPECT_FALSE(plugin.InitML(true));
-    EXPECT_EQ(LogFields(), Refused(lacking.string(), std::string("lacks ") + kStatics[0]));
-}
-
-// Nothing beside TEV: not found, though the host's folder holds a library.
-TEST_F(MissingLibrary, ALibraryBesideTheHostAloneIsNotFound) {
-    if (!InFreshProcess()) return;
-    std::filesystem::copy_file(TEV_STANDIN_PATH, folder_ / LibraryFile());
-    std::filesystem::path plugins = tempDir_ / "plugins";
-    std::filesystem::create_directory(plugins);
-    PluginTev plugin(folder_ / kTevFile, plugins);
-    EXPECT_FALSE(plugin.InitML(true));
-    EXPECT_EQ(LogFields(), Refused(LibraryFile(), "not found"));
-}
-
-// The copy beside TEV is taken: one beside the host, which could not be loaded, is not tried.
-TEST_F(MissingLibrary, TheCopyBesideTevWinsOverTheOneBesideTheHost) {
-    if (!InFreshProcess()) return;
-    std::ofstream(folder_ / LibraryFile()) << "not a library";
-    PluginTev plugin(folder_ / kTevFile, FolderWithTheStandIn("plugins"));
-    EXPECT_TRUE(plugin.InitML(false));
-}

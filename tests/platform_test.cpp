@@ -27,7 +27,7 @@ constexpr char kUnloaded[] = "tev-platform-test.dll";
 
 // A folder as the search takes it: ending with a separator.
 platform::SearchFolders FoldersOf(const std::filesystem::path& folder) {
-    return {(folder / "").native()};
+    return {(folder / "").native(), {}};
 }
 
 }  // namespace
@@ -179,7 +179,12 @@ TEST_F(LibraryFile, ThatTheSystemRefusesIsReportedAndWithoutTheSearchFlagsLoaded
         testing_support::ScopedOperation fake(
             platform::operations.openLibrary,
             +[](const platform::SystemPath& path, unsigned flags, tev::WideString& failure) {
+#ifdef _WIN32
                 EXPECT_EQ(path, (std::filesystem::path(path).parent_path() / kUnloaded).native());
+#else  // the descriptor the file was checked through
+                EXPECT_EQ(path.rfind("/proc/self/fd/", 0), 0u) << path;
+                EXPECT_EQ(std::filesystem::read_symlink(path).filename(), kUnloaded);
+#endif
                 asked.push_back(flags);
                 if (asked.size() > failures.size()) return static_cast<void*>(&library);
                 failure = tev::WideString(failures[asked.size() - 1].begin(),
@@ -197,37 +202,45 @@ TEST_F(LibraryFile, ThatTheSystemRefusesIsReportedAndWithoutTheSearchFlagsLoaded
 }
 
 #ifndef _WIN32
-// On Linux the file found is loaded only when nobody but the effective user or root can change it:
-// whoever can write it could run code in the host. Refused without loading, and the search ends.
+// On Linux the file found is loaded only when nobody but the effective user or root, and the
+// owner's own group, can change it: whoever can write it could run code in the host. Refused
+// without loading, and the search ends.
 TEST_F(LibraryFile, ThatOthersCanChangeIsRefusedWithItsCause) {
     if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
     constexpr uid_t kNobody = 65534;
+    constexpr gid_t kNoGroup = 65534, kUsers = 100;
     struct Case {
         const char* what;
         uid_t owner;
+        gid_t group;
         mode_t mode;
-        uid_t searcher;  // the effective user who searches
+        uid_t searcher;  // the effective user who searches, with the group of the same number
         std::string refusal;
     };
     const std::vector<Case> cases = {
-        {"root's, for root", 0, 0644, 0, ""},
-        {"root's, for another user", 0, 0755, kNobody, ""},
-        {"the user's own", kNobody, 0600, kNobody, ""},
-        {"another user's", kNobody, 0644, 0, "owned by another user"},
-        {"writable by others", 0, 0646, 0, "writable by others"},
-        {"writable by its group", 0, 0664, 0, "writable by its group"},
-        {"the user's own, writable by others", kNobody, 0666, kNobody, "writable by others"},
+        {"root's, for root", 0, 0, 0644, 0, ""},
+        {"root's, for another user", 0, 0, 0755, kNobody, ""},
+        {"the user's own", kNobody, kNoGroup, 0600, kNobody, ""},
+        {"the user's own, built under umask 002", kNobody, kNoGroup, 0664, kNobody, ""},
+        {"root's, writable by root's group", 0, 0, 0664, 0, ""},
+        {"another user's", kNobody, kNoGroup, 0644, 0, "owned by another user"},
+        {"writable by others", 0, 0, 0646, 0, "writable by others"},
+        {"root's, writable by a group of users", 0, kUsers, 0664, 0, "writable by its group"},
+        {"the user's, writable by a group of users", kNobody, kUsers, 0664, kNobody,
+         "writable by its group"},
+        {"the user's own, writable by others", kNobody, kNoGroup, 0666, kNobody,
+         "writable by others"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::ofstream(File()) << "a library";
-        ASSERT_EQ(chown(File().c_str(), c.owner, 0), 0);
+        ASSERT_EQ(chown(File().c_str(), c.owner, c.group), 0);
         ASSERT_EQ(chmod(File().c_str(), c.mode), 0);
         // Searched as that user in a process of its own, which says by its status whether it
         // found the refusal expected.
         pid_t child = fork();
         if (child == 0) {
-            if (seteuid(c.searcher) != 0) _exit(2);
+            if (setegid(c.searcher) != 0 || seteuid(c.searcher) != 0) _exit(2);
             platform::Location location = platform::LocateDependency(kUnloaded, FoldersOf(folder_));
             bool found =
                 Utf8(location.file) == File().string() && Utf8(location.refusal) == c.refusal;
@@ -243,5 +256,32 @@ TEST_F(LibraryFile, ThatOthersCanChangeIsRefusedWithItsCause) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         std::filesystem::remove(File());
     }
+}
+
+// The file loaded is the file checked: one swapped in at the same place after the check (by
+// whoever can write the folder) is not the one loaded. Here a library that lacks the first static
+// is checked, and a library that has it is put in its place just before the loading call.
+TEST_F(LibraryFile, SwappedAfterTheCheckIsNotTheOneLoaded) {
+    static std::filesystem::path checked, swapped;
+    checked = File();
+    swapped = folder_ / "swapped-in";
+    std::filesystem::copy_file(std::filesystem::path(TEV_LACKING_FOLDER) / "0" / kStandIn, checked);
+    std::filesystem::copy_file(std::filesystem::path(TEV_LACKING_FOLDER) / "1" / kStandIn, swapped);
+    static void* (*const load)(const platform::SystemPath&, unsigned, tev::WideString&) =
+        platform::operations.openLibrary;
+    testing_support::ScopedOperation swap(
+        platform::operations.openLibrary,
+        +[](const platform::SystemPath& path, unsigned flags, tev::WideString& failure) {
+            std::filesystem::rename(swapped, checked);
+            return load(path, flags, failure);
+        });
+    platform::Dependency dependency =
+        platform::operations.loadDependency(kUnloaded, FoldersOf(folder_));
+    ASSERT_NE(dependency.library, nullptr) << Utf8(dependency.failure);
+    EXPECT_EQ(Utf8(dependency.file), checked.string());
+    const char* first = tev::analytics::kLibraryStatics[0].exported;
+    const char* second = tev::analytics::kLibraryStatics[1].exported;
+    EXPECT_EQ(platform::operations.findFunction(dependency.library, first), nullptr);
+    EXPECT_NE(platform::operations.findFunction(dependency.library, second), nullptr);
 }
 #endif

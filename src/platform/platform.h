@@ -56,11 +56,11 @@ using SystemPath = std::string;
 // with a separator (empty: none).
 struct SearchFolders {
     SystemPath library;  // the folder of the library that depends on them
+    SystemPath host;     // the folder of the host executable that loaded it
 };
 
 // Where TEV itself looks: the folder of the library this code is linked into (TEV.dll, libtev.so,
-// or the program that compiles it in). On Linux a library loaded by a relative path has no folder
-// here: its folder would depend on the current directory.
+// or the program that compiles it in), then the host executable's.
 SearchFolders OwnSearchFolders();
 
 // A file of the library's name that the search passed over, and why (one that is not a regular
@@ -68,6 +68,26 @@ SearchFolders OwnSearchFolders();
 struct SkippedFile {
     WideString file;
     WideString reason;
+};
+
+// A file held open for reading, closed with its owner (on Linux, the library's file as it was
+// checked: loading it through its descriptor loads that very file).
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(FileHandle handle) : handle_(handle) {}
+    OpenFile(OpenFile&& other) noexcept : handle_(other.Release()) {}
+    OpenFile& operator=(OpenFile&& other) noexcept;
+    ~OpenFile();
+    FileHandle Handle() const { return handle_; }
+    FileHandle Release() {
+        FileHandle handle = handle_;
+        handle_ = kNoFile;
+        return handle;
+    }
+
+private:
+    FileHandle handle_ = kNoFile;
 };
 
 // What a search for a library's file finds on disk, without loading anything.
@@ -82,15 +102,21 @@ struct Location {
     std::vector<SkippedFile> skipped;
     // The folders looked in, in order, each ending with a separator.
     std::vector<WideString> folders;
+    // Which of them `file` is in (an index into `folders`); meaningless when `file` is empty.
+    std::size_t folder = 0;
+    // Linux: `file`, opened once and checked through this descriptor, when it may be loaded.
+    OpenFile opened;
 };
 
-// Where a library that a library depends on is on disk: the first of `folders` (the dependent
-// library's) and (on Windows) the system's folder that holds a regular file of that name. Never the
-// current directory, the host executable's folder, PATH or LD_LIBRARY_PATH. Anything but a regular
-// file (a directory, a named pipe, a device) is passed over: opening a named pipe would block for
-// ever, and none of them is a library. A regular file found ends the search; on Linux it is
-// refused unless it is owned by the effective user or root and writable by nobody else. Reads the
-// file system only: `tev doctor` asks it of an installer's folder to show the file TEV would load.
+// Where a library that a library depends on is on disk, as the loader would find a static import
+// of it, without the places anyone can write to: the first of the dependent library's folder, the
+// host executable's folder and (on Windows) the system's folder that holds a regular file of that
+// name. Never the current directory, PATH or LD_LIBRARY_PATH. Anything but a regular file (a
+// directory, a named pipe, a device) is passed over: opening a named pipe would block for ever,
+// and none of them is a library. A regular file found ends the search; on Linux it is opened once,
+// without blocking, and refused unless it is owned by the effective user or root and writable by
+// nobody else but its owner's own group. Reads the file system only: `tev doctor` asks it of an
+// installer's folders to show the file TEV would load.
 Location LocateDependency(const char* fileName, const SearchFolders& folders);
 
 // Where LoadDependency looked for a library, and what came of it.
@@ -132,8 +158,11 @@ struct Operations {
     // The current time as UTC calendar fields; false when the clock cannot be read.
     bool (*utcNow)(CalendarTime& now);
     // A library that a library depends on, as the system's loader would bind an import, and no
-    // further: one already loaded under that name; else the file LocateDependency gives, loaded by
-    // its full path through openLibrary. TEV binds the analytics library with its own folders.
+    // further: one already loaded under that name (found in the list of loaded modules, never by
+    // a probe that opens files); else the file LocateDependency gives, loaded through openLibrary
+    // by its full path (Windows) or by the descriptor it was checked through (Linux:
+    // /proc/self/fd/N, so that a file swapped in after the check is not the one loaded). TEV binds
+    // the analytics library with its own folders.
     Dependency (*loadDependency)(const char* fileName, const SearchFolders& folders);
     // The system's own loading of a library's file by its full path with the system's flags
     // (LoadLibraryExW's on Windows, dlopen's elsewhere): the library, or null with `failure` set

@@ -143,28 +143,43 @@ WideString TempFilePath(const TEVChar* fileName) {
     return path;
 }
 
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        if (handle_ != kNoFile) CloseHandle(AsHandle(handle_));
+        handle_ = other.Release();
+    }
+    return *this;
+}
+
+OpenFile::~OpenFile() {
+    if (handle_ != kNoFile) CloseHandle(AsHandle(handle_));
+}
+
 SearchFolders OwnSearchFolders() {
-    // This library's own folder, so that the folder a host loaded TEV.dll from (an installer's
-    // plug-ins folder, say) serves it. Not the host's folder: an installer often runs from a
-    // downloads folder, where anyone may have left a DLL of the library's name.
+    // This library's own folder first, so that a copy shipped beside TEV.dll (in an installer's
+    // plug-ins folder, say) wins; then the host's, where a static import of the library would
+    // find it too.
     HMODULE self = ThisModule();
     WideString selfPath = self ? ModuleFileName(self) : WideString();
-    return {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1)};
+    return {selfPath.substr(0, selfPath.find_last_of(L"\\/") + 1), ExecutableDirectory()};
 }
 
 Location LocateDependency(const char* fileName, const SearchFolders& folders) {
     WideString name = LibraryName(fileName);
     Location found;
-    // The given folder, then the system's. The current directory and PATH, which the standard
-    // search reaches too, are where an attacker can put a library, and are never looked in.
+    // The given folders, then the system's, as the loader's own search begins. The current
+    // directory and PATH, which that search reaches later, are where anyone can put a library,
+    // and are never looked in.
     WideString system = ReadWhole<WideString>([](wchar_t* buffer, std::size_t size) {
         UINT written = GetSystemDirectoryW(buffer, static_cast<UINT>(size));
         return written == 0 ? -1L : static_cast<long>(written);  // more than size when cut short
     });
     if (!system.empty()) system += L'\\';
-    for (const WideString& folder : {folders.library, system}) {
+    for (const WideString& folder : {folders.library, folders.host, system}) {
         if (folder.empty() ||
-            std::find(found.folders.begin(), found.folders.end(), folder) != found.folders.end())
+            std::find_if(found.folders.begin(), found.folders.end(), [&](const WideString& seen) {
+                return lstrcmpiW(seen.c_str(), folder.c_str()) == 0;
+            }) != found.folders.end())
             continue;
         found.folders.push_back(folder);
         WideString path = folder + name;
@@ -177,6 +192,7 @@ Location LocateDependency(const char* fileName, const SearchFolders& folders) {
         }
         found.file = path;
         found.path = path;
+        found.folder = found.folders.size() - 1;
         return found;
     }
     return found;

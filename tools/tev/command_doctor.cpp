@@ -173,24 +173,10 @@ void CheckStatics(const BinaryImage& image, Report& report) {
     }
 }
 
-// A library of the name beside the installer, which TEV does not use unless TEV is there too.
-void CheckInstallerFolder(const std::filesystem::path& tevFolder,
-                          const std::filesystem::path& installerFolder, Report& report) {
-    std::error_code error;
-    std::filesystem::path besideInstaller = installerFolder / kLibraryFile;
-    if (tevFolder == installerFolder ||
-        std::filesystem::equivalent(tevFolder, installerFolder, error) ||
-        !std::filesystem::exists(std::filesystem::symlink_status(besideInstaller, error)))
-        return;
-    report.Warning(std::string(kLibraryFile) + " beside the installer, " + Utf8Of(besideInstaller) +
-                   ", is not used: TEV loads only the one beside " + kTevFile +
-                   " (libraries beside the installer are no longer used unless " + kTevFile +
-                   " is there too)");
-}
-
-void CheckLibrary(const std::filesystem::path& tevFolder, Report& report) {
-    tev::platform::Location found =
-        tev::platform::LocateDependency(kLibraryFile, {tevFolder.native()});
+void CheckLibrary(const std::filesystem::path& tevFolder,
+                  const std::filesystem::path& installerFolder, Report& report) {
+    tev::platform::Location found = tev::platform::LocateDependency(
+        kLibraryFile, {tevFolder.native(), installerFolder.native()});
     if (!found.folders.empty()) {
         std::string folders;
         for (const tev::WideString& folder : found.folders)
@@ -206,6 +192,15 @@ void CheckLibrary(const std::filesystem::path& tevFolder, Report& report) {
                        kLibraryFile + " beside " + kTevFile);
         return;
     }
+    // The second folder looked in is the installer's, unless it is TEV's own.
+    std::error_code error;
+    if (found.folder == 1 && std::filesystem::path(found.folders[1]) == installerFolder &&
+        !std::filesystem::equivalent(tevFolder, installerFolder, error))
+        report.Warning(std::string(kLibraryFile) + " is beside the installer only, " +
+                       tev::ToUtf8(found.file) +
+                       ": TEV uses it, but an installer run from a "
+                       "Downloads folder can find one planted there; ship " +
+                       kLibraryFile + " beside " + kTevFile);
     std::string file = tev::ToUtf8(found.file);
     if (!found.refusal.empty()) {
         report.Problem(std::string(kLibraryFile) + ": " + file + " is " +
@@ -282,8 +277,9 @@ Command AddDoctorCommand(CLI::App& tev) {
                     std::string("The folder the installer loads ") + kTevFile +
                         " from (default: the folder tev is in)");
     app->add_option("--installer-folder", *hostFolder,
-                    std::string("The installer's own folder, when it is not FOLDER (a ") +
-                        kLibraryFile + " there is not used)");
+                    std::string("The installer's own folder, when it is not FOLDER (TEV looks "
+                                "there for ") +
+                        kLibraryFile + " after FOLDER)");
     app->footer(std::string("\n") + resource::kDoctorHelp);
     return {app, [folder, hostFolder] {
                 std::string tevFolder =
@@ -309,8 +305,7 @@ Command AddDoctorCommand(CLI::App& tev) {
                                    "doctor as a user who can read it");
                 } else {
                     CheckTev(tevPath, report);
-                    CheckLibrary(tevPath, report);
-                    CheckInstallerFolder(tevPath, AsFolder(installerFolder), report);
+                    CheckLibrary(tevPath, AsFolder(installerFolder), report);
                 }
                 CheckTemporaryFolder(report);
                 if (report.Problems() == 0) {
