@@ -8,7 +8,8 @@
  * TEVLoad fills the table with every entry of TEVUtil.h, each found by the name Microsoft's
  * compiler gives it, as a typed function pointer (__cdecl). It needs nothing but <windows.h>.
  * Entries with a text and an integer overload appear twice, ending in Text and Int. A bool is one
- * byte (TEVBool: bool in C++, unsigned char in C); texts are null-terminated UTF-16.
+ * byte (TEVBool: bool in C++, _Bool in C), so any nonzero value passed becomes 1 on the way in;
+ * texts are null-terminated UTF-16.
  */
 #ifndef TEV_LOADER_H
 #define TEV_LOADER_H
@@ -18,7 +19,7 @@
 #ifdef __cplusplus
 typedef bool TEVBool;
 #else
-typedef unsigned char TEVBool;
+typedef _Bool TEVBool;
 #endif
 
 /* X(field, decorated name, result, parameters) for each entry, in TEVUtil.h's order. */
