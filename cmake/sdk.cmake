@@ -25,7 +25,7 @@ install(DIRECTORY ${TEV_BINARY_DIR}/sdk/store/ DESTINATION symbols)
 install(PROGRAMS $<TARGET_FILE:kv8> DESTINATION standin)
 install(FILES examples/host/host.cpp examples/host/CMakeLists.txt DESTINATION examples/host)
 install(FILES nsis/TEV.nsh DESTINATION nsis)
-install(FILES examples/nsis/sample.nsi DESTINATION examples/nsis)
+install(FILES examples/nsis/minimal.nsi examples/nsis/sample.nsi DESTINATION examples/nsis)
 install(FILES CHANGELOG.md LICENSE.txt DESTINATION .)
 # Last: the SDK's own guide, README.md, its figures measured on the files staged above.
 install(CODE "set(TEV_GUIDE_TEMPLATE \"${TEV_SOURCE_DIR}/cmake/sdk/README.md.in\")

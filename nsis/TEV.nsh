@@ -20,16 +20,22 @@
 ; Texts are NSIS strings, written as anywhere in a script: "it`s $$5, 'ok'" arrives as
 ; it`s $5, 'ok'. The macros quote a text with double quotes, so a double quote inside a text is
 ; written $\" whichever quotes the text is written in. Integers are decimal or 0x hexadecimal; the
-; last argument of DownloadError and DownloadFailEvent is unsigned (up to 4294967295). An entry that
+; last argument of DownloadError and DownloadFailEvent is unsigned (up to 4294967295). A bool
+; argument (InitML's ENABLE_LOG, wpSetupPhase's BEGIN) is true for any nonzero value. An entry that
 ; returns a bool puts 1 or 0 into the variable given last; GetKV8UserId puts the text. Nothing else
 ; changes: arguments and results pass through the stack, and no register ($0-$9, $R0-$R9) is
 ; touched.
 ;
 ; Telemetry never stops an installer: without TEV.dll in $PLUGINSDIR nothing is called, every
-; macro gives 0 (GetKV8UserId the empty text), and the installer goes on. TEV.dll takes KV8.dll
-; from its own folder ($PLUGINSDIR), the installer's folder or the system's folder, never the current
-; directory or PATH; found nowhere there (or not loadable, or incomplete), every run is refused,
-; nothing is reported, and the log says why ("KV8 unavailable").
+; macro gives 0 (GetKV8UserId the empty text), and the installer goes on. TEV looks for `KV8.dll`
+; as a static import of it would be found, without the places anyone can write to: a `KV8.dll`
+; already loaded in the installer's process; else the first regular file named `KV8.dll` in
+; `TEV.dll`'s own folder, then in the installer's (the host executable's) folder, then in the
+; Windows system folder. Never the current folder or `PATH`. Ship `KV8.dll` beside `TEV.dll`: a
+; copy beside the installer alone is used, but `tev doctor` warns about it, since an installer run
+; from a Downloads folder can find a planted one there. Here TEV.dll's own folder is $PLUGINSDIR,
+; where the installer unpacks KV8.dll beside it. Found nowhere (or not loadable, or incomplete),
+; every run is refused, nothing is reported, and the log says why ("KV8 unavailable").
 ;
 ; Entries with a text and an integer overload have a macro for each, ending in Text and Int:
 ;   ${TEV_AddAttributeToSetupText} "setup.version" "4.2.1" $0
@@ -101,6 +107,15 @@
   System::Call "::$_TEV_Entry${PARAMETERS}v?c"
 !macroend
 
+; Pushes VALUE as a bool argument: 1 for any nonzero value, 0 for 0. The entry reads one byte of
+; it, so 256 passed as it is would arrive as false.
+!macro _TEV_PushBool VALUE
+  !insertmacro _TEV_Declare
+  IntOp $_TEV_Entry ${VALUE} !
+  IntOp $_TEV_Entry $_TEV_Entry !
+  Push $_TEV_Entry
+!macroend
+
 ; The same for an entry that returns a bool: only its low byte is the bool (Microsoft's compiler
 ; leaves the rest of the register as it was), so RESULT gets 1 or 0; "error" reads as 0.
 !macro _TEV_CallBool DECORATED PARAMETERS RESULT
@@ -113,7 +128,7 @@
 ; Run control.
 !define TEV_InitML "!insertmacro TEV_InitML"
 !macro TEV_InitML ENABLE_LOG RESULT
-  Push "${ENABLE_LOG}"
+  !insertmacro _TEV_PushBool "${ENABLE_LOG}"
   !insertmacro _TEV_CallBool "?InitML@TEVUtil@@SA_N_N@Z" "(is)" ${RESULT}
 !macroend
 
@@ -218,10 +233,11 @@
   !insertmacro _TEV_CallBool "?AddNRData@TEVUtil@@SA_NPB_W0H@Z" "(ws,ws,is)" ${RESULT}
 !macroend
 
-; Phases, milestone and warnings. BEGIN is 1 for the phase's beginning, 0 for its end.
+; Phases, milestone and warnings. BEGIN is 1 (any nonzero value) for the phase's beginning, 0 for
+; its end.
 !define TEV_wpSetupPhase "!insertmacro TEV_wpSetupPhase"
 !macro TEV_wpSetupPhase PHASE BEGIN
-  Push "${BEGIN}"
+  !insertmacro _TEV_PushBool "${BEGIN}"
   Push "${PHASE}"
   !insertmacro _TEV_CallVoid "?wpSetupPhase@TEVUtil@@SAXW4eSetupPhase@1@_N@Z" "(is,is)"
 !macroend

@@ -3,11 +3,14 @@
 // whatever their files are called, and colour and progress on a terminal only.
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 
 #include "tool_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -20,6 +23,26 @@ using testing_support::ReadFile;
 using testing_support::Utf16Line;
 using testing_support::WriteBytes;
 namespace fs = std::filesystem;
+
+// PATH written the Unix way, beginning with "/", as a shell passes it to a program under Wine: its
+// Unix name, from Wine; on Windows itself, from the root of its drive (the tests run on one drive).
+std::string Slashed(const fs::path& path) {
+#ifdef _WIN32
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    if (auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")))) {
+        char* name = unixName(path.wstring().c_str());
+        std::string text = name ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return text;
+    }
+    std::string text = path.string().substr(path.string().find(':') + 1);
+    std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+#else
+    return path.string();
+#endif
+}
 
 }  // namespace
 
@@ -57,6 +80,9 @@ TEST_F(ToolFront, OptionsThatConflictOrAreMisspeltAreRefusedWithAMessage) {
         {{"scenaro"}, "did you mean scenario?"},
         {{"nothing-like-a-command"}, "unknown subcommand nothing-like-a-command (the"},
         {{"-x"}, "tev: unknown option -x (see tev --help)\n"},
+#ifdef _WIN32  // "/" begins an option there too
+        {{"log", Slashed(log), "/sumary"}, "The following argument was not expected: /sumary\n"},
+#endif
     };
     for (const Case& c : cases) {
         ProgramRun run = Tev(c.arguments);
@@ -75,6 +101,31 @@ TEST_F(ToolFront, APathAloneIsReadAsALogAndDashOWritesToAFile) {
     EXPECT_EQ(dropped.out, asked.out);
     EXPECT_EQ(Lines(dropped.out).size(), 6u);
     EXPECT_EQ(Tev({Path("logs"), "--summary", "--json"}).status, 0);
+
+    // A path that begins with "/" is read wherever it stands, the options around it kept (CLI11
+    // on Windows takes "/name" for an option).
+    const std::string slashed = Slashed(log);
+    const std::string summaryHead = slashed + " (run 1)\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string out;  // all of it, or its first line when it is summaryHead
+    } slashPaths[] = {
+        {{"log", slashed}, asked.out},
+        {{slashed}, asked.out},
+        {{"log", slashed, "-o", Path("slashed.txt")}, ""},
+        {{"log", "--summary", slashed}, summaryHead},
+        {{slashed, "--summary"}, summaryHead},
+#ifdef _WIN32
+        {{"log", slashed, "/summary"}, summaryHead},
+#endif
+    };
+    for (const auto& c : slashPaths) {
+        ProgramRun run = Tev(c.arguments);
+        EXPECT_EQ(run.status, 0) << c.arguments.back() << ": " << run.err;
+        EXPECT_EQ(c.out == summaryHead ? run.out.substr(0, run.out.find('\n') + 1) : run.out,
+                  c.out);
+    }
+    EXPECT_EQ(ReadFile(tempDir_ / "slashed.txt"), asked.out);
 
     ProgramRun toFile = Tev({"log", log.string(), "-o", Path("decoded.txt")});
     EXPECT_EQ(toFile.status, 0) << toFile.err;

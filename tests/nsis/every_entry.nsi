@@ -20,7 +20,7 @@ Section
   ReadEnvStr $R8 TEV_NSIS_RESULTS
   FileOpen $R9 $R8 w
 
-  ${TEV_InitML} 1 $0
+  ${TEV_InitML} 256 $0  ; any nonzero value is true, one whose low byte is 0 too
   !insertmacro Record InitML $0
   ${TEV_GetKV8UserId} $0
   !insertmacro Record GetKV8UserId `"$0"`
@@ -60,6 +60,8 @@ Section
   ${TEV_wpSetupPhase} ${TEV_eConfiguration} 0
   !insertmacro Record wpSetupPhase null
   ${TEV_wpSetupPhase} ${TEV_eInstallation} 1
+  !insertmacro Record wpSetupPhase null
+  ${TEV_wpSetupPhase} ${TEV_eConfiguration} -512
   !insertmacro Record wpSetupPhase null
   ${TEV_wpDownloadSP}
   !insertmacro Record wpDownloadSP null

@@ -4,8 +4,9 @@
 # is compared (tests/docs/doctest.py). The reader's machine has what the guide assumes: installer
 # folders C:\Setup\payload, C:\Setup\plugins (with the installer in C:\Setup) and C:\Setup\nsis
 # (where an NSIS script takes its files from), each with TEV.dll and a KV8.dll that passes for the
-# maker's. Then the program the guide's by-hand MinGW line built runs beside TEV.dll and the
-# stand-in alone, and reports exactly what the sample host reports.
+# maker's; its home, where the guide keeps logs (~/logs), is a fresh folder of the test's. Then the
+# program the guide's by-hand MinGW line built (in by-hand/, beside TEV.dll and the stand-in) runs
+# beside those two alone, and reports exactly what the sample host reports.
 # Usage: tests/sdk/guide.sh SOURCE_DIR WORK_DIR MAKERS_KV8_DLL (WORK_DIR/sdk: the SDK, from archive.sh)
 set -euo pipefail
 source_dir=$1
@@ -25,14 +26,18 @@ for folder in payload plugins nsis; do
 done
 
 python3 "$source_dir/tests/docs/doctest.py" "$sdk/README.md" --title "the archive's README.md (cmake/sdk/README.md.in)" \
-  --folder "$sdk" --define "<this folder>=$sdk" --define "<your project>=$sdk/examples/host" ||
+  --folder "$sdk" --define "<this folder>=$sdk" --define "<your project>=$sdk/examples/host" \
+  --env "HOME=$work/home" --fresh "$work/home" ||
   fail "the guide's commands do not all run as printed"
 
 # The by-hand line's program, with nothing of MinGW beside it.
 by_hand="$work/by_hand"
 mkdir -p "$by_hand"
-if [ -f "$sdk/setup_host.exe" ]; then
-  cp "$sdk/setup_host.exe" "$sdk/bin/TEV.dll" "$sdk/standin/KV8.dll" "$by_hand/"
+if [ -f "$sdk/by-hand/setup_host.exe" ]; then
+  for beside in TEV.dll KV8.dll; do
+    [ -f "$sdk/by-hand/$beside" ] || fail "the guide's by-hand build left no $beside beside its program"
+  done
+  cp "$sdk/by-hand/setup_host.exe" "$sdk/bin/TEV.dll" "$sdk/standin/KV8.dll" "$by_hand/"
   status=0
   KV8_OUTBOX=$(windows_path "$by_hand/outbox.jsonl") KV8_USER_ID=tev-sdk-user-0001 \
     wine_in "$by_hand" "$(windows_path "$by_hand/setup_host.exe")" >"$by_hand/stdout" 2>&1 || status=$?
@@ -40,7 +45,7 @@ if [ -f "$sdk/setup_host.exe" ]; then
   diff -u "$source_dir/tests/sdk/host.outbox.jsonl" "$by_hand/outbox.jsonl" ||
     fail "the by-hand program did not report what the sample host reports"
 else
-  fail "the guide's by-hand MinGW line made no setup_host.exe"
+  fail "the guide's by-hand MinGW line made no by-hand/setup_host.exe"
 fi
 
 if [ "$failures" -eq 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi

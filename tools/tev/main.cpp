@@ -94,6 +94,68 @@ bool KnownOptions(const std::vector<std::string>& arguments, const CLI::App& tev
     return true;
 }
 
+// The option ARGUMENT names (as typed: --name, -n, -nVALUE, --name=VALUE, or /name[:VALUE] as CLI11
+// reads it on Windows), the command's or the tool's; null when there is none.
+const CLI::Option* OptionNamed(const std::string& argument, const CLI::App& tev,
+                               const CLI::App& command) {
+    std::vector<std::string> names{argument.substr(0, argument.find('='))};
+    if (!argument.starts_with("--")) names = {argument.substr(0, 2)};
+    if (argument.front() == '/') {
+        const std::string name = argument.substr(1, argument.find(':') - 1);
+        names = {"-" + name, "--" + name};
+    }
+    for (const CLI::App* app : {&command, &tev})
+        for (const std::string& name : names)
+            if (const CLI::Option* found = app->get_option_no_throw(name)) return found;
+    return nullptr;
+}
+
+// CLI11 on Windows reads an argument that begins with "/" as an option (/summary as --summary), so
+// a path written the Unix way, as Wine takes it (wine tev.exe log ~/logs/Setup_TEV.log), was
+// refused as an argument that was not expected. A path the command is given that begins with "/"
+// and names an existing file or folder is a path: the command's paths, in their order, are put
+// after "--", where nothing is an option. Any other "/" argument is an option, or refused as
+// CLI11 refuses it (on Windows; elsewhere it is a path like any other).
+void KeepSlashPaths(std::vector<std::string>& arguments, const CLI::App& tev,
+                    const CLI::App* command) {
+    if (!command || arguments.empty()) return;
+    std::vector<std::string> options{arguments.front()}, paths, unknown;
+    bool slashPath = false;
+    size_t index = 1;
+    for (; index < arguments.size() && arguments[index] != "--"; ++index) {
+        const std::string& argument = arguments[index];
+        std::error_code error;
+        const bool isSlashPath = argument.size() > 1 && argument.front() == '/' &&
+                                 std::filesystem::exists(PathOf(argument), error);
+        const bool isOption =
+            argument.size() > 1 &&
+            (argument.front() == '-' ||
+             (argument.front() == '/' && !isSlashPath && tev.get_allow_windows_style_options()));
+        if (!isOption) {
+            paths.push_back(argument);
+            slashPath = slashPath || isSlashPath;
+            continue;
+        }
+        options.push_back(argument);
+        const CLI::Option* option = OptionNamed(argument, tev, *command);
+        if (!option && argument.front() == '/') unknown.insert(unknown.begin(), argument);
+        // --name VALUE, -n VALUE, /name VALUE: the value is the next argument, whatever it is.
+        const bool valueAttached =
+            argument.find_first_of(argument.front() == '/' ? ":" : "=") != std::string::npos ||
+            (!argument.starts_with("--") && argument.size() > 2 && argument.front() == '-');
+        if (option && !valueAttached && option->get_items_expected_min() > 0 &&
+            index + 1 < arguments.size())
+            options.push_back(arguments[++index]);
+    }
+    if (!slashPath) return;
+    if (!unknown.empty()) throw CLI::ExtrasError(unknown);  // CLI11 lists them last first
+    options.push_back("--");
+    options.insert(options.end(), paths.begin(), paths.end());
+    if (index < arguments.size())
+        options.insert(options.end(), arguments.begin() + index + 1, arguments.end());
+    arguments = std::move(options);
+}
+
 int Main(std::vector<std::string> arguments) {
     CLI::App app{
         "tev: play a setup run through TEV and see what it reports, or read its diagnostic log."};
@@ -112,6 +174,7 @@ int Main(std::vector<std::string> arguments) {
         if (!arguments.empty() && command.app->get_name() == arguments.front()) named = command.app;
     if (!KnownOptions(arguments, app, named)) return kUsageError;
     try {
+        KeepSlashPaths(arguments, app, named);
         std::reverse(arguments.begin(), arguments.end());  // CLI11 takes them last first
         app.parse(arguments);
     } catch (const CLI::ParseError& error) {
