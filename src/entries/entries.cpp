@@ -5,6 +5,7 @@
 #include "../base/decimal.h"
 #include "../run/run.h"
 #include "TEVUtil.h"
+#include "entries.h"
 
 using namespace tev;
 
@@ -62,26 +63,12 @@ void InstallStep(ProgressEvents::InstallStep step, const TEVChar* productName) {
 
 }  // namespace
 
-// The entries that take a bool read it as the byte the caller passed: any byte but 0 is true. A
-// caller in another language (an NSIS script passes an int) can pass 2 or 255, which a function
-// declared with a bool may take for 0 or 1 as it stands (an index into a table of two, a masking
-// that makes 2 false). So these two are defined under their entries' own symbols with a byte in
-// the bool's place, which the binary interface passes alike.
-using TEVRawBool = unsigned char;
-#define TEV_STRINGIFY_(text) #text
-#define TEV_STRINGIFY(text) TEV_STRINGIFY_(text)
-#if defined(_WIN32)
-#define TEV_ENTRY_SYMBOL(name) __asm__(TEV_STRINGIFY(__USER_LABEL_PREFIX__) name)
-#else
-#define TEV_ENTRY_SYMBOL(name) \
-    __asm__(TEV_STRINGIFY(__USER_LABEL_PREFIX__) name) __attribute__((visibility("default")))
-#endif
-
 // Run control.
 
-bool TEVUtil_InitML(TEVRawBool enableLog) TEV_ENTRY_SYMBOL("_ZN7TEVUtil6InitMLEb");
-bool TEVUtil_InitML(TEVRawBool enableLog) {
-    return Guarded(false, [&](Run& run) { return run.Restart(enableLog != 0); });
+// InitML and wpSetupPhase are defined in byte_entries.cpp, which reads their bool as the byte the
+// caller passed; their work is done here.
+bool tev::entries::InitML(bool enableLog) {
+    return Guarded(false, [&](Run& run) { return run.Restart(enableLog); });
 }
 
 bool TEVUtil::ShutdownML() {
@@ -158,10 +145,8 @@ bool TEVUtil::AddNRData(const TEVChar* productName, const TEVChar* attributeName
 
 // Phases, milestone and warnings.
 
-void TEVUtil_wpSetupPhase(TEVUtil::eSetupPhase phase, TEVRawBool begin)
-    TEV_ENTRY_SYMBOL("_ZN7TEVUtil12wpSetupPhaseENS_11eSetupPhaseEb");
-void TEVUtil_wpSetupPhase(TEVUtil::eSetupPhase phase, TEVRawBool begin) {
-    WhileReporting([&](Run& run) { run.Events().Phase(static_cast<int>(phase), begin != 0); });
+void tev::entries::SetupPhase(int phase, bool begin) {
+    WhileReporting([&](Run& run) { run.Events().Phase(phase, begin); });
 }
 
 void TEVUtil::wpDownloadSP() {
