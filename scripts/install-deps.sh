@@ -20,6 +20,7 @@ elif [ "$level" = --windows ]; then
   # MinGW-w64's own runtime, a 32-bit Wine to run what it builds, and NSIS for the installers that
   # call it through nsis/TEV.nsh.
   packages=(clang-16 lld-16 g++-mingw-w64-i686-posix mingw-w64-i686-dev wine wine32:i386 nsis unzip
+            llvm                         # llvm-readobj: the build reads TEV.dll's headers with it
             gcc-mingw-w64-x86-64-posix)  # a 64-bit DLL, for `tev doctor` to refuse
 elif [ "$level" != --build ]; then
   echo "usage: $0 [--build | --windows]" >&2

@@ -4,7 +4,8 @@
 # Usage: tests/tool_imports.sh TEV_EXE
 set -euo pipefail
 exe=${1:?usage: tool_imports.sh TEV_EXE}
-imports=$(objdump -p "$exe" | sed -n 's/^\tDLL Name: //p')
+source "$(dirname "${BASH_SOURCE[0]}")/shared/pe.sh"
+imports=$(pe_imports "$exe")
 [ -n "$imports" ] || { echo "no import table read from $exe" >&2; exit 1; }
 status=0
 while read -r dll; do

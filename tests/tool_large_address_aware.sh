@@ -4,9 +4,10 @@
 # Usage: tests/tool_large_address_aware.sh TEV_EXE
 set -euo pipefail
 exe=${1:?usage: tool_large_address_aware.sh TEV_EXE}
-characteristics=$(objdump -p "$exe" | sed -n '/^Characteristics/,/^$/p')
+source "$(dirname "${BASH_SOURCE[0]}")/shared/pe.sh"
+characteristics=$(pe_characteristics "$exe")
 [ -n "$characteristics" ] || { echo "no PE header read from $exe" >&2; exit 1; }
-if grep -q 'large address aware' <<<"$characteristics"; then
+if grep -qx IMAGE_FILE_LARGE_ADDRESS_AWARE <<<"$characteristics"; then
   echo "$exe is large-address-aware"
 else
   echo "$exe is not large-address-aware:" >&2

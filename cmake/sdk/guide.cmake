@@ -41,10 +41,10 @@ tev_size_of(${PDB_STORE_PATH} PDB_SIZE)
 
 # The guide's example crash: a return address 3 bytes into InitML, at TEV.dll's preferred base and
 # as an offset in the module.
-include("${TEV_SOURCE_DIR}/cmake/pe.cmake")
-pe_read("${sdk}/bin/TEV.dll")
-pe_image_base(base)
-pe_export_rva(_ZN7TEVUtil6InitMLEb rva)
+include("${TEV_SOURCE_DIR}/cmake/pe_headers.cmake")
+pe_headers("${sdk}/bin/TEV.dll" tev)
+set(base ${tev_IMAGE_BASE})
+pe_export_rva("${sdk}/bin/TEV.dll" _ZN7TEVUtil6InitMLEb rva)
 math(EXPR IMAGE_BASE "${base}" OUTPUT_FORMAT HEXADECIMAL)
 math(EXPR CRASH_OFFSET "${rva} + 3" OUTPUT_FORMAT HEXADECIMAL)
 math(EXPR CRASH_ADDRESS "${base} + ${rva} + 3" OUTPUT_FORMAT HEXADECIMAL)

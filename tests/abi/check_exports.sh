@@ -33,16 +33,14 @@ for index in "${!kv8_names[@]}"; do
     fail "KV8.h imports ${imported[$index]:-nothing} where Microsoft's compiler says ${kv8_names[$index]}"
 done
 
-# The export table: "[ordinal] name" lines and the address of each ordinal.
-table=$(i686-w64-mingw32-objdump -p "$build_dir/bin/TEV.dll")
-declare -A rva_of_ordinal name_rva
-while read -r ordinal rva; do rva_of_ordinal[$ordinal]=$rva; done < <(
-  sed -n 's/^\s*\[ *\([0-9]*\)\] +base\[ *[0-9]*\] \([0-9a-f]*\) Export RVA$/\1 \2/p' <<<"$table")
+# The export table: each name's address.
+source "$(dirname "${BASH_SOURCE[0]}")/../shared/pe.sh"
+declare -A name_rva
 exported=0
-while read -r ordinal name; do
-  name_rva[$name]=${rva_of_ordinal[$ordinal]}
+while read -r rva name; do
+  name_rva[$name]=$rva
   exported=$((exported + 1))
-done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
+done < <(pe_exports "$build_dir/bin/TEV.dll")
 [ "$exported" -eq $((2 * entries)) ] || fail "TEV.dll exports $exported names, not $((2 * entries)) (two for each entry of cmake/tev_entries.txt)"
 while read -r line; do
   line=${line# }
@@ -56,7 +54,7 @@ while read -r line; do
   esac
 done < <(sed 's/^ *//' <<<"$derived_tev")
 
-imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$table" | sort -u | tr '\n' ' ')
+imports=$(pe_imports "$build_dir/bin/TEV.dll" | sort -u | tr '\n' ' ')
 for dll in $imports; do
   case "${dll,,}" in
     kernel32.dll | msvcrt.dll | shlwapi.dll | user32.dll) ;;

@@ -101,25 +101,22 @@ done
 [[ $(grep -A1 -x FileDescription <<<"$standin_strings" | tail -1) == *"stand-in for TEV's tests"* ]] ||
   fail "standin/KV8.dll's FileDescription does not say it is a stand-in for tests"
 
-headers=$(i686-w64-mingw32-objdump -h "$sdk/bin/TEV.dll")
-! grep -q ' \.debug' <<<"$headers" || fail "bin/TEV.dll has debug sections: $(grep -o '\.debug[a-z_]*' <<<"$headers" | tr '\n' ' ')"
-table=$(i686-w64-mingw32-objdump -p "$sdk/bin/TEV.dll")
-stamp=$(sed -n 's/^Time\/Date\s*//p' <<<"$table" | head -1)
-[[ $stamp == *" 1970" ]] || fail "TEV.dll carries a link timestamp: $stamp"
+source "$(dirname "${BASH_SOURCE[0]}")/../shared/pe.sh"
+debug=$(pe_sections "$sdk/bin/TEV.dll" | { grep '^\.debug' || true; } | tr '\n' ' ')
+[ -z "$debug" ] || fail "bin/TEV.dll has debug sections: $debug"
+stamp=$(pe_header "$sdk/bin/TEV.dll" TimeDateStamp)
+[ "$stamp" = 0 ] || fail "TEV.dll carries a link timestamp: $stamp"
 echo "bin/TEV.dll: $(stat -c %s "$sdk/bin/TEV.dll") bytes; symbols/TEV.dll.debug: $(stat -c %s "$sdk/symbols/TEV.dll.debug") bytes"
 
 # Each entry's address: the image base plus the RVA of its GCC name in the export table.
-image_base=$((16#$(sed -n 's/^ImageBase\s*//p' <<<"$table")))
-declare -A rva_of_ordinal
-while read -r ordinal rva; do rva_of_ordinal[$ordinal]=$rva; done < <(
-  sed -n 's/^\s*\[ *\([0-9]*\)\] +base\[ *[0-9]*\] \([0-9a-f]*\) Export RVA$/\1 \2/p' <<<"$table")
+image_base=$(pe_header "$sdk/bin/TEV.dll" ImageBase)
 beside="$work/symbols-beside"
 mkdir -p "$beside"
 cp "$sdk/bin/TEV.dll" "$sdk/symbols/TEV.dll.debug" "$beside/"
 named=0
-while read -r ordinal name; do
+while read -r rva name; do
   [[ $name == _Z* ]] || continue
-  address=$(printf '0x%x' $((image_base + 16#${rva_of_ordinal[$ordinal]})))
+  address=$(printf '0x%x' $((image_base + 16#$rva)))
   expected=$(i686-w64-mingw32-c++filt -n "$name")
   # -i lists the inlined calls at the address first; the entry itself is the last function named,
   # with its source line.
@@ -131,7 +128,7 @@ while read -r ordinal name; do
       fail "$address in ${file#"$work"/} is '$function' at '$line', not $expected in a source line"
   done
   named=$((named + 1))
-done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
+done < <(pe_exports "$sdk/bin/TEV.dll")
 [ "$named" -eq "$entries" ] || fail "$named entries under their GCC names in the export table, not $entries"
 echo "$named entries named back from the shipped symbols"
 

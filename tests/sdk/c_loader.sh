@@ -20,8 +20,8 @@ entries=$(tev_entry_count "$source_dir")
 
 rm -rf "$work"
 mkdir -p "$work"
-exported=$(i686-w64-mingw32-objdump -p "$sdk/bin/TEV.dll" |
-  sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *[0-9]*\] \(?.*\)$/\1/p' | LC_ALL=C sort)
+source "$(dirname "${BASH_SOURCE[0]}")/../shared/pe.sh"
+exported=$(pe_exports "$sdk/bin/TEV.dll" | sed -n 's/^[0-9a-f]* \(?.*\)$/\1/p' | LC_ALL=C sort)
 [ "$(wc -l <<<"$exported")" -eq "$entries" ] || fail "TEV.dll exports $(wc -l <<<"$exported") decorated names, not $entries"
 diff -u <(echo "$exported") <(grep -o '"?[^"]*"' "$sdk/include/TEVLoader.h" | tr -d '"' | LC_ALL=C sort) ||
   fail "TEVLoader.h's names are not those TEV.dll exports"

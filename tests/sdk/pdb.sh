@@ -56,13 +56,11 @@ if grep -qF "$(realpath "$source_dir")" <(strings -a "$pdb"); then
 fi
 
 # GCC's name of each entry at its RVA, from the export table.
-table=$(i686-w64-mingw32-objdump -p "$sdk/bin/TEV.dll")
-declare -A rva_of_ordinal name_at
-while read -r ordinal rva; do rva_of_ordinal[$ordinal]=$rva; done < <(
-  sed -n 's/^\s*\[ *\([0-9]*\)\] +base\[ *[0-9]*\] \([0-9a-f]*\) Export RVA$/\1 \2/p' <<<"$table")
-while read -r ordinal name; do
-  [[ $name == _Z* ]] && name_at[$((16#${rva_of_ordinal[$ordinal]}))]=$name
-done < <(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/ s/^\s*\[ *\([0-9]*\)\] \(.*\)$/\1 \2/p' <<<"$table")
+source "$(dirname "${BASH_SOURCE[0]}")/../shared/pe.sh"
+declare -A name_at
+while read -r rva name; do
+  [[ $name == _Z* ]] && name_at[$((16#$rva))]=$name
+done < <(pe_exports "$sdk/bin/TEV.dll")
 [ "${#name_at[@]}" -eq "$entries" ] || fail "${#name_at[@]} entries under GCC's names in the export table, not $entries"
 # Three bytes into each entry, where a return address into its body points.
 inside=3

@@ -6,6 +6,7 @@
 # is also a PDB that records no build folder.
 # Usage: tests/sdk/reproducible.sh SOURCE_DIR WORK_DIR
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../shared/pe.sh"
 source_dir=$1
 work=$2
 failures=0
@@ -30,8 +31,8 @@ done
 
 # Two builds in parallel may link within one second: a time stamp is looked for, not only compared.
 for file in bin/TEV.dll sdk/TEV.dll; do
-  stamps=$(i686-w64-mingw32-objdump -p "${builds[0]}/$file" | sed -n 's/^Time\/Date\( stamp\)\?\s*//p')
-  [ "$stamps" = $'Thu Jan  1 00:00:00 1970\n0' ] || fail "$file carries the time of its build: $(tr '\n' ' ' <<<"$stamps")"
+  stamps="$(pe_header "${builds[0]}/$file" TimeDateStamp) $(pe_debug_timestamps "${builds[0]}/$file" | tr '\n' ' ')"
+  [ "$stamps" = "0 0 " ] || fail "$file carries the time of its build: $stamps"
 done
 for file in bin/TEV.dll sdk/TEV.dll sdk/TEV.dll.debug sdk/TEV.pdb TEV.lib libTEV.dll.a; do
   if cmp "${builds[0]}/$file" "${builds[1]}/$file"; then

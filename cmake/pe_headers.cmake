@@ -1,0 +1,82 @@
+# What the build reads of a PE image (TEV.dll), as llvm-readobj, the toolchain's reader of
+# binaries, gives it: pe_headers(FILE PREFIX) sets
+#   PREFIX_IMAGE_BASE   the preferred base, a number
+#   PREFIX_STORE_KEY    the symbol store's folder name for the image: "<time stamp><size of image>"
+#                       (%08X%x)
+#   PREFIX_PDB_KEY      the store's folder name for the PDB its CodeView record names: "<GUID><age>"
+#                       (the GUID's 32 digits upper case, in its textual order; the age %x)
+#   PREFIX_PDB_NAME     that PDB's file name
+# and pe_export_rva(FILE NAME OUTPUT) gives the RVA of the export NAME, a number.
+find_program(TEV_LLVM_READOBJ NAMES llvm-readobj llvm-readobj-16 llvm-readobj-17 llvm-readobj-18)
+if(NOT TEV_LLVM_READOBJ)
+  message(FATAL_ERROR "llvm-readobj is missing: install LLVM's tools (scripts/install-deps.sh --windows)")
+endif()
+
+function(_pe_readobj file output)
+  execute_process(COMMAND ${TEV_LLVM_READOBJ} ${ARGN} ${file} OUTPUT_VARIABLE text ERROR_VARIABLE error
+                  RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR NOT text MATCHES "Format: COFF-i386")
+    message(FATAL_ERROR "${file} is no 32-bit PE image: ${error}")
+  endif()
+  set(${output} "${text}" PARENT_SCOPE)
+endfunction()
+
+# The value of "FIELD: VALUE" on the first line that has it.
+function(_pe_field text field output)
+  if(NOT text MATCHES "\n *${field}: ([^\n]*)")
+    message(FATAL_ERROR "llvm-readobj gave no ${field}")
+  endif()
+  set(${output} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+function(pe_headers file prefix)
+  _pe_readobj(${file} text --file-headers --coff-debug-directory)
+  _pe_field("${text}" ImageBase base)
+  math(EXPR base "${base}")
+  _pe_field("${text}" TimeDateStamp stamp)  # the file header's, the first
+  string(REGEX REPLACE ".*\\(0x([0-9A-Fa-f]+)\\)$" "\\1" stamp "${stamp}")
+  math(EXPR stamp "0x${stamp}" OUTPUT_FORMAT HEXADECIMAL)
+  string(SUBSTRING "${stamp}" 2 -1 stamp)
+  string(TOUPPER "${stamp}" stamp)
+  string(LENGTH "${stamp}" digits)
+  while(digits LESS 8)
+    string(PREPEND stamp 0)
+    math(EXPR digits "${digits} + 1")
+  endwhile()
+  _pe_field("${text}" SizeOfImage size)
+  math(EXPR size "${size}" OUTPUT_FORMAT HEXADECIMAL)
+  string(SUBSTRING "${size}" 2 -1 size)
+  string(TOLOWER "${size}" size)
+  _pe_field("${text}" PDBGUID guid)
+  _pe_field("${text}" PDBAge age)
+  _pe_field("${text}" PDBFileName name)
+  # The GUID's bytes as stored: Data1, Data2 and Data3 little-endian, then Data4's eight bytes.
+  string(REGEX MATCHALL "[0-9A-F][0-9A-F]" bytes "${guid}")
+  list(LENGTH bytes count)
+  if(NOT count EQUAL 16)
+    message(FATAL_ERROR "${file} names its PDB with no GUID: ${guid}")
+  endif()
+  set(key "")
+  foreach(index 3 2 1 0 5 4 7 6 8 9 10 11 12 13 14 15)
+    list(GET bytes ${index} byte)
+    string(APPEND key "${byte}")
+  endforeach()
+  math(EXPR age "${age}" OUTPUT_FORMAT HEXADECIMAL)
+  string(SUBSTRING "${age}" 2 -1 age)
+  string(TOLOWER "${age}" age)
+  string(REGEX REPLACE ".*[/\\]" "" name "${name}")
+  set(${prefix}_IMAGE_BASE ${base} PARENT_SCOPE)
+  set(${prefix}_STORE_KEY "${stamp}${size}" PARENT_SCOPE)
+  set(${prefix}_PDB_KEY "${key}${age}" PARENT_SCOPE)
+  set(${prefix}_PDB_NAME "${name}" PARENT_SCOPE)
+endfunction()
+
+function(pe_export_rva file name output)
+  _pe_readobj(${file} text --coff-exports)
+  string(REPLACE "?" "\\?" pattern "${name}")
+  if(NOT text MATCHES "\n  Name: ${pattern}\n  RVA: (0x[0-9A-Fa-f]+)\n")
+    message(FATAL_ERROR "${file} does not export ${name}")
+  endif()
+  math(EXPR rva "${CMAKE_MATCH_1}")
+  set(${output} ${rva} PARENT_SCOPE)
+endfunction()
