@@ -36,7 +36,7 @@ void LogLine(benchmark::State& state) {
     platform::CalendarTime today{};
     platform::operations.utcNow(today);
     std::size_t bytes =
-        FormatLogLine(line, today, {TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0")}) *
+        FormatLogLine(line, today, TEV_TEXT("SETUP"), {TEV_TEXT("a.setup"), TEV_TEXT("0")}) *
         sizeof(TEVChar);
     static const TEVChar kLineEnd[] = {TEV_TEXT('\r'), TEV_TEXT('\n')};
 

@@ -87,7 +87,7 @@ int Measure(int repetitions, int rounds) {
     platform::CalendarTime today{};
     platform::operations.utcNow(today);
     DWORD lineBytes = static_cast<DWORD>(
-        FormatLogLine(line, today, {TEV_TEXT("SETUP"), TEV_TEXT("a.setup"), TEV_TEXT("0")}) *
+        FormatLogLine(line, today, TEV_TEXT("SETUP"), {TEV_TEXT("a.setup"), TEV_TEXT("0")}) *
         sizeof(TEVChar));
     auto subject = [] {
         for (int i = 0; i < kLines; ++i)

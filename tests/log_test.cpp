@@ -15,10 +15,10 @@ using namespace tev;
 
 namespace {
 
-std::string Line(const platform::CalendarTime& time,
-                 std::initializer_list<const TEVChar*> strings) {
-    WideString line(LogLineCapacity(strings), 0);
-    line.resize(FormatLogLine(line.data(), time, strings));
+std::string Line(const platform::CalendarTime& time, const TEVChar* token,
+                 std::initializer_list<const TEVChar*> texts = {}) {
+    WideString line(LogLineCapacity(token, texts), 0);
+    line.resize(FormatLogLine(line.data(), time, token, texts));
     return testing_support::Utf8(line);
 }
 
@@ -28,7 +28,7 @@ const platform::CalendarTime kJan2 = {2016, 1, 2, 3, 4, 5};
 
 TEST(LogLineFormat, MatchesTheDocumentedBytes) {
     WideString line(64, 0);
-    line.resize(FormatLogLine(line.data(), kJan2, {T("SETUP"), T("a.setup"), T("0")}));
+    line.resize(FormatLogLine(line.data(), kJan2, T("SETUP"), {T("a.setup"), T("0")}));
     line += T("\r\n");
     const unsigned char expected[] = {
         0x31, 0, 0x2F, 0, 0x32, 0, 0x2F, 0, 0x32, 0, 0x30, 0, 0x31, 0, 0x36, 0, 0x3B, 0,
@@ -40,23 +40,22 @@ TEST(LogLineFormat, MatchesTheDocumentedBytes) {
 }
 
 TEST(LogLineFormat, NumbersAreNeverPaddedAndFieldsEndWithSeparators) {
-    EXPECT_EQ(Line(kJan2, {T("InitML")}), "1/2/2016; 3:4:5; InitML;");
-    EXPECT_EQ(Line({2015, 12, 31, 23, 59, 9}, {T("x")}), "12/31/2015; 23:59:9; x;");
-    EXPECT_EQ(Line(kJan2, {T("A"), T(""), T("B")}), "1/2/2016; 3:4:5; A;;B;");
+    EXPECT_EQ(Line(kJan2, T("InitML")), "1/2/2016; 3:4:5; InitML;");
+    EXPECT_EQ(Line({2015, 12, 31, 23, 59, 9}, T("x")), "12/31/2015; 23:59:9; x;");
+    EXPECT_EQ(Line(kJan2, T("A"), {T(""), T("B")}), "1/2/2016; 3:4:5; A;;B;");
     // Separators and line breaks inside a string are written unchanged.
-    EXPECT_EQ(Line(kJan2, {T("wpWarning"), T("a;b\r\nc")}), "1/2/2016; 3:4:5; wpWarning;a;b\r\nc;");
-    // The list ends at its first null pointer; a null first pointer leaves the timestamp alone.
-    EXPECT_EQ(Line(kJan2, {nullptr}), "1/2/2016; 3:4:5; ");
-    EXPECT_EQ(Line(kJan2, {T("A"), nullptr, T("B")}), "1/2/2016; 3:4:5; A;");
+    EXPECT_EQ(Line(kJan2, T("wpWarning"), {T("a;b\r\nc")}), "1/2/2016; 3:4:5; wpWarning;a;b\r\nc;");
+    // The texts end at their first null pointer.
+    EXPECT_EQ(Line(kJan2, T("A"), {nullptr, T("B")}), "1/2/2016; 3:4:5; A;");
 }
 
 TEST(LogLineFormat, CapacityHoldsTheWidestTimestampAndLongFields) {
     WideString wide(70000, T('w'));
     const platform::CalendarTime widest = {-2147483647 - 1, -2147483647 - 1, -2147483647 - 1,
                                            -2147483647 - 1, -2147483647 - 1, -2147483647 - 1};
-    std::initializer_list<const TEVChar*> strings = {T("tok"), wide.c_str(), T("")};
-    WideString line(LogLineCapacity(strings), 0);
-    EXPECT_EQ(FormatLogLine(line.data(), widest, strings), line.size());
+    std::initializer_list<const TEVChar*> texts = {wide.c_str(), T("")};
+    WideString line(LogLineCapacity(T("tok"), texts), 0);
+    EXPECT_EQ(FormatLogLine(line.data(), widest, T("tok"), texts), line.size());
 }
 
 using DiagnosticLog = TevTest;

@@ -111,20 +111,20 @@ bool Log::EndTornLine() {
     return ended;
 }
 
-std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings) {
-    std::size_t capacity = kTimestampCapacity;
-    for (const TEVChar* text : UpToNull(strings)) capacity += FieldCapacity(text);
+std::size_t LogLineCapacity(const TEVChar* token, std::initializer_list<const TEVChar*> texts) {
+    std::size_t capacity = kTimestampCapacity + FieldCapacity(token);
+    for (const TEVChar* text : UpToNull(texts)) capacity += FieldCapacity(text);
     return capacity;
 }
 
-std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
-                          std::initializer_list<const TEVChar*> strings) {
-    TEVChar* end = PutStamp(out, time);
-    for (const TEVChar* text : UpToNull(strings)) end = PutField(end, text);
+std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time, const TEVChar* token,
+                          std::initializer_list<const TEVChar*> texts) {
+    TEVChar* end = PutField(PutStamp(out, time), token);
+    for (const TEVChar* text : UpToNull(texts)) end = PutField(end, text);
     return static_cast<std::size_t>(end - out);
 }
 
-void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> textList) {
+void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> texts) {
     if (file_ == platform::kNoFile || !EndTornLine()) return;
     // A failed seek drops the line before the time is even read.
     std::int64_t lineStart = platform::operations.seekToEnd(file_);
@@ -133,9 +133,7 @@ void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> te
     if (!platform::operations.utcNow(now)) return;
 
     const TEVChar* tokenText = logformat::TokenText(token);
-    Texts texts = UpToNull(textList);
-    std::size_t capacity = kTimestampCapacity + FieldCapacity(tokenText);
-    for (const TEVChar* text : texts) capacity += FieldCapacity(text);
+    std::size_t capacity = LogLineCapacity(tokenText, texts);
     TEVChar onStack[kStackLine];
     std::unique_ptr<TEVChar[]> onHeap;
     TEVChar* line = onStack;
@@ -144,9 +142,7 @@ void Log::Write(logformat::Token token, std::initializer_list<const TEVChar*> te
         line = onHeap.get();
         if (!line) return;  // out of memory: the line is dropped, the run goes on
     }
-    TEVChar* end = PutField(PutStamp(line, now), tokenText);
-    for (const TEVChar* text : texts) end = PutField(end, text);
-    std::size_t length = static_cast<std::size_t>(end - line) * sizeof(TEVChar);
+    std::size_t length = FormatLogLine(line, now, tokenText, texts) * sizeof(TEVChar);
     std::size_t written = 0;
     if (WriteAll(file_, line, length, written) &&
         WriteAll(file_, logformat::kLineEnd, sizeof logformat::kLineEnd, written))

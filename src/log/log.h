@@ -38,13 +38,14 @@ private:
     std::size_t tornEnd_ = 0;
 };
 
-// Room needed by FormatLogLine for these strings.
-std::size_t LogLineCapacity(std::initializer_list<const TEVChar*> strings);
+// The room FormatLogLine needs for a line of `token` (a token's text) and `texts`, up to the first
+// null pointer among them.
+std::size_t LogLineCapacity(const TEVChar* token, std::initializer_list<const TEVChar*> texts);
 
-// The line without its CR LF, from calendar fields and strings (the token first); returns its
-// length.
-std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time,
-                          std::initializer_list<const TEVChar*> strings);
+// The line without its CR LF, from calendar fields, the token's text and the texts up to the first
+// null pointer; returns its length. Log::Write builds every line with it.
+std::size_t FormatLogLine(TEVChar* out, const platform::CalendarTime& time, const TEVChar* token,
+                          std::initializer_list<const TEVChar*> texts);
 
 }  // namespace tev
 
