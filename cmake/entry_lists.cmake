@@ -1,6 +1,8 @@
-# The two lists of entries, read once for the whole build: TEVUtil's entries (cmake/tev_entries.txt)
-# and the analytics library's statics that TEV calls (cmake/kv8_entries.txt). What the build makes
-# from the second goes to ${TEV_BINARY_DIR}/generated.
+# The two lists of entries, read here once for the whole build, and nowhere else: TEVUtil's entries
+# (cmake/tev_entries.txt) and the analytics library's statics that TEV calls
+# (cmake/kv8_entries.txt). What the build makes from them goes to ${TEV_BINARY_DIR}/generated: the
+# headers the code is made from, and each list as its lines alone (tev_entries.list,
+# kv8_statics.list), which the scripts read (scripts/entry-lists.sh).
 
 # tev_read_list(FILE VARIABLE): the list's lines, without its comments and blank lines, each with
 # its runs of blanks made one space. A change to the list configures the build again.
@@ -52,4 +54,41 @@ tev_write_if_changed(${TEV_BINARY_DIR}/generated/kv8_statics_list.h
 // X(BINDING_NAME, FUNCTION, ITANIUM, MICROSOFT) for each static of the analytics library that TEV
 // calls, in the order TEV looks them up.
 #define TEV_KV8_STATIC_LIST(X)${kv8_table}
+")
+
+string(REPLACE ";" "\n" kv8_list_text "${kv8_lines}")
+tev_write_if_changed(${TEV_BINARY_DIR}/generated/kv8_statics.list "${kv8_list_text}\n")
+
+# The entries: TEV_ENTRY_FIELDS (each entry's field, in the list's order) and tev_entry_list.h,
+# which the scenario binder is made from.
+tev_read_list(${TEV_SOURCE_DIR}/cmake/tev_entries.txt entry_lines)
+set(TEV_ENTRY_FIELDS "")
+set(entry_table "")
+set(entry_list_text "")
+foreach(line IN LISTS entry_lines)
+  if(NOT line MATCHES "^([A-Za-z0-9_]+) ([A-Za-z0-9_,-]+) (.*&TEVUtil::([A-Za-z0-9_]+).*)$")
+    message(FATAL_ERROR "cmake/tev_entries.txt: '${line}' is not FIELD PARAMETERS ADDRESS")
+  endif()
+  set(field ${CMAKE_MATCH_1})
+  set(parameters ${CMAKE_MATCH_2})
+  set(address "${CMAKE_MATCH_3}")
+  set(entry ${CMAKE_MATCH_4})
+  list(APPEND TEV_ENTRY_FIELDS ${field})
+  set(names "")
+  if(NOT parameters STREQUAL "-")
+    string(REPLACE "," ";" parameters "${parameters}")
+    foreach(parameter IN LISTS parameters)
+      string(APPEND names ", \"${parameter}\"")
+    endforeach()
+  endif()
+  string(APPEND entry_table " \\\n    X(${field}, ${entry}, (${address})${names})")
+  string(APPEND entry_list_text "${line}\n")
+endforeach()
+tev_write_if_changed(${TEV_BINARY_DIR}/generated/tev_entries.list "${entry_list_text}")
+tev_write_if_changed(${TEV_BINARY_DIR}/generated/tev_entry_list.h
+  "// Made by the build from cmake/tev_entries.txt: change that list, not this file.
+// X(FIELD, ENTRY, ADDRESS, PARAMETER_NAME...) for each of TEVUtil's entries, in TEVUtil.h's order:
+// its field in the list (an overload's ends in Text or Int), its own name, its address as C++
+// takes it (in parentheses), then the name of each parameter as a text.
+#define TEV_ENTRY_LIST(X)${entry_table}
 ")

@@ -1,26 +1,21 @@
-# The lists of entries, for scripts that source this file: TEVUtil's entries (cmake/tev_entries.txt)
-# and the analytics library's statics that TEV calls (cmake/kv8_entries.txt), and the names a
-# compiler gives what they list.
+# The lists of entries, for scripts that source this file, as the build read them (cmake/entry_lists.cmake,
+# the one reader of cmake/tev_entries.txt and cmake/kv8_entries.txt) into LISTS_DIR, the build's
+# generated/ folder; and the names a compiler gives what they list.
 
-# list_lines FILE: the list's lines, without its comments and blank lines.
-list_lines() {
-  grep -v -e '^[[:space:]]*#' -e '^[[:space:]]*$' "$1"
-}
-
-# tev_entries SOURCE_DIR: "FIELD ADDRESS_EXPRESSION" for each entry of TEVUtil.h, in its order.
+# tev_entries LISTS_DIR: "FIELD ADDRESS_EXPRESSION" for each entry of TEVUtil.h, in its order.
 tev_entries() {
-  list_lines "$1/cmake/tev_entries.txt" | sed 's/[[:space:]][[:space:]]*/ /'
+  cut -d' ' -f1,3- "$1/tev_entries.list"
 }
 
-# tev_entry_count SOURCE_DIR: how many entries TEV exports (each under two names on Windows).
+# tev_entry_count LISTS_DIR: how many entries TEV exports (each under two names on Windows).
 tev_entry_count() {
-  tev_entries "$1" | wc -l
+  wc -l <"$1/tev_entries.list"
 }
 
-# kv8_statics SOURCE_DIR: "BINDING_NAME FUNCTION ITANIUM MICROSOFT" for each static TEV calls, in the
+# kv8_statics LISTS_DIR: "BINDING_NAME FUNCTION ITANIUM MICROSOFT" for each static TEV calls, in the
 # order it looks them up.
 kv8_statics() {
-  list_lines "$1/cmake/kv8_entries.txt" | tr -s ' \t' ' ' | sed 's/ $//'
+  cat "$1/kv8_statics.list"
 }
 
 # compiled_names HEADER COMPILER [FLAG...] < EXPRESSIONS: the symbol each address expression (one a

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Writes the header that names each of TEVUtil's entries by the symbol a compiler gives it, made
 # from the one list (cmake/tev_entries.txt): what `tev doctor` checks a libtev.so exports.
-# Usage: scripts/entry-names.sh SOURCE_DIR INCLUDE_DIR OUT_HEADER CXX
+# Usage: scripts/entry-names.sh SOURCE_DIR INCLUDE_DIR OUT_HEADER CXX LISTS_DIR
 set -euo pipefail
 source "$(dirname "$0")/entry-lists.sh"
 source_dir=$1
 include_dir=$2
 out=$3
 cxx=$4
+lists=$5
 mkdir -p "$(dirname "$out")"
-fields=$(tev_entries "$source_dir" | cut -d' ' -f1)
-names=$(tev_entries "$source_dir" | cut -d' ' -f2- |
+fields=$(tev_entries "$lists" | cut -d' ' -f1)
+names=$(tev_entries "$lists" | cut -d' ' -f2- |
   compiled_names "$source_dir/include/TEVUtil.h" "$cxx" -std=c++20 -nostdinc -fms-extensions \
     -DTEV_BUILDING_LIBRARY -I"$include_dir")
 [ "$(wc -l <<<"$names")" -eq "$(wc -l <<<"$fields")" ] ||

@@ -23,8 +23,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 list=cmake/tev_entries.txt
-fields=$(tev_entries "$source_dir" | cut -d' ' -f1)
-tev_entries "$source_dir" | cut -d' ' -f2- >"$work/expressions"
+fields=$(tev_entries "$build_dir/generated" | cut -d' ' -f1)
+tev_entries "$build_dir/generated" | cut -d' ' -f2- >"$work/expressions"
 header="$source_dir/include/TEVUtil.h"
 flags=(-std=c++20 -nostdinc -fms-extensions -DTEV_BUILDING_LIBRARY -I"$build_dir/include")
 if ! itanium=$(compiled_names "$header" "$cxx" "${flags[@]}" <"$work/expressions" 2>"$work/errors"); then

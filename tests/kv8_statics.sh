@@ -20,7 +20,7 @@ trap 'rm -rf "$work"' EXIT
 
 list=cmake/kv8_entries.txt
 header="$source_dir/src/kv8_interface/KV8.h"
-kv8_statics "$source_dir" >"$work/listed"
+kv8_statics "$build_dir/generated" >"$work/listed"
 cut -d' ' -f2 "$work/listed" | sed 's/^/\&/' >"$work/expressions"
 flags=(-std=c++20 -nostdinc -I"$source_dir/include")
 if ! compiled_names "$header" "$cxx" "${flags[@]}" -DKV8_BUILDING_LIBRARY <"$work/expressions" >"$work/itanium" 2>"$work/errors"; then

@@ -14,16 +14,16 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 source "$source_dir/scripts/entry-lists.sh"
-entries=$(tev_entry_count "$source_dir")
+entries=$(tev_entry_count "$build_dir/generated")
 derive="$source_dir/scripts/derive-exports.sh"
-derived_tev=$("$derive" -I "$build_dir/include" "$source_dir/include/TEVUtil.h" <(tev_entries "$source_dir" | cut -d' ' -f2-) TEV.dll)
+derived_tev=$("$derive" -I "$build_dir/include" "$source_dir/include/TEVUtil.h" <(tev_entries "$build_dir/generated" | cut -d' ' -f2-) TEV.dll)
 diff -u "$source_dir/src/TEV.def" <(echo "$derived_tev") || fail "src/TEV.def differs from the names TEVUtil.h gives"
-kv8_expressions=$(kv8_statics "$source_dir" | cut -d' ' -f2 | sed 's/^/\&/')
+kv8_expressions=$(kv8_statics "$build_dir/generated" | cut -d' ' -f2 | sed 's/^/\&/')
 diff -u "$source_dir/kv8/KV8.def" <("$derive" -I "$source_dir/include" "$source_dir/src/kv8_interface/KV8.h" <(echo "$kv8_expressions") KV8.dll) ||
   fail "kv8/KV8.def differs from the names KV8.h gives"
 # The list's names of the statics are Microsoft's, and an importer compiled by GCC refers to each
 # by exactly that name.
-mapfile -t kv8_names < <(kv8_statics "$source_dir" | cut -d' ' -f4)
+mapfile -t kv8_names < <(kv8_statics "$build_dir/generated" | cut -d' ' -f4)
 mapfile -t decorated < <(compiled_names "$source_dir/src/kv8_interface/KV8.h" clang++ --target=i686-pc-windows-msvc -std=c++20 -I"$source_dir/include" <<<"$kv8_expressions")
 mapfile -t imported < <(compiled_names "$source_dir/src/kv8_interface/KV8.h" i686-w64-mingw32-g++-posix -std=c++20 -I"$source_dir/include" <<<"$kv8_expressions")
 for index in "${!kv8_names[@]}"; do

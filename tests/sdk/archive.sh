@@ -27,7 +27,7 @@ work=$3
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$source_dir/scripts/entry-lists.sh"
-entries=$(tev_entry_count "$source_dir")
+entries=$(tev_entry_count "$build_dir/generated")
 
 rm -rf "$work"
 mkdir -p "$work/package"

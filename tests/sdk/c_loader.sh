@@ -8,7 +8,7 @@
 #  - without KV8.dll, every call returns, refused (every bool 0 but ShutdownML's, which ends the run
 #    all the same; the empty identifier), and nothing is sent;
 #  - a missing TEV.dll, and a DLL that is not TEV, are named as what is missing.
-# Usage: tests/sdk/c_loader.sh SOURCE_DIR WORK_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
+# Usage: tests/sdk/c_loader.sh SOURCE_DIR WORK_DIR BUILD_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
 set -euo pipefail
 source_dir=$1
 sdk="$2/sdk"
@@ -16,7 +16,7 @@ work="$2/c_loader"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$source_dir/scripts/entry-lists.sh"
-entries=$(tev_entry_count "$source_dir")
+entries=$(tev_entry_count "$3/generated")
 
 rm -rf "$work"
 mkdir -p "$work"

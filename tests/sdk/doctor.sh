@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tev doctor from the unpacked SDK, in a fresh Wine prefix, as a team checks its folder: bin/ as it
 # is (no KV8.dll: named missing), then with standin/KV8.dll copied in (flagged, must not ship).
-# Usage: tests/sdk/doctor.sh SOURCE_DIR WORK_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
+# Usage: tests/sdk/doctor.sh SOURCE_DIR WORK_DIR BUILD_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
 set -euo pipefail
 source_dir=$1
 sdk="$2/sdk"
@@ -9,7 +9,7 @@ work="$2/doctor"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$source_dir/scripts/entry-lists.sh"
-statics=$(kv8_statics "$source_dir" | wc -l)
+statics=$(kv8_statics "$3/generated" | wc -l)
 
 rm -rf "$work"
 mkdir -p "$work"

@@ -11,7 +11,7 @@
 #    the entry points), as TEVUtil::<entry> +3 at a line of a file under src\: with the PDB put
 #    beside a copy of TEV.dll, and through the store, "srv*symbols", read as a symbol server reads
 #    it (dbghelp_names.c); with an empty search path it finds no PDB.
-# Usage: tests/sdk/pdb.sh SOURCE_DIR WORK_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
+# Usage: tests/sdk/pdb.sh SOURCE_DIR WORK_DIR BUILD_DIR (WORK_DIR/sdk: the SDK, from archive.sh)
 set -euo pipefail
 source_dir=$1
 sdk="$2/sdk"
@@ -19,7 +19,7 @@ work="$2/pdb"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$source_dir/scripts/entry-lists.sh"
-entries=$(tev_entry_count "$source_dir")
+entries=$(tev_entry_count "$3/generated")
 
 rm -rf "$work"
 mkdir -p "$work/empty" "$work/beside"

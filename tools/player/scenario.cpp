@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <functional>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 
 #include "TEVUtil.h"
+#include "tev_entry_list.h"
 
 namespace tevtool {
 
@@ -82,54 +84,41 @@ BoundEntry Bind(const char* name, R(TEV_CALL* entry)(P...), Names... names) {
 }
 
 // An entry with an overload for a text and one for an integer as its last parameter, the others
-// alike: a quoted text or null as the last argument calls the first, a bare integer the second.
-template <typename... Leading, typename... Names>
-BoundEntry BindTextOrInt(const char* name, bool(TEV_CALL* text)(Leading..., const TEVChar*),
-                         bool(TEV_CALL* integer)(Leading..., int), Names... names) {
-    BoundEntry bound = Bind(name, text, names...);
-    bound.params.back().type = Param::TextOrInt;
-    bound.call = [text, integer](const std::vector<Value>& values) {
-        if (values.back().kind == Value::Kind::Integer)
-            return Call(integer, values, std::index_sequence_for<Leading..., int>());
-        return Call(text, values, std::index_sequence_for<Leading..., const TEVChar*>());
+// alike, is one entry of a scenario: a quoted text or null as the last argument calls the text's, a
+// bare integer the integer's. `text` is bound from the first, `integer` from the second.
+BoundEntry TextOrInt(BoundEntry text, BoundEntry integer) {
+    text.params.back().type = Param::TextOrInt;
+    text.call = [byText = std::move(text.call),
+                 byInteger = std::move(integer.call)](const std::vector<Value>& values) {
+        return values.back().kind == Value::Kind::Integer ? byInteger(values) : byText(values);
     };
-    return bound;
+    return text;
+}
+
+// Every entry of the list (generated/tev_entry_list.h), in its order; the two overloads of an entry
+// (fields ending in Text and Int) bound as one.
+std::vector<BoundEntry> BindEntries() {
+    std::vector<BoundEntry> bound = {
+#define TEV_BIND_ENTRY(field, entry, address, ...) Bind(#entry, address __VA_OPT__(, ) __VA_ARGS__),
+        TEV_ENTRY_LIST(TEV_BIND_ENTRY)
+#undef TEV_BIND_ENTRY
+    };
+    std::vector<BoundEntry> entries;
+    for (BoundEntry& entry : bound) {
+        bool integerOverload = !entries.empty() &&
+                               std::string_view(entries.back().name) == entry.name &&
+                               entries.back().params.back().type == Param::Text &&
+                               entry.params.back().type == Param::Int;
+        if (integerOverload)
+            entries.back() = TextOrInt(std::move(entries.back()), std::move(entry));
+        else
+            entries.push_back(std::move(entry));
+    }
+    return entries;
 }
 
 const std::vector<BoundEntry>& Entries() {
-    using T = TEVUtil;
-    using Text = const TEVChar*;
-    static const std::vector<BoundEntry> entries = {
-        Bind("InitML", &T::InitML, "enableLog"),
-        Bind("ShutdownML", &T::ShutdownML),
-        Bind("OnCrash", &T::OnCrash),
-        Bind("GetKV8UserId", &T::GetKV8UserId),
-        BindTextOrInt<Text>("AddAttributeToSetup", &T::AddAttributeToSetup, &T::AddAttributeToSetup,
-                            "attributeName", "attributeValue"),
-        BindTextOrInt<Text, Text>("AddConfiguredProperty", &T::AddConfiguredProperty,
-                                  &T::AddConfiguredProperty, "productName", "propertyName",
-                                  "propertyValue"),
-        Bind("AddContent", &T::AddContent, "productName", "contentName", "contentPath"),
-        Bind("AddCustom", &T::AddCustom, "productName", "customName", "customValue"),
-        Bind("AddFeature", &T::AddFeature, "productName", "featureName", "featureAction"),
-        Bind("AddLang", &T::AddLang, "productName", "language", "languageDownloaded"),
-        BindTextOrInt<Text, Text>("AddNRData", &T::AddNRData, &T::AddNRData, "productName",
-                                  "attributeName", "attributeValue"),
-        Bind("wpSetupPhase", &T::wpSetupPhase, "phase", "begin"),
-        Bind("wpDownloadSP", &T::wpDownloadSP),
-        Bind("wpWarning", &T::wpWarning, "message"),
-        Bind("DownloadBegin", &T::DownloadBegin, "url"),
-        Bind("DownloadPause", &T::DownloadPause, "url"),
-        Bind("DownloadResume", &T::DownloadResume, "url"),
-        Bind("DownloadEnd", &T::DownloadEnd, "url"),
-        Bind("DownloadCancel", &T::DownloadCancel, "url"),
-        Bind("DownloadError", &T::DownloadError, "url", "errorMessage", "errorCode"),
-        Bind("DownloadFailEvent", &T::DownloadFailEvent, "url", "errorMessage", "eventId"),
-        Bind("InstallBegin", &T::InstallBegin, "productName"),
-        Bind("InstallEnd", &T::InstallEnd, "productName"),
-        Bind("InstallCancel", &T::InstallCancel, "productName"),
-        Bind("InstallError", &T::InstallError, "productName", "errorMessage"),
-    };
+    static const std::vector<BoundEntry> entries = BindEntries();
     return entries;
 }
 
