@@ -7,8 +7,8 @@
 #    into BUILD_DIR/lists);
 #  - include/TEVLoader.h's table and nsis/TEV.nsh's macros name each entry by its field, in the
 #    list's order, with Microsoft's name of it; the tool's scenario binder binds each by name;
-#  - the suites that call every entry (tests/abi/msvc_host.cpp, tests/sdk/c_loader.c,
-#    tests/nsis/every_entry.nsi) call each.
+#  - tests/abi/msvc_host.cpp calls each (the C loader's test and the every-entry installer take
+#    their calls from the list, through the build's every_entry_once.*).
 # Usage: tests/entry_list.sh SOURCE_DIR BUILD_DIR LIBTEV TOOL CXX
 set -euo pipefail
 source_dir=$1
@@ -57,13 +57,10 @@ awk '/^!macro TEV_/ { field = substr($2, 5); next }
 # count_of NAME FILE: how many of FILE's Microsoft names are of entry NAME.
 count_of() { grep -c "?$1@TEVUtil@@" "$2" || true; }
 
-# callers_lacking ENTRY FIELD: the binder and each suite that calls every entry, where ENTRY is not
-# called (FIELD: its name in the C loader and the NSIS macros, a pattern for an entry not listed).
+# callers_lacking ENTRY: the binder and the MSVC-mode host, where ENTRY is not called.
 callers_lacking() {
   grep -qx "$1" "$work/binder" || echo "the scenario binder (tools/player/scenario.cpp)"
   grep -q "TEVUtil::$1(" "$source_dir/tests/abi/msvc_host.cpp" || echo "tests/abi/msvc_host.cpp"
-  grep -q "tev\.$2(" "$source_dir/tests/sdk/c_loader.c" || echo "tests/sdk/c_loader.c"
-  grep -q "{TEV_$2}" "$source_dir/tests/nsis/every_entry.nsi" || echo "tests/nsis/every_entry.nsi"
 }
 
 # Entries the library exports that the list lacks, each with every place that lacks it.
@@ -77,7 +74,7 @@ while read -r name; do
   [ "$(count_of "$entry" "$work/def")" -ge "$overloads" ] || lacking+=("src/TEV.def")
   [ "$(count_of "$entry" "$work/loader")" -ge "$overloads" ] || lacking+=("include/TEVLoader.h")
   [ "$(count_of "$entry" "$work/nsh")" -ge "$overloads" ] || lacking+=("nsis/TEV.nsh")
-  mapfile -t -O "${#lacking[@]}" lacking < <(callers_lacking "$entry" "$entry[A-Za-z]*")
+  mapfile -t -O "${#lacking[@]}" lacking < <(callers_lacking "$entry")
   fail "$(c++filt "$name"): TEVUtil.h declares it and entries.cpp defines it (libtev.so exports it), but it is missing from:$(printf '\n      %s' "${lacking[@]}")"
 done < <(LC_ALL=C comm -23 "$work/exported" "$work/listed_itanium")
 while read -r name; do
@@ -114,7 +111,7 @@ compare nsis/TEV.nsh "$work/nsh"
 while read -r field _ _ entry; do
   while read -r place; do
     fail "$place does not call $entry ($field)"
-  done < <(callers_lacking "$entry" "$field")
+  done < <(callers_lacking "$entry")
 done <"$work/listed"
 while read -r entry; do
   cut -d' ' -f4 "$work/listed" | grep -qx "$entry" ||

@@ -1,4 +1,6 @@
-﻿; Every entry through TEV.nsh, the calls of every_entry.tev line for line, each result written to
+﻿; Every entry through TEV.nsh: each once, as the build makes the calls from the list of entries
+; (every_entry_once.nsh, and every_entry_once.tev for the tool), then the calls of every_entry.tev
+; line for line, with texts and numbers at their edges; each result written to
 ; the file TEV_NSIS_RESULTS names as "Entry result" (1/0 for a bool, null where there is none).
 Unicode true
 Name "TEV every entry"
@@ -10,6 +12,8 @@ SilentInstall silent
 !macro Record ENTRY RESULT
   FileWrite $R9 `${ENTRY} ${RESULT}$\r$\n`
 !macroend
+; Every entry once, as the build makes the calls from the list of entries.
+!include "every_entry_once.nsh"
 
 Section
   InitPluginsDir
@@ -20,6 +24,7 @@ Section
   ReadEnvStr $R8 TEV_NSIS_RESULTS
   FileOpen $R9 $R8 w
 
+  !insertmacro EveryEntryOnce
   ${TEV_InitML} 256 $0  ; any nonzero value is true, one whose low byte is 0 too
   !insertmacro Record InitML $0
   ${TEV_GetKV8UserId} $0

@@ -30,9 +30,16 @@ windows_path() { local path; path=$(realpath -m "$1"); echo "Z:${path//\//\\}"; 
 
 rm -rf "$work"
 mkdir -p "$work/installer/temp" "$work/tool/temp" "$work/tool/log"
+# A script that calls every entry once through the build's every_entry_once.nsh: the tool plays the
+# same calls first.
+if grep -q '"every_entry_once.nsh"' "$script"; then
+  cat "$build_dir/generated/every_entry_once.tev" "$scenario" >"$work/scenario.tev"
+  scenario=$work/scenario.tev
+fi
 
 # Scripts are UTF-8; the output file is chosen after the script, which names its own.
-makensis -V2 -WX -INPUTCHARSET UTF8 "-X!addincludedir $source_dir/nsis" ${libraries[@]+"${libraries[@]}"} \
+makensis -V2 -WX -INPUTCHARSET UTF8 "-X!addincludedir $source_dir/nsis" "-X!addincludedir $build_dir/generated" \
+  ${libraries[@]+"${libraries[@]}"} \
   "$script" "-XOutFile $work/installer/$name.exe" ||
   { echo "FAIL: makensis did not build $script"; echo "0 passed, 1 failed"; exit 1; }
 

@@ -28,7 +28,7 @@ diff -u <(echo "$exported") <(grep -o '"?[^"]*"' "$sdk/include/TEVLoader.h" | tr
 diff -u <(echo "$exported") <(LC_ALL=C sort "$sdk/lib/TEV.entries.txt") ||
   fail "lib/TEV.entries.txt is not the list of TEV.dll's decorated names"
 
-i686-w64-mingw32-gcc -x c -std=c99 -municode -Wall -Wextra -Wpedantic -Werror -I"$sdk/include" \
+i686-w64-mingw32-gcc -x c -std=c99 -municode -Wall -Wextra -Wpedantic -Werror -I"$sdk/include" -I"$3/generated" \
   "$source_dir/tests/sdk/c_loader.c" -o "$work/c_loader.exe"
 mkdir -p "$work/with" "$work/without"
 cp "$sdk/bin/TEV.dll" "$sdk/standin/KV8.dll" "$work/c_loader.exe" "$work/with/"
@@ -45,9 +45,10 @@ status=0
 run "$work/with" || status=$?
 [ "$status" -eq 0 ] || { cat "$work/with/stdout" "$work/with/stderr"; fail "the host beside KV8.dll exited with status $status"; }
 mkdir -p "$work/tool/log"
+cp "$3/generated/every_entry_once.tev" "$work/c_loader.tev"  # the host's calls, for the tool
 wine_in "$work/tool" "$(windows_path "$sdk/bin/tev.exe")" run --trace \
   --log-dir "$(windows_path "$work/tool/log")" --outbox "$(windows_path "$work/tool.outbox.jsonl")" \
-  "$(windows_path "$source_dir/tests/sdk/c_loader.tev")" \
+  "$(windows_path "$work/c_loader.tev")" \
   >"$work/tool.trace" 2>"$work/tool.stderr" || { cat "$work/tool.stderr"; fail "the tool did not play c_loader.tev"; }
 [ -s "$work/tool.outbox.jsonl" ] || fail "the tool sent nothing"
 cmp "$work/tool.outbox.jsonl" "$work/with/outbox.jsonl" || fail "the C host's outbox differs from the tool's"
