@@ -7,8 +7,8 @@
 #    into BUILD_DIR/lists);
 #  - include/TEVLoader.h's table and nsis/TEV.nsh's macros name each entry by its field, in the
 #    list's order, with Microsoft's name of it; the tool's scenario binder binds each by name;
-#  - tests/abi/msvc_host.cpp calls each (the C loader's test and the every-entry installer take
-#    their calls from the list, through the build's every_entry_once.*).
+#  - the tool's scenario binder, made from the list, binds each (the MSVC-mode host, the C loader's
+#    test and the every-entry installer take their calls from the list too).
 # Usage: tests/entry_list.sh SOURCE_DIR BUILD_DIR LIBTEV TOOL CXX
 set -euo pipefail
 source_dir=$1
@@ -57,10 +57,9 @@ awk '/^!macro TEV_/ { field = substr($2, 5); next }
 # count_of NAME FILE: how many of FILE's Microsoft names are of entry NAME.
 count_of() { grep -c "?$1@TEVUtil@@" "$2" || true; }
 
-# callers_lacking ENTRY: the binder and the MSVC-mode host, where ENTRY is not called.
+# callers_lacking ENTRY: the binder, where ENTRY is not bound.
 callers_lacking() {
   grep -qx "$1" "$work/binder" || echo "the scenario binder (tools/player/scenario.cpp)"
-  grep -q "TEVUtil::$1(" "$source_dir/tests/abi/msvc_host.cpp" || echo "tests/abi/msvc_host.cpp"
 }
 
 # Entries the library exports that the list lacks, each with every place that lacks it.
