@@ -1,6 +1,6 @@
 # The two lists of entries, read here once for the whole build, and nowhere else: TEVUtil's entries
 # (cmake/tev_entries.txt) and the analytics library's statics that TEV calls
-# (cmake/kv8_entries.txt). What the build makes from them goes to ${TEV_BINARY_DIR}/generated: the
+# (cmake/kv8_statics.txt). What the build makes from them goes to ${TEV_BINARY_DIR}/generated: the
 # headers the code is made from, and each list as its lines alone (tev_entries.list,
 # kv8_statics.list), which the scripts read (scripts/entry-lists.sh).
 
@@ -31,7 +31,7 @@ endfunction()
 # The statics: TEV_KV8_ITANIUM_NAMES and TEV_KV8_MICROSOFT_NAMES (the names the library exports them
 # under, in the order TEV looks them up), and kv8_statics_list.h, which the binding and `tev doctor`
 # take them from.
-tev_read_list(${TEV_SOURCE_DIR}/cmake/kv8_entries.txt kv8_lines)
+tev_read_list(${TEV_SOURCE_DIR}/cmake/kv8_statics.txt kv8_lines)
 set(TEV_KV8_ITANIUM_NAMES "")
 set(TEV_KV8_MICROSOFT_NAMES "")
 set(kv8_table "")
@@ -39,7 +39,7 @@ foreach(line IN LISTS kv8_lines)
   string(REPLACE " " ";" fields "${line}")
   list(LENGTH fields count)
   if(NOT count EQUAL 4)
-    message(FATAL_ERROR "cmake/kv8_entries.txt: '${line}' is not BINDING_NAME FUNCTION ITANIUM MICROSOFT")
+    message(FATAL_ERROR "cmake/kv8_statics.txt: '${line}' is not BINDING_NAME FUNCTION ITANIUM MICROSOFT")
   endif()
   list(GET fields 0 name)
   list(GET fields 1 function)
@@ -50,7 +50,7 @@ foreach(line IN LISTS kv8_lines)
   string(APPEND kv8_table " \\\n    X(${name}, ${function}, \"${itanium}\", \"${microsoft}\")")
 endforeach()
 tev_write_if_changed(${TEV_BINARY_DIR}/generated/kv8_statics_list.h
-  "// Made by the build from cmake/kv8_entries.txt: change that list, not this file.
+  "// Made by the build from cmake/kv8_statics.txt: change that list, not this file.
 // X(BINDING_NAME, FUNCTION, ITANIUM, MICROSOFT) for each static of the analytics library that TEV
 // calls, in the order TEV looks them up.
 #define TEV_KV8_STATIC_LIST(X)${kv8_table}

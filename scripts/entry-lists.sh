@@ -1,5 +1,5 @@
 # The lists of entries, for scripts that source this file, as the build read them (cmake/entry_lists.cmake,
-# the one reader of cmake/tev_entries.txt and cmake/kv8_entries.txt) into LISTS_DIR, the build's
+# the one reader of cmake/tev_entries.txt and cmake/kv8_statics.txt) into LISTS_DIR, the build's
 # generated/ folder; and the names a compiler gives what they list.
 
 # tev_entries LISTS_DIR: "FIELD ADDRESS_EXPRESSION" for each entry of TEVUtil.h, in its order.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The analytics library's statics that TEV calls against their one list, cmake/kv8_entries.txt, on
+# The analytics library's statics that TEV calls against their one list, cmake/kv8_statics.txt, on
 # the development machine. Checked here:
 #  - each static's names in the list are those the compilers give KV8.h's declaration: the
 #    development build's (CXX, TEVChar char16_t) and Microsoft's (clang's MSVC mode);
@@ -18,7 +18,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-list=cmake/kv8_entries.txt
+list=cmake/kv8_statics.txt
 header="$source_dir/src/kv8_interface/KV8.h"
 kv8_statics "$build_dir/generated" >"$work/listed"
 cut -d' ' -f2 "$work/listed" | sed 's/^/\&/' >"$work/expressions"

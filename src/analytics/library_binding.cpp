@@ -14,7 +14,7 @@
 
 namespace {
 
-// One pointer to each static, named as in cmake/kv8_entries.txt.
+// One pointer to each static, named as in cmake/kv8_statics.txt.
 struct Library {
 #define TEV_KV8_FIELD(name, function, itanium, microsoft) decltype(&function) name;
     TEV_KV8_STATIC_LIST(TEV_KV8_FIELD)

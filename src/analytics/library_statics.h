@@ -1,6 +1,6 @@
 // The analytics library as TEV binds it at run time: its file's name and the statics TEV calls, by
 // the names the library exports them under, for the binding and for the tool's diagnosis of an
-// installer's folder. The statics come from the one list of them, cmake/kv8_entries.txt, which the
+// installer's folder. The statics come from the one list of them, cmake/kv8_statics.txt, which the
 // build makes kv8_statics_list.h from.
 #ifndef TEV_ANALYTICS_LIBRARY_STATICS_H
 #define TEV_ANALYTICS_LIBRARY_STATICS_H

@@ -48,9 +48,10 @@ bool SetupAttribute(const TEVChar* name, const TEVChar* value) {
     });
 }
 
-bool ProductData(const TEVChar* productName, const TEVChar* name, const TEVChar* value) {
-    return WhileReporting(
-        false, [&](Run& run) { return run.Report().AddProductData(productName, name, value); });
+bool ProductAttribute(const TEVChar* productName, const TEVChar* name, const TEVChar* value) {
+    return WhileReporting(false, [&](Run& run) {
+        return run.Report().AddProductAttribute(productName, name, value);
+    });
 }
 
 void DownloadStep(ProgressEvents::DownloadStep step, const TEVChar* url) {
@@ -135,12 +136,12 @@ bool TEVUtil::AddLang(const TEVChar* productName, const TEVChar* language, int l
 
 bool TEVUtil::AddNRData(const TEVChar* productName, const TEVChar* attributeName,
                         const TEVChar* attributeValue) {
-    return ProductData(productName, attributeName, attributeValue);
+    return ProductAttribute(productName, attributeName, attributeValue);
 }
 
 bool TEVUtil::AddNRData(const TEVChar* productName, const TEVChar* attributeName,
                         int attributeValue) {
-    return ProductData(productName, attributeName, FormatDecimal(attributeValue).c_str());
+    return ProductAttribute(productName, attributeName, FormatDecimal(attributeValue).c_str());
 }
 
 // Phases, milestone and warnings.
@@ -160,7 +161,7 @@ void TEVUtil::wpWarning(const TEVChar* message) {
 // Download events.
 
 void TEVUtil::DownloadBegin(const TEVChar* url) {
-    WhileReporting([&](Run& run) { run.Events().DownloadBegin(url); });
+    DownloadStep(ProgressEvents::DownloadStep::Begin, url);
 }
 
 void TEVUtil::DownloadPause(const TEVChar* url) {

@@ -1,6 +1,6 @@
 #include "progress_events.h"
 
-#include "../analytics/objects.h"
+#include "../analytics/event_building.h"
 #include "../base/decimal.h"
 #include "../base/text.h"
 #include "../vocabulary/report_names.h"
@@ -11,13 +11,16 @@ using logformat::Token;
 
 namespace {
 
-// How a step of a download or an install is logged and reported.
+// How a step of a download or an install is logged and reported: the state's name attached first,
+// then the subject's, but where the URL comes first (a download's beginning).
 struct StepShape {
     Token token;
     const TEVChar* state;
+    bool subjectFirst = false;
 };
 
 constexpr StepShape kDownloadSteps[] = {
+    {Token::DownloadBegin, names::kDownloadBeginState, true},
     {Token::DownloadPause, names::kDownloadPauseState},
     {Token::DownloadResume, names::kDownloadResumeState},
     {Token::DownloadEnd, names::kDownloadEndState},
@@ -62,19 +65,15 @@ void ProgressEvents::Warning(const TEVChar* message) {
            {{names::kWarningMessage, message}});
 }
 
-void ProgressEvents::DownloadBegin(const TEVChar* url) {
-    // The one download event that attaches the URL before the state's name.
-    const TEVChar* state = names::kDownloadBeginState;
-    url = TextOrEmpty(url);
-    Report(Token::DownloadBegin, {url}, names::kDownloadWaypoint, state,
-           {{names::kDownloadUrl, url}, {names::kStateName, state}});
-}
-
 void ProgressEvents::Download(DownloadStep step, const TEVChar* url) {
     const StepShape& shape = kDownloadSteps[static_cast<int>(step)];
     url = TextOrEmpty(url);
-    Report(shape.token, {url}, names::kDownloadWaypoint, shape.state,
-           {{names::kStateName, shape.state}, {names::kDownloadUrl, url}});
+    const Attribute stateName = {names::kStateName, shape.state};
+    const Attribute subject = {names::kDownloadUrl, url};
+    if (shape.subjectFirst)
+        Report(shape.token, {url}, names::kDownloadWaypoint, shape.state, {subject, stateName});
+    else
+        Report(shape.token, {url}, names::kDownloadWaypoint, shape.state, {stateName, subject});
 }
 
 void ProgressEvents::ReportDownloadFailure(const TEVChar* url, const TEVChar* errorMessage,

@@ -21,8 +21,7 @@ public:
     void DownloadMilestone();
     void Warning(const TEVChar* message);
 
-    enum class DownloadStep { Pause, Resume, End, Cancel };
-    void DownloadBegin(const TEVChar* url);
+    enum class DownloadStep { Begin, Pause, Resume, End, Cancel };
     void Download(DownloadStep step, const TEVChar* url);
     // Both failures log "DownloadError" and differ only in the name of the number's attribute.
     void DownloadError(const TEVChar* url, const TEVChar* errorMessage, TEVUInt32 errorCode);

@@ -1,6 +1,6 @@
 #include "setup_report.h"
 
-#include "../analytics/objects.h"
+#include "../analytics/event_building.h"
 #include "../base/decimal.h"
 
 namespace tev {
@@ -37,8 +37,8 @@ bool SetupReport::AddProductDetail(const names::ProductDetail& detail, const TEV
     return true;
 }
 
-bool SetupReport::AddProductData(const TEVChar* productName, const TEVChar* name,
-                                 const TEVChar* value) {
+bool SetupReport::AddProductAttribute(const TEVChar* productName, const TEVChar* name,
+                                      const TEVChar* value) {
     productName = TextOrEmpty(productName);
     name = TextOrEmpty(name);
     value = TextOrEmpty(value);

@@ -30,7 +30,7 @@ public:
                           const TEVChar* firstValue, const TEVChar* secondValue);
     // An attribute on the first state of the product's waypoint ("s.productlist"), logged with the
     // product's name as given; false when there is no such state.
-    bool AddProductData(const TEVChar* productName, const TEVChar* name, const TEVChar* value);
+    bool AddProductAttribute(const TEVChar* productName, const TEVChar* name, const TEVChar* value);
 
     // Logs "CommitSetupWaypoint" and hands "wp.setup" to the analytics library, then every product
     // waypoint in name order, and logs "CommitProducts()".

@@ -28,7 +28,7 @@ mapfile -t decorated < <(compiled_names "$source_dir/src/kv8_interface/KV8.h" cl
 mapfile -t imported < <(compiled_names "$source_dir/src/kv8_interface/KV8.h" i686-w64-mingw32-g++-posix -std=c++20 -I"$source_dir/include" <<<"$kv8_expressions")
 for index in "${!kv8_names[@]}"; do
   [ "${decorated[$index]:-}" = "${kv8_names[$index]}" ] ||
-    fail "cmake/kv8_entries.txt names ${kv8_names[$index]} where Microsoft's compiler says ${decorated[$index]:-nothing}"
+    fail "cmake/kv8_statics.txt names ${kv8_names[$index]} where Microsoft's compiler says ${decorated[$index]:-nothing}"
   [ "${imported[$index]:-}" = "${kv8_names[$index]}" ] ||
     fail "KV8.h imports ${imported[$index]:-nothing} where Microsoft's compiler says ${kv8_names[$index]}"
 done
@@ -61,7 +61,7 @@ for dll in $imports; do
     *) fail "TEV.dll imports $dll" ;;
   esac
 done
-# The names TEV.dll looks the analytics library's statics up by: every one cmake/kv8_entries.txt lists.
+# The names TEV.dll looks the analytics library's statics up by: every one cmake/kv8_statics.txt lists.
 looked_up=$(strings -a "$build_dir/bin/TEV.dll")
 for name in "${kv8_names[@]}"; do
   grep -qxF "$name" <<<"$looked_up" || fail "TEV.dll does not name $name, which it must look up"

@@ -32,7 +32,7 @@ cp "$sdk/standin/KV8.dll" "$work/bin/"
 status=$(doctor)
 [ "$status" -eq 1 ] || fail "beside the stand-in the doctor exited with status $status"
 [ "$(grep -c '^ok       exports ' "$work/out.txt")" -eq "$statics" ] ||
-  fail "the stand-in's $statics statics (cmake/kv8_entries.txt) were not each found"
+  fail "the stand-in's $statics statics (cmake/kv8_statics.txt) were not each found"
 [ "$(grep -c '^PROBLEM ' "$work/out.txt")" -eq 1 ] && grep -q '^PROBLEM  KV8.dll is the stand-in .*must not ship' "$work/out.txt" ||
   fail "the stand-in was not flagged alone"
 [ "$failures" -eq 0 ] || cat "$work/out.txt" "$work/err"

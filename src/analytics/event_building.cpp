@@ -1,4 +1,4 @@
-#include "objects.h"
+#include "event_building.h"
 
 namespace tev {
 

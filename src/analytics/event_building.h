@@ -1,7 +1,7 @@
 // The analytics library's objects as the system builds them: attributes added to states, and
 // waypoints handed over.
-#ifndef TEV_ANALYTICS_OBJECTS_H
-#define TEV_ANALYTICS_OBJECTS_H
+#ifndef TEV_ANALYTICS_EVENT_BUILDING_H
+#define TEV_ANALYTICS_EVENT_BUILDING_H
 
 #include "../kv8_interface/KV8.h"
 #include "TEVText.h"
