@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -17,31 +16,11 @@
 #include <vector>
 
 #include "binaries/binary_image.h"
+#include "test_platform.h"
 
 namespace {
 
-// What a command prints on its standard output.
-std::string Output(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
-
-// A file's bytes, read at once (a character at a time, a debug build takes a minute for the
-// machine's libraries).
-std::string Bytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    std::string bytes(static_cast<std::size_t>(std::max<std::streamoff>(file.tellg(), 0)), '\0');
-    file.seekg(0);
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
-}
 
 // The machine's libraries of one kind: the regular files under `folders` whose names end so,
 // within the readers' size.
@@ -77,7 +56,7 @@ std::map<std::string, std::set<std::string>> Listed(const std::string& command,
         std::string arguments;
         for (std::size_t i = first; i < files.size() && i < first + 100; ++i)
             arguments += " " + Quoted(files[i]);
-        std::istringstream out(Output(command + arguments + " 2>/dev/null"));
+        std::istringstream out(testing_support::CommandOutput(command + arguments + " 2>/dev/null"));
         std::string text, file;
         while (std::getline(out, text)) {
             if (text.rfind("File: ", 0) == 0) {
@@ -123,7 +102,7 @@ struct Kind {
 // Every library found agrees, name for name; and every name it lists, the loader's way of looking
 // finds. The count of files compared is printed.
 TEST(BinaryReaders, ListWhatAnOutsideReaderListsOnEveryLibraryOfTheMachine) {
-    if (Output("command -v llvm-readobj").empty()) GTEST_SKIP() << "llvm-readobj is missing";
+    if (testing_support::CommandOutput("command -v llvm-readobj").empty()) GTEST_SKIP() << "llvm-readobj is missing";
     const Kind kinds[] = {
         {"Windows", {"/usr/lib/i386-linux-gnu/wine", "/usr/lib/x86_64-linux-gnu/wine",
                      "/usr/lib/gcc/i686-w64-mingw32", "/usr/lib/gcc/x86_64-w64-mingw32",
@@ -141,7 +120,7 @@ TEST(BinaryReaders, ListWhatAnOutsideReaderListsOnEveryLibraryOfTheMachine) {
         for (const std::string& file : files) {
             auto outside = listed.find(file);
             if (outside == listed.end()) continue;  // not a library to it (a linker script)
-            std::string bytes = Bytes(file);
+            std::string bytes = testing_support::ReadFile(file);
             std::vector<std::string> wanted(outside->second.begin(), outside->second.end());
             tevtool::BinaryImage image = tevtool::ReadBinaryImage(bytes, wanted);
             if (image.format == tevtool::BinaryFormat::kNone && wanted.empty()) continue;
@@ -169,7 +148,7 @@ TEST(BinaryReaders, TheMachinesLibrariesCutOrChangedAreReadWithinBounds) {
     std::mt19937 random(31);
     std::size_t read = 0;
     for (std::size_t i = 0; i < files.size(); i += 7) {
-        std::string bytes = Bytes(files[i]);
+        std::string bytes = testing_support::ReadFile(files[i]);
         if (tevtool::ReadBinaryImage(bytes).format == tevtool::BinaryFormat::kNone) continue;
         ++read;
         tevtool::BinaryImage half = tevtool::ReadBinaryImage(bytes.substr(0, bytes.size() / 2));

@@ -9,7 +9,12 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
 #endif
 
 #include "binaries/binary_image.h"
@@ -590,3 +595,95 @@ TEST_F(Doctor, AFolderThatCannotBeReadIsSaidSo) {
     EXPECT_FALSE(Contains(run.out, "is not in")) << run.out;
 }
 #endif
+
+namespace {
+
+struct VerdictCase {
+    const char* name;
+    std::string library;  // the analytics library's bytes
+    std::size_t problems;  // how many the doctor names: 0, the folder is ready
+    const char* reason;    // a part of each
+};
+
+// The libraries kv8_faulty.cpp builds, by case.
+std::string Faulty(const char* which) {
+    return testing_support::ReadFile(std::filesystem::path(TEV_FAULTY_FOLDER) / which / kLibraryFile);
+}
+
+#ifndef _WIN32
+// The library with its GNU hash table's bloom filter zeroed, found where llvm-readelf says the
+// table is: a header of four words (buckets, first symbol, bloom words, shift), then the bloom
+// filter of 64-bit words.
+std::string BloomZeroed(std::string bytes, const std::string& file) {
+    std::string sections = testing_support::CommandOutput("llvm-readelf -S --wide '" + file + "'");
+    std::size_t row = sections.find(".gnu.hash");
+    if (row == std::string::npos) return "";
+    std::istringstream fields(sections.substr(row));
+    std::string name, type, address, offset;
+    fields >> name >> type >> address >> offset;
+    std::size_t table = std::stoul(offset, nullptr, 16);
+    std::size_t words = static_cast<unsigned char>(bytes[table + 8]) |
+                        static_cast<unsigned char>(bytes[table + 9]) << 8;
+    bytes.replace(table + 16, words * 8, words * 8, '\0');
+    return bytes;
+}
+
+// What the loader says of a library: whether dlopen loads it and dlsym finds each static, in a
+// child process (the test may load what the doctor must not).
+bool LoaderTakes(const std::filesystem::path& file) {
+    pid_t child = fork();
+    if (child == 0) {
+        void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        for (const char* name : kStatics)
+            if (!library || !dlsym(library, name)) _exit(1);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+}  // namespace
+
+// Analytics libraries that export every static, but not so that TEV can call them, or that look
+// unlike a library and load as one: the doctor's verdict is the loader's. On Linux the loader
+// itself is asked too, for every case it can judge (it finds data as readily as functions).
+TEST_F(Doctor, TheVerdictIsTheLoaders) {
+    std::string unmarked = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);
+    const VerdictCase cases[] = {
+        {"the maker's", unmarked, 0, ""},
+#ifdef _WIN32
+        {"data", Faulty("data"), 9, "is in the library's data (section "},
+        {"forwarded", Faulty("forwarded"), 9, "it is forwarded to \"NOSUCH._"},
+        {"a library it needs is missing", Faulty("needs"), 1,
+         "needs libtevmissingdependency.dll, which is in none of "},
+#else
+        {"data", Faulty("data"), 9, "it is a data object, not a function"},
+        {"a library it needs is missing", Faulty("needs"), 1,
+         "needs libtevmissingdependency.so, which is in none of "},
+        {"runnable", Faulty("runnable"), 0, ""},
+        {"bloom filter zeroed", BloomZeroed(unmarked, TEV_DOCTOR_UNMARKED), 9,
+         "where the loader looks for it"},
+#endif
+    };
+    int index = 0;
+    for (const VerdictCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.library.empty());
+        folder_ = tempDir_ / ("case" + std::to_string(index++));
+        std::filesystem::create_directory(folder_);
+        Put(TEV_DOCTOR_TEV, kTevFile);
+        testing_support::WriteBytes(folder_ / kLibraryFile, c.library);
+        testing_support::ProgramRun run = Diagnose();
+        std::vector<std::string> problems = Labelled(run.out, "PROBLEM");
+        EXPECT_EQ(problems.size(), c.problems) << run.out;
+        EXPECT_EQ(run.status, c.problems ? 1 : 0) << run.out;
+        for (const std::string& problem : problems) EXPECT_TRUE(Contains(problem, c.reason)) << problem;
+#ifndef _WIN32
+        if (std::string(c.name) != "data") {
+            EXPECT_EQ(LoaderTakes(folder_ / kLibraryFile), run.status == 0) << run.out;
+        }
+#endif
+    }
+}

@@ -291,12 +291,17 @@ void CheckNeeds(const BinaryImage& image, const std::filesystem::path& library,
     report.Problem(std::string(kLibraryFile) + " needs " + named + ", which " +
                    (missing.size() == 1 ? "is" : "are") + " in none of " + where +
                    ": loading it fails" + (windows ? " (error 126)" : "") +
-                   " and TEV reports nothing; ship " + (missing.size() == 1 ? "it" : "them") +
-                   " beside " + kLibraryFile +
-                   (windows ? " (a compiler's runtime, such as VCRUNTIME140.dll or MSVCP140.dll, "
-                              "from its maker's redistributable), or get a " +
-                                  std::string(kLibraryFile) + " built without it"
-                            : ""));
+                   " and TEV reports nothing; " +
+                   (windows ? "ship " + std::string(missing.size() == 1 ? "it" : "them") +
+                                  " beside " + kLibraryFile +
+                                  " (a compiler's runtime, such as VCRUNTIME140.dll or "
+                                  "MSVCP140.dll, from its maker's redistributable), or get a " +
+                                  kLibraryFile + " built without it"
+                            : "install " + std::string(missing.size() == 1 ? "it" : "them") +
+                                  " on the machine, or ship " +
+                                  (missing.size() == 1 ? "it" : "them") + " beside " +
+                                  kLibraryFile + " and get a " + kLibraryFile +
+                                  " whose RUNPATH leads there ($ORIGIN)"));
 }
 
 // A library of the name beside the installer, which TEV does not use unless TEV is there too.
