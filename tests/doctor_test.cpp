@@ -687,3 +687,63 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
 #endif
     }
 }
+
+#ifndef _WIN32
+// Files built to cost a reader gigabytes are judged in an address space of 64 MB: a million ELF
+// symbols all naming one name of 4,095 bytes; 65,536 PE names pointing at one name of 4 KB.
+TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    constexpr std::size_t kSymbols = 1 << 20, kSymbolsAt = 0x1000, kLong = 4095;
+    std::string elf = ElfImage(true, false, 62, "");
+    std::size_t strings = kSymbolsAt + 24 * kSymbols;
+    elf.resize(strings + kLong + 2, '\0');
+    elf.replace(strings + 1, kLong, kLong, 'a');
+    ::Put(elf, 64 + 32, elf.size(), 8);           // the loadable segment: the whole file
+    ::Put(elf, 0x100 + 16 + 8, kSymbolsAt, 8);    // DT_SYMTAB
+    ::Put(elf, 0x100 + 32 + 8, strings, 8);       // DT_STRTAB
+    ::Put(elf, 0x100 + 48 + 8, kLong + 2, 8);     // DT_STRSZ
+    ::Put(elf, 0x154, kSymbols, 4);               // the hash table's chains
+    for (std::size_t at = kSymbolsAt + 24; at < strings; at += 24) {
+        ::Put(elf, at, 1, 4);  // the name at 1
+        elf[at + 4] = 0x12;  // a global function
+        ::Put(elf, at + 6, 7, 2);
+    }
+    constexpr std::size_t kNames = 1 << 16, kNameAt = 0x40300;
+    std::string pe = PeImage(false, 0x14C, "");
+    pe.resize(0x42000, '\0');
+    std::size_t section = 0x98 + 224;
+    ::Put(pe, section + 8, 0x41E00, 4);   // its size in memory
+    ::Put(pe, section + 16, 0x41E00, 4);  // and in the file
+    ::Put(pe, 0x200 + 24, kNames, 4);
+    for (std::size_t i = 0; i < kNames; ++i) ::Put(pe, 0x228 + 4 * i, kNameAt - 0x200 + 0x1000, 4);
+    pe.replace(kNameAt, 4096, 4096, 'a');
+    pe[kNameAt + 4095] = '\0';
+    for (const std::string* library : {&elf, &pe}) {
+        Put(TEV_DOCTOR_TEV, kTevFile);
+        testing_support::WriteBytes(folder_ / kLibraryFile, *library);
+        testing_support::ProgramRun run = testing_support::RunTool(
+            tempDir_, {"--as=67108864", "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
+            "/usr/bin/prlimit");
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_TRUE(library == &pe || Contains(OnlyProblem(run), "too strange to judge")) << run.out;
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directory(folder_);
+    }
+}
+
+// Paths are shown with their control characters escaped: a folder's name cannot retitle or clear
+// the terminal of whoever reads the report.
+TEST_F(Doctor, PathsAreShownEscaped) {
+    folder_ = tempDir_ / "setup\x1b]0;owned\x07";
+    std::filesystem::create_directory(folder_);
+    Installer(TEV_DOCTOR_UNMARKED);
+    testing_support::ProgramRun run = Diagnose();
+    testing_support::ProgramRun absent = Tev({"doctor", (tempDir_ / "gone\x1b[2J").string()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ((run.out + absent.err).find_first_of("\x1b\x07"), std::string::npos) << run.out;
+    EXPECT_EQ(testing_support::Count(run.out, "setup\\x1b]0;owned\\x07/"), 4u) << run.out;
+    EXPECT_TRUE(Contains(absent.err, "gone\\x1b[2J is not a folder")) << absent.err;
+}
+#endif
