@@ -600,14 +600,15 @@ namespace {
 
 struct VerdictCase {
     const char* name;
-    std::string library;  // the analytics library's bytes
+    std::string library;   // the analytics library's bytes
     std::size_t problems;  // how many the doctor names: 0, the folder is ready
     const char* reason;    // a part of each
 };
 
 // The libraries kv8_faulty.cpp builds, by case.
 std::string Faulty(const char* which) {
-    return testing_support::ReadFile(std::filesystem::path(TEV_FAULTY_FOLDER) / which / kLibraryFile);
+    return testing_support::ReadFile(std::filesystem::path(TEV_FAULTY_FOLDER) / which /
+                                     kLibraryFile);
 }
 
 #ifndef _WIN32
@@ -655,7 +656,7 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
         {"the maker's", unmarked, 0, ""},
 #ifdef _WIN32
         {"data", Faulty("data"), 9, "is in the library's data (section "},
-        {"forwarded", Faulty("forwarded"), 9, "it is forwarded to \"NOSUCH._"},
+        {"forwarded", Faulty("forwarded"), 9, "it is forwarded to \"NOSUCH."},
         {"a library it needs is missing", Faulty("needs"), 1,
          "needs libtevmissingdependency.dll, which is in none of "},
 #else
@@ -679,7 +680,8 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
         std::vector<std::string> problems = Labelled(run.out, "PROBLEM");
         EXPECT_EQ(problems.size(), c.problems) << run.out;
         EXPECT_EQ(run.status, c.problems ? 1 : 0) << run.out;
-        for (const std::string& problem : problems) EXPECT_TRUE(Contains(problem, c.reason)) << problem;
+        for (const std::string& problem : problems)
+            EXPECT_TRUE(Contains(problem, c.reason)) << problem;
 #ifndef _WIN32
         if (std::string(c.name) != "data") {
             EXPECT_EQ(LoaderTakes(folder_ / kLibraryFile), run.status == 0) << run.out;
@@ -700,14 +702,14 @@ TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
     std::size_t strings = kSymbolsAt + 24 * kSymbols;
     elf.resize(strings + kLong + 2, '\0');
     elf.replace(strings + 1, kLong, kLong, 'a');
-    ::Put(elf, 64 + 32, elf.size(), 8);           // the loadable segment: the whole file
-    ::Put(elf, 0x100 + 16 + 8, kSymbolsAt, 8);    // DT_SYMTAB
-    ::Put(elf, 0x100 + 32 + 8, strings, 8);       // DT_STRTAB
-    ::Put(elf, 0x100 + 48 + 8, kLong + 2, 8);     // DT_STRSZ
-    ::Put(elf, 0x154, kSymbols, 4);               // the hash table's chains
+    ::Put(elf, 64 + 32, elf.size(), 8);         // the loadable segment: the whole file
+    ::Put(elf, 0x100 + 16 + 8, kSymbolsAt, 8);  // DT_SYMTAB
+    ::Put(elf, 0x100 + 32 + 8, strings, 8);     // DT_STRTAB
+    ::Put(elf, 0x100 + 48 + 8, kLong + 2, 8);   // DT_STRSZ
+    ::Put(elf, 0x154, kSymbols, 4);             // the hash table's chains
     for (std::size_t at = kSymbolsAt + 24; at < strings; at += 24) {
         ::Put(elf, at, 1, 4);  // the name at 1
-        elf[at + 4] = 0x12;  // a global function
+        elf[at + 4] = 0x12;    // a global function
         ::Put(elf, at + 6, 7, 2);
     }
     constexpr std::size_t kNames = 1 << 16, kNameAt = 0x40300;
@@ -727,7 +729,8 @@ TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
             tempDir_, {"--as=67108864", "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
             "/usr/bin/prlimit");
         EXPECT_EQ(run.status, 1) << run.out << run.err;
-        EXPECT_TRUE(library == &pe || Contains(OnlyProblem(run), "too strange to judge")) << run.out;
+        EXPECT_TRUE(library == &pe || Contains(OnlyProblem(run), "too strange to judge"))
+            << run.out;
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directory(folder_);
     }

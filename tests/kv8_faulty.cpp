@@ -24,9 +24,9 @@ extern "C" __attribute__((section(".interp"), used)) const char kInterpreter[] =
 
 #ifndef _WIN32
 #ifdef KV8_DATA
-#define KV8_ALIAS(index, label)                                                          \
-    extern "C" __attribute__((visibility("default"))) const char Static##index[16]        \
-        __asm__(label) __attribute__((alias("kData")));
+#define KV8_ALIAS(index, label)                                                                   \
+    extern "C" __attribute__((visibility("default"))) const char Static##index[16] __asm__(label) \
+        __attribute__((alias("kData")));
 #else
 #define KV8_ALIAS(index, label)                                                           \
     extern "C" __attribute__((visibility("default"))) void Static##index() __asm__(label) \

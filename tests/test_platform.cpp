@@ -345,13 +345,13 @@ bool RunWithFileSizeLimit(std::int64_t limit, const std::function<void()>& work)
            WEXITSTATUS(status) == 0;
 }
 
-
 std::string CommandOutput(const std::string& command) {
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return out;
     char buffer[1 << 16];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
     pclose(pipe);
     return out;
 }

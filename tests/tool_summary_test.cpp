@@ -107,9 +107,10 @@ TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cause);
-        std::string unavailable = std::string("KV8 unavailable;C:\\setup\\KV8.dll;") + c.cause + ";";
-        std::string log = LogOf({At(0, 0, "InitML;"), At(0, 0, unavailable),
-                                 At(0, 0, "Fail to initialize KV8;")});
+        std::string unavailable =
+            std::string("KV8 unavailable;C:\\setup\\KV8.dll;") + c.cause + ";";
+        std::string log = LogOf(
+            {At(0, 0, "InitML;"), At(0, 0, unavailable), At(0, 0, "Fail to initialize KV8;")});
         std::vector<tevtool::RunSummary> runs = Summaries(log);
         ASSERT_EQ(runs.size(), 1u);
         EXPECT_TRUE(runs[0].Failed());
@@ -127,7 +128,8 @@ TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
         decoder.Feed(log);
         decoder.Finish();
         ASSERT_EQ(lines.size(), 3u);
-        EXPECT_EQ(lines[1], At(0, 0, unavailable) + (*c.meaning ? std::string("  <- ") + c.meaning : ""));
+        EXPECT_EQ(lines[1],
+                  At(0, 0, unavailable) + (*c.meaning ? std::string("  <- ") + c.meaning : ""));
     }
 }
 

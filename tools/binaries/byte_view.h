@@ -50,22 +50,23 @@ public:
     std::string Text(std::uint64_t offset, std::uint64_t end, std::uint64_t longest) {
         return std::string(TextView(offset, end, longest));
     }
-    std::string_view TextView(std::uint64_t offset, std::uint64_t end, std::uint64_t longest) const {
+    std::string_view TextView(std::uint64_t offset, std::uint64_t end,
+                              std::uint64_t longest) const {
         end = end < bytes_.size() ? end : bytes_.size();
         if (offset >= end) return {};
         if (end - offset > longest) end = offset + longest;
         const char* start = bytes_.data() + offset;
         const void* nul = std::memchr(start, '\0', static_cast<std::size_t>(end - offset));
-        return nul ? std::string_view(start, static_cast<std::size_t>(
-                                                 static_cast<const char*>(nul) - start))
+        return nul ? std::string_view(
+                         start, static_cast<std::size_t>(static_cast<const char*>(nul) - start))
                    : std::string_view();
     }
     // The bytes from `offset` to the first NUL within `length`, or all `length` of them; empty when
     // they are not all there.
     std::string_view Padded(std::uint64_t offset, std::uint64_t length) const {
         if (!Holds(offset, length)) return {};
-        std::string_view field = bytes_.substr(static_cast<std::size_t>(offset),
-                                               static_cast<std::size_t>(length));
+        std::string_view field =
+            bytes_.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
         return field.substr(0, field.find('\0'));
     }
     bool OutOfBounds() const { return outOfBounds_; }

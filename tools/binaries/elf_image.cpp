@@ -17,13 +17,13 @@ constexpr std::uint64_t kMostSymbols = 1 << 20;
 constexpr std::uint64_t kMostTableEntries = 1 << 16;
 constexpr std::uint64_t kLongestName = 4096;
 
-constexpr std::uint32_t kSharedObject = 3;     // ET_DYN
+constexpr std::uint32_t kSharedObject = 3;        // ET_DYN
 constexpr std::uint32_t kLoad = 1, kDynamic = 2;  // PT_*
 constexpr std::uint32_t kRunnable = 1;            // PF_X
 constexpr std::uint32_t kDynamicSymbols = 11;     // SHT_DYNSYM
 constexpr std::uint64_t kNeeded = 1, kHash = 4, kStrings = 5, kSymbols = 6, kStringsSize = 10,
                         kRpath = 15, kRunpath = 29, kGnuHash = 0x6ffffef5,
-                        kFlags1 = 0x6ffffffb;  // DT_*
+                        kFlags1 = 0x6ffffffb;                      // DT_*
 constexpr std::uint64_t kPositionIndependentProgram = 0x08000000;  // DF_1_PIE
 constexpr std::uint64_t kMostNeeded = 1 << 10;
 
@@ -93,8 +93,8 @@ public:
         if (!ReadSegments()) return;
         ReadDynamic();
         if (!ReadSectionSymbols() && !image_.fault.empty()) return;
-        if (image_.exports.empty() && !ReadSymbols(symbolsAt_, DynamicSymbolCount(), stringsAt_,
-                                                   stringsSize_))
+        if (image_.exports.empty() &&
+            !ReadSymbols(symbolsAt_, DynamicSymbolCount(), stringsAt_, stringsSize_))
             return;
         for (BinaryImage::Resolution& wanted : image_.resolved) Resolve(wanted);
     }
@@ -212,7 +212,8 @@ private:
             std::string_view path = DynamicText(hasRunpath ? runpath : rpath);
             for (std::size_t start = 0; start <= path.size();) {
                 std::size_t colon = std::min(path.find(':', start), path.size());
-                if (colon > start) image_.searchPath.emplace_back(path.substr(start, colon - start));
+                if (colon > start)
+                    image_.searchPath.emplace_back(path.substr(start, colon - start));
                 start = colon + 1;
             }
         }
@@ -221,9 +222,8 @@ private:
     // A text of the dynamic segment's string table.
     std::string_view DynamicText(std::uint64_t at) {
         if (stringsSize_ && at >= stringsSize_) return {};
-        return view_.TextView(stringsAt_ + at,
-                              stringsSize_ ? stringsAt_ + stringsSize_ : view_.size(),
-                              kLongestName);
+        return view_.TextView(
+            stringsAt_ + at, stringsSize_ ? stringsAt_ + stringsSize_ : view_.size(), kLongestName);
     }
 
     // How many dynamic symbols there are, for a file without section headers: the hash table is

@@ -26,7 +26,7 @@ constexpr int kImportDirectory = 1;
 constexpr int kResourceDirectory = 2;
 constexpr std::uint32_t kMostImports = 1 << 12;
 constexpr std::uint32_t kExecutable = 0x20000000;  // IMAGE_SCN_MEM_EXECUTE
-constexpr std::uint32_t kVersionResource = 16;  // RT_VERSION
+constexpr std::uint32_t kVersionResource = 16;     // RT_VERSION
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr std::uint32_t kSubdirectory = 0x80000000;
 
@@ -85,9 +85,9 @@ public:
                          " bytes, where a PE" + (image_.bits == 64 ? "32+" : "32") + " one has " +
                          std::to_string(fixedPart) + " and more)");
         std::string_view machine = image_.machine;
-        int width = machine == "x86" || machine == "ARM" ? 32
+        int width = machine == "x86" || machine == "ARM"        ? 32
                     : machine == "x86-64" || machine == "ARM64" ? 64
-                                                                 : image_.bits;
+                                                                : image_.bits;
         if (width != image_.bits)
             return Fault("of no known kind (a " + std::to_string(image_.bits) +
                          "-bit optional header for " + image_.machine + ")");
@@ -172,8 +172,8 @@ private:
         std::uint32_t start = 0, size = 0;
         if (!Directory(kExportDirectory, table, available, &start, &size) || available < 40) return;
         std::uint32_t functionCount = view_.U32(table + 20);
-        nameCount_ = Table(view_.U32(table + 32), std::min(view_.U32(table + 24), kMostExports), 4,
-                           names_);
+        nameCount_ =
+            Table(view_.U32(table + 32), std::min(view_.U32(table + 24), kMostExports), 4, names_);
         NameList list(view_, kMostNameBytes);
         for (std::uint64_t i = 0; i < nameCount_; ++i) {
             std::uint64_t name = 0, nameAvailable = 0;
@@ -231,7 +231,8 @@ private:
             std::string_view forward;
             if (Offset(address, at, available))
                 forward = view_.TextView(at, at + available, kLongestName);
-            return "it is forwarded to " + (forward.empty() ? "an unreadable name" : "\"" + std::string(forward) + "\"") +
+            return "it is forwarded to " +
+                   (forward.empty() ? "an unreadable name" : "\"" + std::string(forward) + "\"") +
                    ", not the library's own";
         }
         for (const Section& section : sections_)

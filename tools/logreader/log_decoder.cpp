@@ -242,10 +242,12 @@ std::string LoadFailureMeaning(const LogRecord& record) {
     std::string cause = tev::ToUtf8(record.fields[2]);
     if (cause.rfind(loaded, 0) != 0) return "";
     std::string code = cause.substr(loaded.size());
-    std::string doctor = "; tev doctor on the folder of " + tev::ToUtf8(record.fields[1]) + " says ";
+    std::string doctor =
+        "; tev doctor on the folder of " + tev::ToUtf8(record.fields[1]) + " says ";
     if (code == "126")
         return "Windows found the library but not a library it needs (a compiler's "
-               "runtime, as a rule)" + doctor + "which";
+               "runtime, as a rule)" +
+               doctor + "which";
     if (code == "193") return "it is not a 32-bit Windows library" + doctor + "what it is";
     return "";
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -76,7 +77,8 @@ bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::strin
     std::string bytes;
     std::error_code unknown;
     std::uintmax_t size = std::filesystem::file_size(file, unknown);
-    if (!unknown) bytes.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kLargestBinary + 1)));
+    if (!unknown)
+        bytes.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kLargestBinary + 1)));
     std::vector<char> buffer(1 << 16);
     if (!process::ReadFilePieces(
             Utf8Of(file), buffer, kLargestBinary + 1,
@@ -173,7 +175,8 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
     if (!misled.empty()) {
         report.Problem(std::string(kTevFile) + ": " + std::to_string(misled.size()) +
                        " of the names an installer calls lead the loader elsewhere than TEV's own "
-                       "code, first " + misled[0] + ": it is not TEV, or not this SDK's" + use);
+                       "code, first " +
+                       misled[0] + ": it is not TEV, or not this SDK's" + use);
     }
     if (missing.empty() && misled.empty()) {
         report.Ok(std::string(kTevFile) + " exports each of TEVUtil's " +
@@ -194,8 +197,7 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
 // its description takes away, or its description saying it is not for distribution, in whatever
 // letter case; empty when neither does.
 std::string StandInMark(const BinaryImage& image) {
-    if (image.Exports(kv8::kStandInMarker))
-        return std::string("it exports ") + kv8::kStandInMarker;
+    if (image.Exports(kv8::kStandInMarker)) return std::string("it exports ") + kv8::kStandInMarker;
     std::string description;
     for (char c : image.description)
         description += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -234,74 +236,141 @@ void CheckStatics(const BinaryImage& image, Report& report) {
     }
 }
 
-// Where the loader finds a library that `image` needs: the first of `folders` holding a regular
-// file of that name; empty when none does.
-std::filesystem::path FindNeeded(const std::string& name,
-                                 const std::vector<std::filesystem::path>& folders) {
-    if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos) {
-        std::error_code error;  // a path of its own: taken as it is
-        return std::filesystem::is_regular_file(PathOf(name), error) ? PathOf(name)
-                                                                    : std::filesystem::path();
+// The folders the loader looks in for the libraries `image` (the file `library`) needs, each once:
+// its RUNPATH (or RPATH), on Windows its own folder and the installer's, then the system's.
+std::vector<std::filesystem::path> NeededFolders(const BinaryImage& image,
+                                                 const std::filesystem::path& library,
+                                                 const std::filesystem::path& installerFolder) {
+    std::filesystem::path own = library.parent_path();
+    std::vector<std::filesystem::path> folders;
+    for (const std::string& entry : image.searchPath) {
+        std::string folder = entry;
+        for (const char* origin : {"${ORIGIN}", "$ORIGIN"})
+            for (std::size_t at; (at = folder.find(origin)) != std::string::npos;)
+                folder.replace(at, std::string_view(origin).size(), Utf8Of(own));
+        folders.push_back(PathOf(folder));
     }
+    if (image.format == BinaryFormat::kPe) {
+        folders.push_back(own);
+        folders.push_back(installerFolder);
+    }
+    for (const std::string& folder : process::SystemLibraryFolders())
+        folders.push_back(PathOf(folder));
+    std::vector<std::filesystem::path> distinct;
     for (const std::filesystem::path& folder : folders) {
+        std::filesystem::path normal = (folder / "").lexically_normal();
+        if (std::find(distinct.begin(), distinct.end(), normal) == distinct.end())
+            distinct.push_back(normal);
+    }
+    return distinct;
+}
+
+// Why a library's file is of no kind the installer can load, from its first bytes ("it is
+// 64-bit, and..."); empty when it is of the right one.
+std::string UnfitKind(const std::filesystem::path& file) {
+    std::string head(4096, '\0');
+    std::ifstream in(file, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    BinaryImage image = ReadBinaryImage(head);
+    image.fault.clear();  // the rest of the file is not read here
+    image.library = true;
+    return Unfit(image, process::NativeLibraryKind());
+}
+
+// Where the loader finds a library that another needs: on Windows the first file of its name (one
+// of the wrong kind fails the load, with error 193); on Linux the first of the right kind (the
+// loader passes over the others). `unfit` says why the file found cannot serve; empty file: none.
+struct NeededFile {
+    std::filesystem::path file;
+    std::string unfit;
+};
+NeededFile FindNeeded(const std::string& name, const std::vector<std::filesystem::path>& folders,
+                      bool windows) {
+    std::vector<std::filesystem::path> candidates;
+    if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
+        candidates.push_back(PathOf(name));  // a path of its own: taken as it is
+    else
+        for (const std::filesystem::path& folder : folders)
+            candidates.push_back(folder / PathOf(name));
+    for (const std::filesystem::path& file : candidates) {
         std::error_code error;
-        std::filesystem::path file = folder / PathOf(name);
-        if (std::filesystem::is_regular_file(file, error)) return file;
+        if (!std::filesystem::is_regular_file(file, error)) continue;
+        std::string unfit = UnfitKind(file);
+        if (unfit.empty() || windows) return {file, unfit};
     }
     return {};
 }
 
-// Each library the analytics library needs, looked for where the loader would look: a missing one
-// fails the load (on Windows with error 126), and TEV reports nothing.
+// Each library the analytics library needs, and each that those it ships need in turn, looked for
+// where the loader would look: one missing or of the wrong kind fails the load (on Windows with
+// error 126 or 193), and TEV reports nothing. The system's own are not followed further.
 void CheckNeeds(const BinaryImage& image, const std::filesystem::path& library,
                 const std::filesystem::path& installerFolder, Report& report) {
-    std::filesystem::path own = library.parent_path();
-    std::vector<std::filesystem::path> folders;
-    for (const std::string& entry : image.searchPath) {  // DT_RUNPATH or DT_RPATH
-        std::string folder = entry;
-        for (std::size_t at; (at = folder.find("$ORIGIN")) != std::string::npos;)
-            folder.replace(at, 7, Utf8Of(own));
-        for (std::size_t at; (at = folder.find("${ORIGIN}")) != std::string::npos;)
-            folder.replace(at, 9, Utf8Of(own));
-        folders.push_back(PathOf(folder));
+    constexpr std::size_t kMostFollowed = 32;
+    bool windows = image.format == BinaryFormat::kPe;
+    std::vector<std::string> system = process::SystemLibraryFolders(), seen, missing, unfit;
+    std::vector<std::filesystem::path> lookedIn;
+    std::vector<std::pair<BinaryImage, std::filesystem::path>> queue{{image, library}};
+    for (std::size_t next = 0; next < queue.size() && next < kMostFollowed; ++next) {
+        auto [needer, file] = queue[next];
+        std::vector<std::filesystem::path> folders = NeededFolders(needer, file, installerFolder);
+        if (next == 0) lookedIn = folders;
+        std::string by = next == 0 ? "" : " (which " + Shown(file.filename()) + " needs)";
+        for (const std::string& name : needer.needs) {
+            std::string key;
+            for (char c : name) key += windows && c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+            if (process::ProvidedBySystem(name) ||
+                std::find(seen.begin(), seen.end(), key) != seen.end())
+                continue;
+            seen.push_back(key);
+            NeededFile found = FindNeeded(name, folders, windows);
+            if (found.file.empty()) {
+                missing.push_back(ShownUtf8(name) + by);
+                continue;
+            }
+            if (!found.unfit.empty()) {
+                unfit.push_back(Shown(found.file) + by + ": " + ShownUtf8(found.unfit));
+                continue;
+            }
+            std::string folder = Utf8Of((found.file.parent_path() / "").lexically_normal());
+            bool ofTheSystem = std::any_of(system.begin(), system.end(), [&](const std::string& s) {
+                return Utf8Of((PathOf(s) / "").lexically_normal()) == folder;
+            });
+            BinaryImage shipped;
+            std::string unreadable;
+            if (!ofTheSystem && ReadImage(found.file, shipped, unreadable, {}))
+                queue.emplace_back(shipped, found.file);
+        }
     }
-    if (image.format == BinaryFormat::kPe) {
-        // The library's own folder, the installer's, then the system's.
-        folders.push_back(own);
-        folders.push_back(installerFolder);
-    }
-    for (const std::string& folder : process::SystemLibraryFolders()) folders.push_back(PathOf(folder));
-    std::vector<std::string> missing;
-    for (const std::string& name : image.needs)
-        if (!process::ProvidedBySystem(name) && FindNeeded(name, folders).empty())
-            missing.push_back(name);
     if (image.needs.empty()) return;
-    if (missing.empty()) {
-        report.Ok(std::string(kLibraryFile) + " needs " + std::to_string(image.needs.size()) +
-                  (image.needs.size() == 1 ? " library" : " libraries") +
+    if (missing.empty() && unfit.empty()) {
+        report.Ok(std::string(kLibraryFile) + " needs " + std::to_string(seen.size()) +
+                  (seen.size() == 1 ? " library" : " libraries") +
                   ", each found where the loader looks");
         return;
     }
-    std::string named;
-    for (const std::string& name : missing) named += (named.empty() ? "" : ", ") + ShownUtf8(name);
-    std::string where;
-    for (const std::filesystem::path& folder : folders)
+    for (const std::string& wrong : unfit)
+        report.Problem(std::string(kLibraryFile) + " needs " + wrong + ": loading it fails" +
+                       (windows ? " (error 193)" : "") + " and TEV reports nothing; ship the " +
+                       std::to_string(process::NativeLibraryKind().bits) + "-bit one");
+    if (missing.empty()) return;
+    std::string named, where;
+    for (const std::string& name : missing) named += (named.empty() ? "" : ", ") + name;
+    for (const std::filesystem::path& folder : lookedIn)
         where += (where.empty() ? "" : ", ") + Shown(folder);
-    bool windows = image.format == BinaryFormat::kPe;
-    report.Problem(std::string(kLibraryFile) + " needs " + named + ", which " +
-                   (missing.size() == 1 ? "is" : "are") + " in none of " + where +
-                   ": loading it fails" + (windows ? " (error 126)" : "") +
-                   " and TEV reports nothing; " +
-                   (windows ? "ship " + std::string(missing.size() == 1 ? "it" : "them") +
-                                  " beside " + kLibraryFile +
-                                  " (a compiler's runtime, such as VCRUNTIME140.dll or "
-                                  "MSVCP140.dll, from its maker's redistributable), or get a " +
-                                  kLibraryFile + " built without it"
-                            : "install " + std::string(missing.size() == 1 ? "it" : "them") +
-                                  " on the machine, or ship " +
-                                  (missing.size() == 1 ? "it" : "them") + " beside " +
-                                  kLibraryFile + " and get a " + kLibraryFile +
-                                  " whose RUNPATH leads there ($ORIGIN)"));
+    std::string them = missing.size() == 1 ? "it" : "them";
+    report.Problem(
+        std::string(kLibraryFile) + " needs " + named + ", which " +
+        (missing.size() == 1 ? "is" : "are") + " in none of " + where + ": loading it fails" +
+        (windows ? " (error 126)" : "") + " and TEV reports nothing; " +
+        (windows
+             ? "ship " + them + " beside " + kLibraryFile +
+                   " (a compiler's runtime, such as VCRUNTIME140.dll or MSVCP140.dll, from "
+                   "its maker's redistributable), or get a " +
+                   kLibraryFile + " built without it"
+             : "install " + them + " on the machine, or ship " + them + " beside " + kLibraryFile +
+                   " and get a " + kLibraryFile + " whose RUNPATH leads there ($ORIGIN)"));
 }
 
 // A library of the name beside the installer, which TEV does not use unless TEV is there too.
@@ -357,8 +426,8 @@ void CheckLibrary(const std::filesystem::path& tevFolder,
     }
     std::string wrong = Unfit(image, process::NativeLibraryKind());
     if (!wrong.empty()) {
-        report.Problem(std::string(kLibraryFile) + ": " + file + " cannot be loaded: " +
-                       ShownUtf8(wrong) + put);
+        report.Problem(std::string(kLibraryFile) + ": " + file +
+                       " cannot be loaded: " + ShownUtf8(wrong) + put);
         return;
     }
     report.Ok(std::string(kLibraryFile) + ": " + file + VersionOf(image) + ", " +

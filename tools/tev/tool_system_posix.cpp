@@ -114,7 +114,8 @@ namespace {
 
 // The folders a loader configuration file names, its includes followed (a glob each, relative to
 // /etc), at most `depth` deep.
-void ReadLoaderConfiguration(const std::string& file, int depth, std::vector<std::string>& folders) {
+void ReadLoaderConfiguration(const std::string& file, int depth,
+                             std::vector<std::string>& folders) {
     std::ifstream in(file);
     std::string line;
     while (depth > 0 && std::getline(in, line) && folders.size() < 1024) {
@@ -122,7 +123,8 @@ void ReadLoaderConfiguration(const std::string& file, int depth, std::vector<std
         std::size_t start = line.find_first_not_of(" \t\r");
         if (start == std::string::npos) continue;
         line = line.substr(start, line.find_last_not_of(" \t\r") + 1 - start);
-        if (line.rfind("include", 0) == 0 && line.size() > 7 && (line[7] == ' ' || line[7] == '\t')) {
+        if (line.rfind("include", 0) == 0 && line.size() > 7 &&
+            (line[7] == ' ' || line[7] == '\t')) {
             std::string pattern = line.substr(line.find_first_not_of(" \t", 7));
             if (pattern.front() != '/') pattern = "/etc/" + pattern;
             glob_t found{};

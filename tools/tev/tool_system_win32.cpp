@@ -160,10 +160,11 @@ LibraryKind NativeLibraryKind() {
 std::vector<std::string> SystemLibraryFolders() {
     // For a 32-bit program on 64-bit Windows the system folder's name leads to SysWOW64, where
     // the file system sends this program's reads too.
-    std::wstring folder = tev::platform::ReadWhole<std::wstring>([](wchar_t* text, std::size_t size) {
-        UINT length = GetSystemDirectoryW(text, static_cast<UINT>(size));
-        return length == 0 ? -1L : static_cast<long>(length);
-    });
+    std::wstring folder =
+        tev::platform::ReadWhole<std::wstring>([](wchar_t* text, std::size_t size) {
+            UINT length = GetSystemDirectoryW(text, static_cast<UINT>(size));
+            return length == 0 ? -1L : static_cast<long>(length);
+        });
     if (folder.empty()) return {};
     return {Utf8Of(std::filesystem::path(folder))};
 }
