@@ -332,12 +332,17 @@ std::string PeImage(bool wide, std::uint32_t machine, const std::string& name) {
     std::size_t section = optional + optionalSize;
     bytes.replace(section, 6, ".edata");
     Put(bytes, section + 8, 0x200, 4);
-    Put(bytes, section + 12, 0x1000, 4);  // its address
-    Put(bytes, section + 16, 0x200, 4);   // its size in the file
-    Put(bytes, section + 20, 0x200, 4);   // its offset
-    Put(bytes, 0x200 + 24, 1, 4);         // one name
-    Put(bytes, 0x200 + 32, 0x1028, 4);    // the names' addresses, at 0x228
+    Put(bytes, section + 12, 0x1000, 4);      // its address
+    Put(bytes, section + 16, 0x200, 4);       // its size in the file
+    Put(bytes, section + 20, 0x200, 4);       // its offset
+    Put(bytes, section + 36, 0x60000020, 4);  // code, run and read
+    Put(bytes, 0x200 + 20, 1, 4);             // one address
+    Put(bytes, 0x200 + 24, 1, 4);             // one name
+    Put(bytes, 0x200 + 28, 0x1100, 4);        // the addresses, at 0x300: 0x1180
+    Put(bytes, 0x200 + 32, 0x1028, 4);        // the names' addresses, at 0x228
+    Put(bytes, 0x200 + 36, 0x1104, 4);        // the names' ordinals, at 0x304: 0
     Put(bytes, 0x228, 0x1030, 4);
+    Put(bytes, 0x300, 0x1180, 4);
     bytes.replace(0x230, name.size(), name);
     return bytes;
 }
@@ -367,17 +372,21 @@ std::string ElfImage(bool wide, bool big, std::uint32_t machine, const std::stri
         Put(bytes, at + (wide ? 8 : 4), offset, word, big);
         Put(bytes, at + (wide ? 16 : 8), offset, word, big);
         Put(bytes, at + (wide ? 32 : 16), size, word, big);
+        Put(bytes, at + (wide ? 4 : 24), 5, 4, big);  // read and run
     }
     std::uint64_t dynamic[][2] = {{4, 0x150}, {6, 0x160}, {5, 0x1A0}, {10, 0x40}, {0, 0}};
     for (std::size_t i = 0; i < std::size(dynamic); ++i) {
         Put(bytes, 0x100 + i * 2 * word, dynamic[i][0], word, big);
         Put(bytes, 0x100 + i * 2 * word + word, dynamic[i][1], word, big);
     }
+    Put(bytes, 0x150, 1, 4, big);  // the hash table: one bucket, leading to symbol 1
     Put(bytes, 0x154, 2, 4, big);  // the hash table's chains: two symbols
+    Put(bytes, 0x158, 1, 4, big);
     std::size_t symbol = 0x160 + (wide ? 24 : 16);
     Put(bytes, symbol, 1, 4, big);                    // its name, at 1 in the strings
     bytes[symbol + (wide ? 4 : 12)] = 0x12;           // global, a function
     Put(bytes, symbol + (wide ? 6 : 14), 7, 2, big);  // defined in a section
+    Put(bytes, symbol + (wide ? 8 : 4), 0x180, word, big);
     bytes.replace(0x1A1, name.size(), name);
     return bytes;
 }
@@ -388,8 +397,9 @@ struct ReadCase {
     tevtool::BinaryFormat format;
     int bits;
     const char* machine;
-    const char* fault;     // a part of the fault, "" for a whole image
-    const char* exported;  // a name it exports, or null
+    const char* fault;  // a part of the fault, "" for a whole image
+    std::vector<std::string> exports;
+    bool library = true;
 };
 
 }  // namespace
@@ -398,35 +408,37 @@ struct ReadCase {
 // each gives the format, width and processor, and a fault for anything a loader would not take.
 TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
     using tevtool::BinaryFormat;
-    std::string pe32 = PeImage(false, 0x14C, "Hello");
+    constexpr BinaryFormat kPe = BinaryFormat::kPe, kElf = BinaryFormat::kElf;
+    std::string pe32 = PeImage(false, 0x14C, "Hello"), elf64 = ElfImage(true, false, 62, "Hello");
+    std::string elf32 = ElfImage(false, false, 3, "Hello");
+    // clang-format off
     const ReadCase cases[] = {
-        {"PE32", pe32, BinaryFormat::kPe, 32, "x86", "", "Hello"},
-        {"PE32+", PeImage(true, 0x8664, "Hello"), BinaryFormat::kPe, 64, "x86-64", "", "Hello"},
-        {"PE of 0xFFFF sections", Patched(pe32, 0x86, 0xFFFF, 2), BinaryFormat::kPe, 32, "x86",
-         "cut short", nullptr},
-        {"PE cut in its section", pe32.substr(0, 0x300), BinaryFormat::kPe, 32, "x86", "cut short",
-         nullptr},
-        {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), BinaryFormat::kPe, 0, "",
-         "cut short", nullptr},
-        {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), BinaryFormat::kPe, 32,
-         "x86", "", "Hello"},
-        {"PE without a signature", Patched(pe32, 0x80, 0, 4), BinaryFormat::kNone, 0, "", "",
-         nullptr},
-        {"ELF32 big-endian", ElfImage(false, true, 20, "Hello"), BinaryFormat::kElf, 32, "PowerPC",
-         "", "Hello"},
-        {"ELF64 big-endian", ElfImage(true, true, 21, "Hello"), BinaryFormat::kElf, 64, "PowerPC64",
-         "", "Hello"},
-        {"ELF64", ElfImage(true, false, 62, "Hello"), BinaryFormat::kElf, 64, "x86-64", "",
-         "Hello"},
-        {"ELF stub", ElfImage(true, false, 62, "Hello").substr(0, 22), BinaryFormat::kElf, 64,
-         "x86-64", "cut short", nullptr},
-        {"ELF with 2^32 symbols", Patched(ElfImage(true, false, 62, "Hello"), 0x154, 0xFFFFFFFF, 4),
-         BinaryFormat::kElf, 64, "x86-64", "cut short", nullptr},
-        {"ELF segment past the end",
-         Patched(ElfImage(false, false, 3, "Hello"), 52 + 16, 0x1000, 4), BinaryFormat::kElf, 32,
-         "x86", "cut short", nullptr},
-        {"text", "not a library at all", BinaryFormat::kNone, 0, "", "", nullptr},
+        {"PE32", pe32, kPe, 32, "x86", "", {"Hello"}},
+        {"PE32+", PeImage(true, 0x8664, "Hello"), kPe, 64, "x86-64", "", {"Hello"}},
+        {"PE of 0xFFFF sections", Patched(pe32, 0x86, 0xFFFF, 2), kPe, 32, "x86", "cut short", {}},
+        {"PE cut in its section", pe32.substr(0, 0x300), kPe, 32, "x86", "cut short", {}},
+        {"PE cut by a byte", pe32.substr(0, 0x3FF), kPe, 32, "x86", "cut short", {}},
+        {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), kPe, 0, "", "cut short", {}},
+        {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), kPe, 32, "x86", "", {"Hello"}},
+        {"PE without a signature", Patched(pe32, 0x80, 0, 4), BinaryFormat::kNone, 0, "", "", {}},
+        {"PE program", Patched(pe32, 0x96, 0x0102, 2), kPe, 32, "x86", "", {"Hello"}, false},
+        {"PE optional header 0x10C", Patched(pe32, 0x98, 0x10C, 2), kPe, 0, "x86", "of no known kind", {}},
+        {"PE32+ for x86", PeImage(true, 0x14C, "Hello"), kPe, 64, "x86", "of no known kind", {}},
+        {"PE without sections", Patched(pe32, 0x86, 0, 2), kPe, 32, "x86", "without sections", {}},
+        {"ELF32 big-endian", ElfImage(false, true, 20, "Hello"), kElf, 32, "PowerPC", "", {"Hello"}},
+        {"ELF64 big-endian", ElfImage(true, true, 21, "Hello"), kElf, 64, "PowerPC64", "", {"Hello"}},
+        {"ELF64", elf64, kElf, 64, "x86-64", "", {"Hello"}},
+        {"ELF stub", elf64.substr(0, 22), kElf, 64, "x86-64", "cut short", {}},
+        {"ELF with 2^32 symbols", Patched(elf64, 0x154, 0xFFFFFFFF, 4), kElf, 64, "x86-64", "cut short", {}},
+        {"ELF segment past the end", Patched(elf32, 52 + 16, 0x1000, 4), kElf, 32, "x86", "cut short", {}},
+        {"ELF weak", Patched(elf64, 0x17C, 0x22, 1), kElf, 64, "x86-64", "", {"Hello"}},
+        {"ELF undefined", Patched(elf64, 0x17E, 0, 2), kElf, 64, "x86-64", "", {}},
+        {"ELF hidden", Patched(elf64, 0x17D, 2, 1), kElf, 64, "x86-64", "", {}},
+        {"ELF program (DF_1_PIE)", Patched(Patched(elf64, 0x130, 0x6ffffffb, 8), 0x138, 0x08000000, 8),
+         kElf, 64, "x86-64", "", {}, false},
+        {"text", "not a library at all", BinaryFormat::kNone, 0, "", "", {}},
     };
+    // clang-format on
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         tevtool::BinaryImage image = tevtool::ReadBinaryImage(c.bytes);
@@ -434,8 +446,51 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         EXPECT_EQ(image.bits, c.bits);
         EXPECT_EQ(image.machine, c.machine);
         EXPECT_TRUE(*c.fault ? Contains(image.fault, c.fault) : image.fault.empty()) << image.fault;
-        EXPECT_TRUE(!c.exported || image.Exports(c.exported));
-        EXPECT_TRUE(c.format == BinaryFormat::kNone || *c.fault || image.library);
+        EXPECT_EQ(image.exports, c.exports);
+        EXPECT_TRUE(c.format == BinaryFormat::kNone || *c.fault || image.library == c.library);
+    }
+}
+
+// Names looked up as the loader looks them up: found, and why what is found is no function of the
+// library's own (the PE image's one address at 0x300, its ordinal at 0x304; the ELF symbol at
+// 0x178).
+TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
+    std::string pe = PeImage(false, 0x14C, "Hello"), elf = ElfImage(true, false, 62, "Hello");
+    std::string forwarded = Patched(pe, 0x300, 0x1040, 4);
+    forwarded.replace(0x240, 11, "EVIL.Hello", 11);
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool found;
+        const char* problem;
+    } cases[] = {
+        {"PE function", pe, true, ""},
+        {"PE forwarded", forwarded, true,
+         "it is forwarded to \"EVIL.Hello\", not the library's own"},
+        {"PE at 0xdeadbeef", Patched(pe, 0x300, 0xDEADBEEF, 4), true,
+         "its address 0xdeadbeef is outside the library"},
+        {"PE in data", Patched(pe, 0x19C, 0x40000040, 4), true,
+         "its address 0x1180 is in the library's data (section \".edata\"), not its code"},
+        {"PE ordinal past the table", Patched(pe, 0x304, 5, 2), true,
+         "its ordinal 5 is past the export address table's 1 entries"},
+        {"ELF function", elf, true, ""},
+        {"ELF data", Patched(elf, 0x17C, 0x11, 1), true, "it is a data object, not a function"},
+        {"ELF hidden", Patched(elf, 0x17D, 2, 1), true,
+         "it is hidden: the library keeps it to itself"},
+        {"ELF undefined", Patched(elf, 0x17E, 0, 2), true,
+         "it is not defined in the library, which takes it from another"},
+        {"ELF local", Patched(elf, 0x17C, 0x02, 1), false, ""},
+        {"ELF not runnable", Patched(elf, 64 + 4, 4, 4), true,
+         "its address 0x180 is outside the library's code"},
+        {"ELF in another bucket", Patched(elf, 0x158, 0, 4), false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tevtool::BinaryImage image = tevtool::ReadBinaryImage(c.bytes, {"Hello", "Absent"});
+        ASSERT_EQ(image.resolved.size(), 2u);
+        EXPECT_EQ(image.resolved[0].found, c.found);
+        EXPECT_EQ(image.resolved[0].problem, c.problem);
+        EXPECT_FALSE(image.resolved[1].found);
     }
 }
 
