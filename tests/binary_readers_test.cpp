@@ -1,7 +1,7 @@
 // The library readers against outside ones, on every library of the machine: the names each
-// exports as llvm-readobj (Windows) and llvm-readelf (Linux) list them, each found the way the
-// loader looks for it; the same without section headers; cut to its headers, cut short; with bytes
-// changed, read within bounds.
+// exports and the libraries it needs as llvm-readobj (Windows) and llvm-readelf (Linux) list them,
+// each found the way the loader looks for it; the same without section headers; cut to its headers,
+// cut short; with bytes changed, read within bounds.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -16,20 +16,37 @@
 
 namespace {
 
-// llvm-readobj --coff-exports: "  Name: NAME" (an export by ordinal alone has an empty one).
-void CoffName(std::istringstream& row, const std::string& first, std::set<std::string>& names) {
+// What the outside reader lists of one file: the names it exports, the libraries it needs.
+struct Listing {
+    std::set<std::string> names;
+    std::vector<std::string> needs;
+    std::string block;  // the block of llvm-readobj's output the lines are in
+};
+
+// llvm-readobj --coff-exports --coff-imports: "Name: NAME" in "Export {" blocks (empty for an
+// export by ordinal alone) and in "Import {" blocks.
+void CoffLine(std::istringstream& row, const std::string& first, Listing& listing) {
     std::string name;
-    if (first == "Name:" && row >> name) names.insert(name);
+    if (first == "Export" || first == "Import" || first == "DelayImport") listing.block = first;
+    if (first != "Name:" || !(row >> name)) return;
+    if (listing.block == "Export") listing.names.insert(name);
+    if (listing.block == "Import") listing.needs.push_back(name);
 }
 
-// llvm-readelf --dyn-syms: "Num: Value Size Type Bind Vis Ndx Name@version", those defined, global,
-// weak or unique, and of default or protected visibility.
-void ElfName(std::istringstream& row, const std::string& first, std::set<std::string>& names) {
+// llvm-readelf --dyn-syms --dynamic: "Num: Value Size Type Bind Vis Ndx Name@version", those
+// defined, global, weak or unique, and of default or protected visibility; "(NEEDED) Shared
+// library: [NAME]".
+void ElfLine(std::istringstream& row, const std::string& first, Listing& listing) {
     std::string value, size, type, bind, visibility, section, name;
-    if (first.back() == ':' &&
-        row >> value >> size >> type >> bind >> visibility >> section >> name && section != "UND" &&
-        bind != "LOCAL" && (visibility == "DEFAULT" || visibility == "PROTECTED"))
-        names.insert(name.substr(0, name.find('@')));
+    std::string text = row.str();
+    if (text.find("(NEEDED)") != std::string::npos)
+        listing.needs.push_back(
+            text.substr(text.find('[') + 1, text.find(']') - text.find('[') - 1));
+    else if (first.back() == ':' &&
+             row >> value >> size >> type >> bind >> visibility >> section >> name &&
+             section != "UND" && bind != "LOCAL" &&
+             (visibility == "DEFAULT" || visibility == "PROTECTED"))
+        listing.names.insert(name.substr(0, name.find('@')));
 }
 
 }  // namespace
@@ -40,22 +57,22 @@ TEST(BinaryReaders, AgreeWithAnOutsideReaderOnEveryLibraryOfTheMachine) {
     const struct {
         const char *name, *ending, *command;
         std::vector<std::string> folders;
-        void (*parse)(std::istringstream&, const std::string&, std::set<std::string>&);
+        void (*parse)(std::istringstream&, const std::string&, Listing&);
     } kinds[] = {
         {"Windows",
          ".dll",
-         "llvm-readobj --coff-exports",
+         "llvm-readobj --coff-exports --coff-imports",
          {"/usr/lib/i386-linux-gnu/wine", "/usr/lib/x86_64-linux-gnu/wine", "/usr/lib/gcc",
           "/usr/i686-w64-mingw32", "/usr/x86_64-w64-mingw32", "/usr/share/nsis", TEV_BUILD_FOLDER},
-         CoffName},
+         CoffLine},
         {"Linux",
          ".so",
-         "llvm-readelf --dyn-syms --wide",
+         "llvm-readelf --dyn-syms --dynamic --wide",
          {"/usr/lib/x86_64-linux-gnu", TEV_BUILD_FOLDER},
-         ElfName},
+         ElfLine},
     };
     for (const auto& kind : kinds) {
-        std::map<std::string, std::set<std::string>> listed;  // by file
+        std::map<std::string, Listing> listed;  // by file
         auto list = [&](const std::string& files) {
             std::istringstream out(
                 testing_support::CommandOutput(kind.command + files + " 2>/dev/null"));
@@ -91,13 +108,14 @@ TEST(BinaryReaders, AgreeWithAnOutsideReaderOnEveryLibraryOfTheMachine) {
         std::size_t compared = 0, names = 0;
         for (const auto& [file, outside] : listed) {
             std::string bytes = testing_support::ReadFile(file);
-            std::vector<std::string> wanted(outside.begin(), outside.end());
+            std::vector<std::string> wanted(outside.names.begin(), outside.names.end());
             tevtool::BinaryImage image = tevtool::ReadBinaryImage(bytes, wanted);
             if (image.format == tevtool::BinaryFormat::kNone && wanted.empty()) continue;
             SCOPED_TRACE(file);
             ++compared;
             names += wanted.size();
             EXPECT_EQ(image.exports, wanted);
+            EXPECT_EQ(image.needs, outside.needs);
             EXPECT_EQ(image.fault, "");
             for (const tevtool::BinaryImage::Resolution& name : image.resolved)
                 EXPECT_TRUE(name.found) << name.name;

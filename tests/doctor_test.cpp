@@ -6,6 +6,7 @@
 #include <functional>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
@@ -379,9 +380,11 @@ std::string ElfImage(bool wide, bool big, std::uint32_t machine, const std::stri
         Put(bytes, 0x100 + i * 2 * word, dynamic[i][0], word, big);
         Put(bytes, 0x100 + i * 2 * word + word, dynamic[i][1], word, big);
     }
-    Put(bytes, 0x150, 1, 4, big);  // the hash table: one bucket, leading to symbol 1
-    Put(bytes, 0x154, 2, 4, big);  // the hash table's chains: two symbols
-    Put(bytes, 0x158, 1, 4, big);
+    // The hash table: three buckets, two chains. The ELF hash of "Hello" is 0x4EC32F, 2 modulo 3:
+    // bucket 2 (whose word is the null symbol's name, never read) leads to symbol 1.
+    Put(bytes, 0x150, 3, 4, big);
+    Put(bytes, 0x154, 2, 4, big);
+    Put(bytes, 0x160, 1, 4, big);
     std::size_t symbol = 0x160 + (wide ? 24 : 16);
     Put(bytes, symbol, 1, 4, big);                    // its name, at 1 in the strings
     bytes[symbol + (wide ? 4 : 12)] = 0x12;           // global, a function
@@ -430,6 +433,7 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         {"ELF64", elf64, kElf, 64, "x86-64", "", {"Hello"}},
         {"ELF stub", elf64.substr(0, 22), kElf, 64, "x86-64", "cut short", {}},
         {"ELF with 2^32 symbols", Patched(elf64, 0x154, 0xFFFFFFFF, 4), kElf, 64, "x86-64", "cut short", {}},
+        {"ELF cut by a byte", elf64.substr(0, 0x1FF), kElf, 64, "x86-64", "cut short", {}},
         {"ELF segment past the end", Patched(elf32, 52 + 16, 0x1000, 4), kElf, 32, "x86", "cut short", {}},
         {"ELF weak", Patched(elf64, 0x17C, 0x22, 1), kElf, 64, "x86-64", "", {"Hello"}},
         {"ELF undefined", Patched(elf64, 0x17E, 0, 2), kElf, 64, "x86-64", "", {}},
@@ -482,7 +486,7 @@ TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
         {"ELF local", Patched(elf, 0x17C, 0x02, 1), false, ""},
         {"ELF not runnable", Patched(elf, 64 + 4, 4, 4), true,
          "its address 0x180 is outside the library's code"},
-        {"ELF in another bucket", Patched(elf, 0x158, 0, 4), false, ""},
+        {"ELF in another bucket", Patched(Patched(elf, 0x160, 0, 4), 0x15C, 1, 4), false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -653,19 +657,6 @@ TEST_F(Doctor, AFolderThatCannotBeReadIsSaidSo) {
 
 namespace {
 
-struct VerdictCase {
-    const char* name;
-    std::string library;   // the analytics library's bytes
-    std::size_t problems;  // how many the doctor names: 0, the folder is ready
-    const char* reason;    // a part of each
-};
-
-// The libraries kv8_faulty.cpp builds, by case.
-std::string Faulty(const char* which) {
-    return testing_support::ReadFile(std::filesystem::path(TEV_FAULTY_FOLDER) / which /
-                                     kLibraryFile);
-}
-
 #ifndef _WIN32
 // The library with its GNU hash table's bloom filter zeroed, found where llvm-readelf says the
 // table is: a header of four words (buckets, first symbol, bloom words, shift), then the bloom
@@ -707,7 +698,16 @@ bool LoaderTakes(const std::filesystem::path& file) {
 // itself is asked too, for every case it can judge (it finds data as readily as functions).
 TEST_F(Doctor, TheVerdictIsTheLoaders) {
     std::string unmarked = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);
-    const VerdictCase cases[] = {
+    auto Faulty = [](const char* which) {  // the libraries kv8_faulty.cpp builds, by case
+        return testing_support::ReadFile(std::filesystem::path(TEV_FAULTY_FOLDER) / which /
+                                         kLibraryFile);
+    };
+    const struct {
+        const char* name;
+        std::string library;
+        std::size_t problems;  // how many the doctor names: 0, the folder is ready
+        const char* reason;    // a part of each
+    } cases[] = {
         {"the maker's", unmarked, 0, ""},
 #ifdef _WIN32
         {"data", Faulty("data"), 9, "is in the library's data (section "},
@@ -724,7 +724,7 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
 #endif
     };
     int index = 0;
-    for (const VerdictCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_FALSE(c.library.empty());
         folder_ = tempDir_ / ("case" + std::to_string(index++));
@@ -753,30 +753,25 @@ TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
 #endif
     constexpr std::size_t kSymbols = 1 << 20, kSymbolsAt = 0x1000, kLong = 4095;
-    std::string elf = ElfImage(true, false, 62, "");
-    std::size_t strings = kSymbolsAt + 24 * kSymbols;
+    std::string elf = ElfImage(true, false, 62, ""), pe = PeImage(false, 0x14C, "");
+    std::size_t strings = kSymbolsAt + 24 * kSymbols, kNameAt = 0x40300;
     elf.resize(strings + kLong + 2, '\0');
     elf.replace(strings + 1, kLong, kLong, 'a');
-    ::Put(elf, 64 + 32, elf.size(), 8);         // the loadable segment: the whole file
-    ::Put(elf, 0x100 + 16 + 8, kSymbolsAt, 8);  // DT_SYMTAB
-    ::Put(elf, 0x100 + 32 + 8, strings, 8);     // DT_STRTAB
-    ::Put(elf, 0x100 + 48 + 8, kLong + 2, 8);   // DT_STRSZ
-    ::Put(elf, 0x154, kSymbols, 4);             // the hash table's chains
-    for (std::size_t at = kSymbolsAt + 24; at < strings; at += 24) {
-        ::Put(elf, at, 1, 4);  // the name at 1
-        elf[at + 4] = 0x12;    // a global function
-        ::Put(elf, at + 6, 7, 2);
-    }
-    constexpr std::size_t kNames = 1 << 16, kNameAt = 0x40300;
-    std::string pe = PeImage(false, 0x14C, "");
+    // The loadable segment the whole file, then DT_SYMTAB, DT_STRTAB, DT_STRSZ and the chains.
+    for (auto [at, value, width] : {std::tuple{64 + 32, elf.size(), 8},
+                                    {0x118, kSymbolsAt, 8},
+                                    {0x128, strings, 8},
+                                    {0x138, kLong + 2, 8},
+                                    {0x154, kSymbols, 4}})
+        ::Put(elf, at, value, width);
+    for (std::size_t at = kSymbolsAt + 24; at < strings; at += 24)
+        ::Put(elf, at, 0x0007'0012'00000001, 8);  // named at 1, a global function, in section 7
     pe.resize(0x42000, '\0');
-    std::size_t section = 0x98 + 224;
-    ::Put(pe, section + 8, 0x41E00, 4);   // its size in memory
-    ::Put(pe, section + 16, 0x41E00, 4);  // and in the file
-    ::Put(pe, 0x200 + 24, kNames, 4);
-    for (std::size_t i = 0; i < kNames; ++i) ::Put(pe, 0x228 + 4 * i, kNameAt - 0x200 + 0x1000, 4);
-    pe.replace(kNameAt, 4096, 4096, 'a');
-    pe[kNameAt + 4095] = '\0';
+    ::Put(pe, 0x178 + 8, 0x41E00, 4);   // the section's size in memory
+    ::Put(pe, 0x178 + 16, 0x41E00, 4);  // and in the file
+    ::Put(pe, 0x200 + 24, 1 << 16, 4);  // names
+    for (std::size_t i = 0; i < 1 << 16; ++i) ::Put(pe, 0x228 + 4 * i, kNameAt - 0x200 + 0x1000, 4);
+    pe.replace(kNameAt, 4095, 4095, 'a');
     for (const std::string* library : {&elf, &pe}) {
         Put(TEV_DOCTOR_TEV, kTevFile);
         testing_support::WriteBytes(folder_ / kLibraryFile, *library);

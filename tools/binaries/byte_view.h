@@ -47,9 +47,6 @@ public:
     std::uint64_t U64(std::uint64_t offset) { return Unsigned(offset, 8); }
     // The text at `offset` up to its NUL, within `end` and at most `longest` bytes; empty when no
     // NUL ends it there.
-    std::string Text(std::uint64_t offset, std::uint64_t end, std::uint64_t longest) {
-        return std::string(TextView(offset, end, longest));
-    }
     std::string_view TextView(std::uint64_t offset, std::uint64_t end,
                               std::uint64_t longest) const {
         end = end < bytes_.size() ? end : bytes_.size();
