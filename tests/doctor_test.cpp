@@ -423,6 +423,9 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         {"PE cut by a byte", pe32.substr(0, 0x3FF), kPe, 32, "x86", "cut short", {}},
         {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), kPe, 0, "", "cut short", {}},
         {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), kPe, 32, "x86", "", {"Hello"}},
+        // Past the section's bytes (the 0x400 the file has), a name pointer the loader never maps.
+        {"PE names past its section", Patched(pe32, 0x200 + 24, 0xFFFF, 4) + std::string("\x32\x10\0\0", 4),
+         kPe, 32, "x86", "", {"Hello"}},
         {"PE without a signature", Patched(pe32, 0x80, 0, 4), BinaryFormat::kNone, 0, "", "", {}},
         {"PE program", Patched(pe32, 0x96, 0x0102, 2), kPe, 32, "x86", "", {"Hello"}, false},
         {"PE optional header 0x10C", Patched(pe32, 0x98, 0x10C, 2), kPe, 0, "x86", "of no known kind", {}},

@@ -128,7 +128,7 @@ std::vector<std::string> MisledEntries(const BinaryImage& image) {
         const BinaryImage::Resolution* found = image.Resolved(entry.exported);
         if (found && found->found && !found->problem.empty())
             misled.push_back(std::string(entry.field) + " (" + ShownUtf8(entry.exported) +
-                             "): " + found->problem);
+                             "): " + ShownUtf8(found->problem));
     }
     return misled;
 }
@@ -184,9 +184,9 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
                   " entries, under each name an installer may call it by");
         return;
     }
+    if (missing.empty()) return;
     std::string named;
     for (std::size_t i = 0; i < missing.size() && i < 3; ++i) named += (i ? ", " : "") + missing[i];
-    if (missing.empty()) return;
     report.Problem(std::string(kTevFile) + " does not export " + std::to_string(missing.size()) +
                    " of TEVUtil's " + std::to_string(EntryCount()) + " entries (" + named +
                    (missing.size() > 3 ? ", ..." : "") + "): it is not TEV, or not this SDK's" +
