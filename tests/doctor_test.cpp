@@ -6,10 +6,16 @@
 #include <functional>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #ifndef _WIN32
+#include <dlfcn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <sstream>
 #endif
 
 #include "binaries/binary_image.h"
@@ -331,12 +337,17 @@ std::string PeImage(bool wide, std::uint32_t machine, const std::string& name) {
     std::size_t section = optional + optionalSize;
     bytes.replace(section, 6, ".edata");
     Put(bytes, section + 8, 0x200, 4);
-    Put(bytes, section + 12, 0x1000, 4);  // its address
-    Put(bytes, section + 16, 0x200, 4);   // its size in the file
-    Put(bytes, section + 20, 0x200, 4);   // its offset
-    Put(bytes, 0x200 + 24, 1, 4);         // one name
-    Put(bytes, 0x200 + 32, 0x1028, 4);    // the names' addresses, at 0x228
+    Put(bytes, section + 12, 0x1000, 4);      // its address
+    Put(bytes, section + 16, 0x200, 4);       // its size in the file
+    Put(bytes, section + 20, 0x200, 4);       // its offset
+    Put(bytes, section + 36, 0x60000020, 4);  // code, run and read
+    Put(bytes, 0x200 + 20, 1, 4);             // one address
+    Put(bytes, 0x200 + 24, 1, 4);             // one name
+    Put(bytes, 0x200 + 28, 0x1100, 4);        // the addresses, at 0x300: 0x1180
+    Put(bytes, 0x200 + 32, 0x1028, 4);        // the names' addresses, at 0x228
+    Put(bytes, 0x200 + 36, 0x1104, 4);        // the names' ordinals, at 0x304: 0
     Put(bytes, 0x228, 0x1030, 4);
+    Put(bytes, 0x300, 0x1180, 4);
     bytes.replace(0x230, name.size(), name);
     return bytes;
 }
@@ -366,17 +377,23 @@ std::string ElfImage(bool wide, bool big, std::uint32_t machine, const std::stri
         Put(bytes, at + (wide ? 8 : 4), offset, word, big);
         Put(bytes, at + (wide ? 16 : 8), offset, word, big);
         Put(bytes, at + (wide ? 32 : 16), size, word, big);
+        Put(bytes, at + (wide ? 4 : 24), 5, 4, big);  // read and run
     }
     std::uint64_t dynamic[][2] = {{4, 0x150}, {6, 0x160}, {5, 0x1A0}, {10, 0x40}, {0, 0}};
     for (std::size_t i = 0; i < std::size(dynamic); ++i) {
         Put(bytes, 0x100 + i * 2 * word, dynamic[i][0], word, big);
         Put(bytes, 0x100 + i * 2 * word + word, dynamic[i][1], word, big);
     }
-    Put(bytes, 0x154, 2, 4, big);  // the hash table's chains: two symbols
+    // The hash table: three buckets, two chains. The ELF hash of "Hello" is 0x4EC32F, 2 modulo 3:
+    // bucket 2 (whose word is the null symbol's name, never read) leads to symbol 1.
+    Put(bytes, 0x150, 3, 4, big);
+    Put(bytes, 0x154, 2, 4, big);
+    Put(bytes, 0x160, 1, 4, big);
     std::size_t symbol = 0x160 + (wide ? 24 : 16);
     Put(bytes, symbol, 1, 4, big);                    // its name, at 1 in the strings
     bytes[symbol + (wide ? 4 : 12)] = 0x12;           // global, a function
     Put(bytes, symbol + (wide ? 6 : 14), 7, 2, big);  // defined in a section
+    Put(bytes, symbol + (wide ? 8 : 4), 0x180, word, big);
     bytes.replace(0x1A1, name.size(), name);
     return bytes;
 }
@@ -387,8 +404,9 @@ struct ReadCase {
     tevtool::BinaryFormat format;
     int bits;
     const char* machine;
-    const char* fault;     // a part of the fault, "" for a whole image
-    const char* exported;  // a name it exports, or null
+    const char* fault;  // a part of the fault, "" for a whole image
+    std::vector<std::string> exports;
+    bool library = true;
 };
 
 }  // namespace
@@ -397,35 +415,41 @@ struct ReadCase {
 // each gives the format, width and processor, and a fault for anything a loader would not take.
 TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
     using tevtool::BinaryFormat;
-    std::string pe32 = PeImage(false, 0x14C, "Hello");
+    constexpr BinaryFormat kPe = BinaryFormat::kPe, kElf = BinaryFormat::kElf;
+    std::string pe32 = PeImage(false, 0x14C, "Hello"), elf64 = ElfImage(true, false, 62, "Hello");
+    std::string elf32 = ElfImage(false, false, 3, "Hello");
+    // clang-format off
     const ReadCase cases[] = {
-        {"PE32", pe32, BinaryFormat::kPe, 32, "x86", "", "Hello"},
-        {"PE32+", PeImage(true, 0x8664, "Hello"), BinaryFormat::kPe, 64, "x86-64", "", "Hello"},
-        {"PE of 0xFFFF sections", Patched(pe32, 0x86, 0xFFFF, 2), BinaryFormat::kPe, 32, "x86",
-         "cut short", nullptr},
-        {"PE cut in its section", pe32.substr(0, 0x300), BinaryFormat::kPe, 32, "x86", "cut short",
-         nullptr},
-        {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), BinaryFormat::kPe, 0, "",
-         "cut short", nullptr},
-        {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), BinaryFormat::kPe, 32,
-         "x86", "", "Hello"},
-        {"PE without a signature", Patched(pe32, 0x80, 0, 4), BinaryFormat::kNone, 0, "", "",
-         nullptr},
-        {"ELF32 big-endian", ElfImage(false, true, 20, "Hello"), BinaryFormat::kElf, 32, "PowerPC",
-         "", "Hello"},
-        {"ELF64 big-endian", ElfImage(true, true, 21, "Hello"), BinaryFormat::kElf, 64, "PowerPC64",
-         "", "Hello"},
-        {"ELF64", ElfImage(true, false, 62, "Hello"), BinaryFormat::kElf, 64, "x86-64", "",
-         "Hello"},
-        {"ELF stub", ElfImage(true, false, 62, "Hello").substr(0, 22), BinaryFormat::kElf, 64,
-         "x86-64", "cut short", nullptr},
-        {"ELF with 2^32 symbols", Patched(ElfImage(true, false, 62, "Hello"), 0x154, 0xFFFFFFFF, 4),
-         BinaryFormat::kElf, 64, "x86-64", "cut short", nullptr},
-        {"ELF segment past the end",
-         Patched(ElfImage(false, false, 3, "Hello"), 52 + 16, 0x1000, 4), BinaryFormat::kElf, 32,
-         "x86", "cut short", nullptr},
-        {"text", "not a library at all", BinaryFormat::kNone, 0, "", "", nullptr},
+        {"PE32", pe32, kPe, 32, "x86", "", {"Hello"}},
+        {"PE32+", PeImage(true, 0x8664, "Hello"), kPe, 64, "x86-64", "", {"Hello"}},
+        {"PE of 0xFFFF sections", Patched(pe32, 0x86, 0xFFFF, 2), kPe, 32, "x86", "cut short", {}},
+        {"PE cut in its section", pe32.substr(0, 0x300), kPe, 32, "x86", "cut short", {}},
+        {"PE cut by a byte", pe32.substr(0, 0x3FF), kPe, 32, "x86", "cut short", {}},
+        {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), kPe, 0, "", "cut short", {}},
+        {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), kPe, 32, "x86", "", {"Hello"}},
+        // Past the section's bytes (the 0x400 the file has), a name pointer the loader never maps.
+        {"PE names past its section", Patched(pe32, 0x200 + 24, 0xFFFF, 4) + std::string("\x32\x10\0\0", 4),
+         kPe, 32, "x86", "", {"Hello"}},
+        {"PE without a signature", Patched(pe32, 0x80, 0, 4), BinaryFormat::kNone, 0, "", "", {}},
+        {"PE program", Patched(pe32, 0x96, 0x0102, 2), kPe, 32, "x86", "", {"Hello"}, false},
+        {"PE optional header 0x10C", Patched(pe32, 0x98, 0x10C, 2), kPe, 0, "x86", "of no known kind", {}},
+        {"PE32+ for x86", PeImage(true, 0x14C, "Hello"), kPe, 64, "x86", "of no known kind", {}},
+        {"PE without sections", Patched(pe32, 0x86, 0, 2), kPe, 32, "x86", "without sections", {}},
+        {"ELF32 big-endian", ElfImage(false, true, 20, "Hello"), kElf, 32, "PowerPC", "", {"Hello"}},
+        {"ELF64 big-endian", ElfImage(true, true, 21, "Hello"), kElf, 64, "PowerPC64", "", {"Hello"}},
+        {"ELF64", elf64, kElf, 64, "x86-64", "", {"Hello"}},
+        {"ELF stub", elf64.substr(0, 22), kElf, 64, "x86-64", "cut short", {}},
+        {"ELF with 2^32 symbols", Patched(elf64, 0x154, 0xFFFFFFFF, 4), kElf, 64, "x86-64", "cut short", {}},
+        {"ELF cut by a byte", elf64.substr(0, 0x1FF), kElf, 64, "x86-64", "cut short", {}},
+        {"ELF segment past the end", Patched(elf32, 52 + 16, 0x1000, 4), kElf, 32, "x86", "cut short", {}},
+        {"ELF weak", Patched(elf64, 0x17C, 0x22, 1), kElf, 64, "x86-64", "", {"Hello"}},
+        {"ELF undefined", Patched(elf64, 0x17E, 0, 2), kElf, 64, "x86-64", "", {}},
+        {"ELF hidden", Patched(elf64, 0x17D, 2, 1), kElf, 64, "x86-64", "", {}},
+        {"ELF program (DF_1_PIE)", Patched(Patched(elf64, 0x130, 0x6ffffffb, 8), 0x138, 0x08000000, 8),
+         kElf, 64, "x86-64", "", {}, false},
+        {"text", "not a library at all", BinaryFormat::kNone, 0, "", "", {}},
     };
+    // clang-format on
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.name);
         tevtool::BinaryImage image = tevtool::ReadBinaryImage(c.bytes);
@@ -433,8 +457,51 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         EXPECT_EQ(image.bits, c.bits);
         EXPECT_EQ(image.machine, c.machine);
         EXPECT_TRUE(*c.fault ? Contains(image.fault, c.fault) : image.fault.empty()) << image.fault;
-        EXPECT_TRUE(!c.exported || image.Exports(c.exported));
-        EXPECT_TRUE(c.format == BinaryFormat::kNone || *c.fault || image.library);
+        EXPECT_EQ(image.exports, c.exports);
+        EXPECT_TRUE(c.format == BinaryFormat::kNone || *c.fault || image.library == c.library);
+    }
+}
+
+// Names looked up as the loader looks them up: found, and why what is found is no function of the
+// library's own (the PE image's one address at 0x300, its ordinal at 0x304; the ELF symbol at
+// 0x178).
+TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
+    std::string pe = PeImage(false, 0x14C, "Hello"), elf = ElfImage(true, false, 62, "Hello");
+    std::string forwarded = Patched(pe, 0x300, 0x1040, 4);
+    forwarded.replace(0x240, 11, "EVIL.Hello", 11);
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool found;
+        const char* problem;
+    } cases[] = {
+        {"PE function", pe, true, ""},
+        {"PE forwarded", forwarded, true,
+         "it is forwarded to \"EVIL.Hello\", not the library's own"},
+        {"PE at 0xdeadbeef", Patched(pe, 0x300, 0xDEADBEEF, 4), true,
+         "its address 0xdeadbeef is outside the library"},
+        {"PE in data", Patched(pe, 0x19C, 0x40000040, 4), true,
+         "its address 0x1180 is in the library's data (section \".edata\"), not its code"},
+        {"PE ordinal past the table", Patched(pe, 0x304, 5, 2), true,
+         "its ordinal 5 is past the export address table's 1 entries"},
+        {"ELF function", elf, true, ""},
+        {"ELF data", Patched(elf, 0x17C, 0x11, 1), true, "it is a data object, not a function"},
+        {"ELF hidden", Patched(elf, 0x17D, 2, 1), true,
+         "it is hidden: the library keeps it to itself"},
+        {"ELF undefined", Patched(elf, 0x17E, 0, 2), true,
+         "it is not defined in the library, which takes it from another"},
+        {"ELF local", Patched(elf, 0x17C, 0x02, 1), false, ""},
+        {"ELF not runnable", Patched(elf, 64 + 4, 4, 4), true,
+         "its address 0x180 is outside the library's code"},
+        {"ELF in another bucket", Patched(Patched(elf, 0x160, 0, 4), 0x15C, 1, 4), false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tevtool::BinaryImage image = tevtool::ReadBinaryImage(c.bytes, {"Hello", "Absent"});
+        ASSERT_EQ(image.resolved.size(), 2u);
+        EXPECT_EQ(image.resolved[0].found, c.found);
+        EXPECT_EQ(image.resolved[0].problem, c.problem);
+        EXPECT_FALSE(image.resolved[1].found);
     }
 }
 
@@ -592,5 +659,151 @@ TEST_F(Doctor, AFolderThatCannotBeReadIsSaidSo) {
     std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
     EXPECT_TRUE(Contains(OnlyProblem(run), "cannot be read")) << run.out;
     EXPECT_FALSE(Contains(run.out, "is not in")) << run.out;
+}
+#endif
+
+namespace {
+
+#ifndef _WIN32
+// The library with its GNU hash table's bloom filter zeroed, found where llvm-readelf says the
+// table is: a header of four words (buckets, first symbol, bloom words, shift), then the bloom
+// filter of 64-bit words.
+std::string BloomZeroed(std::string bytes, const std::string& file) {
+    std::string sections = testing_support::CommandOutput("llvm-readelf -S --wide '" + file + "'");
+    std::size_t row = sections.find(".gnu.hash");
+    if (row == std::string::npos) return "";
+    std::istringstream fields(sections.substr(row));
+    std::string name, type, address, offset;
+    fields >> name >> type >> address >> offset;
+    std::size_t table = std::stoul(offset, nullptr, 16);
+    std::size_t words = static_cast<unsigned char>(bytes[table + 8]) |
+                        static_cast<unsigned char>(bytes[table + 9]) << 8;
+    bytes.replace(table + 16, words * 8, words * 8, '\0');
+    return bytes;
+}
+
+// What the loader says of a library: whether dlopen loads it and dlsym finds each static, in a
+// child process (the test may load what the doctor must not).
+bool LoaderTakes(const std::filesystem::path& file) {
+    pid_t child = fork();
+    if (child == 0) {
+        void* library = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+        for (const char* name : kStatics)
+            if (!library || !dlsym(library, name)) _exit(1);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+}  // namespace
+
+// Analytics libraries that export every static, but not so that TEV can call them, or that look
+// unlike a library and load as one: the doctor's verdict is the loader's. On Linux the loader
+// itself is asked too, for every case it can judge (it finds data as readily as functions).
+TEST_F(Doctor, TheVerdictIsTheLoaders) {
+    std::string unmarked = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);
+    auto Faulty = [](const char* which) {  // the libraries kv8_faulty.cpp builds, by case
+        return testing_support::ReadFile(std::filesystem::path(TEV_FAULTY_FOLDER) / which /
+                                         kLibraryFile);
+    };
+    const struct {
+        const char* name;
+        std::string library;
+        std::size_t problems;  // how many the doctor names: 0, the folder is ready
+        const char* reason;    // a part of each
+    } cases[] = {
+        {"the maker's", unmarked, 0, ""},
+#ifdef _WIN32
+        {"data", Faulty("data"), 9, "is in the library's data (section "},
+        {"forwarded", Faulty("forwarded"), 9, "it is forwarded to \"NOSUCH."},
+        {"a library it needs is missing", Faulty("needs"), 1,
+         "needs libtevmissingdependency.dll, which is in none of "},
+#else
+        {"data", Faulty("data"), 9, "it is a data object, not a function"},
+        {"a library it needs is missing", Faulty("needs"), 1,
+         "needs libtevmissingdependency.so, which is in none of "},
+        {"runnable", Faulty("runnable"), 0, ""},
+        {"bloom filter zeroed", BloomZeroed(unmarked, TEV_DOCTOR_UNMARKED), 9,
+         "where the loader looks for it"},
+#endif
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.library.empty());
+        folder_ = tempDir_ / ("case" + std::to_string(index++));
+        std::filesystem::create_directory(folder_);
+        Put(TEV_DOCTOR_TEV, kTevFile);
+        testing_support::WriteBytes(folder_ / kLibraryFile, c.library);
+        testing_support::ProgramRun run = Diagnose();
+        std::vector<std::string> problems = Labelled(run.out, "PROBLEM");
+        EXPECT_EQ(problems.size(), c.problems) << run.out;
+        EXPECT_EQ(run.status, c.problems ? 1 : 0) << run.out;
+        for (const std::string& problem : problems)
+            EXPECT_TRUE(Contains(problem, c.reason)) << problem;
+#ifndef _WIN32
+        if (std::string(c.name) != "data") {
+            EXPECT_EQ(LoaderTakes(folder_ / kLibraryFile), run.status == 0) << run.out;
+        }
+#endif
+    }
+}
+
+#ifndef _WIN32
+// Files built to cost a reader gigabytes are judged in an address space of 64 MB: a million ELF
+// symbols all naming one name of 4,095 bytes; 65,536 PE names pointing at one name of 4 KB.
+TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    constexpr std::size_t kSymbols = 1 << 20, kSymbolsAt = 0x1000, kLong = 4095;
+    std::string elf = ElfImage(true, false, 62, ""), pe = PeImage(false, 0x14C, "");
+    std::size_t strings = kSymbolsAt + 24 * kSymbols, kNameAt = 0x40300;
+    elf.resize(strings + kLong + 2, '\0');
+    elf.replace(strings + 1, kLong, kLong, 'a');
+    // The loadable segment the whole file, then DT_SYMTAB, DT_STRTAB, DT_STRSZ and the chains.
+    for (auto [at, value, width] : {std::tuple{64 + 32, elf.size(), 8},
+                                    {0x118, kSymbolsAt, 8},
+                                    {0x128, strings, 8},
+                                    {0x138, kLong + 2, 8},
+                                    {0x154, kSymbols, 4}})
+        ::Put(elf, at, value, width);
+    for (std::size_t at = kSymbolsAt + 24; at < strings; at += 24)
+        ::Put(elf, at, 0x0007'0012'00000001, 8);  // named at 1, a global function, in section 7
+    pe.resize(0x42000, '\0');
+    ::Put(pe, 0x178 + 8, 0x41E00, 4);   // the section's size in memory
+    ::Put(pe, 0x178 + 16, 0x41E00, 4);  // and in the file
+    ::Put(pe, 0x200 + 24, 1 << 16, 4);  // names
+    for (std::size_t i = 0; i < 1 << 16; ++i) ::Put(pe, 0x228 + 4 * i, kNameAt - 0x200 + 0x1000, 4);
+    pe.replace(kNameAt, 4095, 4095, 'a');
+    for (const std::string* library : {&elf, &pe}) {
+        Put(TEV_DOCTOR_TEV, kTevFile);
+        testing_support::WriteBytes(folder_ / kLibraryFile, *library);
+        testing_support::ProgramRun run = testing_support::RunTool(
+            tempDir_, {"--as=67108864", "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
+            "/usr/bin/prlimit");
+        EXPECT_EQ(run.status, 1) << run.out << run.err;
+        EXPECT_TRUE(library == &pe || Contains(OnlyProblem(run), "too strange to judge"))
+            << run.out;
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directory(folder_);
+    }
+}
+
+// Paths are shown with their control characters escaped: a folder's name cannot retitle or clear
+// the terminal of whoever reads the report.
+TEST_F(Doctor, PathsAreShownEscaped) {
+    folder_ = tempDir_ / "setup\x1b]0;owned\x07";
+    std::filesystem::create_directory(folder_);
+    Installer(TEV_DOCTOR_UNMARKED);
+    testing_support::ProgramRun run = Diagnose();
+    testing_support::ProgramRun absent = Tev({"doctor", (tempDir_ / "gone\x1b[2J").string()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ((run.out + absent.err).find_first_of("\x1b\x07"), std::string::npos) << run.out;
+    EXPECT_EQ(testing_support::Count(run.out, "setup\\x1b]0;owned\\x07/"), 4u) << run.out;
+    EXPECT_TRUE(Contains(absent.err, "gone\\x1b[2J is not a folder")) << absent.err;
 }
 #endif

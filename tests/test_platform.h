@@ -36,6 +36,10 @@ private:
 std::string ReadFile(const std::filesystem::path& path);
 // The lines of a text (a program's output, a file), without their LF.
 std::vector<std::string> Lines(const std::string& text);
+#ifndef _WIN32
+// What a shell command prints on its standard output.
+std::string CommandOutput(const std::string& command);
+#endif
 // ASCII text as the UTF-16LE bytes the log holds it in.
 std::string Utf16Le(const std::string& ascii);
 // A log line as TEV writes it, in UTF-16LE, from ASCII text (CR LF added).

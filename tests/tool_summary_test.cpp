@@ -7,6 +7,7 @@
 #include <set>
 
 #include "logreader/run_summary.h"
+#include "printers/record_print.h"
 #include "printers/summary_print.h"
 #include "tool_support.h"
 
@@ -88,21 +89,48 @@ TEST(RunSummaries, EveryInitMLStartsARunOfItsOwn) {
 }
 
 // A run refused because the analytics library cannot be called names the library and the cause as
-// its first error, before the refusal that follows from it.
+// its first error, before the refusal that follows from it; the two load failures support meets
+// most are said in words (Windows's error 126 and 193), in the summary and in the plain decode.
 TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
-    std::vector<tevtool::RunSummary> runs =
-        Summaries(LogOf({At(0, 0, "InitML;"),
-                         At(0, 0,
-                            "KV8 unavailable;C:\\setup\\KV8.dll;lacks "
-                            "?Create@CMLState@@SAPAV1@PB_W@Z;"),
-                         At(0, 0, "Fail to initialize KV8;")}));
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_TRUE(runs[0].Failed());
-    EXPECT_EQ(runs[0].end, tevtool::RunEnd::AnalyticsDown);
-    EXPECT_EQ(
-        tev::ToUtf8(runs[0].firstError->text),
-        "analytics library missing: C:\\setup\\KV8.dll (lacks ?Create@CMLState@@SAPAV1@PB_W@Z)");
-    EXPECT_EQ(runs[0].errors.Total(), 2u);
+    const struct {
+        const char* cause;
+        const char* meaning;  // what follows the cause in the summary and the decoded line
+    } cases[] = {
+        {"lacks ?Create@CMLState@@SAPAV1@PB_W@Z", ""},
+        {"cannot be loaded, error 126",
+         "Windows found the library but not a library it needs (a compiler's runtime, "
+         "as a rule); tev doctor on the folder of C:\\setup\\KV8.dll says which"},
+        {"cannot be loaded, error 193",
+         "it is not a 32-bit Windows library; tev doctor on the folder of "
+         "C:\\setup\\KV8.dll says what it is"},
+        {"cannot be loaded, error 1260", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cause);
+        std::string unavailable =
+            std::string("KV8 unavailable;C:\\setup\\KV8.dll;") + c.cause + ";";
+        std::string log = LogOf(
+            {At(0, 0, "InitML;"), At(0, 0, unavailable), At(0, 0, "Fail to initialize KV8;")});
+        std::vector<tevtool::RunSummary> runs = Summaries(log);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_TRUE(runs[0].Failed());
+        EXPECT_EQ(runs[0].end, tevtool::RunEnd::AnalyticsDown);
+        std::string meaning = *c.meaning ? std::string(": ") + c.meaning : "";
+        EXPECT_EQ(tev::ToUtf8(runs[0].firstError->text),
+                  std::string("analytics library missing: C:\\setup\\KV8.dll (") + c.cause + ")" +
+                      meaning);
+        EXPECT_EQ(runs[0].errors.Total(), 2u);
+        std::vector<std::string> lines;
+        tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) {
+            lines.emplace_back();
+            tevtool::AppendRecordText(record, lines.back());
+        });
+        decoder.Feed(log);
+        decoder.Finish();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[1],
+                  At(0, 0, unavailable) + (*c.meaning ? std::string("  <- ") + c.meaning : ""));
+    }
 }
 
 // A long run repeats itself: a warning seen 12,000 times is one row; past the rows kept, texts and

@@ -8,8 +8,15 @@ bool BinaryImage::Exports(std::string_view name) const {
     return std::binary_search(exports.begin(), exports.end(), name);
 }
 
-BinaryImage ReadBinaryImage(std::string_view bytes) {
+const BinaryImage::Resolution* BinaryImage::Resolved(std::string_view name) const {
+    for (const Resolution& resolution : resolved)
+        if (resolution.name == name) return &resolution;
+    return nullptr;
+}
+
+BinaryImage ReadBinaryImage(std::string_view bytes, const std::vector<std::string>& wanted) {
     BinaryImage image;
+    for (const std::string& name : wanted) image.resolved.push_back({name, false, ""});
     if (bytes.substr(0, 2) == "MZ")
         ReadPe(bytes, image);
     else if (bytes.substr(0, 4) == std::string_view("\x7f"

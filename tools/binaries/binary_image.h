@@ -9,6 +9,7 @@
 #define TEV_TOOL_BINARY_IMAGE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,15 +31,39 @@ struct BinaryImage {
     std::string version;      // its file version, "1.0.0.0"
     std::string description;  // its FileDescription
     bool hasVersion = false;
+    // The libraries the loader loads before it (a Windows library's imports, an ELF's DT_NEEDED),
+    // in the order given; a library missing among them fails its load.
+    std::vector<std::string> needs;
+    // An ELF library's own folders for them (DT_RUNPATH, else DT_RPATH), as written: "$ORIGIN"
+    // stands for its own folder.
+    std::vector<std::string> searchPath;
+    // What the loader finds under each name asked of ReadBinaryImage, in the order asked.
+    struct Resolution {
+        std::string name;
+        // Whether the loader's own search finds the name (the Windows loader's binary search of
+        // the sorted names, the ELF loader's hash table); a name listed but not found this way is
+        // not found when called for.
+        bool found = false;
+        // When found: why it is no function the caller can call ("it is forwarded to EVIL.Init",
+        // "it is a data object, not a function"); empty when it is one.
+        std::string problem;
+    };
+    std::vector<Resolution> resolved;
 
     bool Exports(std::string_view name) const;
+    // The resolution of a name asked for; null when it was not asked.
+    const Resolution* Resolved(std::string_view name) const;
 };
 
 // The most of a file the readers take: far beyond any library TEV or an installer ships.
 constexpr std::size_t kLargestBinary = std::size_t{64} << 20;
+// The most bytes read for exported names, all names together (a library of the largest kind, with
+// tens of thousands of C++ names, reads some 3 MB): past it a file is too strange to judge.
+constexpr std::uint64_t kMostNameBytes = std::uint64_t{16} << 20;
 
-// The image whose file holds `bytes`; format kNone when it is neither format.
-BinaryImage ReadBinaryImage(std::string_view bytes);
+// The image whose file holds `bytes`; format kNone when it is neither format. Each of `wanted` is
+// looked up as the loader looks a name up, into `resolved`.
+BinaryImage ReadBinaryImage(std::string_view bytes, const std::vector<std::string>& wanted = {});
 
 // What a library must be to be loaded: its format, width and processor.
 struct LibraryKind {
@@ -55,7 +80,8 @@ std::string Describe(const BinaryImage& image, const LibraryKind& native);
 // cannot load it", "it is cut short: ..."); empty when it can.
 std::string Unfit(const BinaryImage& image, const LibraryKind& native);
 
-// Reading each format; the front above picks one by the file's first bytes.
+// Reading each format; the front above picks one by the file's first bytes, and gives each the
+// names to resolve in `image.resolved`, none found yet.
 void ReadPe(std::string_view bytes, BinaryImage& image);
 void ReadElf(std::string_view bytes, BinaryImage& image);
 

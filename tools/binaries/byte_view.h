@@ -6,8 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tevtool {
 
@@ -44,14 +47,24 @@ public:
     std::uint64_t U64(std::uint64_t offset) { return Unsigned(offset, 8); }
     // The text at `offset` up to its NUL, within `end` and at most `longest` bytes; empty when no
     // NUL ends it there.
-    std::string Text(std::uint64_t offset, std::uint64_t end, std::uint64_t longest) {
+    std::string_view TextView(std::uint64_t offset, std::uint64_t end,
+                              std::uint64_t longest) const {
         end = end < bytes_.size() ? end : bytes_.size();
-        if (offset < end && end - offset > longest) end = offset + longest;
-        for (std::uint64_t at = offset; at < end; ++at)
-            if (bytes_[static_cast<std::size_t>(at)] == '\0')
-                return std::string(bytes_.substr(static_cast<std::size_t>(offset),
-                                                 static_cast<std::size_t>(at - offset)));
-        return "";
+        if (offset >= end) return {};
+        if (end - offset > longest) end = offset + longest;
+        const char* start = bytes_.data() + offset;
+        const void* nul = std::memchr(start, '\0', static_cast<std::size_t>(end - offset));
+        return nul ? std::string_view(
+                         start, static_cast<std::size_t>(static_cast<const char*>(nul) - start))
+                   : std::string_view();
+    }
+    // The bytes from `offset` to the first NUL within `length`, or all `length` of them; empty when
+    // they are not all there.
+    std::string_view Padded(std::uint64_t offset, std::uint64_t length) const {
+        if (!Holds(offset, length)) return {};
+        std::string_view field =
+            bytes_.substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+        return field.substr(0, field.find('\0'));
     }
     bool OutOfBounds() const { return outOfBounds_; }
 
@@ -59,6 +72,31 @@ private:
     std::string_view bytes_;
     bool big_;
     bool outOfBounds_ = false;
+};
+
+// The names a table points at, gathered within a budget of bytes read, each entry's read counted
+// however many entries point at one name: a file of a million entries naming one long name stops
+// at the budget instead of holding gigabytes. A real library's names fill a fraction of it.
+class NameList {
+public:
+    NameList(ByteView& view, std::uint64_t budget) : view_(view), budget_(budget) {}
+    // Adds the name at `offset` (up to its NUL, within `end` and `longest`); false once the budget
+    // is spent, when reading should stop.
+    bool Add(std::uint64_t offset, std::uint64_t end, std::uint64_t longest,
+             std::vector<std::string>& names) {
+        // What is read: up to the NUL, or the whole window when there is none.
+        std::uint64_t last = std::min(end, view_.size());
+        std::uint64_t window = offset < last ? std::min(longest, last - offset) : 0;
+        std::string_view name = view_.TextView(offset, end, longest);
+        spent_ += name.empty() ? window + 1 : name.size() + 1;
+        if (spent_ > budget_) return false;
+        if (!name.empty()) names.emplace_back(name);
+        return true;
+    }
+
+private:
+    ByteView& view_;
+    std::uint64_t budget_, spent_ = 0;
 };
 
 }  // namespace tevtool

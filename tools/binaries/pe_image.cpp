@@ -1,5 +1,6 @@
 // A Windows image (PE32 or PE32+) from its bytes: the headers, the section table, the export
-// table's names and the version resource.
+// table's names, each name asked for looked up as the Windows loader looks it up, the libraries it
+// imports, and the version resource.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,8 +22,11 @@ constexpr std::uint32_t kLargestVersionResource = 1 << 16;
 constexpr std::uint32_t kPeSignature = 0x4550;  // "PE\0\0"
 constexpr std::uint32_t kDll = 0x2000;          // IMAGE_FILE_DLL
 constexpr int kExportDirectory = 0;
+constexpr int kImportDirectory = 1;
 constexpr int kResourceDirectory = 2;
-constexpr std::uint32_t kVersionResource = 16;  // RT_VERSION
+constexpr std::uint32_t kMostImports = 1 << 12;
+constexpr std::uint32_t kExecutable = 0x20000000;  // IMAGE_SCN_MEM_EXECUTE
+constexpr std::uint32_t kVersionResource = 16;     // RT_VERSION
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BD;
 constexpr std::uint32_t kSubdirectory = 0x80000000;
 
@@ -45,7 +49,10 @@ std::string Machine(std::uint32_t code) {
 }
 
 struct Section {
-    std::uint32_t address, rawSize, rawOffset;
+    std::uint32_t address, rawSize, rawOffset, virtualSize, characteristics;
+    std::string name;
+    // The bytes it spans once loaded: its virtual size, or where that is 0 its size in the file.
+    std::uint64_t Span() const { return virtualSize ? virtualSize : rawSize; }
 };
 
 class PeReader {
@@ -72,6 +79,18 @@ public:
             return Cut("its optional header is past the file's end");
         if (!image_.bits)
             return Fault("of no known kind (optional header magic " + Hex(magic) + ")");
+        std::uint64_t fixedPart = image_.bits == 64 ? 112 : 96;
+        if (optionalSize < fixedPart)
+            return Fault("of no known kind (an optional header of " + std::to_string(optionalSize) +
+                         " bytes, where a PE" + (image_.bits == 64 ? "32+" : "32") + " one has " +
+                         std::to_string(fixedPart) + " and more)");
+        std::string_view machine = image_.machine;
+        int width = machine == "x86" || machine == "ARM"        ? 32
+                    : machine == "x86-64" || machine == "ARM64" ? 64
+                                                                : image_.bits;
+        if (width != image_.bits)
+            return Fault("of no known kind (a " + std::to_string(image_.bits) +
+                         "-bit optional header for " + image_.machine + ")");
         optionalEnd_ = optional + optionalSize;
         directoryCount_ = view_.U32(optional + (image_.bits == 64 ? 108 : 92));
         directories_ = optional + (image_.bits == 64 ? 112 : 96);
@@ -83,7 +102,9 @@ public:
                        " sections ends past the file's end");
         for (std::uint32_t i = 0; i < sectionCount; ++i) {
             std::uint64_t at = table + std::uint64_t{i} * 40;
-            Section section{view_.U32(at + 12), view_.U32(at + 16), view_.U32(at + 20)};
+            Section section{view_.U32(at + 12), view_.U32(at + 16),
+                            view_.U32(at + 20), view_.U32(at + 8),
+                            view_.U32(at + 36), std::string(view_.Padded(at, 8))};
             if (section.rawSize && !view_.Holds(section.rawOffset, section.rawSize))
                 return Cut("section " + std::to_string(i + 1) + " ends at byte " +
                            std::to_string(std::uint64_t{section.rawOffset} + section.rawSize) +
@@ -91,6 +112,7 @@ public:
             sections_.push_back(section);
         }
         ReadExports();
+        ReadImports();
         ReadVersion();
     }
 
@@ -115,28 +137,129 @@ private:
         return false;
     }
 
-    // A data directory's place in the file; false when the image has none.
-    bool Directory(int index, std::uint64_t& offset, std::uint64_t& available) {
+    // A data directory's place in the file, and its addresses in the image; false when the image
+    // has none.
+    bool Directory(int index, std::uint64_t& offset, std::uint64_t& available,
+                   std::uint32_t* address = nullptr, std::uint32_t* size = nullptr) {
         std::uint64_t entry = directories_ + 8 * static_cast<std::uint64_t>(index);
         if (static_cast<std::uint32_t>(index) >= directoryCount_ || entry + 8 > optionalEnd_)
             return false;
-        std::uint32_t address = view_.U32(entry);
-        return address && view_.U32(entry + 4) && Offset(address, offset, available);
+        std::uint32_t start = view_.U32(entry), length = view_.U32(entry + 4);
+        if (address) *address = start;
+        if (size) *size = length;
+        return start && length && Offset(start, offset, available);
+    }
+
+    // A table of `count` entries of `width` bytes at an address of the image: its file offset, and
+    // how many entries of it the file holds.
+    std::uint64_t Table(std::uint32_t address, std::uint64_t count, std::uint64_t width,
+                        std::uint64_t& offset) const {
+        std::uint64_t available = 0;
+        if (!address || !Offset(address, offset, available)) return 0;
+        return std::min(count, available / width);
+    }
+
+    // The name the `index`th entry of the names table points at; empty when none is there.
+    std::string_view NameAt(std::uint64_t index) {
+        std::uint64_t at = 0, available = 0;
+        std::uint32_t address = view_.U32(names_ + 4 * index);
+        if (!address || !Offset(address, at, available)) return {};
+        return view_.TextView(at, at + available, kLongestName);
     }
 
     void ReadExports() {
         std::uint64_t table = 0, available = 0;
-        if (!Directory(kExportDirectory, table, available) || available < 40) return;
-        std::uint32_t count = std::min(view_.U32(table + 24), kMostExports);
-        std::uint64_t names = 0, namesAvailable = 0;
-        if (!Offset(view_.U32(table + 32), names, namesAvailable)) return;
-        count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, namesAvailable / 4));
-        for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t start = 0, size = 0;
+        if (!Directory(kExportDirectory, table, available, &start, &size) || available < 40) return;
+        std::uint32_t functionCount = view_.U32(table + 20);
+        nameCount_ =
+            Table(view_.U32(table + 32), std::min(view_.U32(table + 24), kMostExports), 4, names_);
+        NameList list(view_, kMostNameBytes);
+        for (std::uint64_t i = 0; i < nameCount_; ++i) {
             std::uint64_t name = 0, nameAvailable = 0;
-            std::uint32_t address = view_.U32(names + 4 * std::uint64_t{i});
+            std::uint32_t address = view_.U32(names_ + 4 * i);
             if (!address || !Offset(address, name, nameAvailable)) continue;
-            std::string text = view_.Text(name, name + nameAvailable, kLongestName);
-            if (!text.empty()) image_.exports.push_back(text);
+            if (!list.Add(name, name + nameAvailable, kLongestName, image_.exports)) {
+                image_.exports.clear();
+                return Fault("too strange to judge: its exported names run past " +
+                             std::to_string(kMostNameBytes >> 20) + " MB");
+            }
+        }
+        std::uint64_t ordinals = 0, functions = 0;
+        std::uint64_t ordinalCount = Table(view_.U32(table + 36), nameCount_, 2, ordinals);
+        std::uint64_t functionsHeld = Table(view_.U32(table + 28), functionCount, 4, functions);
+        for (BinaryImage::Resolution& wanted : image_.resolved) {
+            std::uint64_t index = 0;
+            if (!Find(wanted.name, index) || index >= ordinalCount) continue;
+            wanted.found = true;
+            std::uint32_t ordinal = view_.U16(ordinals + 2 * index);
+            if (ordinal >= functionCount || ordinal >= functionsHeld) {
+                wanted.problem = "its ordinal " + std::to_string(ordinal) +
+                                 " is past the export address table's " +
+                                 std::to_string(functionCount) + " entries";
+                continue;
+            }
+            wanted.problem = Target(view_.U32(functions + 4 * std::uint64_t{ordinal}), start, size);
+        }
+    }
+
+    // The names table searched as the loader searches it, by halves: it takes the names to be
+    // sorted, so a name listed out of order is not found.
+    bool Find(std::string_view name, std::uint64_t& index) {
+        std::uint64_t low = 0, high = nameCount_;
+        while (low < high) {
+            std::uint64_t middle = low + (high - low) / 2;
+            int order = NameAt(middle).compare(name);
+            if (order == 0) {
+                index = middle;
+                return true;
+            }
+            if (order < 0)
+                low = middle + 1;
+            else
+                high = middle;
+        }
+        return false;
+    }
+
+    // Why an export's address is no function of the library's own: a forwarder (an address inside
+    // the export table, holding "DLL.name"), or an address outside its code; empty when it is code.
+    std::string Target(std::uint32_t address, std::uint32_t exportStart, std::uint32_t exportSize) {
+        if (address == 0) return "it has no address";
+        if (address >= exportStart && address - exportStart < exportSize) {
+            std::uint64_t at = 0, available = 0;
+            std::string_view forward;
+            if (Offset(address, at, available))
+                forward = view_.TextView(at, at + available, kLongestName);
+            return "it is forwarded to " +
+                   (forward.empty() ? "an unreadable name" : "\"" + std::string(forward) + "\"") +
+                   ", not the library's own";
+        }
+        for (const Section& section : sections_)
+            if (address >= section.address && address - section.address < section.Span()) {
+                if (section.characteristics & kExecutable) return "";
+                return "its address " + Hex(address) + " is in the library's data (section " +
+                       (section.name.empty() ? "without a name" : "\"" + section.name + "\"") +
+                       "), not its code";
+            }
+        return "its address " + Hex(address) + " is outside the library";
+    }
+
+    // The libraries the import table names, up to its empty entry.
+    void ReadImports() {
+        std::uint64_t table = 0, available = 0;
+        if (!Directory(kImportDirectory, table, available)) return;
+        std::uint64_t count = std::min<std::uint64_t>(available / 20, kMostImports);
+        for (std::uint64_t i = 0; i < count; ++i) {
+            std::uint64_t entry = table + 20 * i;
+            std::uint32_t name = view_.U32(entry + 12), thunks = view_.U32(entry + 16);
+            if (name == 0 || thunks == 0) break;
+            std::uint64_t at = 0, nameAvailable = 0;
+            std::string_view text;
+            if (Offset(name, at, nameAvailable))
+                text = view_.TextView(at, at + nameAvailable, kLongestName);
+            image_.needs.push_back(text.empty() ? "(a library whose name cannot be read)"
+                                                : std::string(text));
         }
     }
 
@@ -245,6 +368,7 @@ private:
     std::vector<Section> sections_;
     std::uint64_t optionalEnd_ = 0, directories_ = 0, headersSize_ = 0;
     std::uint32_t directoryCount_ = 0;
+    std::uint64_t names_ = 0, nameCount_ = 0;  // the export names table: its offset, its entries
 };
 
 }  // namespace

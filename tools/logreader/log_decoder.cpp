@@ -236,6 +236,22 @@ size_t DecodeUtf8(std::string_view bytes, bool atEnd, WideString& units,
 
 }  // namespace
 
+std::string LoadFailureMeaning(const LogRecord& record) {
+    if (record.kind != logformat::Token::LibraryUnavailable || record.fields.size() < 3) return "";
+    const std::string_view loaded = "cannot be loaded, error ";
+    std::string cause = tev::ToUtf8(record.fields[2]);
+    if (cause.rfind(loaded, 0) != 0) return "";
+    std::string code = cause.substr(loaded.size());
+    std::string doctor =
+        "; tev doctor on the folder of " + tev::ToUtf8(record.fields[1]) + " says ";
+    if (code == "126")
+        return "Windows found the library but not a library it needs (a compiler's "
+               "runtime, as a rule)" +
+               doctor + "which";
+    if (code == "193") return "it is not a 32-bit Windows library" + doctor + "what it is";
+    return "";
+}
+
 std::string IsoTime(const LogRecord& record) {
     std::string time;
     if (record.timed) AppendTime(SecondsSinceEpoch(record), time);

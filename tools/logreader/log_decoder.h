@@ -35,6 +35,10 @@ struct LogRecord {
     size_t cut = 0;  // code units left out of `text`: the record is longer than the decoder keeps
 };
 
+// What the load failure a "KV8 unavailable" record gives as its cause means, for the failures
+// support meets ("cannot be loaded, error 126"), with what to do; empty for any other cause.
+std::string LoadFailureMeaning(const LogRecord& record);
+
 // The record's time as the tool shows times (times.h); empty when it has none.
 std::string IsoTime(const LogRecord& record);
 // The record's time in seconds since 1970 (0 when it has none).

@@ -322,8 +322,10 @@ void RunSummarizer::Add(const LogRecord& record) {
         return;
     }
     if (*record.kind == Token::LibraryUnavailable) {
+        std::string meaning = LoadFailureMeaning(record);
         Fail(at, Widen("analytics library missing: ") + WideString(f[1]) + Widen(" (") +
-                     WideString(f[2]) + Widen(")"));
+                     WideString(f[2]) + Widen(")") +
+                     (meaning.empty() ? WideString() : tev::FromUtf8(": " + meaning)));
         return;
     }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting

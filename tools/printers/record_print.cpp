@@ -64,5 +64,7 @@ void AppendRecordText(const LogRecord& record, std::string& out) {
     }
     out.resize(start + plain);
     AppendShown(text.substr(plain), out);
+    std::string meaning = LoadFailureMeaning(record);
+    if (!meaning.empty()) AppendShown(tev::FromUtf8("  <- " + meaning), out);
 }
 }  // namespace tevtool

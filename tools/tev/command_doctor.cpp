@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -65,10 +66,19 @@ std::filesystem::path AsFolder(const std::string& utf8) {
     return (std::filesystem::absolute(PathOf(utf8)).lexically_normal() / "");
 }
 
-// A library's file read, never loaded: its image, or false with why it cannot be read. Nothing but
-// a regular file is read (a named pipe would block the reader for ever).
-bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::string& error) {
+// A path, or a name from a file, as shown: nothing in it can move the cursor or start a line.
+std::string Shown(const std::filesystem::path& path) { return ShownUtf8(Utf8Of(path)); }
+
+// A library's file read, never loaded: its image, with each of `wanted` looked up as the loader
+// looks it up, or false with why it cannot be read. Nothing but a regular file is read (a named
+// pipe would block the reader for ever).
+bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::string& error,
+               const std::vector<std::string>& wanted) {
     std::string bytes;
+    std::error_code unknown;
+    std::uintmax_t size = std::filesystem::file_size(file, unknown);
+    if (!unknown)
+        bytes.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kLargestBinary + 1)));
     std::vector<char> buffer(1 << 16);
     if (!process::ReadFilePieces(
             Utf8Of(file), buffer, kLargestBinary + 1,
@@ -79,7 +89,7 @@ bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::strin
             "larger than " + std::to_string(kLargestBinary >> 20) + " MB, more than any library";
         return false;
     }
-    image = ReadBinaryImage(bytes);
+    image = ReadBinaryImage(bytes, wanted);
     return true;
 }
 
@@ -90,14 +100,37 @@ std::string VersionOf(const BinaryImage& image) {
     return image.version.empty() ? "" : ", version " + image.version;
 }
 
-// The entries TEV's image does not export under one of their names, named by field.
+// The names TEV exports its entries under, which the doctor asks the loader's way.
+std::vector<std::string> TevNames() {
+    std::vector<std::string> names;
+    for (const EntryName& entry : kTevEntries) names.push_back(entry.exported);
+    return names;
+}
+
+// The entries TEV's image does not export under one of their names where the loader finds them,
+// named by field.
 std::vector<std::string> MissingEntries(const BinaryImage& image) {
     std::vector<std::string> missing;
-    for (const EntryName& entry : kTevEntries)
-        if (!image.Exports(entry.exported) &&
+    for (const EntryName& entry : kTevEntries) {
+        const BinaryImage::Resolution* found = image.Resolved(entry.exported);
+        if ((!found || !found->found) &&
             std::find(missing.begin(), missing.end(), entry.field) == missing.end())
             missing.push_back(entry.field);
+    }
     return missing;
+}
+
+// The names TEV exports that the loader finds but that lead elsewhere than TEV's own code (a
+// forwarder to another library, data): "InitML (name): why".
+std::vector<std::string> MisledEntries(const BinaryImage& image) {
+    std::vector<std::string> misled;
+    for (const EntryName& entry : kTevEntries) {
+        const BinaryImage::Resolution* found = image.Resolved(entry.exported);
+        if (found && found->found && !found->problem.empty())
+            misled.push_back(std::string(entry.field) + " (" + ShownUtf8(entry.exported) +
+                             "): " + ShownUtf8(found->problem));
+    }
+    return misled;
 }
 
 std::size_t EntryCount() {
@@ -114,7 +147,7 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
     if (!std::filesystem::exists(std::filesystem::symlink_status(file, error))) {
         // An NSIS installer carries TEV in its plug-ins folder: the folder to check is the one its
         // script's File lines take TEV and the analytics library from.
-        report.Problem(std::string(kTevFile) + " is not in " + Utf8Of(folder) + ": put the SDK's " +
+        report.Problem(std::string(kTevFile) + " is not in " + Shown(folder) + ": put the SDK's " +
                        kTevFile +
                        " there, beside the installer (for an NSIS installer, in the folder "
                        "its script's File takes " +
@@ -125,25 +158,33 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
                       kTevFile + " of the SDK's bin/";
     BinaryImage image;
     std::string unreadable;
-    if (!ReadImage(file, image, unreadable)) {
-        report.Problem(std::string(kTevFile) + ": " + Utf8Of(file) + " cannot be read (" +
+    if (!ReadImage(file, image, unreadable, TevNames())) {
+        report.Problem(std::string(kTevFile) + ": " + Shown(file) + " cannot be read (" +
                        unreadable + ")" + use);
         return;
     }
     std::string wrong = Unfit(image, process::NativeLibraryKind());
     if (!wrong.empty()) {
-        report.Problem(std::string(kTevFile) + ": " + Utf8Of(file) + ", " + wrong + use);
+        report.Problem(std::string(kTevFile) + ": " + Shown(file) + ", " + ShownUtf8(wrong) + use);
         return;
     }
-    report.Ok(std::string(kTevFile) + ": " + Utf8Of(file) + VersionOf(image) + ", " +
+    report.Ok(std::string(kTevFile) + ": " + Shown(file) + VersionOf(image) + ", " +
               Describe(image, process::NativeLibraryKind()));
     std::vector<std::string> missing = MissingEntries(image);
-    if (missing.empty()) {
+    std::vector<std::string> misled = MisledEntries(image);
+    if (!misled.empty()) {
+        report.Problem(std::string(kTevFile) + ": " + std::to_string(misled.size()) +
+                       " of the names an installer calls lead the loader elsewhere than TEV's own "
+                       "code, first " +
+                       misled[0] + ": it is not TEV, or not this SDK's" + use);
+    }
+    if (missing.empty() && misled.empty()) {
         report.Ok(std::string(kTevFile) + " exports each of TEVUtil's " +
                   std::to_string(EntryCount()) +
                   " entries, under each name an installer may call it by");
         return;
     }
+    if (missing.empty()) return;
     std::string named;
     for (std::size_t i = 0; i < missing.size() && i < 3; ++i) named += (i ? ", " : "") + missing[i];
     report.Problem(std::string(kTevFile) + " does not export " + std::to_string(missing.size()) +
@@ -152,25 +193,184 @@ void CheckTev(const std::filesystem::path& folder, Report& report) {
                    use);
 }
 
-// Whether the library is the stand-in: its version information or its mark says so.
-bool IsStandIn(const BinaryImage& image) {
-    std::string_view description = image.description, mark = kv8::kStandInDescription;
-    return (description.size() >= mark.size() &&
-            description.substr(description.size() - mark.size()) == mark) ||
-           image.Exports(kv8::kStandInMarker);
+// What shows the library to be the stand-in: the name it exports as its mark, which no edit of
+// its description takes away, or its description saying it is not for distribution, in whatever
+// letter case; empty when neither does.
+std::string StandInMark(const BinaryImage& image) {
+    if (image.Exports(kv8::kStandInMarker)) return std::string("it exports ") + kv8::kStandInMarker;
+    std::string description;
+    for (char c : image.description)
+        description += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (description.find(kv8::kStandInDescription) != std::string::npos)
+        return "its description says \"" + ShownUtf8(image.description) + "\"";
+    return "";
+}
+
+// The statics the analytics library must export for TEV to call it.
+std::vector<std::string> StaticNames() {
+    std::vector<std::string> names;
+    for (const tev::analytics::StaticName& name : tev::analytics::kLibraryStatics)
+        names.push_back(name.exported);
+    return names;
 }
 
 void CheckStatics(const BinaryImage& image, Report& report) {
     for (const tev::analytics::StaticName& name : tev::analytics::kLibraryStatics) {
         std::string what = std::string(name.readable) + " (" + name.exported + ")";
-        if (image.Exports(name.exported))
+        const BinaryImage::Resolution* found = image.Resolved(name.exported);
+        if (found && found->found && found->problem.empty())
             report.Ok("exports " + what);
+        else if (found && found->found)
+            report.Problem("exports " + what + ", but " + ShownUtf8(found->problem) +
+                           ": TEV's call would fail or crash the installer; get the maker's " +
+                           kLibraryFile + " that matches TEV's KV8.h");
         else
             report.Problem("does not export " + what +
+                           (image.Exports(name.exported)
+                                ? " where the loader looks for it (its name is listed, but the "
+                                  "library's lookup table does not lead to it)"
+                                : "") +
                            ": TEV cannot call this library and will report nothing; get the "
                            "maker's " +
                            kLibraryFile + " that matches TEV's KV8.h");
     }
+}
+
+// The folders the loader looks in for the libraries `image` (the file `library`) needs, each once:
+// its RUNPATH (or RPATH), on Windows its own folder and the installer's, then the system's.
+std::vector<std::filesystem::path> NeededFolders(const BinaryImage& image,
+                                                 const std::filesystem::path& library,
+                                                 const std::filesystem::path& installerFolder) {
+    std::filesystem::path own = library.parent_path();
+    std::vector<std::filesystem::path> folders;
+    for (const std::string& entry : image.searchPath) {
+        std::string folder = entry;
+        for (const char* origin : {"${ORIGIN}", "$ORIGIN"})
+            for (std::size_t at; (at = folder.find(origin)) != std::string::npos;)
+                folder.replace(at, std::string_view(origin).size(), Utf8Of(own));
+        folders.push_back(PathOf(folder));
+    }
+    if (image.format == BinaryFormat::kPe) {
+        folders.push_back(own);
+        folders.push_back(installerFolder);
+    }
+    for (const std::string& folder : process::SystemLibraryFolders())
+        folders.push_back(PathOf(folder));
+    std::vector<std::filesystem::path> distinct;
+    for (const std::filesystem::path& folder : folders) {
+        std::filesystem::path normal = (folder / "").lexically_normal();
+        if (std::find(distinct.begin(), distinct.end(), normal) == distinct.end())
+            distinct.push_back(normal);
+    }
+    return distinct;
+}
+
+// Why a library's file is of no kind the installer can load, from its first bytes ("it is
+// 64-bit, and..."); empty when it is of the right one.
+std::string UnfitKind(const std::filesystem::path& file) {
+    std::string head(4096, '\0');
+    std::ifstream in(file, std::ios::binary);
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    BinaryImage image = ReadBinaryImage(head);
+    image.fault.clear();  // the rest of the file is not read here
+    image.library = true;
+    return Unfit(image, process::NativeLibraryKind());
+}
+
+// Where the loader finds a library that another needs: on Windows the first file of its name (one
+// of the wrong kind fails the load, with error 193); on Linux the first of the right kind (the
+// loader passes over the others). `unfit` says why the file found cannot serve; empty file: none.
+struct NeededFile {
+    std::filesystem::path file;
+    std::string unfit;
+};
+NeededFile FindNeeded(const std::string& name, const std::vector<std::filesystem::path>& folders,
+                      bool windows) {
+    std::vector<std::filesystem::path> candidates;
+    if (name.find('/') != std::string::npos || name.find('\\') != std::string::npos)
+        candidates.push_back(PathOf(name));  // a path of its own: taken as it is
+    else
+        for (const std::filesystem::path& folder : folders)
+            candidates.push_back(folder / PathOf(name));
+    for (const std::filesystem::path& file : candidates) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(file, error)) continue;
+        std::string unfit = UnfitKind(file);
+        if (unfit.empty() || windows) return {file, unfit};
+    }
+    return {};
+}
+
+// Each library the analytics library needs, and each that those it ships need in turn, looked for
+// where the loader would look: one missing or of the wrong kind fails the load (on Windows with
+// error 126 or 193), and TEV reports nothing. The system's own are not followed further.
+void CheckNeeds(const BinaryImage& image, const std::filesystem::path& library,
+                const std::filesystem::path& installerFolder, Report& report) {
+    constexpr std::size_t kMostFollowed = 32;
+    bool windows = image.format == BinaryFormat::kPe;
+    std::vector<std::string> system = process::SystemLibraryFolders(), seen, missing, unfit;
+    std::vector<std::filesystem::path> lookedIn;
+    std::vector<std::pair<BinaryImage, std::filesystem::path>> queue{{image, library}};
+    for (std::size_t next = 0; next < queue.size() && next < kMostFollowed; ++next) {
+        auto [needer, file] = queue[next];
+        std::vector<std::filesystem::path> folders = NeededFolders(needer, file, installerFolder);
+        if (next == 0) lookedIn = folders;
+        std::string by = next == 0 ? "" : " (which " + Shown(file.filename()) + " needs)";
+        for (const std::string& name : needer.needs) {
+            std::string key;
+            for (char c : name) key += windows && c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+            if (process::ProvidedBySystem(name) ||
+                std::find(seen.begin(), seen.end(), key) != seen.end())
+                continue;
+            seen.push_back(key);
+            NeededFile found = FindNeeded(name, folders, windows);
+            if (found.file.empty()) {
+                missing.push_back(ShownUtf8(name) + by);
+                continue;
+            }
+            if (!found.unfit.empty()) {
+                unfit.push_back(Shown(found.file) + by + ": " + ShownUtf8(found.unfit));
+                continue;
+            }
+            std::string folder = Utf8Of((found.file.parent_path() / "").lexically_normal());
+            bool ofTheSystem = std::any_of(system.begin(), system.end(), [&](const std::string& s) {
+                return Utf8Of((PathOf(s) / "").lexically_normal()) == folder;
+            });
+            BinaryImage shipped;
+            std::string unreadable;
+            if (!ofTheSystem && ReadImage(found.file, shipped, unreadable, {}))
+                queue.emplace_back(shipped, found.file);
+        }
+    }
+    if (image.needs.empty()) return;
+    if (missing.empty() && unfit.empty()) {
+        report.Ok(std::string(kLibraryFile) + " needs " + std::to_string(seen.size()) +
+                  (seen.size() == 1 ? " library" : " libraries") +
+                  ", each found where the loader looks");
+        return;
+    }
+    for (const std::string& wrong : unfit)
+        report.Problem(std::string(kLibraryFile) + " needs " + wrong + ": loading it fails" +
+                       (windows ? " (error 193)" : "") + " and TEV reports nothing; ship the " +
+                       std::to_string(process::NativeLibraryKind().bits) + "-bit one");
+    if (missing.empty()) return;
+    std::string named, where;
+    for (const std::string& name : missing) named += (named.empty() ? "" : ", ") + name;
+    for (const std::filesystem::path& folder : lookedIn)
+        where += (where.empty() ? "" : ", ") + Shown(folder);
+    std::string them = missing.size() == 1 ? "it" : "them";
+    report.Problem(
+        std::string(kLibraryFile) + " needs " + named + ", which " +
+        (missing.size() == 1 ? "is" : "are") + " in none of " + where + ": loading it fails" +
+        (windows ? " (error 126)" : "") + " and TEV reports nothing; " +
+        (windows
+             ? "ship " + them + " beside " + kLibraryFile +
+                   " (a compiler's runtime, such as VCRUNTIME140.dll or MSVCP140.dll, from "
+                   "its maker's redistributable), or get a " +
+                   kLibraryFile + " built without it"
+             : "install " + them + " on the machine, or ship " + them + " beside " + kLibraryFile +
+                   " and get a " + kLibraryFile + " whose RUNPATH leads there ($ORIGIN)"));
 }
 
 void CheckLibrary(const std::filesystem::path& tevFolder,
@@ -180,11 +380,11 @@ void CheckLibrary(const std::filesystem::path& tevFolder,
     if (!found.folders.empty()) {
         std::string folders;
         for (const tev::WideString& folder : found.folders)
-            folders += (folders.empty() ? "" : ", ") + tev::ToUtf8(folder);
+            folders += (folders.empty() ? "" : ", ") + ShownText(folder);
         report.Ok(std::string(kLibraryFile) + " looked for, as TEV looks for it, in: " + folders);
     }
     for (const tev::platform::SkippedFile& skipped : found.skipped)
-        report.Warning(tev::ToUtf8(skipped.file) + " is " + tev::ToUtf8(skipped.reason) +
+        report.Warning(ShownText(skipped.file) + " is " + tev::ToUtf8(skipped.reason) +
                        ", not a library: TEV passes it over");
     if (found.file.empty()) {
         report.Problem(std::string(kLibraryFile) +
@@ -197,11 +397,11 @@ void CheckLibrary(const std::filesystem::path& tevFolder,
     if (found.folder == 1 && std::filesystem::path(found.folders[1]) == installerFolder &&
         !std::filesystem::equivalent(tevFolder, installerFolder, error))
         report.Warning(std::string(kLibraryFile) + " is beside the installer only, " +
-                       tev::ToUtf8(found.file) +
+                       ShownText(found.file) +
                        ": TEV uses it, but an installer run from a "
                        "Downloads folder can find one planted there; ship " +
                        kLibraryFile + " beside " + kTevFile);
-    std::string file = tev::ToUtf8(found.file);
+    std::string file = ShownText(found.file);
     if (!found.refusal.empty()) {
         report.Problem(std::string(kLibraryFile) + ": " + file + " is " +
                        tev::ToUtf8(found.refusal) +
@@ -213,24 +413,25 @@ void CheckLibrary(const std::filesystem::path& tevFolder,
                       kLibraryFile + " in its place";
     BinaryImage image;
     std::string unreadable;
-    if (!ReadImage(std::filesystem::path(found.file), image, unreadable)) {
+    if (!ReadImage(std::filesystem::path(found.file), image, unreadable, StaticNames())) {
         report.Problem(std::string(kLibraryFile) + ": " + file + " cannot be read (" + unreadable +
                        ")" + put);
         return;
     }
     std::string wrong = Unfit(image, process::NativeLibraryKind());
     if (!wrong.empty()) {
-        report.Problem(std::string(kLibraryFile) + ": " + file + " cannot be loaded: " + wrong +
-                       put);
+        report.Problem(std::string(kLibraryFile) + ": " + file +
+                       " cannot be loaded: " + ShownUtf8(wrong) + put);
         return;
     }
     report.Ok(std::string(kLibraryFile) + ": " + file + VersionOf(image) + ", " +
               Describe(image, process::NativeLibraryKind()) + ", TEV can load it");
     CheckStatics(image, report);
-    if (IsStandIn(image))
-        report.Problem(std::string(kLibraryFile) +
-                       " is the stand-in for TEV's tests, not the maker's analytics library: it "
-                       "must not ship; put the maker's " +
+    CheckNeeds(image, std::filesystem::path(found.file), installerFolder, report);
+    std::string mark = StandInMark(image);
+    if (!mark.empty())
+        report.Problem(std::string(kLibraryFile) + " is the stand-in for TEV's tests (" + mark +
+                       "), not the maker's analytics library: it must not ship; put the maker's " +
                        kLibraryFile + " in its place");
 }
 
@@ -247,14 +448,14 @@ void CheckTemporaryFolder(Report& report) {
     std::error_code error;
     std::filesystem::file_status status = std::filesystem::symlink_status(log, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-        report.Warning(tev::ToUtf8(log) +
+        report.Warning(ShownText(log) +
                        " is no file TEV can write its log to (a folder, or another kind of "
                        "file): TEV will report, but without its diagnostic log; remove it");
         return;
     }
     tev::platform::FileHandle probe = tev::platform::operations.createTempFile(kProbeFile);
     if (probe == tev::platform::kNoFile) {
-        report.Warning("the temporary folder " + Utf8Of(folder) +
+        report.Warning("the temporary folder " + Shown(folder) +
                        " takes no new file: TEV will report, but without its diagnostic log; "
                        "set TMP and TEMP (TMPDIR on Linux) to a folder the user can write in");
         return;
@@ -263,7 +464,7 @@ void CheckTemporaryFolder(Report& report) {
     std::error_code ignored;
     std::filesystem::remove(std::filesystem::path(tev::platform::TempFilePath(kProbeFile)),
                             ignored);
-    report.Ok("the diagnostic log, when asked for, goes to " + tev::ToUtf8(log));
+    report.Ok("the diagnostic log, when asked for, goes to " + ShownText(log));
 }
 
 }  // namespace
@@ -289,17 +490,17 @@ Command AddDoctorCommand(CLI::App& tev) {
                 for (const std::string* given : {&tevFolder, &installerFolder}) {
                     std::error_code error;
                     if (!std::filesystem::is_directory(PathOf(*given), error)) {
-                        std::cerr << "tev doctor: " << *given << " is not a folder\n";
+                        std::cerr << "tev doctor: " << ShownUtf8(*given) << " is not a folder\n";
                         return kUsageError;
                     }
                 }
                 std::filesystem::path tevPath = AsFolder(tevFolder);
-                std::cout << "Checking " << Utf8Of(tevPath) << " as TEV will see it there.\n";
+                std::cout << "Checking " << Shown(tevPath) << " as TEV will see it there.\n";
                 Report report;
                 std::error_code unreadable;
                 std::filesystem::directory_iterator listing(tevPath, unreadable);
                 if (unreadable) {
-                    report.Problem("the folder " + Utf8Of(tevPath) + " cannot be read (" +
+                    report.Problem("the folder " + Shown(tevPath) + " cannot be read (" +
                                    unreadable.message() +
                                    "): neither it nor what it holds can be checked; run tev "
                                    "doctor as a user who can read it");

@@ -77,6 +77,16 @@ std::string TevTempFilePath(const TEVChar* name);
 extern const char kTevLibraryFile[];
 LibraryKind NativeLibraryKind();
 
+// The system's folders the loader looks in for a library that another library needs, after the
+// folders that one gives (UTF-8): on Windows the system folder (where the known system libraries
+// are too); on Linux those of /etc/ld.so.conf, then /lib and /usr/lib (for a 64-bit tool the
+// lib64 ones first).
+std::vector<std::string> SystemLibraryFolders();
+
+// Whether the loader provides a library of this name without a file of it: on Windows an API set
+// ("api-ms-win-...", "ext-ms-..."), which the system maps to its own libraries.
+bool ProvidedBySystem(const std::string& name);
+
 }  // namespace tevtool::process
 
 #endif

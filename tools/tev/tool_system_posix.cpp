@@ -1,5 +1,6 @@
 // The tool's process on Linux: arguments and environment are UTF-8 already.
 #include <fcntl.h>
+#include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "platform/platform.h"
 #include "tev/tool_system.h"
@@ -107,5 +109,46 @@ LibraryKind NativeLibraryKind() {
 #endif
     return {BinaryFormat::kElf, static_cast<int>(sizeof(void*) * 8), machine};
 }
+
+namespace {
+
+// The folders a loader configuration file names, its includes followed (a glob each, relative to
+// /etc), at most `depth` deep.
+void ReadLoaderConfiguration(const std::string& file, int depth,
+                             std::vector<std::string>& folders) {
+    std::ifstream in(file);
+    std::string line;
+    while (depth > 0 && std::getline(in, line) && folders.size() < 1024) {
+        line = line.substr(0, line.find('#'));
+        std::size_t start = line.find_first_not_of(" \t\r");
+        if (start == std::string::npos) continue;
+        line = line.substr(start, line.find_last_not_of(" \t\r") + 1 - start);
+        if (line.rfind("include", 0) == 0 && line.size() > 7 &&
+            (line[7] == ' ' || line[7] == '\t')) {
+            std::string pattern = line.substr(line.find_first_not_of(" \t", 7));
+            if (pattern.front() != '/') pattern = "/etc/" + pattern;
+            glob_t found{};
+            if (glob(pattern.c_str(), 0, nullptr, &found) == 0)
+                for (std::size_t i = 0; i < found.gl_pathc; ++i)
+                    ReadLoaderConfiguration(found.gl_pathv[i], depth - 1, folders);
+            globfree(&found);
+        } else if (line.front() == '/') {
+            folders.push_back(line);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> SystemLibraryFolders() {
+    std::vector<std::string> folders;
+    ReadLoaderConfiguration("/etc/ld.so.conf", 8, folders);
+    if (sizeof(void*) == 8)
+        for (const char* folder : {"/lib64", "/usr/lib64"}) folders.push_back(folder);
+    for (const char* folder : {"/lib", "/usr/lib"}) folders.push_back(folder);
+    return folders;
+}
+
+bool ProvidedBySystem(const std::string&) { return false; }
 
 }  // namespace tevtool::process

@@ -157,4 +157,22 @@ LibraryKind NativeLibraryKind() {
             sizeof(void*) == 8 ? "x86-64" : "x86"};
 }
 
+std::vector<std::string> SystemLibraryFolders() {
+    // For a 32-bit program on 64-bit Windows the system folder's name leads to SysWOW64, where
+    // the file system sends this program's reads too.
+    std::wstring folder =
+        tev::platform::ReadWhole<std::wstring>([](wchar_t* text, std::size_t size) {
+            UINT length = GetSystemDirectoryW(text, static_cast<UINT>(size));
+            return length == 0 ? -1L : static_cast<long>(length);
+        });
+    if (folder.empty()) return {};
+    return {Utf8Of(std::filesystem::path(folder))};
+}
+
+bool ProvidedBySystem(const std::string& name) {
+    std::string lower;
+    for (char c : name) lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return lower.rfind("api-ms-win-", 0) == 0 || lower.rfind("ext-ms-", 0) == 0;
+}
+
 }  // namespace tevtool::process
