@@ -183,7 +183,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
                 out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
                 out.Line();
             }
-            out.Buffer() += linePrefix;
+            if (!linePrefix.empty()) out.Buffer() += linePrefix;
             AppendRecordText(record, out.Buffer());
         }
         out.Line();
