@@ -15,7 +15,7 @@
 #include "logreader/run_summary.h"
 #include "printers/log_page.h"
 #include "printers/record_print.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 #include "printers/summary_print.h"
 #include "tev/tool_system.h"
 #include "tev/help_texts.h"
@@ -127,12 +127,12 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     Output& out = runs.out;
     std::vector<std::string> complaints;
     int status = 0;
-    std::string fileJson = tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Replace);
+    const LogName name(path);  // as every run and record of the log gives it
     // The plain decode of several logs: on a terminal a heading above each, elsewhere (a pipe, a
     // file) each line begins with its log's name, so that a line found by grep says where it was.
     const bool plain = !options.summary && !options.json && !runs.page;
-    const bool headed = many && plain && process::IsTerminal(out.File());
-    const std::string linePrefix = many && plain && !headed ? ShownUtf8(path) + ":" : "";
+    const bool headed = many && plain && OnTerminal(out.File());
+    const std::string linePrefix = many && plain && !headed ? name.shown + ":" : "";
     const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
@@ -141,12 +141,12 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         if (runs.page) return runs.page->AddRun(path, run, shown);
         if (!shown) return;
         if (options.csv) {
-            out.Buffer() += SummaryCsv(path, run);
+            out.Buffer() += SummaryCsv(name, run);
         } else if (options.json) {
-            out.Buffer() += SummaryJson(path, run);
+            out.Buffer() += SummaryJson(name, run);
         } else {
             if (runs.blocks++) out.Line();
-            AppendSummaryText(path, run, out.Buffer(), [&](bool bad, std::string_view text) {
+            AppendSummaryText(name, run, out.Buffer(), [&](bool bad, std::string_view text) {
                 return Styled(bad ? Style::Error : Style::Success, text, out.File());
             });
             out.Buffer().pop_back();  // Line() ends it
@@ -156,7 +156,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     RunSplit split;  // the plain decode marks where each run starts
     size_t problems = 0;
     if (headed)
-        out.Buffer() += Styled(Style::Heading, "== " + ShownUtf8(path) + " ==", out.File()) + '\n';
+        out.Buffer() += Styled(Style::Heading, "== " + name.shown + " ==", out.File()) + '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
@@ -173,7 +173,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         // (but for the log's first record).
         bool starts = split.Starts(record) && record.kind == tev::logformat::Token::InitML;
         if (options.json) {
-            AppendRecordJson(record, fileJson, out.Buffer());
+            AppendRecordJson(record, name.json, out.Buffer());
             if (starts) {
                 out.Buffer().pop_back();
                 out.Buffer() += ",\"run\":" + std::to_string(split.Ordinal()) + "}";
@@ -190,7 +190,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     });
     std::string error;
     std::error_code sizeError;
-    Progress progress(ShownUtf8(path),
+    Progress progress(name.shown,
                       path == "-" ? 0 : std::filesystem::file_size(PathOf(path), sizeError));
     if (!ReadRegularFile(
             path,

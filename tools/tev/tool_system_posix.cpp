@@ -11,7 +11,7 @@
 
 #include "platform/platform.h"
 #include "tev/tool_system.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace tevtool::process {
 

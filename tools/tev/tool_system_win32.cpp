@@ -16,7 +16,7 @@
 #include "tev/files.h"
 #include "platform/platform.h"
 #include "tev/tool_system.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace tevtool::process {
 
