@@ -511,6 +511,13 @@ void LogDecoder::Convert(std::string_view bytes, bool atEnd) {
 }
 
 void LogDecoder::Feed(std::string_view bytes) {
+    // A large piece is taken a quarter of a megabyte at a time: the units held at once stay few.
+    constexpr size_t kSlice = 1 << 18;
+    for (; bytes.size() > kSlice; bytes.remove_prefix(kSlice)) FeedSlice(bytes.substr(0, kSlice));
+    FeedSlice(bytes);
+}
+
+void LogDecoder::FeedSlice(std::string_view bytes) {
     fileBytes_ += bytes.size();
     if (encoding_ == Encoding::Unknown) {
         carry_.append(bytes);

@@ -64,6 +64,7 @@ public:
 
 private:
     enum class Encoding { Unknown, Utf16Le, Utf16Be, Utf8 };
+    void FeedSlice(std::string_view bytes);
     void Detect(bool atEnd);
     void Convert(std::string_view bytes, bool atEnd);
     void AppendUtf16(std::string_view bytes);

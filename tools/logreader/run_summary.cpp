@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cstring>
 #include <random>
 
 namespace tevtool {
@@ -142,25 +143,78 @@ std::optional<std::int64_t> Span::Seconds() const {
     return end->seconds - begin->seconds;
 }
 
+namespace {
+
+// An entry of the open subjects' block: the subject's length in units, its top bit set when the
+// units are stored a byte each, then the units.
+constexpr std::uint32_t kNarrow = 0x80000000u;
+
+bool Narrow(WideView text) {
+    for (TEVChar unit : text)
+        if (unit >= 0x100) return false;
+    return true;
+}
+
+}  // namespace
+
+std::size_t Spans::OpenIndex::UnitsAt(std::uint32_t text) const {
+    std::uint32_t head;
+    std::memcpy(&head, texts_.data() + text, sizeof head);
+    return head & ~kNarrow;
+}
+
+bool Spans::OpenIndex::Holds(std::uint32_t text, WideView subject) const {
+    std::uint32_t head;
+    std::memcpy(&head, texts_.data() + text, sizeof head);
+    if ((head & ~kNarrow) != subject.size()) return false;
+    const char* units = texts_.data() + text + sizeof head;
+    if (!(head & kNarrow)) return std::memcmp(units, subject.data(), subject.size() * 2) == 0;
+    for (size_t i = 0; i < subject.size(); ++i)
+        if (subject[i] != static_cast<unsigned char>(units[i])) return false;
+    return true;
+}
+
+std::uint32_t Spans::OpenIndex::Store(WideView subject) {
+    // Large enough to be worth it, the block is reserved as large as it may grow: its pages are
+    // only taken as they are written, and it is never copied to grow.
+    constexpr size_t kReserveFrom = 1 << 20;
+    constexpr size_t kLargest = 2 * kOpenTextFollowed * 2 + (kOpenFollowed + 1) * 4;
+    bool narrow = Narrow(subject);
+    std::uint32_t head = static_cast<std::uint32_t>(subject.size()) | (narrow ? kNarrow : 0);
+    size_t bytes = sizeof head + subject.size() * (narrow ? 1 : 2);
+    if (texts_.size() + bytes > texts_.capacity() && texts_.size() + bytes > kReserveFrom)
+        texts_.reserve(std::max(kLargest, texts_.size() + bytes));
+    auto text = static_cast<std::uint32_t>(texts_.size());
+    texts_.append(reinterpret_cast<const char*>(&head), sizeof head);
+    if (narrow) {
+        size_t at = texts_.size();
+        texts_.resize(at + subject.size());
+        for (size_t i = 0; i < subject.size(); ++i) texts_[at + i] = static_cast<char>(subject[i]);
+    } else {
+        texts_.append(reinterpret_cast<const char*>(subject.data()), subject.size() * 2);
+    }
+    units_ += subject.size();
+    return text;
+}
+
 Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
-    make = make && size_ < kOpenFollowed &&
-           texts_.size() - freed_ + subject.size() <= kOpenTextFollowed;
-    if (make && (size_ + 1) * 2 > slots_.size()) Grow();  // at most half full: short probes
+    make = make && size_ < kOpenFollowed && units_ - freed_ + subject.size() <= kOpenTextFollowed;
+    // At most four fifths full: short probes in a table a fifth of whose slots are empty.
+    if (make && (size_ + 1) * 5 > slots_.size() * 4) Grow();
     if (slots_.empty()) return nullptr;
-    std::uint64_t key = SummaryHash(subject);
+    std::uint64_t hash = SummaryHash(subject);
+    std::uint32_t key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    key += key == 0;
     size_t at = Home(key);
     for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1)) {
         const Open& slot = slots_[at];
-        if (slot.key == key && WideView(texts_).substr(slot.text, slot.length) == subject)
-            return &slots_[at];
+        if (slot.key == key && Holds(slot.text, subject)) return &slots_[at];
     }
     if (!make) return nullptr;
     // The block holds at most twice the texts followed: it is compacted once as much is freed.
-    if (texts_.size() + subject.size() > 2 * kOpenTextFollowed) Compact();
+    if (units_ + subject.size() > 2 * kOpenTextFollowed) Compact();
     ++size_;
-    slots_[at] = Open{key, kNoSpan, 0, static_cast<std::uint32_t>(texts_.size()),
-                      static_cast<std::uint32_t>(subject.size())};
-    texts_ += subject;
+    slots_[at] = Open{key, kNoSpan, 0, Store(subject)};
     return &slots_[at];
 }
 
@@ -176,20 +230,26 @@ void Spans::OpenIndex::Grow() {
 }
 
 void Spans::OpenIndex::Compact() {
-    WideString kept;
-    kept.reserve(texts_.size() - freed_);
+    std::string kept;
+    kept.reserve(texts_.capacity());
+    size_t units = 0;
     for (Open& open : slots_) {
         if (!open.key) continue;
-        std::uint32_t text = static_cast<std::uint32_t>(kept.size());
-        kept.append(texts_, open.text, open.length);
-        open.text = text;
+        size_t from = open.text, length = UnitsAt(open.text);
+        std::uint32_t head;
+        std::memcpy(&head, texts_.data() + from, sizeof head);
+        size_t bytes = sizeof head + length * ((head & kNarrow) ? 1 : 2);
+        open.text = static_cast<std::uint32_t>(kept.size());
+        kept.append(texts_, from, bytes);
+        units += length;
     }
     texts_.swap(kept);
+    units_ = units;
     freed_ = 0;
 }
 
 void Spans::OpenIndex::Erase(Open& open) {
-    freed_ += open.length;
+    freed_ += UnitsAt(open.text);
     // Each slot after the freed one that its probe would no longer reach moves back into it.
     size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
     for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
@@ -204,7 +264,7 @@ void Spans::OpenIndex::Erase(Open& open) {
     --size_;
     if (size_ == 0) {
         texts_.clear();
-        freed_ = 0;
+        units_ = freed_ = 0;
     }
 }
 

@@ -119,15 +119,16 @@ private:
     static constexpr std::uint32_t kNoSpan = ~std::uint32_t(0);
     // The spans of one subject still unfinished, by the subject's text: the latest kept one (each
     // kept one names the one open before it), then those only counted (a span only counted always
-    // began after every kept one). A flat table probed in line, found by the subject's hash and
-    // told apart by its text, which it keeps in one block: a hundred thousand open downloads are
-    // found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject is
-    // followed.
+    // began after every kept one). A flat table of 16-byte slots probed in line, found by the
+    // subject's hash and told apart by its text, which it keeps in one block, a byte a unit when
+    // every unit of it is below 0x100 (a URL, a product's name): a hundred thousand open downloads
+    // are found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject
+    // is followed. The block is reserved whole once it is large, so that it never moves as it grows.
     struct Open {
-        std::uint64_t key = 0;  // the subject's hash, never 0; 0: an empty slot
+        std::uint32_t key = 0;  // from the subject's hash, never 0; 0: an empty slot
         std::uint32_t latestKept = kNoSpan;
         std::uint32_t counted = 0;
-        std::uint32_t text = 0, length = 0;  // where the subject's text lies in the block
+        std::uint32_t text = 0;  // where the subject's entry lies in the block
     };
     class OpenIndex {
     public:
@@ -139,13 +140,19 @@ private:
         void Grow();
         // Moves the texts of the subjects still open to the start of the block.
         void Compact();
+        // Whether the block's entry at `text` holds `subject`; how many units it holds.
+        bool Holds(std::uint32_t text, WideView subject) const;
+        std::size_t UnitsAt(std::uint32_t text) const;
+        // Appends the subject's entry (its length and flag, then its units); where it begins.
+        std::uint32_t Store(WideView subject);
         // The slot a key's probe starts from.
-        std::size_t Home(std::uint64_t key) const {
+        std::size_t Home(std::uint32_t key) const {
             return static_cast<std::size_t>(key & (slots_.size() - 1));
         }
         std::vector<Open> slots_;
         std::size_t size_ = 0;
-        WideString texts_;
+        std::string texts_;
+        std::size_t units_ = 0;  // code units stored in the block, those freed included
         std::size_t freed_ = 0;  // code units of the block whose subject is no longer open
     };
     Span* Start(WideView subject, std::optional<Moment> begin, bool open);
