@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -10,8 +11,6 @@ namespace tevtool {
 namespace {
 
 namespace logformat = tev::logformat;
-
-WideString Widen(std::string_view ascii) { return WideString(ascii.begin(), ascii.end()); }
 
 // SipHash-1-3 of the text's code units as UTF-16LE bytes, under `key`; never 0.
 std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
@@ -74,11 +73,20 @@ TextHash textHash = KeyedHash;
 
 // The text as a summary keeps it: at most kTextKept code units, cut between characters, with an
 // ellipsis where it was cut.
-WideString KeptText(WideView text) {
-    if (text.size() <= kTextKept) return WideString(text);
+WideView KeptText(WideView text, TextArena& texts) {
+    if (text.size() <= kTextKept) return texts.Keep(text);
     size_t cut = kTextKept;
     if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;  // not inside a pair
-    return WideString(text.substr(0, cut)) + static_cast<TEVChar>(0x2026);
+    static constexpr TEVChar kEllipsis[] = {0x2026};
+    return texts.Keep({text.substr(0, cut), WideView(kEllipsis, 1)});
+}
+
+// Whether the text is kept as `kept` is (KeptText), without keeping it again.
+bool KeptAs(WideView text, WideView kept) {
+    if (text.size() <= kTextKept) return text == kept;
+    size_t cut = kTextKept;
+    if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
+    return kept.size() == cut + 1 && kept.back() == 0x2026 && text.substr(0, cut) == kept.substr(0, cut);
 }
 
 }  // namespace
@@ -103,29 +111,79 @@ std::string TimeText(const Moment& moment) {
     return text;
 }
 
+TextArena::TextArena() = default;
+
+WideView TextArena::Keep(std::initializer_list<WideView> parts) {
+    size_t units = 0;
+    for (WideView part : parts) units += part.size();
+    if (units == 0) return WideView();
+    if (units > room_ - used_) {
+        // A new block, or one of its own for a text larger than a block; the first block is
+        // taken again after Clear.
+        size_t room = std::max(kBlock, units);
+        if (blocks_.empty() || used_ > 0 || room_ < units) {
+            blocks_.push_back(std::make_unique<TEVChar[]>(room));
+            room_ = room;
+        }
+        used_ = 0;
+    }
+    TEVChar* at = blocks_.back().get() + used_;
+    for (WideView part : parts) {
+        std::copy(part.begin(), part.end(), at);
+        at += part.size();
+    }
+    WideView kept(blocks_.back().get() + used_, units);
+    used_ += units;
+    return kept;
+}
+
+void TextArena::Clear() {
+    if (blocks_.size() > 1 || room_ > kBlock) {
+        blocks_.clear();
+        room_ = 0;
+    }
+    used_ = 0;
+}
+
+TextArena& Tallies::Texts() {
+    if (!texts_) {
+        own_ = std::make_shared<TextArena>();
+        texts_ = own_.get();
+    }
+    return *texts_;
+}
+
 bool Tallies::Holds(std::size_t row, WideView text, std::uint64_t hash) const {
     if (text.size() <= kTextKept) return rows_[row].text == text;
-    return whole_[row] == std::make_pair(hash, text.size()) && rows_[row].text == KeptText(text);
+    return whole_[row] == std::make_pair(hash, text.size()) && KeptAs(text, rows_[row].text);
 }
 
 void Tallies::Add(WideView text, const Moment& at) {
     ++total_;
     std::uint64_t hash = SummaryHash(text);
-    auto [from, to] = index_.equal_range(hash);
-    auto row =
-        std::find_if(from, to, [&](const auto& entry) { return Holds(entry.second, text, hash); });
-    if (row == to) {
+    if (index_.empty()) index_.resize(std::bit_ceil(2 * kRowsKept));
+    size_t mask = index_.size() - 1, slot = static_cast<size_t>(hash) & mask;
+    for (; index_[slot]; slot = (slot + 1) & mask)
+        if (Holds(index_[slot] - 1u, text, hash)) break;
+    if (!index_[slot]) {
         if (rows_.size() == kRowsKept) {
             ++notKept_;
             return;
         }
-        row = index_.emplace(hash, rows_.size());
-        rows_.push_back(Tally{KeptText(text), 0, at, at});
+        index_[slot] = static_cast<std::uint16_t>(rows_.size() + 1);
+        rows_.push_back(Tally{KeptText(text, Texts()), 0, at, at});
         whole_.emplace_back(hash, text.size());
     }
-    Tally& tally = rows_[row->second];
+    Tally& tally = rows_[index_[slot] - 1u];
     ++tally.count;
     tally.last = at;
+}
+
+void Tallies::Clear() {
+    rows_.clear();
+    whole_.clear();
+    std::fill(index_.begin(), index_.end(), std::uint16_t{0});
+    total_ = notKept_ = 0;
 }
 
 const char* OutcomeText(Outcome outcome) {
@@ -268,12 +326,39 @@ void Spans::OpenIndex::Erase(Open& open) {
     }
 }
 
+WideView Spans::Keep(WideView text) {
+    if (!texts_) {
+        own_ = std::make_shared<TextArena>();
+        texts_ = own_.get();
+    }
+    return KeptText(text, *texts_);
+}
+
+void Spans::Clear() {
+    kept_.clear();
+    earlierOpen_.clear();
+    open_.Clear();
+    total_ = failures_ = 0;
+}
+
+void Spans::OpenIndex::Clear() {
+    if (size_ == 0 && slots_.size() <= 1024) return;  // nothing open: every slot empty already
+    if (slots_.size() > 1024) {
+        slots_ = std::vector<Open>();  // a large table goes; a run of few subjects needs none
+        texts_ = std::string();
+    } else {
+        std::fill(slots_.begin(), slots_.end(), Open());
+        texts_.clear();
+    }
+    size_ = units_ = freed_ = 0;
+}
+
 Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
     ++total_;
     Span* span = nullptr;
     if (kept_.size() < kSpansKept) {
         span = &kept_.emplace_back();
-        span->subject = KeptText(subject);
+        span->subject = Keep(subject);
         span->begin = begin;
         earlierOpen_.push_back(kNoSpan);
     }
@@ -345,9 +430,40 @@ bool RunSplit::Starts(const LogRecord& record) {
     return starts;
 }
 
-void RunSummarizer::Fail(const Moment& at, WideView what) {
-    run_->errors.Add(what, at);
-    if (!run_->firstError) run_->firstError = Tally{KeptText(what), 1, at, at};
+void RunSummary::UseTexts() {
+    downloads.UseTexts(texts.get());
+    installs.UseTexts(texts.get());
+    warnings.UseTexts(texts.get());
+    errors.UseTexts(texts.get());
+}
+
+void RunSummary::Reset() {
+    if (texts.use_count() == 1) {
+        texts->Clear();
+    } else {  // a copy still shows these texts
+        texts = std::make_shared<TextArena>();
+        UseTexts();
+    }
+    ordinal = firstRecord = 1;
+    started.reset();
+    ended.reset();
+    end = RunEnd::CutShort;
+    analytics.reset();
+    setup.clear();
+    setupNotKept = 0;
+    downloads.Clear();
+    installs.Clear();
+    warnings.Clear();
+    errors.Clear();
+    firstError.reset();
+    records = problems = 0;
+}
+
+void RunSummarizer::Fail(const Moment& at, std::initializer_list<WideView> what) {
+    // Joined once, in the run's arena: a failure makes no allocation of its own.
+    WideView text = run_->texts->Keep(what);
+    run_->errors.Add(text, at);
+    if (!run_->firstError) run_->firstError = Tally{KeptText(text, *run_->texts), 1, at, at};
 }
 
 void RunSummarizer::Finish() {
@@ -359,8 +475,12 @@ void RunSummarizer::Finish() {
 void RunSummarizer::Add(const LogRecord& record) {
     using logformat::Token;
     if (split_.Starts(record)) {
-        if (run_) finished_(*run_);
-        run_.emplace();
+        if (run_) {
+            finished_(*run_);
+            run_->Reset();
+        } else {
+            run_.emplace();
+        }
         run_->ordinal = split_.Ordinal();
     }
     RunSummary& s = *run_;
@@ -378,12 +498,11 @@ void RunSummarizer::Add(const LogRecord& record) {
     if (*record.kind == Token::FailToInitialize) {
         s.analytics = false;
         s.end = RunEnd::AnalyticsDown;
-        Fail(at, TEV_TEXT("the analytics library did not come up"));
+        Fail(at, {TEV_TEXT("the analytics library did not come up")});
         return;
     }
     if (*record.kind == Token::LibraryUnavailable) {
-        Fail(at, Widen("analytics library missing: ") + WideString(f[1]) + Widen(" (") +
-                     WideString(f[2]) + Widen(")"));
+        Fail(at, {TEV_TEXT("analytics library missing: "), f[1], TEV_TEXT(" ("), f[2], TEV_TEXT(")")});
         return;
     }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting
@@ -393,11 +512,11 @@ void RunSummarizer::Add(const LogRecord& record) {
         break;
     case Token::OnCrash:
         s.end = RunEnd::Crash;
-        Fail(at, TEV_TEXT("the setup crashed"));
+        Fail(at, {TEV_TEXT("the setup crashed")});
         break;
     case Token::SetupAttribute:
         if (s.setup.size() < kRowsKept)
-            s.setup.emplace_back(KeptText(f[1]), KeptText(f[2]));
+            s.setup.emplace_back(KeptText(f[1], *s.texts), KeptText(f[2], *s.texts));
         else
             ++s.setupNotKept;
         break;
@@ -412,12 +531,12 @@ void RunSummarizer::Add(const LogRecord& record) {
     case Token::InstallCancel: s.installs.Close(subject, at, Outcome::Cancelled); break;
     case Token::DownloadError:
         if (Span* span = s.downloads.Close(subject, at, Outcome::Failed))
-            span->message = KeptText(f[2]);
-        Fail(at, Widen("download failed: ") + WideString(subject) + Widen(": ") + WideString(f[2]));
+            span->message = KeptText(f[2], *s.texts);
+        Fail(at, {TEV_TEXT("download failed: "), subject, TEV_TEXT(": "), f[2]});
         break;
     case Token::InstallError:
         s.installs.Close(subject, at, Outcome::Failed);
-        Fail(at, Widen("installation failed: ") + WideString(subject));
+        Fail(at, {TEV_TEXT("installation failed: "), subject});
         break;
     case Token::InitML:
     case Token::FailToInitialize:
