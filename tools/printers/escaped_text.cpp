@@ -9,15 +9,24 @@
 
 namespace tevtool {
 
-size_t AppendPrintableAscii(WideView text, std::string& out) {
+namespace {
+
+// Printable ASCII copied as it is, eight or four units at a time; with `forJson`, up to a quote or
+// a backslash too, which JSON escapes.
+template <bool forJson>
+size_t AppendAscii(WideView text, std::string& out) {
     size_t start = out.size(), plain = 0;
     out.resize(start + text.size());
     char* to = out.data() + start;
 #ifdef __SSE2__
     // eight at a time: as signed 16-bit numbers, a unit past 0x7FFF is below 0x20
     auto printable = [](__m128i eight) {
-        return !_mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi16(eight, _mm_set1_epi16(0x20)),
-                                               _mm_cmpgt_epi16(eight, _mm_set1_epi16(0x7E))));
+        __m128i odd = _mm_or_si128(_mm_cmplt_epi16(eight, _mm_set1_epi16(0x20)),
+                                   _mm_cmpgt_epi16(eight, _mm_set1_epi16(0x7E)));
+        if (forJson)
+            odd = _mm_or_si128(odd, _mm_or_si128(_mm_cmpeq_epi16(eight, _mm_set1_epi16('"')),
+                                                 _mm_cmpeq_epi16(eight, _mm_set1_epi16('\\'))));
+        return !_mm_movemask_epi8(odd);
     };
     for (; plain + 8 <= text.size(); plain += 8) {
         __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + plain));
@@ -39,9 +48,12 @@ size_t AppendPrintableAscii(WideView text, std::string& out) {
     for (; plain + 4 <= text.size(); plain += 4) {
         std::uint64_t word;
         std::memcpy(&word, text.data() + plain, sizeof word);
-        std::uint64_t del = word ^ (0x7F * kOnes);
-        if ((word & 0xFF80FF80FF80FF80ull) || ((word - 0x20 * kOnes) & kTops) ||
-            ((del - kOnes) & ~del & kTops))
+        auto has = [&](std::uint64_t unit) {
+            std::uint64_t x = word ^ (unit * kOnes);
+            return ((x - kOnes) & ~x & kTops) != 0;
+        };
+        if ((word & 0xFF80FF80FF80FF80ull) || ((word - 0x20 * kOnes) & kTops) || has(0x7F) ||
+            (forJson && (has('"') || has('\\'))))
             break;
         std::uint64_t pairs = word | (word >> 8);
         auto packed = static_cast<std::uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000));
@@ -49,12 +61,17 @@ size_t AppendPrintableAscii(WideView text, std::string& out) {
     }
     for (; plain < text.size(); ++plain) {
         TEVChar unit = text[plain];
-        if (unit < 0x20 || unit >= 0x7F) break;
+        if (unit < 0x20 || unit >= 0x7F || (forJson && (unit == '"' || unit == '\\'))) break;
         to[plain] = static_cast<char>(unit);
     }
     out.resize(start + plain);
     return plain;
 }
+
+}  // namespace
+
+size_t AppendPrintableAscii(WideView text, std::string& out) { return AppendAscii<false>(text, out); }
+size_t AppendJsonAscii(WideView text, std::string& out) { return AppendAscii<true>(text, out); }
 
 void AppendShown(WideView text, std::string& out) {
     auto hidden = [](TEVChar unit) {

@@ -22,12 +22,9 @@ void AppendAsciiJson(std::string_view text, std::string& out) {
 bool AppendJsonField(WideView text, std::string& out) {
     size_t start = out.size();
     out += '"';
-    if (AppendPrintableAscii(text, out) == text.size()) {
-        const char* copied = out.data() + start + 1;
-        if (!std::memchr(copied, '"', text.size()) && !std::memchr(copied, '\\', text.size())) {
-            out += '"';
-            return true;
-        }
+    if (AppendJsonAscii(text, out) == text.size()) {
+        out += '"';
+        return true;
     }
     out.resize(start);
     return tev::AppendJson(text, out, tev::LoneSurrogates::Replace);
