@@ -6,7 +6,10 @@ then the tool's log timings as printed. What is between the markers is replaced 
 the document is kept as it is. A run with a figure missing its goal still writes (it shows
 "missed").
 
-Usage: bench/figures.py RUN_OUTPUT DOCUMENT
+With --tool-log, the run is that of the tool's log reading alone (bench/run.sh BUILD --tool-log):
+only the tool's lines are replaced, the table's rows kept as the last whole run wrote them.
+
+Usage: bench/figures.py [--tool-log] RUN_OUTPUT DOCUMENT
 """
 import re
 import sys
@@ -58,16 +61,26 @@ def figures(lines):
     return rows, tool_lines
 
 
+def kept_rows(block):
+    """The table's rows of what is between the markers now."""
+    return [line for line in block.splitlines() if line.startswith("| `")]
+
+
 def main():
-    run_output, document = sys.argv[1], sys.argv[2]
+    tool_only = sys.argv[1] == "--tool-log"
+    run_output, document = sys.argv[1 + tool_only], sys.argv[2 + tool_only]
     with open(run_output, encoding="utf-8", errors="replace") as f:
         rows, tool_lines = figures(f.read().splitlines())
-    if not rows:
-        sys.exit(f"bench/figures.py: no figure in {run_output}")
     with open(document, encoding="utf-8") as f:
         text = f.read()
     if BEGIN not in text or END not in text:
         sys.exit(f"bench/figures.py: {document} has no {BEGIN} ... {END}")
+    if tool_only:
+        if not tool_lines:
+            sys.exit(f"bench/figures.py: no line of the tool's in {run_output}")
+        rows = kept_rows(text.split(BEGIN, 1)[1].split(END, 1)[0])
+    if not rows:
+        sys.exit(f"bench/figures.py: no figure in {run_output}")
     block = ["| benchmark | figure | goal | |", "|---|---|---|---|", *rows]
     if tool_lines:
         block += ["", "```", *tool_lines, "```"]

@@ -2,13 +2,16 @@
 # Runs the benchmark suites of a build, each figure against its floor and its goal; counts the
 # instructions of a log line under callgrind; then times the Windows log line under Wine.
 # Usage: bench/run.sh BUILD_DIR [benchmark flags...]   (e.g. bench/run.sh build/release)
+#        bench/run.sh BUILD_DIR --tool-log              (the tool's log reading alone)
 set -euo pipefail
 
 build=${1:?usage: bench/run.sh BUILD_DIR [benchmark flags...]}
 shift
 bin="$build/bench"
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-for program in tev_bench tev_log_line_count; do
+needed="tev_bench tev_log_line_count tev_log_floor"
+[ "${1:-}" = --tool-log ] && needed=tev_log_floor
+for program in $needed; do
   if [ ! -x "$bin/$program" ]; then
     echo "bench/run.sh: $bin/$program is missing; build the release preset first" >&2
     exit 2
@@ -44,6 +47,16 @@ write_figures() {
     echo "bench/run.sh: benchmark flags given, so README.md keeps the figures of the last whole run"
   fi
 }
+
+# --tool-log: the tool's log reading alone (tool_log.sh), its lines written into the README's
+# table, the suites' rows left as the last whole run wrote them.
+if [ "${1:-}" = --tool-log ]; then
+  "$root/bench/tool_log.sh" "$build"
+  exec >&3 2>&3
+  wait "$tee_process" 2>/dev/null || true
+  python3 "$root/bench/figures.py" --tool-log "$scratch/all.txt" "$root/README.md"
+  exit 0
+fi
 
 # Only the median of the repetitions is shown; a shared machine's busy spell falls on figures and
 # floors alike, as the repetitions of all benchmarks are shuffled together.

@@ -343,7 +343,8 @@ TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
         EXPECT_EQ(row[0], '"') << row;
     }
     tevtool::RunSummary failed;
-    failed.firstError = tevtool::Tally{tev::FromUtf8("Studio;=2+5*cmd|' /C calc'!A0"), 1, {}, {}};
+    const tev::WideString errorText = tev::FromUtf8("Studio;=2+5*cmd|' /C calc'!A0");
+    failed.firstError = tevtool::Tally{errorText, 1, {}, {}};
     std::string row = tevtool::SummaryCsv("a.log", failed);
     EXPECT_NE(row.find(",\"Studio;=2+5*cmd|' /C calc'!A0\","), std::string::npos) << row;
 }

@@ -1,8 +1,14 @@
 #include "logreader/log_decoder.h"
 
 #include <algorithm>
+#include <array>
+#include <iterator>
 #include <bit>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace tevtool {
 namespace {
@@ -14,17 +20,72 @@ namespace logformat = tev::logformat;
 constexpr TEVChar kCr = logformat::kLineEnd[0], kLf = logformat::kLineEnd[1];
 constexpr TEVChar kSeparator = logformat::kFieldEnd;
 
-// The shape of the line a token begins; none for a token TEV does not write. The tokens' texts are
-// measured once, so that each record is matched by length before any unit is compared.
+// Four code units at a time: a 64-bit word holds four, and a test of all four is a few
+// instructions where four tests of one are four branches.
+constexpr std::uint64_t kUnitOnes = 0x0001000100010001ull, kUnitTops = 0x8000800080008000ull;
+
+std::uint64_t WordAt(const TEVChar* units) {
+    std::uint64_t word;
+    std::memcpy(&word, units, sizeof word);
+    return word;
+}
+
+// Whether one of the word's four units is `unit` (below 0x8000).
+bool HasUnit(std::uint64_t word, TEVChar unit) {
+    std::uint64_t x = word ^ (unit * kUnitOnes);
+    return ((x - kUnitOnes) & ~x & kUnitTops) != 0;
+}
+
+// Where the first ";" of `text` is; npos when it holds none.
+size_t FindSeparator(WideView text) {
+    size_t at = 0;
+#ifdef __SSE2__
+    const __m128i separator = _mm_set1_epi16(static_cast<short>(kSeparator));
+    for (; at + 8 <= text.size(); at += 8) {
+        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+        int found = _mm_movemask_epi8(_mm_cmpeq_epi16(eight, separator));
+        if (found) return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
+    }
+#endif
+    for (; at < text.size(); ++at)
+        if (text[at] == kSeparator) return at;
+    return WideView::npos;
+}
+
+// The shape of the line a token begins; none for a token TEV does not write. The tokens are
+// found by their length and their middle unit in a small table filled once, and one text compared.
 const logformat::TokenShape* ShapeOf(WideView token) {
-    static const std::vector<WideView> texts = [] {
-        std::vector<WideView> views;
-        for (const logformat::TokenShape& shape : logformat::kTokens)
-            views.emplace_back(shape.text);
-        return views;
+    constexpr size_t kSlots = 256;
+    constexpr size_t kTokenCount = std::size(logformat::kTokens);
+    auto home = [](size_t length, TEVChar middle) { return (length * 37 + middle) % kSlots; };
+    struct Table {
+        std::array<std::int8_t, kSlots> slots;
+        std::array<WideView, kTokenCount> texts;
+    };
+    static const Table table = [&] {
+        Table made;
+        made.slots.fill(-1);
+        for (size_t i = 0; i < kTokenCount; ++i) {
+            WideView text(logformat::kTokens[i].text);
+            made.texts[i] = text;
+            size_t slot = home(text.size(), text[text.size() / 2]);
+            while (made.slots[slot] >= 0) slot = (slot + 1) % kSlots;
+            made.slots[slot] = static_cast<std::int8_t>(i);
+        }
+        return made;
     }();
-    for (size_t i = 0; i < texts.size(); ++i)
-        if (texts[i] == token) return &logformat::kTokens[i];
+    if (token.empty()) return nullptr;
+    for (size_t slot = home(token.size(), token[token.size() / 2]); table.slots[slot] >= 0;
+         slot = (slot + 1) % kSlots) {
+        auto i = static_cast<size_t>(table.slots[slot]);
+        if (table.texts[i].size() != token.size()) continue;
+        const TEVChar *a = token.data(), *b = table.texts[i].data();
+        size_t at = 0;  // compared four units at a time, the last few one by one
+        while (at + 4 <= token.size() && WordAt(a + at) == WordAt(b + at)) at += 4;
+        if (at + 4 <= token.size()) continue;
+        while (at < token.size() && a[at] == b[at]) ++at;
+        if (at == token.size()) return &logformat::kTokens[i];
+    }
     return nullptr;
 }
 
@@ -34,6 +95,7 @@ bool IsDigit(TEVChar unit) { return unit >= '0' && unit <= '9'; }
 struct Stamp {
     int month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
     size_t length = 0;
+    size_t dateLength = 0;  // the date and its part's end
 };
 
 bool ReadNumber(WideView text, size_t& at, int& value) {
@@ -54,17 +116,45 @@ bool Expect(WideView text, size_t& at, TEVChar unit) {
     return at < text.size() && text[at++] == unit;
 }
 
-bool ReadStamp(WideView text, Stamp& stamp) {
+bool ReadStampChecked(WideView text, Stamp& stamp) {
     size_t at = 0;
     using logformat::kDateSeparator, logformat::kTimeSeparator, logformat::kStampPartEnd;
     bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, kDateSeparator) &&
                   ReadNumber(text, at, stamp.day) && Expect(text, at, kDateSeparator) &&
                   ReadNumber(text, at, stamp.year) && Expect(text, at, kStampPartEnd) &&
-                  ReadNumber(text, at, stamp.hour) && Expect(text, at, kTimeSeparator) &&
+                  (stamp.dateLength = at) > 0 && ReadNumber(text, at, stamp.hour) && Expect(text, at, kTimeSeparator) &&
                   ReadNumber(text, at, stamp.minute) && Expect(text, at, kTimeSeparator) &&
                   ReadNumber(text, at, stamp.second) && Expect(text, at, kStampPartEnd);
     stamp.length = at;
     return shaped;
+}
+
+// The stamp as TEV writes it, "M/D/YYYY; H:M:S; " with one or two digits where it may, read
+// without a bound check on each unit: it is at most kLongest units long. Any other stamp, and a
+// text too short to hold the longest, is read unit by unit (ReadStampChecked).
+bool ReadStamp(WideView text, Stamp& stamp) {
+    constexpr size_t kLongest = 22;
+    if (text.size() < kLongest) return ReadStampChecked(text, stamp);
+    const TEVChar* u = text.data();
+    size_t at = 0;
+    auto number = [&](int& value, size_t most) {
+        if (!IsDigit(u[at])) return false;
+        value = u[at++] - '0';
+        for (size_t more = 1; more < most && IsDigit(u[at]); ++more) value = value * 10 + (u[at++] - '0');
+        return !IsDigit(u[at]);
+    };
+    auto literal = [&](TEVChar unit) { return u[at++] == unit; };
+    using logformat::kDateSeparator, logformat::kTimeSeparator, logformat::kStampPartEnd;
+    constexpr TEVChar kEnd0 = kStampPartEnd[0], kEnd1 = kStampPartEnd[1];
+    if (number(stamp.month, 2) && literal(kDateSeparator) && number(stamp.day, 2) &&
+        literal(kDateSeparator) && number(stamp.year, 4) && literal(kEnd0) && literal(kEnd1) &&
+        (stamp.dateLength = at) > 0 && number(stamp.hour, 2) && literal(kTimeSeparator) && number(stamp.minute, 2) &&
+        literal(kTimeSeparator) && number(stamp.second, 2) && literal(kEnd0) && literal(kEnd1)) {
+        stamp.length = at;
+        return true;
+    }
+    stamp = Stamp{};
+    return ReadStampChecked(text, stamp);
 }
 
 int DaysInMonth(int month, int year) {
@@ -84,10 +174,15 @@ std::string Numbers(const Stamp& s, bool date) {
                 : joined(logformat::kTimeSeparator, s.hour, s.minute, s.second);
 }
 
-// Sets the record's time, or says why the timestamp is not one.
-void SetTime(const Stamp& s, LogRecord& record) {
-    if (s.year < 1 || s.year > 9999 || s.month < 1 || s.month > 12 || s.day < 1 ||
-        s.day > DaysInMonth(s.month, s.year)) {
+bool DateInRange(const Stamp& s) {
+    return s.year >= 1 && s.year <= 9999 && s.month >= 1 && s.month <= 12 && s.day >= 1 &&
+           s.day <= DaysInMonth(s.month, s.year);
+}
+
+// Sets the record's time, or says why the timestamp is not one (its date known to be in range
+// when `dateChecked`).
+void SetTime(const Stamp& s, bool dateChecked, LogRecord& record) {
+    if (!dateChecked && !DateInRange(s)) {
         record.problem = "the date " + Numbers(s, true) + " is out of range";
         return;
     }
@@ -107,7 +202,7 @@ void SetTime(const Stamp& s, LogRecord& record) {
 // Each piece ended by ";", and what follows the last one when there is anything.
 void SplitAtEverySeparator(WideView body, std::vector<WideView>& fields) {
     fields.clear();
-    for (size_t at = body.find(kSeparator); at != WideView::npos; at = body.find(kSeparator)) {
+    for (size_t at = FindSeparator(body); at != WideView::npos; at = FindSeparator(body)) {
         fields.push_back(body.substr(0, at));
         body.remove_prefix(at + 1);
     }
@@ -118,7 +213,7 @@ void SplitAtEverySeparator(WideView body, std::vector<WideView>& fields) {
 // the texts before the last are read up to their first ";" and the last text holds the rest.
 void SplitKnownLine(WideView body, int strings, LogRecord& record) {
     std::vector<WideView>& fields = record.fields;
-    size_t tokenEnd = body.find(kSeparator);
+    size_t tokenEnd = FindSeparator(body);
     fields.push_back(body.substr(0, tokenEnd));
     WideView rest = body.substr(tokenEnd + 1);
     if (strings == 1) {
@@ -131,7 +226,7 @@ void SplitKnownLine(WideView body, int strings, LogRecord& record) {
     }
     rest.remove_suffix(1);
     for (int text = 1; text < strings - 1; ++text) {
-        size_t end = rest.find(kSeparator);
+        size_t end = FindSeparator(rest);
         if (end == WideView::npos) {
             record.problem = "the line holds " + std::to_string(text) + " of its token's " +
                              std::to_string(strings - 1) + " texts";
@@ -143,11 +238,105 @@ void SplitKnownLine(WideView body, int strings, LogRecord& record) {
     fields.push_back(rest);
 }
 
-void ParseRecord(LogRecord& record) {
+// The stamp, its date read from `last` when it is written as the date there (checked then).
+template <typename LastDate>
+bool ReadStampAfter(WideView text, LastDate& last, Stamp& stamp, bool& dateChecked) {
+    // The date compared four units at a time (its text is kept with zeros past its end).
+    dateChecked = last.length && text.size() >= last.length + 8;
+    for (size_t at = 0; dateChecked && at < last.length; at += 4) {
+        std::uint64_t mask = last.length - at >= 4 ? ~std::uint64_t{0}
+                                                   : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
+        dateChecked = ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) == 0;
+    }
+    if (dateChecked) {
+        size_t at = last.length;
+        stamp.month = last.month;
+        stamp.day = last.day;
+        stamp.year = last.year;
+        stamp.dateLength = at;
+        // "H:M:S; " with one or two digits each, at most 11 units, read without bound checks
+        const TEVChar* u = text.data();
+        auto number = [&](int& value) {
+            if (!IsDigit(u[at])) return false;
+            value = u[at++] - '0';
+            if (IsDigit(u[at])) value = value * 10 + (u[at++] - '0');
+            return !IsDigit(u[at]);
+        };
+        if (text.size() >= at + 11 && number(stamp.hour) && u[at++] == logformat::kTimeSeparator &&
+            number(stamp.minute) && u[at++] == logformat::kTimeSeparator && number(stamp.second) &&
+            u[at] == logformat::kStampPartEnd[0] && u[at + 1] == logformat::kStampPartEnd[1]) {
+            stamp.length = at + 2;
+            return true;
+        }
+        at = last.length;
+        bool shaped = ReadNumber(text, at, stamp.hour) &&
+                      Expect(text, at, logformat::kTimeSeparator) &&
+                      ReadNumber(text, at, stamp.minute) &&
+                      Expect(text, at, logformat::kTimeSeparator) &&
+                      ReadNumber(text, at, stamp.second) &&
+                      Expect(text, at, logformat::kStampPartEnd);
+        stamp.length = at;
+        return shaped;
+    }
+    if (!ReadStamp(text, stamp)) return false;
+    if (DateInRange(stamp) && stamp.dateLength + 4 <= std::size(last.text)) {
+        std::fill(std::begin(last.text), std::end(last.text), TEVChar{0});
+        std::memcpy(last.text, text.data(), stamp.dateLength * sizeof(TEVChar));
+        last.length = stamp.dateLength;
+        last.month = stamp.month;
+        last.day = stamp.day;
+        last.year = stamp.year;
+        dateChecked = true;
+    }
+    return true;
+}
+
+// The stamp of nearly every record: the date of the record before, then "H:M:S; " with one or two
+// digits each and in range, read into the record straight (its parts never go through memory to
+// be read back). Its length, or 0 for any other stamp.
+template <typename LastDate>
+size_t ReadUsualStamp(WideView text, const LastDate& last, LogRecord& record) {
+    if (!last.length || text.size() < last.length + 11) return 0;
+    for (size_t at = 0; at < last.length; at += 4) {
+        std::uint64_t mask = last.length - at >= 4
+                                 ? ~std::uint64_t{0}
+                                 : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
+        if ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) return 0;
+    }
+    const TEVChar* u = text.data();
+    size_t at = last.length;
+    auto number = [&](int most) {
+        if (!IsDigit(u[at])) return -1;
+        int value = u[at++] - '0';
+        if (IsDigit(u[at])) value = value * 10 + (u[at++] - '0');
+        return IsDigit(u[at]) || value > most ? -1 : value;
+    };
+    int hour = number(23);
+    if (hour < 0 || u[at++] != logformat::kTimeSeparator) return 0;
+    int minute = number(59);
+    if (minute < 0 || u[at++] != logformat::kTimeSeparator) return 0;
+    int second = number(59);
+    if (second < 0 || u[at] != logformat::kStampPartEnd[0] || u[at + 1] != logformat::kStampPartEnd[1])
+        return 0;
+    record.timed = true;
+    record.year = last.year;
+    record.month = last.month;
+    record.day = last.day;
+    record.hour = hour;
+    record.minute = minute;
+    record.second = second;
+    return at + 2;
+}
+
+template <typename LastDate>
+void ParseRecord(LogRecord& record, LastDate& lastDate) {
     WideView body = record.text;
     Stamp stamp;
-    if (ReadStamp(body, stamp)) {
-        SetTime(stamp, record);
+    bool dateChecked = false;
+    if (size_t length = ReadUsualStamp(body, lastDate, record)) {
+        body.remove_prefix(length);
+    } else if (ReadStampAfter(body, lastDate, stamp, dateChecked)) {
+        SetTime(stamp, dateChecked, record);
         body.remove_prefix(stamp.length);
     } else if (!record.partial) {
         record.problem = "the line does not begin with a timestamp";
@@ -164,7 +353,7 @@ void ParseRecord(LogRecord& record) {
         SplitAtEverySeparator(body, record.fields);
         return;
     }
-    size_t tokenEnd = body.find(kSeparator);
+    size_t tokenEnd = FindSeparator(body);
     const logformat::TokenShape* shape =
         tokenEnd == WideView::npos ? nullptr : ShapeOf(body.substr(0, tokenEnd));
     if (!shape) {
@@ -180,7 +369,22 @@ void ParseRecord(LogRecord& record) {
 
 // The first line break (CR or LF) at or after `from`; npos when there is none.
 size_t LineBreak(WideView units, size_t from) {
-    for (size_t at = from; at < units.size(); ++at)
+    size_t at = from;
+#ifdef __SSE2__
+    const __m128i cr = _mm_set1_epi16(static_cast<short>(kCr));
+    const __m128i lf = _mm_set1_epi16(static_cast<short>(kLf));
+    for (; at + 8 <= units.size(); at += 8) {
+        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + at));
+        int found = _mm_movemask_epi8(
+            _mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf)));
+        if (found) return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
+    }
+#endif
+    for (; at + 4 <= units.size(); at += 4) {
+        std::uint64_t word = WordAt(units.data() + at);
+        if (HasUnit(word, kCr) || HasUnit(word, kLf)) break;
+    }
+    for (; at < units.size(); ++at)
         if (units[at] <= kCr && (units[at] == kCr || units[at] == kLf)) return at;
     return WideView::npos;
 }
@@ -318,8 +522,12 @@ void LogDecoder::Detect(bool atEnd) {
 void LogDecoder::AppendUtf16(std::string_view bytes) {
     auto append = [&](std::string_view whole) {
         size_t count = whole.size() / 2, old = units_.size();
-        units_.resize(old + count);
-        std::memcpy(units_.data() + old, whole.data(), count * 2);
+        if (reinterpret_cast<std::uintptr_t>(whole.data()) % alignof(TEVChar) == 0) {
+            units_.append(reinterpret_cast<const TEVChar*>(whole.data()), count);
+        } else {
+            units_.resize(old + count);
+            std::memcpy(units_.data() + old, whole.data(), count * 2);
+        }
         if (encoding_ == Encoding::Utf16Be)
             for (size_t i = old; i < units_.size(); ++i)
                 units_[i] = static_cast<TEVChar>(units_[i] << 8 | units_[i] >> 8);
@@ -362,6 +570,13 @@ void LogDecoder::Convert(std::string_view bytes, bool atEnd) {
 }
 
 void LogDecoder::Feed(std::string_view bytes) {
+    // A large piece is taken a quarter of a megabyte at a time: the units held at once stay few.
+    constexpr size_t kSlice = 1 << 18;
+    for (; bytes.size() > kSlice; bytes.remove_prefix(kSlice)) FeedSlice(bytes.substr(0, kSlice));
+    FeedSlice(bytes);
+}
+
+void LogDecoder::FeedSlice(std::string_view bytes) {
     fileBytes_ += bytes.size();
     if (encoding_ == Encoding::Unknown) {
         carry_.append(bytes);
@@ -451,7 +666,7 @@ void LogDecoder::GiveOut(size_t end, size_t next) {
         NoteOnce(crNoted_,
                  "lines end with CR alone, not CR LF as TEV writes them (re-saved by an "
                  "editor?); read as line ends");
-    ParseRecord(record);
+    ParseRecord(record, lastDate_);
     visit_(record);
     line_ += breaks_ + 1;
     recordByte_ += BytesOf(first_, next) + droppedBytes_;

@@ -68,6 +68,7 @@ public:
 
 private:
     enum class Encoding { Unknown, Utf16Le, Utf16Be, Utf8 };
+    void FeedSlice(std::string_view bytes);
     void Detect(bool atEnd);
     void Convert(std::string_view bytes, bool atEnd);
     void AppendUtf16(std::string_view bytes);
@@ -96,6 +97,13 @@ private:
     std::uint64_t fileBytes_ = 0;
     bool lfNoted_ = false, crNoted_ = false;
     LogRecord record_;
+    // The date of the last record whose date was in range, as written ("12/7/2016; ") and as
+    // read: a log's records share their date for hours, and it is read once.
+    struct LastDate {
+        TEVChar text[24] = {};
+        size_t length = 0;
+        int month = 0, day = 0, year = 0;
+    } lastDate_;
     std::vector<std::string> notes_;
     std::string problem_;
 };

@@ -2,15 +2,15 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
+#include <cstring>
 #include <random>
 
 namespace tevtool {
 namespace {
 
 namespace logformat = tev::logformat;
-
-WideString Widen(std::string_view ascii) { return WideString(ascii.begin(), ascii.end()); }
 
 // SipHash-1-3 of the text's code units as UTF-16LE bytes, under `key`; never 0.
 std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
@@ -73,11 +73,21 @@ TextHash textHash = KeyedHash;
 
 // The text as a summary keeps it: at most kTextKept code units, cut between characters, with an
 // ellipsis where it was cut.
-WideString KeptText(WideView text) {
-    if (text.size() <= kTextKept) return WideString(text);
+WideView KeptText(WideView text, TextArena& texts) {
+    if (text.size() <= kTextKept) return texts.Keep(text);
     size_t cut = kTextKept;
     if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;  // not inside a pair
-    return WideString(text.substr(0, cut)) + static_cast<TEVChar>(0x2026);
+    static constexpr TEVChar kEllipsis[] = {0x2026};
+    return texts.Keep({text.substr(0, cut), WideView(kEllipsis, 1)});
+}
+
+// Whether the text is kept as `kept` is (KeptText), without keeping it again.
+bool KeptAs(WideView text, WideView kept) {
+    if (text.size() <= kTextKept) return text == kept;
+    size_t cut = kTextKept;
+    if (text[cut - 1] >= 0xD800 && text[cut - 1] <= 0xDBFF) --cut;
+    return kept.size() == cut + 1 && kept.back() == 0x2026 &&
+           text.substr(0, cut) == kept.substr(0, cut);
 }
 
 }  // namespace
@@ -102,29 +112,79 @@ std::string TimeText(const Moment& moment) {
     return text;
 }
 
+TextArena::TextArena() = default;
+
+WideView TextArena::Keep(std::initializer_list<WideView> parts) {
+    size_t units = 0;
+    for (WideView part : parts) units += part.size();
+    if (units == 0) return WideView();
+    if (units > room_ - used_) {
+        // A new block, or one of its own for a text larger than a block; the first block is
+        // taken again after Clear.
+        size_t room = std::max(kBlock, units);
+        if (blocks_.empty() || used_ > 0 || room_ < units) {
+            blocks_.push_back(std::make_unique<TEVChar[]>(room));
+            room_ = room;
+        }
+        used_ = 0;
+    }
+    TEVChar* at = blocks_.back().get() + used_;
+    for (WideView part : parts) {
+        std::copy(part.begin(), part.end(), at);
+        at += part.size();
+    }
+    WideView kept(blocks_.back().get() + used_, units);
+    used_ += units;
+    return kept;
+}
+
+void TextArena::Clear() {
+    if (blocks_.size() > 1 || room_ > kBlock) {
+        blocks_.clear();
+        room_ = 0;
+    }
+    used_ = 0;
+}
+
+TextArena& Tallies::Texts() {
+    if (!texts_) {
+        own_ = std::make_shared<TextArena>();
+        texts_ = own_.get();
+    }
+    return *texts_;
+}
+
 bool Tallies::Holds(std::size_t row, WideView text, std::uint64_t hash) const {
     if (text.size() <= kTextKept) return rows_[row].text == text;
-    return whole_[row] == std::make_pair(hash, text.size()) && rows_[row].text == KeptText(text);
+    return whole_[row] == std::make_pair(hash, text.size()) && KeptAs(text, rows_[row].text);
 }
 
 void Tallies::Add(WideView text, const Moment& at) {
     ++total_;
     std::uint64_t hash = SummaryHash(text);
-    auto [from, to] = index_.equal_range(hash);
-    auto row =
-        std::find_if(from, to, [&](const auto& entry) { return Holds(entry.second, text, hash); });
-    if (row == to) {
+    if (index_.empty()) index_.resize(std::bit_ceil(2 * kRowsKept));
+    size_t mask = index_.size() - 1, slot = static_cast<size_t>(hash) & mask;
+    for (; index_[slot]; slot = (slot + 1) & mask)
+        if (Holds(index_[slot] - 1u, text, hash)) break;
+    if (!index_[slot]) {
         if (rows_.size() == kRowsKept) {
             ++notKept_;
             return;
         }
-        row = index_.emplace(hash, rows_.size());
-        rows_.push_back(Tally{KeptText(text), 0, at, at});
+        index_[slot] = static_cast<std::uint16_t>(rows_.size() + 1);
+        rows_.push_back(Tally{KeptText(text, Texts()), 0, at, at});
         whole_.emplace_back(hash, text.size());
     }
-    Tally& tally = rows_[row->second];
+    Tally& tally = rows_[index_[slot] - 1u];
     ++tally.count;
     tally.last = at;
+}
+
+void Tallies::Clear() {
+    rows_.clear();
+    whole_.clear();
+    std::fill(index_.begin(), index_.end(), std::uint16_t{0});
+    total_ = notKept_ = 0;
 }
 
 const char* OutcomeText(Outcome outcome) {
@@ -142,25 +202,78 @@ std::optional<std::int64_t> Span::Seconds() const {
     return end->seconds - begin->seconds;
 }
 
+namespace {
+
+// An entry of the open subjects' block: the subject's length in units, its top bit set when the
+// units are stored a byte each, then the units.
+constexpr std::uint32_t kNarrow = 0x80000000u;
+
+bool Narrow(WideView text) {
+    for (TEVChar unit : text)
+        if (unit >= 0x100) return false;
+    return true;
+}
+
+}  // namespace
+
+std::size_t Spans::OpenIndex::UnitsAt(std::uint32_t text) const {
+    std::uint32_t head;
+    std::memcpy(&head, texts_.data() + text, sizeof head);
+    return head & ~kNarrow;
+}
+
+bool Spans::OpenIndex::Holds(std::uint32_t text, WideView subject) const {
+    std::uint32_t head;
+    std::memcpy(&head, texts_.data() + text, sizeof head);
+    if ((head & ~kNarrow) != subject.size()) return false;
+    const char* units = texts_.data() + text + sizeof head;
+    if (!(head & kNarrow)) return std::memcmp(units, subject.data(), subject.size() * 2) == 0;
+    for (size_t i = 0; i < subject.size(); ++i)
+        if (subject[i] != static_cast<unsigned char>(units[i])) return false;
+    return true;
+}
+
+std::uint32_t Spans::OpenIndex::Store(WideView subject) {
+    // Large enough to be worth it, the block is reserved as large as it may grow: its pages are
+    // only taken as they are written, and it is never copied to grow.
+    constexpr size_t kReserveFrom = 1 << 20;
+    constexpr size_t kLargest = 2 * kOpenTextFollowed * 2 + (kOpenFollowed + 1) * 4;
+    bool narrow = Narrow(subject);
+    std::uint32_t head = static_cast<std::uint32_t>(subject.size()) | (narrow ? kNarrow : 0);
+    size_t bytes = sizeof head + subject.size() * (narrow ? 1 : 2);
+    if (texts_.size() + bytes > texts_.capacity() && texts_.size() + bytes > kReserveFrom)
+        texts_.reserve(std::max(kLargest, texts_.size() + bytes));
+    auto text = static_cast<std::uint32_t>(texts_.size());
+    texts_.append(reinterpret_cast<const char*>(&head), sizeof head);
+    if (narrow) {
+        size_t at = texts_.size();
+        texts_.resize(at + subject.size());
+        for (size_t i = 0; i < subject.size(); ++i) texts_[at + i] = static_cast<char>(subject[i]);
+    } else {
+        texts_.append(reinterpret_cast<const char*>(subject.data()), subject.size() * 2);
+    }
+    units_ += subject.size();
+    return text;
+}
+
 Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
-    make = make && size_ < kOpenFollowed &&
-           texts_.size() - freed_ + subject.size() <= kOpenTextFollowed;
-    if (make && (size_ + 1) * 2 > slots_.size()) Grow();  // at most half full: short probes
+    make = make && size_ < kOpenFollowed && units_ - freed_ + subject.size() <= kOpenTextFollowed;
+    // At most four fifths full: short probes in a table a fifth of whose slots are empty.
+    if (make && (size_ + 1) * 5 > slots_.size() * 4) Grow();
     if (slots_.empty()) return nullptr;
-    std::uint64_t key = SummaryHash(subject);
+    std::uint64_t hash = SummaryHash(subject);
+    std::uint32_t key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+    key += key == 0;
     size_t at = Home(key);
     for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1)) {
         const Open& slot = slots_[at];
-        if (slot.key == key && WideView(texts_).substr(slot.text, slot.length) == subject)
-            return &slots_[at];
+        if (slot.key == key && Holds(slot.text, subject)) return &slots_[at];
     }
     if (!make) return nullptr;
     // The block holds at most twice the texts followed: it is compacted once as much is freed.
-    if (texts_.size() + subject.size() > 2 * kOpenTextFollowed) Compact();
+    if (units_ + subject.size() > 2 * kOpenTextFollowed) Compact();
     ++size_;
-    slots_[at] = Open{key, kNoSpan, 0, static_cast<std::uint32_t>(texts_.size()),
-                      static_cast<std::uint32_t>(subject.size())};
-    texts_ += subject;
+    slots_[at] = Open{key, kNoSpan, 0, Store(subject)};
     return &slots_[at];
 }
 
@@ -176,20 +289,26 @@ void Spans::OpenIndex::Grow() {
 }
 
 void Spans::OpenIndex::Compact() {
-    WideString kept;
-    kept.reserve(texts_.size() - freed_);
+    std::string kept;
+    kept.reserve(texts_.capacity());
+    size_t units = 0;
     for (Open& open : slots_) {
         if (!open.key) continue;
-        std::uint32_t text = static_cast<std::uint32_t>(kept.size());
-        kept.append(texts_, open.text, open.length);
-        open.text = text;
+        size_t from = open.text, length = UnitsAt(open.text);
+        std::uint32_t head;
+        std::memcpy(&head, texts_.data() + from, sizeof head);
+        size_t bytes = sizeof head + length * ((head & kNarrow) ? 1 : 2);
+        open.text = static_cast<std::uint32_t>(kept.size());
+        kept.append(texts_, from, bytes);
+        units += length;
     }
     texts_.swap(kept);
+    units_ = units;
     freed_ = 0;
 }
 
 void Spans::OpenIndex::Erase(Open& open) {
-    freed_ += open.length;
+    freed_ += UnitsAt(open.text);
     // Each slot after the freed one that its probe would no longer reach moves back into it.
     size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
     for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
@@ -204,8 +323,35 @@ void Spans::OpenIndex::Erase(Open& open) {
     --size_;
     if (size_ == 0) {
         texts_.clear();
-        freed_ = 0;
+        units_ = freed_ = 0;
     }
+}
+
+WideView Spans::Keep(WideView text) {
+    if (!texts_) {
+        own_ = std::make_shared<TextArena>();
+        texts_ = own_.get();
+    }
+    return KeptText(text, *texts_);
+}
+
+void Spans::Clear() {
+    kept_.clear();
+    earlierOpen_.clear();
+    open_.Clear();
+    total_ = failures_ = 0;
+}
+
+void Spans::OpenIndex::Clear() {
+    if (size_ == 0 && slots_.size() <= 1024) return;  // nothing open: every slot empty already
+    if (slots_.size() > 1024) {
+        slots_ = std::vector<Open>();  // a large table goes; a run of few subjects needs none
+        texts_ = std::string();
+    } else {
+        std::fill(slots_.begin(), slots_.end(), Open());
+        texts_.clear();
+    }
+    size_ = units_ = freed_ = 0;
 }
 
 Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
@@ -213,7 +359,7 @@ Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
     Span* span = nullptr;
     if (kept_.size() < kSpansKept) {
         span = &kept_.emplace_back();
-        span->subject = KeptText(subject);
+        span->subject = Keep(subject);
         span->begin = begin;
         earlierOpen_.push_back(kNoSpan);
     }
@@ -285,9 +431,40 @@ bool RunSplit::Starts(const LogRecord& record) {
     return starts;
 }
 
-void RunSummarizer::Fail(const Moment& at, WideView what) {
-    run_->errors.Add(what, at);
-    if (!run_->firstError) run_->firstError = Tally{KeptText(what), 1, at, at};
+void RunSummary::UseTexts() {
+    downloads.UseTexts(texts.get());
+    installs.UseTexts(texts.get());
+    warnings.UseTexts(texts.get());
+    errors.UseTexts(texts.get());
+}
+
+void RunSummary::Reset() {
+    if (texts.use_count() == 1) {
+        texts->Clear();
+    } else {  // a copy still shows these texts
+        texts = std::make_shared<TextArena>();
+        UseTexts();
+    }
+    ordinal = firstRecord = 1;
+    started.reset();
+    ended.reset();
+    end = RunEnd::CutShort;
+    analytics.reset();
+    setup.clear();
+    setupNotKept = 0;
+    downloads.Clear();
+    installs.Clear();
+    warnings.Clear();
+    errors.Clear();
+    firstError.reset();
+    records = problems = 0;
+}
+
+void RunSummarizer::Fail(const Moment& at, std::initializer_list<WideView> what) {
+    // Joined once, in the run's arena: a failure makes no allocation of its own.
+    WideView text = run_->texts->Keep(what);
+    run_->errors.Add(text, at);
+    if (!run_->firstError) run_->firstError = Tally{KeptText(text, *run_->texts), 1, at, at};
 }
 
 void RunSummarizer::Finish() {
@@ -299,8 +476,12 @@ void RunSummarizer::Finish() {
 void RunSummarizer::Add(const LogRecord& record) {
     using logformat::Token;
     if (split_.Starts(record)) {
-        if (run_) finished_(*run_);
-        run_.emplace();
+        if (run_) {
+            finished_(*run_);
+            run_->Reset();
+        } else {
+            run_.emplace();
+        }
         run_->ordinal = split_.Ordinal();
     }
     RunSummary& s = *run_;
@@ -318,14 +499,14 @@ void RunSummarizer::Add(const LogRecord& record) {
     if (*record.kind == Token::FailToInitialize) {
         s.analytics = false;
         s.end = RunEnd::AnalyticsDown;
-        Fail(at, TEV_TEXT("the analytics library did not come up"));
+        Fail(at, {TEV_TEXT("the analytics library did not come up")});
         return;
     }
     if (*record.kind == Token::LibraryUnavailable) {
         std::string meaning = LoadFailureMeaning(record);
-        Fail(at, Widen("analytics library missing: ") + WideString(f[1]) + Widen(" (") +
-                     WideString(f[2]) + Widen(")") +
-                     (meaning.empty() ? WideString() : tev::FromUtf8(": " + meaning)));
+        WideString explained = meaning.empty() ? WideString() : tev::FromUtf8(": " + meaning);
+        Fail(at, {TEV_TEXT("analytics library missing: "), f[1], TEV_TEXT(" ("), f[2],
+                  TEV_TEXT(")"), explained});
         return;
     }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting
@@ -335,11 +516,11 @@ void RunSummarizer::Add(const LogRecord& record) {
         break;
     case Token::OnCrash:
         s.end = RunEnd::Crash;
-        Fail(at, TEV_TEXT("the setup crashed"));
+        Fail(at, {TEV_TEXT("the setup crashed")});
         break;
     case Token::SetupAttribute:
         if (s.setup.size() < kRowsKept)
-            s.setup.emplace_back(KeptText(f[1]), KeptText(f[2]));
+            s.setup.emplace_back(KeptText(f[1], *s.texts), KeptText(f[2], *s.texts));
         else
             ++s.setupNotKept;
         break;
@@ -354,12 +535,12 @@ void RunSummarizer::Add(const LogRecord& record) {
     case Token::InstallCancel: s.installs.Close(subject, at, Outcome::Cancelled); break;
     case Token::DownloadError:
         if (Span* span = s.downloads.Close(subject, at, Outcome::Failed))
-            span->message = KeptText(f[2]);
-        Fail(at, Widen("download failed: ") + WideString(subject) + Widen(": ") + WideString(f[2]));
+            span->message = KeptText(f[2], *s.texts);
+        Fail(at, {TEV_TEXT("download failed: "), subject, TEV_TEXT(": "), f[2]});
         break;
     case Token::InstallError:
         s.installs.Close(subject, at, Outcome::Failed);
-        Fail(at, Widen("installation failed: ") + WideString(subject));
+        Fail(at, {TEV_TEXT("installation failed: "), subject});
         break;
     case Token::InitML:
     case Token::FailToInitialize:

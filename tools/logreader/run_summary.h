@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -56,9 +58,26 @@ struct Moment {
 void AppendTime(const Moment& moment, std::string& out);
 std::string TimeText(const Moment& moment);
 
+// The texts of a run's summary, copied into blocks that never move, so that the summary holds
+// views of them and makes no allocation of its own for each text. Cleared for the next run, it
+// keeps its first block.
+class TextArena {
+public:
+    TextArena();
+    // A copy of the parts joined, kept as long as the arena is (or until Clear).
+    WideView Keep(std::initializer_list<WideView> parts);
+    WideView Keep(WideView text) { return Keep({text}); }
+    void Clear();
+
+private:
+    static constexpr std::size_t kBlock = 1 << 14;  // code units
+    std::vector<std::unique_ptr<TEVChar[]>> blocks_;
+    std::size_t used_ = 0, room_ = 0;  // of the last block
+};
+
 // A text seen once or many times: warnings and errors.
 struct Tally {
-    WideString text;
+    WideView text;
     std::size_t count = 0;
     Moment first, last;
 };
@@ -66,7 +85,10 @@ struct Tally {
 // Distinct texts in the order first seen, each counted; past kRowsKept, only counted.
 class Tallies {
 public:
+    // Texts are kept in `texts` (in an arena of their own until one is given).
+    void UseTexts(TextArena* texts) { texts_ = texts; }
     void Add(WideView text, const Moment& at);
+    void Clear();
     const std::vector<Tally>& Rows() const { return rows_; }
     std::size_t Total() const { return total_; }
     // Occurrences of texts that got no row of their own.
@@ -77,10 +99,16 @@ private:
     // same kept part, length and hash.
     bool Holds(std::size_t row, WideView text, std::uint64_t hash) const;
 
+    TextArena& Texts();
+
     std::vector<Tally> rows_;
-    std::vector<std::pair<std::uint64_t, std::size_t>> whole_;   // each row's hash and full length
-    std::unordered_multimap<std::uint64_t, std::size_t> index_;  // rows by their hash
+    std::vector<std::pair<std::uint64_t, std::size_t>> whole_;  // each row's hash and full length
+    // Rows by their hash: a table of twice as many slots as rows are kept, made once, probed in
+    // line; a slot holds a row's number plus one, 0 when it is empty.
+    std::vector<std::uint16_t> index_;
     std::size_t total_ = 0, notKept_ = 0;
+    TextArena* texts_ = nullptr;
+    std::shared_ptr<TextArena> own_;
 };
 
 // How a download or installation came out.
@@ -90,10 +118,10 @@ const char* OutcomeText(Outcome outcome);
 
 // One download (by URL) or installation (by product name), from its begin to its outcome.
 struct Span {
-    WideString subject;
+    WideView subject;
     std::optional<Moment> begin, end;
     Outcome outcome = Outcome::Unfinished;
-    WideString message;  // a failed download's error text
+    WideView message;  // a failed download's error text
     std::size_t pauses = 0, resumes = 0;
     std::vector<Moment> pauseMoments;  // the first kPausesKept
     std::optional<std::int64_t> Seconds() const;
@@ -104,7 +132,11 @@ struct Span {
 // opens a span of its own without a begin, and earlier spans stay as they were.
 class Spans {
 public:
+    // Subjects are kept in `texts` (in an arena of their own until one is given).
+    void UseTexts(TextArena* texts) { texts_ = texts; }
+    WideView Keep(WideView text);  // a text kept as the spans keep theirs
     void Begin(WideView subject, const Moment& at);
+    void Clear();
     void Pause(WideView subject, const Moment& at);
     void Resume(WideView subject);
     // The span closed; null when it is one of those only counted.
@@ -119,33 +151,41 @@ private:
     static constexpr std::uint32_t kNoSpan = ~std::uint32_t(0);
     // The spans of one subject still unfinished, by the subject's text: the latest kept one (each
     // kept one names the one open before it), then those only counted (a span only counted always
-    // began after every kept one). A flat table probed in line, found by the subject's hash and
-    // told apart by its text, which it keeps in one block: a hundred thousand open downloads are
-    // found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject is
-    // followed.
+    // began after every kept one). A flat table of 16-byte slots probed in line, found by the
+    // subject's hash and told apart by its text, which it keeps in one block, a byte a unit when
+    // every unit of it is below 0x100 (a URL, a product's name): a hundred thousand open downloads
+    // are found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject
+    // is followed. The block is reserved whole once it is large, so that it never moves as it grows.
     struct Open {
-        std::uint64_t key = 0;  // the subject's hash, never 0; 0: an empty slot
+        std::uint32_t key = 0;  // from the subject's hash, never 0; 0: an empty slot
         std::uint32_t latestKept = kNoSpan;
         std::uint32_t counted = 0;
-        std::uint32_t text = 0, length = 0;  // where the subject's text lies in the block
+        std::uint32_t text = 0;  // where the subject's entry lies in the block
     };
     class OpenIndex {
     public:
         // The subject's slot, found or made; null when it is not there and the table is full.
         Open* Find(WideView subject, bool make);
         void Erase(Open& open);
+        void Clear();
 
     private:
         void Grow();
         // Moves the texts of the subjects still open to the start of the block.
         void Compact();
+        // Whether the block's entry at `text` holds `subject`; how many units it holds.
+        bool Holds(std::uint32_t text, WideView subject) const;
+        std::size_t UnitsAt(std::uint32_t text) const;
+        // Appends the subject's entry (its length and flag, then its units); where it begins.
+        std::uint32_t Store(WideView subject);
         // The slot a key's probe starts from.
-        std::size_t Home(std::uint64_t key) const {
+        std::size_t Home(std::uint32_t key) const {
             return static_cast<std::size_t>(key & (slots_.size() - 1));
         }
         std::vector<Open> slots_;
         std::size_t size_ = 0;
-        WideString texts_;
+        std::string texts_;
+        std::size_t units_ = 0;  // code units stored in the block, those freed included
         std::size_t freed_ = 0;  // code units of the block whose subject is no longer open
     };
     Span* Start(WideView subject, std::optional<Moment> begin, bool open);
@@ -157,6 +197,8 @@ private:
     std::vector<std::uint32_t> earlierOpen_;  // for each kept span, the one open before it
     OpenIndex open_;
     std::size_t total_ = 0, failures_ = 0;
+    TextArena* texts_ = nullptr;
+    std::shared_ptr<TextArena> own_;
 };
 
 // How the run ended, as far as its log tells.
@@ -165,12 +207,20 @@ enum class RunEnd { CutShort, Shutdown, Crash, AnalyticsDown };
 const char* RunEndText(RunEnd end);
 
 struct RunSummary {
+    // Where its texts are; a copy of the summary shares them.
+    std::shared_ptr<TextArena> texts = std::make_shared<TextArena>();
+    RunSummary() { UseTexts(); }
+    RunSummary(const RunSummary& other) = default;
+    RunSummary& operator=(const RunSummary& other) = default;
+    // Made empty for the next run, the memory of the last one kept where nothing else holds it.
+    void Reset();
+
     std::size_t ordinal = 1;  // the run's place in its log, from 1
     std::size_t firstRecord = 1;
     std::optional<Moment> started, ended;  // the first and the last timed record
     RunEnd end = RunEnd::CutShort;
     std::optional<bool> analytics;  // whether the analytics library came up; none if unknown
-    std::vector<std::pair<WideString, WideString>> setup;  // the first kRowsKept
+    std::vector<std::pair<WideView, WideView>> setup;  // the first kRowsKept
     std::size_t setupNotKept = 0;
     Spans downloads, installs;
     Tallies warnings, errors;
@@ -180,6 +230,9 @@ struct RunSummary {
     // A download or installation failed, the setup crashed, the analytics library did not come
     // up, or the log ends before the run did.
     bool Failed() const;
+
+private:
+    void UseTexts();
 };
 
 // Every InitML record starts a run; so does a log's first record, whatever it is.
@@ -204,7 +257,7 @@ public:
     void Finish();
 
 private:
-    void Fail(const Moment& at, WideView what);
+    void Fail(const Moment& at, std::initializer_list<WideView> what);
 
     std::function<void(const RunSummary&)> finished_;
     RunSplit split_;

@@ -59,7 +59,16 @@ void Put(std::string& text, std::int64_t value, int digits, const char* after) {
 }  // namespace
 
 std::int64_t SecondsSinceEpoch(int year, int month, int day, int hour, int minute, int second) {
-    return DaysSinceEpoch(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    // A log's records share their date for hours: the last date's days are kept.
+    thread_local int lastYear = 1970, lastMonth = 1, lastDay = 1;
+    thread_local std::int64_t lastDays = 0;
+    if (year != lastYear || month != lastMonth || day != lastDay) {
+        lastDays = DaysSinceEpoch(year, month, day);
+        lastYear = year;
+        lastMonth = month;
+        lastDay = day;
+    }
+    return lastDays * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 void ShowTimesInLocalZone(bool local) { localZone = local; }

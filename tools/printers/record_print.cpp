@@ -1,6 +1,8 @@
 // A record as the plain decode shows it and as --json gives it.
 #include "printers/record_print.h"
 
+#include <cstring>
+
 namespace tevtool {
 namespace {
 
@@ -11,6 +13,20 @@ void AppendAsciiJson(std::string_view text, std::string& out) {
         out += c;
     }
     out += '"';
+}
+
+// A field as a JSON string, as tev::AppendJson gives it; a field of printable ASCII without a
+// quote or a backslash, nearly every one, is copied as it is. False when a lone surrogate was
+// replaced.
+bool AppendJsonField(WideView text, std::string& out) {
+    size_t start = out.size();
+    out += '"';
+    if (AppendJsonAscii(text, out) == text.size()) {
+        out += '"';
+        return true;
+    }
+    out.resize(start);
+    return tev::AppendJson(text, out, tev::LoneSurrogates::Replace);
 }
 
 }  // namespace
@@ -36,11 +52,11 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
     if (record.fields.empty())
         out += "null";
     else
-        whole &= tev::AppendJson(record.fields.front(), out, tev::LoneSurrogates::Replace);
+        whole &= AppendJsonField(record.fields.front(), out);
     out += ",\"fields\":[";
     for (size_t i = 1; i < record.fields.size(); ++i) {
         if (i > 1) out += ',';
-        whole &= tev::AppendJson(record.fields[i], out, tev::LoneSurrogates::Replace);
+        whole &= AppendJsonField(record.fields[i], out);
     }
     out += ']';
     if (!whole) out += ",\"damaged\":true";
@@ -53,17 +69,7 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
 }
 
 void AppendRecordText(const LogRecord& record, std::string& out) {
-    WideView text = record.text;
-    // Printable ASCII, nearly every record, is copied as it is.
-    size_t start = out.size(), plain = 0;
-    out.resize(start + text.size());
-    for (; plain < text.size(); ++plain) {
-        TEVChar unit = text[plain];
-        if (unit < 0x20 || unit >= 0x7F) break;
-        out[start + plain] = static_cast<char>(unit);
-    }
-    out.resize(start + plain);
-    AppendShown(text.substr(plain), out);
+    AppendShown(record.text, out);
     std::string meaning = LoadFailureMeaning(record);
     if (!meaning.empty()) AppendShown(tev::FromUtf8("  <- " + meaning), out);
 }

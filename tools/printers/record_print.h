@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "logreader/log_decoder.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace tevtool {
 

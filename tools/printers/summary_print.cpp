@@ -137,9 +137,16 @@ std::string OutcomeLine(const RunSummary& summary) {
     return std::string(summary.Failed() ? "failed, " : "ok, ") + RunEndText(summary.end);
 }
 
-void AppendSummaryText(const std::string& file, const RunSummary& s, std::string& out,
+LogName::LogName(const std::string& path) {
+    WideString wide = tev::FromUtf8(path);
+    AppendShown(wide, shown);
+    whole = tev::AppendJson(wide, json, tev::LoneSurrogates::Replace);
+    csv = Csv(shown);
+}
+
+void AppendSummaryText(const LogName& file, const RunSummary& s, std::string& out,
                        const OutcomePainter& paint) {
-    AppendShown(tev::FromUtf8(file), out);
+    out += file.shown;
     out += " (run " + std::to_string(s.ordinal) + ")\n";
     auto line = [&](std::string_view label, std::string_view value) {
         out += "  ";
@@ -160,16 +167,16 @@ void AppendSummaryText(const std::string& file, const RunSummary& s, std::string
     ForEachSummaryLine(s, line);
 }
 
-std::string SummaryJson(const std::string& file, const RunSummary& s) {
+std::string SummaryJson(const LogName& file, const RunSummary& s) {
     // A lone surrogate, which no JSON reader takes, is given as U+FFFD and the run said damaged.
-    bool whole = true;
+    bool whole = file.whole;
     auto JsonOf = [&](WideView text) {
         std::string quoted;
         whole &= tev::AppendJson(text, quoted, tev::LoneSurrogates::Replace);
         return quoted;
     };
     std::string out =
-        "{\"file\":" + JsonOf(tev::FromUtf8(file)) + ",\"run\":" + std::to_string(s.ordinal);
+        "{\"file\":" + file.json + ",\"run\":" + std::to_string(s.ordinal);
     out += ",\"started\":" + JsonTime(s.started) + ",\"ended\":" + JsonTime(s.ended);
     out += std::string(",\"end\":\"") + RunEndText(s.end) +
            "\",\"analytics\":" + (s.analytics ? (*s.analytics ? "true" : "false") : "null");
@@ -230,8 +237,8 @@ std::string SummaryCsvHeader() {
            "installs_failed,warnings,first_error,records,problems,failed";
 }
 
-std::string SummaryCsv(const std::string& file, const RunSummary& s) {
-    std::string row = Csv(ShownText(tev::FromUtf8(file))) + "," + std::to_string(s.ordinal) + "," +
+std::string SummaryCsv(const LogName& file, const RunSummary& s) {
+    std::string row = file.csv + "," + std::to_string(s.ordinal) + "," +
                       (s.started ? TimeText(*s.started) : "") + "," +
                       (s.ended ? TimeText(*s.ended) : "") + "," + RunEndText(s.end) + "," +
                       (s.analytics ? (*s.analytics ? "true" : "false") : "") + ",";

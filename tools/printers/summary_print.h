@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "logreader/run_summary.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace tevtool {
 
@@ -23,20 +23,34 @@ std::string OutcomeLine(const RunSummary& summary);
 // Gives `text` as a terminal shows a failed run's or a whole run's outcome (in colour, say).
 using OutcomePainter = std::function<std::string(bool failed, std::string_view text)>;
 
+// A log's name as the summaries give it, made once for all of the log's runs: shown safely, as a
+// JSON string, as a CSV field.
+struct LogName {
+    explicit LogName(const std::string& path);
+    std::string shown, json, csv;
+    bool whole = true;  // no lone surrogate had to be replaced in the JSON
+};
+
 // The summary for people: the file and run, its outcome and first error (painted by `paint`, when
 // given), then the labelled lines.
-void AppendSummaryText(const std::string& file, const RunSummary& summary, std::string& out,
+void AppendSummaryText(const LogName& file, const RunSummary& summary, std::string& out,
                        const OutcomePainter& paint = nullptr);
 inline std::string SummaryText(const std::string& file, const RunSummary& summary) {
     std::string out;
-    AppendSummaryText(file, summary, out);
+    AppendSummaryText(LogName(file), summary, out);
     return out;
 }
 // One JSON object on one line.
-std::string SummaryJson(const std::string& file, const RunSummary& summary);
+std::string SummaryJson(const LogName& file, const RunSummary& summary);
+inline std::string SummaryJson(const std::string& file, const RunSummary& summary) {
+    return SummaryJson(LogName(file), summary);
+}
 // One CSV row, and the header row that goes above all of them.
 std::string SummaryCsvHeader();
-std::string SummaryCsv(const std::string& file, const RunSummary& summary);
+std::string SummaryCsv(const LogName& file, const RunSummary& summary);
+inline std::string SummaryCsv(const std::string& file, const RunSummary& summary) {
+    return SummaryCsv(LogName(file), summary);
+}
 
 }  // namespace tevtool
 

@@ -18,7 +18,7 @@
 #include "platform/platform.h"
 #include "tev/tool_system.h"
 #include "tev/help_texts.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 #include "vocabulary/log_format.h"
 #include "tev_exported_entries.h"
 

@@ -15,7 +15,7 @@
 #include "logreader/run_summary.h"
 #include "printers/log_page.h"
 #include "printers/record_print.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 #include "printers/summary_print.h"
 #include "tev/tool_system.h"
 #include "tev/help_texts.h"
@@ -95,11 +95,10 @@ bool StartsWithDate(WideView text) {
            digits(4, 4) && separator(TEVChar(kStampPartEnd[0]));
 }
 
-// Whether the file begins as a log does, whatever its name (a log cut short too).
-bool StartsAsLog(const std::string& path, std::string& error) {
-    constexpr size_t kStart = 4096;
-    std::string start;
-    if (!ReadFileStart(path, kStart, start, error)) return false;
+// Whether a file's first bytes (its first kJudged, or all of a shorter file) begin as a log does,
+// whatever its name (a log cut short too).
+constexpr size_t kJudged = 4096;
+bool StartsAsLog(std::string_view start) {
     bool dated = false, first = true;
     LogDecoder decoder([&](const LogRecord& record) {
         if (first) dated = StartsWithDate(record.text);
@@ -122,17 +121,29 @@ struct RunsOut {
     size_t blocks = 0;
 };
 
-// Decodes one log into `runs`; returns its exit status.
-int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOut& runs) {
+// How a file is taken: as a log whatever it holds (standard input), or only when its content
+// begins as a log's does; a file named on the command line that holds nothing is a log that holds
+// nothing yet, a folder's is not.
+enum class Judged { Never, Named, InFolder };
+
+// What LogOne made of a file: a log (read whole or not), no log by its content, or nothing (it
+// could not be read as far as its content is judged).
+enum class Taken { Log, NotALog, Unread };
+
+// Decodes one log into `runs`, opening it once; returns its exit status. A file that is not a log
+// by its content is left unread after its first bytes, and nothing is shown of it.
+int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOut& runs,
+           Judged judged, Taken& taken) {
+    taken = Taken::Unread;
     Output& out = runs.out;
     std::vector<std::string> complaints;
     int status = 0;
-    std::string fileJson = tev::JsonQuote(tev::FromUtf8(path), tev::LoneSurrogates::Replace);
+    const LogName name(path);  // as every run and record of the log gives it
     // The plain decode of several logs: on a terminal a heading above each, elsewhere (a pipe, a
     // file) each line begins with its log's name, so that a line found by grep says where it was.
     const bool plain = !options.summary && !options.json && !runs.page;
-    const bool headed = many && plain && process::IsTerminal(out.File());
-    const std::string linePrefix = many && plain && !headed ? ShownUtf8(path) + ":" : "";
+    const bool headed = many && plain && OnTerminal(out.File());
+    const std::string linePrefix = many && plain && !headed ? name.shown + ":" : "";
     const bool summarizing = options.summary || runs.page;
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
@@ -141,12 +152,12 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         if (runs.page) return runs.page->AddRun(path, run, shown);
         if (!shown) return;
         if (options.csv) {
-            out.Buffer() += SummaryCsv(path, run);
+            out.Buffer() += SummaryCsv(name, run);
         } else if (options.json) {
-            out.Buffer() += SummaryJson(path, run);
+            out.Buffer() += SummaryJson(name, run);
         } else {
             if (runs.blocks++) out.Line();
-            AppendSummaryText(path, run, out.Buffer(), [&](bool bad, std::string_view text) {
+            AppendSummaryText(name, run, out.Buffer(), [&](bool bad, std::string_view text) {
                 return Styled(bad ? Style::Error : Style::Success, text, out.File());
             });
             out.Buffer().pop_back();  // Line() ends it
@@ -155,8 +166,6 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     });
     RunSplit split;  // the plain decode marks where each run starts
     size_t problems = 0;
-    if (headed)
-        out.Buffer() += Styled(Style::Heading, "== " + ShownUtf8(path) + " ==", out.File()) + '\n';
     LogDecoder decoder([&](const LogRecord& record) {
         if (!record.problem.empty()) {
             status = kFailure;
@@ -173,7 +182,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         // (but for the log's first record).
         bool starts = split.Starts(record) && record.kind == tev::logformat::Token::InitML;
         if (options.json) {
-            AppendRecordJson(record, fileJson, out.Buffer());
+            AppendRecordJson(record, name.json, out.Buffer());
             if (starts) {
                 out.Buffer().pop_back();
                 out.Buffer() += ",\"run\":" + std::to_string(split.Ordinal()) + "}";
@@ -183,28 +192,52 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
                 out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
                 out.Line();
             }
-            out.Buffer() += linePrefix;
+            if (!linePrefix.empty()) out.Buffer() += linePrefix;
             AppendRecordText(record, out.Buffer());
         }
         out.Line();
     });
     std::string error;
-    std::error_code sizeError;
-    Progress progress(ShownUtf8(path),
-                      path == "-" ? 0 : std::filesystem::file_size(PathOf(path), sizeError));
-    if (!ReadRegularFile(
-            path,
-            [&](std::string_view piece) {
+    std::uint64_t size = 0;
+    std::optional<Progress> progress;
+    std::string head;  // the first bytes, while the file is not yet known to be a log
+    bool started = false;
+    auto start = [&](std::string_view first) {
+        started = true;
+        if (judged != Judged::Never && !StartsAsLog(first.substr(0, kJudged)) &&
+            !(first.empty() && judged == Judged::Named))
+            return taken = Taken::NotALog, false;
+        if (headed)
+            out.Buffer() +=
+                Styled(Style::Heading, "== " + name.shown + " ==", out.File()) + '\n';
+        taken = Taken::Log;
+        progress.emplace(name.shown, size);
+        decoder.Feed(first);
+        progress->Advance(first.size());
+        return true;
+    };
+    bool read = ReadRegularFileUntil(
+        path,
+        [&](std::string_view piece) {
+            if (started) {
                 decoder.Feed(piece);
-                progress.Advance(piece.size());
-            },
-            error)) {
-        progress.Done();
+                progress->Advance(piece.size());
+                return true;
+            }
+            if (head.empty() && piece.size() >= kJudged) return start(piece);
+            head.append(piece);
+            return head.size() < kJudged || start(head);
+        },
+        error, &size, judged == Judged::InFolder);
+    if (read && !started) start(head);  // a file shorter than what is judged
+    if (taken == Taken::NotALog) return 0;
+    if (!read) {
+        if (progress) progress->Done();
         Complain(out, path, error, Style::Error);
         if (runs.page) runs.page->ForgetRecords();  // of a file read partly
         return kUsageError;
     }
-    progress.Done();
+    progress->Done();
     decoder.Finish();
     if (summarizing) summarizer.Finish();
     complaints.insert(complaints.begin(), decoder.Notes().begin(), decoder.Notes().end());
@@ -223,14 +256,12 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
 // Reads a log named on the command line: a file that does not begin as a log is refused, as a
 // folder's walk skips it (an empty file is a log that holds nothing yet).
 int LogNamed(const std::string& path, bool many, const LogOptions& options, RunsOut& runs) {
-    std::string problem;
-    std::error_code error;
-    if (path != "-" && std::filesystem::file_size(PathOf(path), error) > 0 && !error &&
-        !StartsAsLog(path, problem) && problem.empty()) {
-        Complain(runs.out, path, kNotALog, Style::Error);
-        return kUsageError;
-    }
-    return LogOne(path, many, options, runs);
+    Taken taken;
+    int status =
+        LogOne(path, many, options, runs, path == "-" ? Judged::Never : Judged::Named, taken);
+    if (taken != Taken::NotALog) return status;
+    Complain(runs.out, path, kNotALog, Style::Error);
+    return kUsageError;
 }
 
 // Reads every log of a folder: each regular file that begins as a log, whatever its name (the
@@ -242,19 +273,15 @@ int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) 
     ForEachFile(
         dir,
         [&](const std::string& file) {
-            std::string problem;
-            if (!StartsAsLog(file, problem)) {
-                if (problem.empty()) {
-                    if (++others <= kSkippedNamed)
-                        Complain(out, file, std::string("skipped: ") + kNotALog, Style::Warning);
-                    return;
-                }
-                Complain(out, file, problem, Style::Error);
-                status = Worse(status, kUsageError);
+            Taken taken;
+            int read = LogOne(file, true, options, runs, Judged::InFolder, taken);
+            if (taken == Taken::NotALog) {
+                if (++others <= kSkippedNamed)
+                    Complain(out, file, std::string("skipped: ") + kNotALog, Style::Warning);
                 return;
             }
-            ++logs;
-            status = Worse(status, LogOne(file, true, options, runs));
+            logs += taken == Taken::Log;
+            status = Worse(status, read);
         },
         [&](const std::string& path, const std::string& problem) {
             Complain(out, path, problem, Style::Error);

@@ -12,7 +12,7 @@
 #include "player/default_scenario.h"
 #include "tev/help_texts.h"
 #include "player/scenario.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {

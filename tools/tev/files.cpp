@@ -47,23 +47,53 @@ bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& e
         path, [&](std::string_view piece) { bytes.append(piece); }, error, limit);
 }
 
-bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
-                     std::string& error, size_t limit) {
+namespace {
+
+// Reads through the process's one buffer, at most `limit` bytes of a file.
+bool ReadThroughBuffer(const std::string& path, const std::function<bool(std::string_view)>& piece,
+                       std::string& error, size_t limit, std::uint64_t* size, bool knownRegular) {
     constexpr size_t kPiece = 1 << 20;
-    std::vector<char> buffer(std::min(kPiece, limit));
+    static std::vector<char> buffer(kPiece);
+    if (size) *size = 0;
     if (path == "-") {
         for (size_t left = limit; left > 0;) {
             std::streamsize asked = static_cast<std::streamsize>(std::min(buffer.size(), left));
             if (!std::cin.read(buffer.data(), asked) && std::cin.gcount() == 0) break;
             size_t read = static_cast<size_t>(std::cin.gcount());
-            piece(std::string_view(buffer.data(), read));
+            if (!piece(std::string_view(buffer.data(), read))) break;
             left -= read;
         }
         return true;
     }
-    error = NotRegular(PathOf(path));
-    if (!error.empty()) return false;
-    return process::ReadFilePieces(path, buffer, limit, piece, error);
+    if (!knownRegular) {
+        error = NotRegular(PathOf(path));
+        if (!error.empty()) return false;
+    }
+    bool read = process::ReadFileUntil(path, buffer, limit, piece, error, size);
+    if (!read && knownRegular) {  // no longer a regular file: said as it would have been
+        std::string named = NotRegular(PathOf(path));
+        if (!named.empty()) error = named;
+    }
+    return read;
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::string& path, const std::function<void(std::string_view)>& piece,
+                     std::string& error, size_t limit) {
+    return ReadThroughBuffer(
+        path,
+        [&](std::string_view bytes) {
+            piece(bytes);
+            return true;
+        },
+        error, limit, nullptr, false);
+}
+
+bool ReadRegularFileUntil(const std::string& path,
+                          const std::function<bool(std::string_view)>& piece, std::string& error,
+                          std::uint64_t* size, bool knownRegular) {
+    return ReadThroughBuffer(path, piece, error, SIZE_MAX, size, knownRegular);
 }
 
 bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {
@@ -93,15 +123,25 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
         size_t pathLength;            // of the folder's path, in `at` while it is walked
         fs::path::string_type names;  // each entry's name, ended by a null
         std::vector<size_t> order;    // where each name begins in `names`, in name order
+        // What each entry is, as the folder's listing says (by where its name begins): a folder
+        // or a regular file is known without asking the system again, a link or anything else not.
+        std::vector<std::pair<size_t, fs::file_type>> kinds;
         size_t next = 0;
     };
     std::vector<Folder> open;
     fs::path at;  // the deepest folder being walked
     auto enter = [&](fs::path path) {
         std::error_code error;
-        Folder entered{path.native().size(), {}, {}, 0};
+        Folder entered{path.native().size(), {}, {}, {}, 0};
         fs::directory_iterator entries(path, error), end;
         for (; !error && entries != end; entries.increment(error)) {
+            // From the listing alone where it says (no system call); a link is looked at later.
+            std::error_code unknown;
+            fs::file_type kind = entries->is_symlink(unknown)     ? fs::file_type::symlink
+                                 : entries->is_directory(unknown) ? fs::file_type::directory
+                                 : entries->is_regular_file(unknown) ? fs::file_type::regular
+                                                                     : fs::file_type::unknown;
+            entered.kinds.emplace_back(entered.names.size(), unknown ? fs::file_type::unknown : kind);
             entered.order.push_back(entered.names.size());
             entered.names += entries->path().filename().native();
             entered.names.push_back(0);
@@ -121,10 +161,18 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
             if (!open.empty()) at = fs::path(at.native().substr(0, open.back().pathLength));
             continue;
         }
-        fs::path entry = at / Name(folder.names.data() + folder.order[folder.next++]);
+        size_t name = folder.order[folder.next++];
+        fs::file_type kind = std::lower_bound(folder.kinds.begin(), folder.kinds.end(),
+                                              std::make_pair(name, fs::file_type::none))
+                                 ->second;
+        fs::path entry = at / Name(folder.names.data() + name);
         std::error_code error;
-        if (fs::is_directory(fs::symlink_status(entry, error)))
+        if (kind == fs::file_type::directory)
             enter(std::move(entry));  // invalidates `folder`
+        else if (kind == fs::file_type::regular)
+            visit(Utf8Of(entry));
+        else if (fs::is_directory(fs::symlink_status(entry, error)))
+            enter(std::move(entry));
         else if (!error && fs::is_regular_file(fs::status(entry, error)))
             visit(Utf8Of(entry));
         if (error) unreadable(Utf8Of(entry), error.message());

@@ -17,7 +17,7 @@
 #include "tev/help_texts.h"
 #include "tev/suggest.h"
 #include "tev/terminal.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace {
 

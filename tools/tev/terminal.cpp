@@ -4,16 +4,35 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "tev/tool_system.h"
 
 namespace tevtool {
 namespace {
 
-bool ShowsColour(std::FILE* stream) {
+// Whether a stream is a terminal, and whether it shows colour there: asked of the system once per
+// stream, as neither changes while the tool runs (a summary of a folder styles every run).
+struct Look {
+    std::FILE* stream = nullptr;
+    bool terminal = false, colour = false;
+};
+
+const Look& LookOf(std::FILE* stream) {
+    static Look looks[4];
+    static size_t known = 0;
+    for (size_t i = 0; i < known; ++i)
+        if (looks[i].stream == stream) return looks[i];
+    static Look spare;  // past four streams, asked each time
+    Look& look = known < std::size(looks) ? looks[known++] : spare;
     const char* noColor = std::getenv("NO_COLOR");
-    return (!noColor || !*noColor) && process::IsTerminal(stream);
+    look.stream = stream;
+    look.terminal = process::IsTerminal(stream);
+    look.colour = (!noColor || !*noColor) && look.terminal;
+    return look;
 }
+
+bool ShowsColour(std::FILE* stream) { return LookOf(stream).colour; }
 
 fmt::text_style StyleOf(Style style) {
     switch (style) {
@@ -27,6 +46,8 @@ fmt::text_style StyleOf(Style style) {
 
 }  // namespace
 
+bool OnTerminal(std::FILE* stream) { return LookOf(stream).terminal; }
+
 std::string Styled(Style style, std::string_view text, std::FILE* stream) {
     if (!ShowsColour(stream)) return std::string(text);
     return fmt::format(StyleOf(style), "{}", text);
@@ -35,7 +56,7 @@ std::string Styled(Style style, std::string_view text, std::FILE* stream) {
 Progress::Progress(std::string name, std::uint64_t total)
     : name_(std::move(name)),
       total_(total),
-      active_(total >= kLongRead && process::IsTerminal(stderr)) {}
+      active_(total >= kLongRead && OnTerminal(stderr)) {}
 
 void Progress::Advance(std::uint64_t bytes) {
     read_ += bytes;

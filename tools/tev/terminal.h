@@ -12,6 +12,9 @@ namespace tevtool {
 
 enum class Style { Error, Warning, Heading, Success };
 
+// Whether the stream is a terminal (asked of the system once per stream).
+bool OnTerminal(std::FILE* stream);
+
 // `text` in the style's colour when `stream` is a terminal that shows colour; as it is otherwise.
 std::string Styled(Style style, std::string_view text, std::FILE* stream = stderr);
 

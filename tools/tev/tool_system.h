@@ -56,6 +56,11 @@ std::FILE* OpenForWriting(const std::string& path);
 // when it is no regular file or could not be read to its end.
 bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
                     const std::function<void(std::string_view)>& piece, std::string& error);
+// The same, handing pieces to `piece` until it returns false, and the file's size as the open
+// file gives it to `size` (when not null) before the first piece.
+bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
+                   const std::function<bool(std::string_view)>& piece, std::string& error,
+                   std::uint64_t* size);
 
 // Makes a new folder, `prefix` followed by a suffix no other folder has, that only this user can
 // enter; its path, or empty with `error`. Never one that existed before, nor a link to one.

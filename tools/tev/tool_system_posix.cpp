@@ -13,7 +13,7 @@
 
 #include "platform/platform.h"
 #include "tev/tool_system.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace tevtool::process {
 
@@ -31,6 +31,18 @@ void UnsetEnvironment(const char* name) { unsetenv(name); }
 
 bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
                     const std::function<void(std::string_view)>& piece, std::string& error) {
+    return ReadFileUntil(
+        path, buffer, limit,
+        [&](std::string_view bytes) {
+            piece(bytes);
+            return true;
+        },
+        error, nullptr);
+}
+
+bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
+                   const std::function<bool(std::string_view)>& piece, std::string& error,
+                   std::uint64_t* size) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -42,12 +54,13 @@ bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t l
         error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
         return false;
     }
+    if (size) *size = static_cast<std::uint64_t>(info.st_size);
     while (limit > 0) {
         ssize_t read = ::read(fd, buffer.data(), std::min(buffer.size(), limit));
         if (read < 0 && errno == EINTR) continue;
         if (read < 0) error = std::strerror(errno);
         if (read <= 0) break;
-        piece(std::string_view(buffer.data(), static_cast<size_t>(read)));
+        if (!piece(std::string_view(buffer.data(), static_cast<size_t>(read)))) break;
         limit -= static_cast<size_t>(read);
     }
     close(fd);

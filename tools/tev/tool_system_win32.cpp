@@ -16,7 +16,7 @@
 #include "tev/files.h"
 #include "platform/platform.h"
 #include "tev/tool_system.h"
-#include "printers/shown.h"
+#include "printers/escaped_text.h"
 
 namespace tevtool::process {
 
@@ -55,6 +55,18 @@ void UnsetEnvironment(const char* name) {
 
 bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
                     const std::function<void(std::string_view)>& piece, std::string& error) {
+    return ReadFileUntil(
+        path, buffer, limit,
+        [&](std::string_view bytes) {
+            piece(bytes);
+            return true;
+        },
+        error, nullptr);
+}
+
+bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
+                   const std::function<bool(std::string_view)>& piece, std::string& error,
+                   std::uint64_t* size) {
     HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -71,12 +83,14 @@ bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t l
     }
     bool ok = GetFileType(file) == FILE_TYPE_DISK;
     if (!ok) error = "is not a regular file";
+    LARGE_INTEGER bytes{};
+    if (ok && size) *size = GetFileSizeEx(file, &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
     DWORD read = 0;
     while (ok && limit > 0 &&
            (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(buffer.size(), limit)),
                           &read, nullptr)) &&
            read > 0) {
-        piece(std::string_view(buffer.data(), read));
+        if (!piece(std::string_view(buffer.data(), read))) break;
         limit -= read;
     }
     if (!ok && error.empty())

@@ -1,7 +1,7 @@
 // Wide text shown to people: UTF-8 for terminals and line-based files, with nothing in it that
 // could move the cursor, recolour the terminal or start a line of its own.
-#ifndef TEV_TOOL_SHOWN_H
-#define TEV_TOOL_SHOWN_H
+#ifndef TEV_TOOL_ESCAPED_TEXT_H
+#define TEV_TOOL_ESCAPED_TEXT_H
 
 #include <string>
 #include <string_view>
@@ -12,6 +12,12 @@ namespace tevtool {
 
 using tev::WideString;
 using tev::WideView;
+
+// Appends the printable ASCII (0x20 to 0x7E) that `text` begins with, eight or four units at a
+// time; returns how many units it took. Nearly every text of a log is only that.
+size_t AppendPrintableAscii(WideView text, std::string& out);
+// The same, stopping at a quote or a backslash too: what a JSON string holds as it is.
+size_t AppendJsonAscii(WideView text, std::string& out);
 
 // Appends the text as UTF-8 for a terminal or a line-based file: CR, LF and tab as \r, \n and \t,
 // every other control character (C0, DEL, C1) and the characters that reorder text on screen (bidi
