@@ -5,7 +5,7 @@
 JOBS ?= $(shell nproc)
 TEST_PRESETS := native asan
 
-.PHONY: run check test package bench soak fuzz format format-check deps deps-build deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
+.PHONY: run check test package bench soak fuzz mutants format format-check deps deps-build deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps-build
 	@cmake --preset tool >/dev/null
@@ -79,3 +79,10 @@ soak: test-asan
 
 clean:
 	rm -rf build
+
+# Faults planted one at a time from tests/mutants/catalogue.txt, each rebuilt and run against the
+# suites of its folder: the score per folder and the survivors (long; not part of make test).
+# MUTANTS_FLAGS, e.g. --folder src/log, narrows it.
+mutants: deps
+	cmake --preset native
+	scripts/mutants.py --build build/native $(MUTANTS_FLAGS)
