@@ -1,5 +1,20 @@
 // A reporting run, from InitML to ShutdownML or OnCrash: its log, its setup report and its
 // progress events, each owned here, and whether reporting is on.
+//
+//   InitML(log) --Restart--> [discard an active run unsent; without log: close its log]
+//                -> Log::Open (an open log is kept) -> "InitML"
+//                -> library unavailable? "KV8 unavailable;file;cause", close
+//                -> COMMON.STARTUP to Initialize -> library up?  no: "Fail to initialize KV8", close
+//                                                                yes: reporting on, wp.setup made
+//   entries while reporting -> SetupReport (kept) / ProgressEvents (sent at once), Log::Write
+//   ShutdownML --End--> "ShutdownML" -> SetupReport::Commit -> COMMON.SHUTDOWN to Uninitialize
+//                       -> close
+//   OnCrash --Crash--> "OnCrash" -> COMMON.CRASH to OnCrash -> End
+//
+// Objects the library creates are the system's until it adds them to a parent (the parent then
+// owns them), hands a waypoint over (WaypointReached, Initialize, Uninitialize, OnCrash: the
+// library owns it) or destroys them. The setup report's pointers are plain: Clear releases
+// nothing, so every path hands over or destroys first.
 #ifndef TEV_RUN_RUN_H
 #define TEV_RUN_RUN_H
 
