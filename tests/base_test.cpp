@@ -78,6 +78,14 @@ TEST(Text, Utf16BecomesUtf8AndJsonWithEveryUnpairedSurrogateAccountedFor) {
          "\"\\udbff\xF4\x8F\xBF\xBF\"", "\"\xEF\xBF\xBD\xF4\x8F\xBF\xBF\"", false},
         {WideString{u'\r', u'\n', u'\t', 0x01, 0x7F}, "\r\n\t\x01\x7F", "\"\\r\\n\\t\\u0001\x7F\"",
          "\"\\r\\n\\t\\u0001\x7F\"", true},
+        // A Windows path, its backslash in the leading plain run; the last control character.
+        {WideString(T("C:\\Studio\x1F")), "C:\\Studio\x1F", R"("C:\\Studio\u001f")",
+         R"("C:\\Studio\u001f")", true},
+        // Each length's last and first character: U+007F, U+0080, U+07FF, U+0800, U+FFFF, U+10000.
+        {WideString{0x7F, 0x80, 0x7FF, 0x800, 0xFFFF, 0xD800, 0xDC00},
+         "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80",
+         "\"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\"",
+         "\"\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\"", true},
     };
     for (const Case& c : cases) {
         std::string utf8;
