@@ -45,6 +45,11 @@ CASES = [
     ("a stale size", f"<!-- sizes within 1% -->\n| file | bytes |\n|---|---|\n| `file.txt` | 7 |\n", [], False,
      "gives file.txt 7 bytes; it has 5"),
     ("a block in a list item", f"- run it:\n\n  {F}sh\n  false\n  {F}\n", [], False, "`false` exited"),
+    ("output past the lines shown fails", f"{F}console\n$ printf 'a\\nb\\n'\na\n{F}\n", [], False, "differs"),
+    ("a placeholder stands for some text, never none", f"{F}console\n$ echo 'run  ended'\nrun <number> ended\n{F}\n",
+     [], False, "differs"),
+    ("a document that only gives sizes", f"<!-- sizes within 1% -->\n| file | bytes |\n|---|---|\n| `file.txt` | 5 |\n",
+     [], True, "1 sizes checked"),
 ]
 
 
