@@ -22,6 +22,7 @@ Usage: scripts/mutants.py [--build build/native] [--catalogue FILE] [--folder FO
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -129,6 +130,9 @@ def plant(fault, build, ctest, log):
 
 
 def main():
+    # Stopped from outside, the planted file is put back as on any other way out (SystemExit runs
+    # plant's finally).
+    signal.signal(signal.SIGTERM, lambda number, frame: sys.exit(128 + number))
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default="build/native")
     parser.add_argument("--catalogue", default=os.path.join(ROOT, "tests/mutants/catalogue.txt"))
