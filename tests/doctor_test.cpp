@@ -458,6 +458,18 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
     }
 }
 
+#ifdef TEV_VERSIONED_DLL
+// Version information as MinGW's resource compiler writes it (tests/versioned.rc): file version
+// 1,2,3,4, and a description in each of two languages' tables, of which the first is read.
+TEST(BinaryImage, ReadsVersionInformationAsACompilerWritesIt) {
+    tevtool::BinaryImage image =
+        tevtool::ReadBinaryImage(testing_support::ReadFile(TEV_VERSIONED_DLL));
+    EXPECT_TRUE(image.hasVersion);
+    EXPECT_EQ(image.version, "1.2.3.4");
+    EXPECT_EQ(image.description, "first");
+}
+#endif
+
 // Names looked up as the loader looks them up: found, and why what is found is no function of the
 // library's own (the PE image's one address at 0x300, its ordinal at 0x304; the ELF symbol at
 // 0x178).
