@@ -462,6 +462,18 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
     }
 }
 
+#ifdef TEV_VERSIONED_DLL
+// Version information as MinGW's resource compiler writes it (tests/versioned.rc): file version
+// 1,2,3,4, and a description in each of two languages' tables, of which the first is read.
+TEST(BinaryImage, ReadsVersionInformationAsACompilerWritesIt) {
+    tevtool::BinaryImage image =
+        tevtool::ReadBinaryImage(testing_support::ReadFile(TEV_VERSIONED_DLL));
+    EXPECT_TRUE(image.hasVersion);
+    EXPECT_EQ(image.version, "1.2.3.4");
+    EXPECT_EQ(image.description, "first");
+}
+#endif
+
 // Names looked up as the loader looks them up: found, and why what is found is no function of the
 // library's own (the PE image's one address at 0x300, its ordinal at 0x304; the ELF symbol at
 // 0x178).
@@ -484,6 +496,9 @@ TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
          "its address 0x1180 is in the library's data (section \".edata\"), not its code"},
         {"PE ordinal past the table", Patched(pe, 0x304, 5, 2), true,
          "its ordinal 5 is past the export address table's 1 entries"},
+        {"PE just past the export table", Patched(pe, 0x300, 0x1100, 4), true, ""},
+        {"PE past its section's size in memory", Patched(pe, 0x180, 0x100, 4), true,
+         "its address 0x1180 is outside the library"},
         {"ELF function", elf, true, ""},
         {"ELF data", Patched(elf, 0x17C, 0x11, 1), true, "it is a data object, not a function"},
         {"ELF hidden", Patched(elf, 0x17D, 2, 1), true,
@@ -491,6 +506,9 @@ TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
         {"ELF undefined", Patched(elf, 0x17E, 0, 2), true,
          "it is not defined in the library, which takes it from another"},
         {"ELF local", Patched(elf, 0x17C, 0x02, 1), false, ""},
+        {"ELF thread-local at 0", Patched(Patched(elf, 0x17C, 0x16, 1), 0x180, 0, 8), true,
+         "it is no function (symbol type 6)"},
+        {"ELF named past its strings", Patched(elf, 0x138, 1, 8), false, ""},
         {"ELF not runnable", Patched(elf, 64 + 4, 4, 4), true,
          "its address 0x180 is outside the library's code"},
         {"ELF in another bucket", Patched(Patched(elf, 0x160, 0, 4), 0x15C, 1, 4), false, ""},
