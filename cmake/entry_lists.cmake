@@ -64,11 +64,11 @@ tev_write_if_changed(${TEV_BINARY_DIR}/generated/kv8_statics.list "${kv8_list_te
 # the field and the parameter's place: through TEV.nsh's macro TEV_<FIELD>, through TEVLoader.h's
 # table, and as a scenario's line that the tool plays alike.
 function(tev_call_once field entry address)
-  if(NOT address MATCHES "static_cast<([^(]*[^ ]) \\(\\*\\)\\(([^)]*)\\)>")
+  if(NOT address MATCHES "static_cast<([^(]*[^ ]) \\((TEV_CALL)?\\*\\)\\(([^)]*)\\)>")
     message(FATAL_ERROR "cmake/tev_entries.txt: ${field}'s address gives no function type: ${address}")
   endif()
   set(result "${CMAKE_MATCH_1}")
-  string(REPLACE ", " ";" types "${CMAKE_MATCH_2}")
+  string(REPLACE ", " ";" types "${CMAKE_MATCH_3}")
   set(nsis "")
   set(scenario "")
   set(c "")

@@ -4,8 +4,9 @@
 # lib/TEV.lib; clang for i686-pc-windows-msvc compiles tests/abi/msvc_host.cpp against the SDK's
 # include/ and links that library; tests/abi/msvc_host.sh then runs it beside the SDK's TEV.dll and
 # stand-in and checks every entry, the outbox and the log.
-# Usage: tests/sdk/stdcall_host.sh SOURCE_DIR WORK_DIR INCOMPLETE_KV8_DLL (WORK_DIR/sdk: the SDK, from
-# archive.sh; the last, the build's library double that lacks a static, for the refused runs)
+# Usage: tests/sdk/stdcall_host.sh SOURCE_DIR WORK_DIR INCOMPLETE_KV8_DLL BUILD_DIR (WORK_DIR/sdk: the
+# SDK, from archive.sh; the build's library double that lacks a static, for the refused runs; the
+# build, whose generated/ holds the list of entries the host calls)
 set -euo pipefail
 source_dir=$1
 work=$2
@@ -25,7 +26,7 @@ cp "$sdk/bin/TEV.dll" "$sdk/standin/KV8.dll" "$run/bin/"
 llvm-dlltool -m i386 -k -d "$source_dir/tests/abi/kernel32.def" -l "$run/kernel32.lib"
 clang --target=i686-pc-windows-msvc -fms-extensions -ffreestanding -fno-builtin -fno-exceptions \
   -fno-rtti -fno-stack-protector -O2 -std=c++20 -Wall -Wextra -Werror \
-  -Xclang -fdefault-calling-conv=stdcall -I"$sdk/include" \
+  -Xclang -fdefault-calling-conv=stdcall -I"$sdk/include" -I"$4/generated" \
   -c "$source_dir/tests/abi/msvc_host.cpp" -o "$run/host.obj"
 # The default did change: the host's own functions are stdcall ("YG" in their decorated names).
 llvm-nm "$run/host.obj" | grep -q '@@YG' || { echo "FAIL: the host was not compiled with stdcall as its default"; exit 1; }
