@@ -594,8 +594,58 @@ std::uint64_t LogDecoder::BytesOf(size_t from, size_t to) const {
 
 // Gives out every record whose end is known: before the end of the file, that needs the line
 // after it, far enough to tell whether it begins a record. The search goes on where it stopped.
+// A log whose first bytes are not its first record's: a torn first record (its start lost), an
+// empty first line, a head of zeros (a crash while writing). Its first whole record is looked for
+// right after any zeros, or at the start of the line after them (within kHeadSearch units); what
+// is before it is left out with a note. False while more units are needed to tell.
+bool LogDecoder::SkipHead(bool atEnd) {
+    constexpr size_t kHeadSearch = 2048, kLookahead = 64, kZerosLooked = size_t{1} << 20;
+    size_t zeros = 0;
+    while (zeros < units_.size() && units_[zeros] == 0) ++zeros;
+    if (!atEnd && zeros == units_.size() && zeros < kZerosLooked) return false;
+    if (!atEnd && units_.size() < zeros + kHeadSearch + kLookahead) return false;
+    headDone_ = true;
+    WideView units = units_;
+    auto stamped = [&](size_t at) {
+        Stamp stamp;
+        return at < units.size() && IsDigit(units[at]) &&
+               ReadStamp(units.substr(at, kLookahead), stamp);
+    };
+    // Right after the zeros, or after the first line (one torn line, or an empty one), no further:
+    // a file whose first lines are something else's is not read as a log whose start was torn.
+    size_t start = zeros;
+    if (!stamped(start)) {
+        start = LineBreak(units.substr(0, std::min(units.size(), zeros + kHeadSearch)), zeros);
+        if (start == WideView::npos) return true;
+        start += units[start] == kCr && start + 1 < units.size() && units[start + 1] == kLf ? 2 : 1;
+        if (!stamped(start)) return true;
+    }
+    if (start == 0) return true;
+    WideView head = units.substr(0, start);
+    static constexpr TEVChar kLineEnds[] = {kCr, kLf};
+    size_t text = head.find_last_not_of(WideView(kLineEnds, 2));
+    std::uint64_t bytes = BytesOf(0, start);
+    if (text == WideView::npos)
+        notes_.emplace_back("the log begins with an empty line, which TEV does not write; skipped");
+    else if (text < zeros)
+        notes_.push_back("the log begins with " + std::to_string(bytes) +
+                         " bytes of zeros, as a crash while it was written leaves; skipped");
+    else
+        notes_.push_back("the log begins inside a record whose start is lost (a torn first "
+                         "record): its first " + std::to_string(bytes) +
+                         " bytes, before the first whole record, are skipped");
+    for (size_t at = 0; at < start; ++at)
+        line_ += units[at] == kLf || (units[at] == kCr && !(at + 1 < start && units[at + 1] == kLf));
+    recordByte_ += bytes;
+    units_.erase(0, start);
+    if (encoding_ == Encoding::Utf8)
+        widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(start));
+    return true;
+}
+
 void LogDecoder::Drain(bool atEnd) {
     constexpr size_t kLookahead = 64;  // longer than any timestamp
+    if (!headDone_ && !SkipHead(atEnd)) return;
     for (;;) {
         WideView units = units_;
         size_t end = LineBreak(units, scanFrom_);
