@@ -523,3 +523,19 @@ TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {
     EXPECT_NE(maps.err.find("not a log by its content"), std::string::npos) << maps.err;
 #endif
 }
+
+// Texts holding quotes, backslashes and control characters, short and long, before and after
+// plain text, come back from --json as logged.
+TEST_F(ToolLog, JsonGivesEveryTextBackAsLogged) {
+    const std::vector<std::string> texts = {
+        "a\\b", "\"q\"", "plain text longer than eight\\", "\\ at the start of a long text",
+        "long text with a \" in its middle", "tab\there", "x"};
+    std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;");
+    for (const std::string& text : texts) log += Utf16Line("1/2/2016; 3:4:6; wpWarning;" + text + ";");
+    WriteBytes(tempDir_ / "texts.log", log);
+    ProgramRun run = Tev({"log", "--json", Path("texts.log")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<nlohmann::json> records = JsonLines(run.out);
+    ASSERT_EQ(records.size(), texts.size() + 1);
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i + 1]["fields"][0], texts[i]);
+}
