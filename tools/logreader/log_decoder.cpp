@@ -603,23 +603,29 @@ bool LogDecoder::SkipHead(bool atEnd) {
     size_t zeros = 0;
     while (zeros < units_.size() && units_[zeros] == 0) ++zeros;
     if (!atEnd && zeros == units_.size() && zeros < kZerosLooked) return false;
-    if (!atEnd && units_.size() < zeros + kHeadSearch + kLookahead) return false;
-    headDone_ = true;
     WideView units = units_;
     auto stamped = [&](size_t at) {
         Stamp stamp;
         return at < units.size() && IsDigit(units[at]) &&
                ReadStamp(units.substr(at, kLookahead), stamp);
     };
-    // Right after the zeros, or after the first line (one torn line, or an empty one), no further:
-    // a file whose first lines are something else's is not read as a log whose start was torn.
+    // Right after the zeros (nearly every log: at its very start), or after the first line (one
+    // torn line, or an empty one), no further: a file whose first lines are something else's is
+    // not read as a log whose start was torn.
+    if (!atEnd && units.size() < zeros + kLookahead) return false;
     size_t start = zeros;
     if (!stamped(start)) {
-        start = LineBreak(units.substr(0, std::min(units.size(), zeros + kHeadSearch)), zeros);
+        size_t searched = std::min(units.size(), zeros + kHeadSearch);
+        start = LineBreak(units.substr(0, searched), zeros);
+        if (!atEnd && (start == WideView::npos ? searched < zeros + kHeadSearch
+                                               : units.size() < start + 2 + kLookahead))
+            return false;
+        headDone_ = true;
         if (start == WideView::npos) return true;
         start += units[start] == kCr && start + 1 < units.size() && units[start + 1] == kLf ? 2 : 1;
         if (!stamped(start)) return true;
     }
+    headDone_ = true;
     if (start == 0) return true;
     WideView head = units.substr(0, start);
     static constexpr TEVChar kLineEnds[] = {kCr, kLf};

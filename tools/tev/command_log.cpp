@@ -105,8 +105,11 @@ bool StartsAsLog(std::string_view start) {
         if (first) dated = StartsWithDate(record.text);
         first = false;
     });
-    decoder.Feed(start);
-    decoder.Finish();
+    // A little at a time, until the first record is out: a log's is at its start.
+    constexpr size_t kStep = 512;
+    for (size_t at = 0; first && at < start.size(); at += kStep)
+        decoder.Feed(start.substr(at, kStep));
+    if (first) decoder.Finish();
     return dated;
 }
 
