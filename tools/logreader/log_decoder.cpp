@@ -238,37 +238,30 @@ void SplitKnownLine(WideView body, int strings, LogRecord& record) {
     fields.push_back(rest);
 }
 
+// Whether the text begins with the date of `last` as written, compared four units at a time (its
+// text is kept with zeros past its end); the text holds at least `more` units after it.
+template <typename LastDate>
+bool SameDate(WideView text, const LastDate& last, size_t more) {
+    if (!last.length || text.size() < last.length + more) return false;
+    for (size_t at = 0; at < last.length; at += 4) {
+        std::uint64_t mask = last.length - at >= 4
+                                 ? ~std::uint64_t{0}
+                                 : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
+        if ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) return false;
+    }
+    return true;
+}
+
 // The stamp, its date read from `last` when it is written as the date there (checked then).
 template <typename LastDate>
 bool ReadStampAfter(WideView text, LastDate& last, Stamp& stamp, bool& dateChecked) {
-    // The date compared four units at a time (its text is kept with zeros past its end).
-    dateChecked = last.length && text.size() >= last.length + 8;
-    for (size_t at = 0; dateChecked && at < last.length; at += 4) {
-        std::uint64_t mask = last.length - at >= 4 ? ~std::uint64_t{0}
-                                                   : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
-        dateChecked = ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) == 0;
-    }
+    dateChecked = SameDate(text, last, 8);
     if (dateChecked) {
         size_t at = last.length;
         stamp.month = last.month;
         stamp.day = last.day;
         stamp.year = last.year;
         stamp.dateLength = at;
-        // "H:M:S; " with one or two digits each, at most 11 units, read without bound checks
-        const TEVChar* u = text.data();
-        auto number = [&](int& value) {
-            if (!IsDigit(u[at])) return false;
-            value = u[at++] - '0';
-            if (IsDigit(u[at])) value = value * 10 + (u[at++] - '0');
-            return !IsDigit(u[at]);
-        };
-        if (text.size() >= at + 11 && number(stamp.hour) && u[at++] == logformat::kTimeSeparator &&
-            number(stamp.minute) && u[at++] == logformat::kTimeSeparator && number(stamp.second) &&
-            u[at] == logformat::kStampPartEnd[0] && u[at + 1] == logformat::kStampPartEnd[1]) {
-            stamp.length = at + 2;
-            return true;
-        }
-        at = last.length;
         bool shaped = ReadNumber(text, at, stamp.hour) &&
                       Expect(text, at, logformat::kTimeSeparator) &&
                       ReadNumber(text, at, stamp.minute) &&
@@ -296,13 +289,7 @@ bool ReadStampAfter(WideView text, LastDate& last, Stamp& stamp, bool& dateCheck
 // be read back). Its length, or 0 for any other stamp.
 template <typename LastDate>
 size_t ReadUsualStamp(WideView text, const LastDate& last, LogRecord& record) {
-    if (!last.length || text.size() < last.length + 11) return 0;
-    for (size_t at = 0; at < last.length; at += 4) {
-        std::uint64_t mask = last.length - at >= 4
-                                 ? ~std::uint64_t{0}
-                                 : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
-        if ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) return 0;
-    }
+    if (!SameDate(text, last, 11)) return 0;
     const TEVChar* u = text.data();
     size_t at = last.length;
     auto number = [&](int most) {
