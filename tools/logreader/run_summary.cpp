@@ -518,17 +518,28 @@ void RunSummarizer::Add(const LogRecord& record) {
     RunSummary& s = *run_;
     if (s.records++ == 0) s.firstRecord = split_.Records();
     if (!record.problem.empty()) ++s.problems;
-    Moment at{split_.Records(), record.timed, SecondsSinceEpoch(record)};
+    const std::size_t number = split_.Records();
+    const std::int64_t seconds = SecondsSinceEpoch(record);
+    // The moments of every record set part by part: a moment just made and copied whole makes
+    // the processor wait for its parts to be stored before it reads them back.
+    auto set = [&](Moment& moment) {
+        moment.record = number;
+        moment.timed = record.timed;
+        moment.seconds = seconds;
+    };
     if (record.timed) {
-        if (!s.started) s.started = at;
-        s.ended = at;
+        if (!s.started) set(s.started.emplace());
+        if (!s.ended) s.ended.emplace();
+        set(*s.ended);
     }
     std::optional<Token> kind = record.kind;
     bool subjectCut = false;
     if (record.partial && !kind) kind = CutEntry(record, subjectCut);
-    last_ = {split_.Records(), at, kind};
-    if (!kind || (!record.partial && !record.problem.empty()))
-        return;  // nothing of it can be trusted
+    last_.record = number;
+    set(last_.at);
+    last_.kind = kind;
+    if (!kind || (!record.partial && !record.problem.empty())) return;
+    const Moment at{number, record.timed, seconds};
     const std::vector<WideView>& f = record.fields;
     WideView subject = f.size() > 1 ? f[1] : WideView();
     if (subjectCut) {  // cut inside its subject: the latest unfinished one it begins
