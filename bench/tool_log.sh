@@ -110,11 +110,12 @@ report "100,000 open downloads" "$t" "$f" "$r" 1.3 "$kb" 16
 
 # A folder of 10,000 logs of 2 KB (hard links of the default run's log) against the floor
 # reading the same files.
-mkdir -p "$scratch/logs10000"
-for i in $(seq 10000); do ln "$one" "$scratch/logs10000/$i.log"; done
+mkdir -p "$scratch/folder"
+for i in $(seq 10000); do ln "$one" "$scratch/folder/$i.log"; done
 for _ in $(seq $rounds); do
-  paired folder "$tev" log "$scratch/logs10000" -- folder_floor "$floor" "$scratch/logs10000"
+  paired folder "$tev" log "$scratch/folder" -- folder_floor "$floor" "$scratch/folder"
 done
+rm -rf "$scratch/folder"
 echo
 echo "== tev log on a folder of 10,000 logs against the floor over the same files (CPU time, median of $rounds paired rounds) =="
 read -r t f r _ < <(ratio folder folder_floor)

@@ -314,3 +314,51 @@ TEST(LogDecoder, EveryTokenOfTheVocabularyIsReadAsItsKind) {
     expected.insert(expected.end(), {std::nullopt, std::nullopt});
     EXPECT_EQ(kinds, expected);
 }
+
+// A log whose first bytes are no whole record is read from its first whole one, whose line and
+// byte offset are those of the file, in pieces of any size; a later record of the same date is
+// checked as the first was.
+TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
+    const std::string rest = Utf16Line("1/2/2016; 3:4:5; InitML;") +
+                             Utf16Line("1/2/2016; 24:4:6; wpWarning;late;") +
+                             Utf16Line("1/2/2016; 3:60:6; wpWarning;late;") +
+                             Utf16Line("1/2/2016; 3:4:7; ShutdownML;");
+    struct Case {
+        const char* name;
+        std::string head;
+        size_t firstLine;  // of the first whole record
+    };
+    const Case cases[] = {
+        {"torn", Utf16Line("ing;disk low;"), 2},
+        {"empty line", Utf16Line(""), 2},
+        {"zeros", std::string(300, '\0'), 1},
+        {"zeros and a line end", std::string(30, '\0') + Utf16Line(""), 2},
+    };
+    for (const Case& c : cases) {
+        std::string log = c.head + rest;
+        Decoded whole = Decode(log, log.size());
+        size_t at = c.head.size(), line = c.firstLine;
+        EXPECT_EQ(whole.records,
+                  (std::vector<std::string>{
+                      std::to_string(line) + " 2016-01-02T03:04:05Z InitML| ",
+                      std::to_string(line + 1) + "  wpWarning|late| the time 24:4:6 is out of range",
+                      std::to_string(line + 2) + "  wpWarning|late| the time 3:60:6 is out of range",
+                      std::to_string(line + 3) + " 2016-01-02T03:04:07Z ShutdownML| ", ""}))
+            << c.name;
+        EXPECT_EQ(whole.bytes, (std::vector<size_t>{at, at + 52, at + 122, at + 192})) << c.name;
+        EXPECT_EQ(whole.notes.size(), 1u) << c.name;
+        ExpectTheSameInPiecesOfEverySize(log, whole);
+    }
+}
+
+// A token that differs from one TEV writes in a single unit, anywhere in it, is no token of TEV's.
+TEST(LogDecoder, ATokenOneUnitOffIsUnknown) {
+    for (const char* token : {"InitMX", "JnitML", "DownloadBegim", "DownloadBfgin", "PRODUCTNRDATB",
+                              "KV8 unavailablf", "Fail to initialize KV9", "SETUQ"}) {
+        std::string line = std::string("1/2/2016; 3:4:5; ") + token + ";a;b;c;";
+        Decoded decoded = Decode(Utf16Line(line), 1 << 20);
+        ASSERT_EQ(decoded.records.size(), 2u) << token;
+        EXPECT_NE(decoded.records[0].find("unknown token"), std::string::npos)
+            << token << decoded.records[0];
+    }
+}

@@ -357,7 +357,7 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
         bytes.rfind(std::string("\r\0\n\0", 4), bytes.find(std::string("S\0h\0u\0t", 8))) + 4;
     WriteBytes(tempDir_ / "cut.log", bytes.substr(0, shutdownLine + 10));
     ProgramRun cut = Tev({"log", "--summary", "--json", Path("cut.log")});
-    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.status, 3);  // the run cut short is not hidden behind its cut record (1)
     EXPECT_EQ(JsonLines(cut.out)[0]["end"], "cut short");
     WriteBytes(tempDir_ / "unended.log", bytes.substr(0, shutdownLine));
     ProgramRun unended = Tev({"log", "--summary", "--json", Path("unended.log")});
@@ -375,7 +375,7 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
                Utf16Line("1/2/2016; 3:4:5; InitML;").substr(0, 20));
 
     ProgramRun rows = Tev({"log", "--summary", "--json", Path("folder")});
-    EXPECT_EQ(rows.status, 1);  // the torn log; the failed install alone would give 3
+    EXPECT_EQ(rows.status, 3);  // the failed install, not hidden behind the torn log (1)
     std::map<std::string, nlohmann::json> byFile;
     for (const nlohmann::json& row : JsonLines(rows.out))
         byFile[fs::path(row["file"].get<std::string>())
@@ -439,4 +439,103 @@ TEST_F(ToolLog, UnpairedSurrogatesShowAsReplacementCharacters) {
         for (const nlohmann::json& line : lines) damaged += line.value("damaged", false);
         EXPECT_EQ(damaged, 1u) << json.out;
     }
+}
+
+// Logs as customers send them, each read in every mode: what the plain decode shows first and
+// says on standard error, each run's outcome and first error in the summary, and both statuses.
+TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {
+    auto utf16 = [](std::initializer_list<const char*> lines) {
+        std::string bytes;
+        for (const char* line : lines) bytes += Utf16Line(line);
+        return bytes;
+    };
+    const std::string run = utf16({"1/2/2016; 3:4:5; InitML;",
+                                   "1/2/2016; 3:4:6; DownloadBegin;https://x/a.cab;",
+                                   "1/2/2016; 3:4:7; InstallBegin;Studio;",
+                                   "1/2/2016; 3:4:9; ShutdownML;"});
+    const std::string begun = run.substr(0, run.rfind(Utf16Line("1/2/2016; 3:4:9; ShutdownML;")));
+    // The first `units` code units of a line, cut before its CR LF.
+    auto cut = [](const char* line, size_t units) { return Utf16Line(line).substr(0, 2 * units); };
+    const std::string initOnly = Utf16Line("1/2/2016; 3:4:5; InitML;");
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int plainStatus;
+        const char* firstLine;  // of the plain decode
+        const char* note;       // on standard error
+        int summaryStatus;
+        std::vector<const char*> firstErrors;  // of each run; "" for none
+    };
+    const char* whole = "1/2/2016; 3:4:5; InitML;";
+    const Case cases[] = {
+        {"torn", Utf16Line("1/2/2016; 3:4:2; wpWarning;disk low;").substr(20) + run, 0, whole,
+         "the log begins inside a record whose start is lost (a torn first record): its first 56 "
+         "bytes, before the first whole record, are skipped", 0, {""}},
+        {"empty-line", std::string("\r\0\n\0", 4) + run, 0, whole,
+         "the log begins with an empty line, which TEV does not write; skipped", 0, {""}},
+        {"zero-head", std::string(5000, '\0') + run, 0, whole,
+         "the log begins with 5000 bytes of zeros, as a crash while it was written leaves; "
+         "skipped", 0, {""}},
+        {"bom", "\xFF\xFE" + run, 0, whole, "byte-order mark", 0, {""}},
+        {"utf8", "1/2/2016; 3:4:5; InitML;\r\n1/2/2016; 3:4:9; ShutdownML;\r\n", 0, whole,
+         "the file is UTF-8 text", 0, {""}},
+        {"two-runs", run + run, 0, whole, "", 0, {"", ""}},
+        {"cut-download-error", begun + cut("1/2/2016; 3:4:8; DownloadError;https://x/a.cab;reset;", 51),
+         1, whole, "the log is cut short", 3, {"download failed: https://x/a.cab: rese"}},
+        {"cut-install-error", begun + cut("1/2/2016; 3:4:8; InstallError;Studio;", 33), 1, whole,
+         "the log is cut short", 3, {"installation failed: Studio"}},
+        {"cut-crash", begun + cut("1/2/2016; 3:4:8; OnCrash;", 21), 1, whole,
+         "the log is cut short", 3, {"the setup crashed"}},
+        {"cut-unavailable", initOnly + cut("1/2/2016; 3:4:8; KV8 unavailable;KV8.dll;not found;", 46),
+         1, whole, "the log is cut short", 3, {"analytics library missing: KV8.dll (not f)"}},
+        {"cut-initialize", initOnly + cut("1/2/2016; 3:4:8; Fail to initialize KV8;", 29), 1, whole,
+         "the log is cut short", 3, {"the analytics library did not come up"}},
+        {"cut-short", begun, 0, whole, "", 3,
+         {"cut short after record 3 (InstallBegin): no ShutdownML or OnCrash"}},
+        {"empty", "", 0, nullptr, "", 3, {""}},
+    };
+    for (const Case& c : cases) {
+        WriteBytes(tempDir_ / (std::string(c.name) + ".log"), c.bytes);
+        ProgramRun plain = Tev({"log", Path(std::string(c.name) + ".log")});
+        EXPECT_EQ(plain.status, c.plainStatus) << c.name << plain.err;
+        std::vector<std::string> lines = Lines(plain.out);
+        EXPECT_EQ(lines.empty() ? "(nothing)" : lines[0], c.firstLine ? c.firstLine : "(nothing)")
+            << c.name;
+        EXPECT_NE(plain.err.find(c.note), std::string::npos) << c.name << plain.err;
+        ProgramRun summary = Tev({"log", "--summary", "--json", Path(std::string(c.name) + ".log")});
+        EXPECT_EQ(summary.status, c.summaryStatus) << c.name << summary.err;
+        std::vector<nlohmann::json> runs = JsonLines(summary.out);
+        ASSERT_EQ(runs.size(), c.firstErrors.size()) << c.name << summary.out;
+        for (size_t i = 0; i < runs.size(); ++i) {
+            std::string error = runs[i]["first_error"].is_null() ? "" : runs[i]["first_error"];
+            EXPECT_EQ(error, c.firstErrors[i]) << c.name;
+            EXPECT_EQ(runs[i]["outcome"], c.summaryStatus == 3 ? "failed" : "ok") << c.name;
+        }
+    }
+    // A cut DownloadError is a failed download, the download it ends no longer unfinished.
+    ProgramRun cutError = Tev({"log", "--summary", "--json", Path("cut-download-error.log")});
+    EXPECT_EQ(JsonLines(cutError.out)[0]["downloads"][0]["outcome"], "failed");
+    EXPECT_EQ(JsonLines(cutError.out)[0]["downloads_total"], 1);
+    // A file that says it is empty is judged by what it holds.
+#ifndef _WIN32
+    ProgramRun maps = Tev({"log", "/proc/self/maps"});
+    EXPECT_EQ(maps.status, 2);
+    EXPECT_NE(maps.err.find("not a log by its content"), std::string::npos) << maps.err;
+#endif
+}
+
+// Texts holding quotes, backslashes and control characters, short and long, before and after
+// plain text, come back from --json as logged.
+TEST_F(ToolLog, JsonGivesEveryTextBackAsLogged) {
+    const std::vector<std::string> texts = {
+        "a\\b", "\"q\"", "plain text longer than eight\\", "\\ at the start of a long text",
+        "long text with a \" in its middle", "tab\there", "x"};
+    std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;");
+    for (const std::string& text : texts) log += Utf16Line("1/2/2016; 3:4:6; wpWarning;" + text + ";");
+    WriteBytes(tempDir_ / "texts.log", log);
+    ProgramRun run = Tev({"log", "--json", Path("texts.log")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::vector<nlohmann::json> records = JsonLines(run.out);
+    ASSERT_EQ(records.size(), texts.size() + 1);
+    for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i + 1]["fields"][0], texts[i]);
 }

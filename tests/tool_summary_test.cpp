@@ -613,3 +613,32 @@ TEST_F(ToolTest, EachModeKeepsItsPromisesOnTextsAndRuns) {
     for (const char* mode : {"--summary", "--csv"})
         EXPECT_EQ(Tev({"log", mode, "--local", Path("runs.log")}).status, 3) << mode;
 }
+
+// What a run keeps stays its own after the runs that follow, each text counted on its own row,
+// and a record cut inside a token that begins more than one entry counts as none of them.
+TEST(RunSummaries, EachRunKeepsItsOwnTextsAndCounts) {
+    std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
+        At(0, 0, "InitML;"), At(0, 1, "wpWarning;first run;"), At(0, 2, "wpWarning;again;"),
+        At(0, 3, "wpWarning;again;"), At(0, 4, "SETUP;a.setup;0;"), At(0, 5, "ShutdownML;"),
+        At(1, 0, "InitML;"), At(1, 1, "wpWarning;second run, a longer text;"),
+        At(1, 2, "InstallBegin;Studio;"), At(1, 3, "SETUP;b.setup;1;"), At(1, 4, "ShutdownML;"),
+        At(2, 0, "InitML;"), At(2, 1, "InstallBegin;Studio;")}) +
+        testing_support::Utf16Line(At(2, 2, "InstallE")).substr(0, 2 * 25));
+    ASSERT_EQ(runs.size(), 3u);
+    const tevtool::Tallies& first = runs[0].warnings;
+    ASSERT_EQ(first.Rows().size(), 2u);
+    EXPECT_EQ(tev::ToUtf8(first.Rows()[0].text), "first run");
+    EXPECT_EQ(first.Rows()[0].count, 1u);
+    EXPECT_EQ(tev::ToUtf8(first.Rows()[1].text), "again");
+    EXPECT_EQ(first.Rows()[1].count, 2u);
+    EXPECT_EQ(tev::ToUtf8(runs[0].setup.at(0).first), "a.setup");
+    EXPECT_EQ(tev::ToUtf8(runs[1].warnings.Rows().at(0).text), "second run, a longer text");
+    EXPECT_EQ(tev::ToUtf8(runs[1].installs.Kept().at(0).subject), "Studio");
+    EXPECT_EQ(tev::ToUtf8(runs[1].setup.at(0).second), "1");
+    // "InstallE" begins both InstallEnd and InstallError: Studio's installation stays unfinished.
+    ASSERT_EQ(runs[2].installs.Kept().size(), 1u);
+    EXPECT_EQ(runs[2].installs.Kept()[0].outcome, tevtool::Outcome::Unfinished);
+    ASSERT_TRUE(runs[2].firstError);
+    EXPECT_EQ(tev::ToUtf8(runs[2].firstError->text),
+              "cut short after record 14: no ShutdownML or OnCrash");
+}

@@ -238,37 +238,30 @@ void SplitKnownLine(WideView body, int strings, LogRecord& record) {
     fields.push_back(rest);
 }
 
+// Whether the text begins with the date of `last` as written, compared four units at a time (its
+// text is kept with zeros past its end); the text holds at least `more` units after it.
+template <typename LastDate>
+bool SameDate(WideView text, const LastDate& last, size_t more) {
+    if (!last.length || text.size() < last.length + more) return false;
+    for (size_t at = 0; at < last.length; at += 4) {
+        std::uint64_t mask = last.length - at >= 4
+                                 ? ~std::uint64_t{0}
+                                 : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
+        if ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) return false;
+    }
+    return true;
+}
+
 // The stamp, its date read from `last` when it is written as the date there (checked then).
 template <typename LastDate>
 bool ReadStampAfter(WideView text, LastDate& last, Stamp& stamp, bool& dateChecked) {
-    // The date compared four units at a time (its text is kept with zeros past its end).
-    dateChecked = last.length && text.size() >= last.length + 8;
-    for (size_t at = 0; dateChecked && at < last.length; at += 4) {
-        std::uint64_t mask = last.length - at >= 4 ? ~std::uint64_t{0}
-                                                   : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
-        dateChecked = ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) == 0;
-    }
+    dateChecked = SameDate(text, last, 8);
     if (dateChecked) {
         size_t at = last.length;
         stamp.month = last.month;
         stamp.day = last.day;
         stamp.year = last.year;
         stamp.dateLength = at;
-        // "H:M:S; " with one or two digits each, at most 11 units, read without bound checks
-        const TEVChar* u = text.data();
-        auto number = [&](int& value) {
-            if (!IsDigit(u[at])) return false;
-            value = u[at++] - '0';
-            if (IsDigit(u[at])) value = value * 10 + (u[at++] - '0');
-            return !IsDigit(u[at]);
-        };
-        if (text.size() >= at + 11 && number(stamp.hour) && u[at++] == logformat::kTimeSeparator &&
-            number(stamp.minute) && u[at++] == logformat::kTimeSeparator && number(stamp.second) &&
-            u[at] == logformat::kStampPartEnd[0] && u[at + 1] == logformat::kStampPartEnd[1]) {
-            stamp.length = at + 2;
-            return true;
-        }
-        at = last.length;
         bool shaped = ReadNumber(text, at, stamp.hour) &&
                       Expect(text, at, logformat::kTimeSeparator) &&
                       ReadNumber(text, at, stamp.minute) &&
@@ -296,13 +289,7 @@ bool ReadStampAfter(WideView text, LastDate& last, Stamp& stamp, bool& dateCheck
 // be read back). Its length, or 0 for any other stamp.
 template <typename LastDate>
 size_t ReadUsualStamp(WideView text, const LastDate& last, LogRecord& record) {
-    if (!last.length || text.size() < last.length + 11) return 0;
-    for (size_t at = 0; at < last.length; at += 4) {
-        std::uint64_t mask = last.length - at >= 4
-                                 ? ~std::uint64_t{0}
-                                 : (std::uint64_t{1} << (16 * (last.length - at))) - 1;
-        if ((WordAt(text.data() + at) ^ WordAt(last.text + at)) & mask) return 0;
-    }
+    if (!SameDate(text, last, 11)) return 0;
     const TEVChar* u = text.data();
     size_t at = last.length;
     auto number = [&](int most) {
@@ -610,8 +597,64 @@ std::uint64_t LogDecoder::BytesOf(size_t from, size_t to) const {
 
 // Gives out every record whose end is known: before the end of the file, that needs the line
 // after it, far enough to tell whether it begins a record. The search goes on where it stopped.
+// A log whose first bytes are not its first record's: a torn first record (its start lost), an
+// empty first line, a head of zeros (a crash while writing). Its first whole record is looked for
+// right after any zeros, or at the start of the line after them (within kHeadSearch units); what
+// is before it is left out with a note. False while more units are needed to tell.
+bool LogDecoder::SkipHead(bool atEnd) {
+    constexpr size_t kHeadSearch = 2048, kLookahead = 64, kZerosLooked = size_t{1} << 20;
+    size_t zeros = 0;
+    while (zeros < units_.size() && units_[zeros] == 0) ++zeros;
+    if (!atEnd && zeros == units_.size() && zeros < kZerosLooked) return false;
+    WideView units = units_;
+    auto stamped = [&](size_t at) {
+        Stamp stamp;
+        return at < units.size() && IsDigit(units[at]) &&
+               ReadStamp(units.substr(at, kLookahead), stamp);
+    };
+    // Right after the zeros (nearly every log: at its very start), or after the first line (one
+    // torn line, or an empty one), no further: a file whose first lines are something else's is
+    // not read as a log whose start was torn.
+    if (!atEnd && units.size() < zeros + kLookahead) return false;
+    size_t start = zeros;
+    if (!stamped(start)) {
+        size_t searched = std::min(units.size(), zeros + kHeadSearch);
+        start = LineBreak(units.substr(0, searched), zeros);
+        if (!atEnd && (start == WideView::npos ? searched < zeros + kHeadSearch
+                                               : units.size() < start + 2 + kLookahead))
+            return false;
+        headDone_ = true;
+        if (start == WideView::npos) return true;
+        start += units[start] == kCr && start + 1 < units.size() && units[start + 1] == kLf ? 2 : 1;
+        if (!stamped(start)) return true;
+    }
+    headDone_ = true;
+    if (start == 0) return true;
+    WideView head = units.substr(0, start);
+    static constexpr TEVChar kLineEnds[] = {kCr, kLf};
+    size_t text = head.find_last_not_of(WideView(kLineEnds, 2));
+    std::uint64_t bytes = BytesOf(0, start);
+    if (text == WideView::npos)
+        notes_.emplace_back("the log begins with an empty line, which TEV does not write; skipped");
+    else if (text < zeros)
+        notes_.push_back("the log begins with " + std::to_string(bytes) +
+                         " bytes of zeros, as a crash while it was written leaves; skipped");
+    else
+        notes_.push_back("the log begins inside a record whose start is lost (a torn first "
+                         "record): its first " + std::to_string(bytes) +
+                         " bytes, before the first whole record, are skipped");
+    for (size_t at = 0; at < start; ++at)
+        line_ += units[at] == kLf || (units[at] == kCr && !(at + 1 < start && units[at + 1] == kLf));
+    recordByte_ += bytes;
+    units_.erase(0, start);
+    if (encoding_ == Encoding::Utf8)
+        widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(start));
+    return true;
+}
+
 void LogDecoder::Drain(bool atEnd) {
     constexpr size_t kLookahead = 64;  // longer than any timestamp
+    if (!headDone_ && !SkipHead(atEnd)) return;
     for (;;) {
         WideView units = units_;
         size_t end = LineBreak(units, scanFrom_);

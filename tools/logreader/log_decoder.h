@@ -50,7 +50,9 @@ std::int64_t SecondsSinceEpoch(const LogRecord& record);
 // during the call only. Each byte is looked at a bounded number of times, and what is held at once
 // is bounded: a record is kept to its first `recordLimit` code units, the rest counted in `cut`.
 // A file re-saved by an editor is read and noted once for each way it differs from what TEV
-// writes: a byte-order mark, UTF-8 or UTF-16BE text, lines ended by LF or CR alone.
+// writes: a byte-order mark, UTF-8 or UTF-16BE text, lines ended by LF or CR alone. A log whose
+// first bytes are not a whole record (a torn start, an empty first line, a head of zeros) is read
+// from its first whole record, with a note.
 class LogDecoder {
 public:
     // What is kept of one record: 2 Mi code units, 4 MiB of UTF-16 text.
@@ -73,6 +75,7 @@ private:
     void Convert(std::string_view bytes, bool atEnd);
     void AppendUtf16(std::string_view bytes);
     void AppendUtf8(std::string_view bytes, bool atEnd);
+    bool SkipHead(bool atEnd);
     void Drain(bool atEnd);
     void GiveOut(size_t end, size_t next);
     void DropMiddle();
@@ -96,6 +99,7 @@ private:
     size_t line_ = 1;
     std::uint64_t fileBytes_ = 0;
     bool lfNoted_ = false, crNoted_ = false;
+    bool headDone_ = false;  // the search for the first whole record is over
     LogRecord record_;
     // The date of the last record whose date was in range, as written ("12/7/2016; ") and as
     // read: a log's records share their date for hours, and it is read once.

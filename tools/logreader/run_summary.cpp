@@ -90,6 +90,25 @@ bool KeptAs(WideView text, WideView kept) {
            text.substr(0, cut) == kept.substr(0, cut);
 }
 
+// The entry a record cut at the end began, when its token says (whole, or cut but the start of
+// one token only); `subjectCut` when the cut falls inside its subject, the text after the token.
+std::optional<logformat::Token> CutEntry(const LogRecord& record, bool& subjectCut) {
+    if (!record.timed || record.fields.empty()) return std::nullopt;
+    WideView token = record.fields[0];
+    bool ended = record.text.back() == logformat::kFieldEnd;  // its last field is whole
+    bool whole = record.fields.size() > 1 || ended;
+    std::optional<logformat::Token> kind;
+    for (const logformat::TokenShape& shape : logformat::kTokens) {
+        WideView text(shape.text);
+        if (whole ? text == token : (!token.empty() && text.substr(0, token.size()) == token)) {
+            if (kind) return std::nullopt;  // the start of more than one token
+            kind = shape.kind;
+        }
+    }
+    subjectCut = record.fields.size() == 2 && !ended;
+    return kind;
+}
+
 }  // namespace
 
 std::uint64_t KeyedHash(WideView text) { return SipHash13(ProcessKey(), text); }
@@ -467,9 +486,22 @@ void RunSummarizer::Fail(const Moment& at, std::initializer_list<WideView> what)
     if (!run_->firstError) run_->firstError = Tally{KeptText(text, *run_->texts), 1, at, at};
 }
 
+// A run that ends without ShutdownML or OnCrash fails; its first error, when it had none, says
+// after which record it ends.
+void RunSummarizer::Hand() {
+    RunSummary& s = *run_;
+    if (s.end == RunEnd::CutShort && !s.firstError && s.records) {
+        std::string text = "cut short after record " + std::to_string(last_.record);
+        if (last_.kind) text += " (" + tev::ToUtf8(logformat::TokenText(*last_.kind)) + ")";
+        text += ": no ShutdownML or OnCrash";
+        s.firstError = Tally{s.texts->Keep(tev::FromUtf8(text)), 1, last_.at, last_.at};
+    }
+    finished_(s);
+}
+
 void RunSummarizer::Finish() {
     if (!run_) run_.emplace();
-    finished_(*run_);
+    Hand();
     run_.reset();
 }
 
@@ -477,7 +509,7 @@ void RunSummarizer::Add(const LogRecord& record) {
     using logformat::Token;
     if (split_.Starts(record)) {
         if (run_) {
-            finished_(*run_);
+            Hand();
             run_->Reset();
         } else {
             run_.emplace();
@@ -487,30 +519,59 @@ void RunSummarizer::Add(const LogRecord& record) {
     RunSummary& s = *run_;
     if (s.records++ == 0) s.firstRecord = split_.Records();
     if (!record.problem.empty()) ++s.problems;
-    Moment at{split_.Records(), record.timed, SecondsSinceEpoch(record)};
+    const std::size_t number = split_.Records();
+    const std::int64_t seconds = SecondsSinceEpoch(record);
+    // The moments of every record set part by part: a moment just made and copied whole makes
+    // the processor wait for its parts to be stored before it reads them back.
+    auto set = [&](Moment& moment) {
+        moment.record = number;
+        moment.timed = record.timed;
+        moment.seconds = seconds;
+    };
     if (record.timed) {
-        if (!s.started) s.started = at;
-        s.ended = at;
+        if (!s.started) set(s.started.emplace());
+        if (!s.ended) s.ended.emplace();
+        set(*s.ended);
     }
-    if (!record.problem.empty() || !record.kind) return;  // nothing of it can be trusted
+    std::optional<Token> kind = record.kind;
+    bool subjectCut = false;
+    if (record.partial && !kind) kind = CutEntry(record, subjectCut);
+    last_.record = number;
+    set(last_.at);
+    last_.kind = kind;
+    if (!kind || (!record.partial && !record.problem.empty())) return;
+    const Moment at{number, record.timed, seconds};
     const std::vector<WideView>& f = record.fields;
     WideView subject = f.size() > 1 ? f[1] : WideView();
-    if (*record.kind == Token::InitML) return;
-    if (*record.kind == Token::FailToInitialize) {
+    if (subjectCut) {  // cut inside its subject: the latest unfinished one it begins
+        const Spans& spans = *kind == Token::InstallEnd || *kind == Token::InstallCancel ||
+                                     *kind == Token::InstallError || *kind == Token::InstallBegin
+                                 ? s.installs
+                                 : s.downloads;
+        for (auto span = spans.Kept().rbegin(); span != spans.Kept().rend(); ++span)
+            if (span->outcome == Outcome::Unfinished &&
+                span->subject.substr(0, subject.size()) == subject) {
+                subject = span->subject;
+                break;
+            }
+    }
+    if (*kind == Token::InitML) return;
+    if (*kind == Token::FailToInitialize) {
         s.analytics = false;
         s.end = RunEnd::AnalyticsDown;
         Fail(at, {TEV_TEXT("the analytics library did not come up")});
         return;
     }
-    if (*record.kind == Token::LibraryUnavailable) {
+    if (*kind == Token::LibraryUnavailable) {
         std::string meaning = LoadFailureMeaning(record);
         WideString explained = meaning.empty() ? WideString() : tev::FromUtf8(": " + meaning);
-        Fail(at, {TEV_TEXT("analytics library missing: "), f[1], TEV_TEXT(" ("), f[2],
-                  TEV_TEXT(")"), explained});
+        Fail(at, {TEV_TEXT("analytics library missing: "), f.size() > 1 ? f[1] : WideView(),
+                  TEV_TEXT(" ("), f.size() > 2 ? f[2] : WideView(), TEV_TEXT(")"), explained});
         return;
     }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting
-    switch (*record.kind) {
+    WideView text = f.size() > 2 ? f[2] : WideView();
+    switch (*kind) {
     case Token::ShutdownML:
         if (s.end != RunEnd::Crash) s.end = RunEnd::Shutdown;
         break;
@@ -519,6 +580,7 @@ void RunSummarizer::Add(const LogRecord& record) {
         Fail(at, {TEV_TEXT("the setup crashed")});
         break;
     case Token::SetupAttribute:
+        if (f.size() < 3) break;  // cut before its value
         if (s.setup.size() < kRowsKept)
             s.setup.emplace_back(KeptText(f[1], *s.texts), KeptText(f[2], *s.texts));
         else
@@ -535,8 +597,8 @@ void RunSummarizer::Add(const LogRecord& record) {
     case Token::InstallCancel: s.installs.Close(subject, at, Outcome::Cancelled); break;
     case Token::DownloadError:
         if (Span* span = s.downloads.Close(subject, at, Outcome::Failed))
-            span->message = KeptText(f[2], *s.texts);
-        Fail(at, {TEV_TEXT("download failed: "), subject, TEV_TEXT(": "), f[2]});
+            span->message = KeptText(text, *s.texts);
+        Fail(at, {TEV_TEXT("download failed: "), subject, TEV_TEXT(": "), text});
         break;
     case Token::InstallError:
         s.installs.Close(subject, at, Outcome::Failed);

@@ -259,9 +259,16 @@ public:
 private:
     void Fail(const Moment& at, std::initializer_list<WideView> what);
 
+    void Hand();  // the run to `finished_`
+
     std::function<void(const RunSummary&)> finished_;
     RunSplit split_;
     std::optional<RunSummary> run_;
+    struct Last {  // the run's last record
+        std::size_t record = 0;
+        Moment at;
+        std::optional<tev::logformat::Token> kind;
+    } last_;
 };
 
 }  // namespace tevtool

@@ -28,7 +28,7 @@ namespace {
 // The worse of two exit statuses, in the order of precedence commands.h gives.
 int Worse(int status, int other) {
     auto rank = [](int s) {
-        return s == kUsageError ? 3 : s == kFailure ? 2 : s == kRunFailed ? 1 : 0;
+        return s == kUsageError ? 3 : s == kRunFailed ? 2 : s == kFailure ? 1 : 0;
     };
     return rank(other) > rank(status) ? other : status;
 }
@@ -95,8 +95,9 @@ bool StartsWithDate(WideView text) {
            digits(4, 4) && separator(TEVChar(kStampPartEnd[0]));
 }
 
-// Whether a file's first bytes (its first kJudged, or all of a shorter file) begin as a log does,
-// whatever its name (a log cut short too).
+// Whether a file's first bytes (its first kJudged, or all of a shorter file) hold a log's first
+// whole record, whatever its name and wherever in them that record starts (a log cut short, or
+// whose start is torn, too).
 constexpr size_t kJudged = 4096;
 bool StartsAsLog(std::string_view start) {
     bool dated = false, first = true;
@@ -104,14 +105,18 @@ bool StartsAsLog(std::string_view start) {
         if (first) dated = StartsWithDate(record.text);
         first = false;
     });
-    decoder.Feed(start);
-    decoder.Finish();
+    // A little at a time, until the first record is out: a log's is at its start.
+    constexpr size_t kStep = 512;
+    for (size_t at = 0; first && at < start.size(); at += kStep)
+        decoder.Feed(start.substr(at, kStep));
+    if (first) decoder.Finish();
     return dated;
 }
 
 constexpr size_t kProblemsShown = 10;
 constexpr size_t kSkippedNamed = 10;  // files of a folder that are no log, named one by one
-constexpr char kNotALog[] = "not a log by its content (a log of TEV's begins with a dated record)";
+constexpr char kNotALog[] =
+    "not a log by its content (no dated record of TEV's in its first 4 KB)";
 
 // Where the runs go: summaries to `out` (`blocks` counts the text ones, to set them apart), or
 // the page.
@@ -204,7 +209,9 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     bool started = false;
     auto start = [&](std::string_view first) {
         started = true;
-        if (judged != Judged::Never && !StartsAsLog(first.substr(0, kJudged)) &&
+        // Judged after any zeros it begins with (a crash while it was written leaves them).
+        size_t zeros = std::min(first.find_first_not_of('\0'), first.size()) & ~size_t{1};
+        if (judged != Judged::Never && !StartsAsLog(first.substr(zeros, kJudged)) &&
             !(first.empty() && judged == Judged::Named))
             return taken = Taken::NotALog, false;
         if (headed)
@@ -249,7 +256,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         complaints.push_back("and " + std::to_string(problems - kProblemsShown) +
                              " more records not as TEV writes them");
     for (const std::string& complaint : complaints) Complain(out, path, complaint, Style::Warning);
-    if (summarizing && status == 0 && failed) status = kRunFailed;
+    if (summarizing && failed) status = Worse(status, kRunFailed);
     return status;
 }
 

@@ -11,8 +11,8 @@ class App;
 
 namespace tevtool {
 
-// Exit statuses; with several, the first in this order wins: usage or I/O error, malformed
-// records, a failure the log shows. An internal failure ends the tool at once with a status of its
+// Exit statuses; with several, the first in this order wins: usage or I/O error, a failure the
+// log shows (never hidden behind a damaged record), malformed records. An internal failure ends the tool at once with a status of its
 // own, whatever it was reading.
 // tev run: ownership violations; tev log: malformed or cut records; tev doctor: the folder will not
 // report to the maker's analytics library

@@ -50,17 +50,26 @@ std::optional<FileIdentity> IdentityOfStandardInput();
 std::FILE* OpenForWriting(const std::string& path);
 
 // Reads a file (UTF-8 path) that is to be a regular one, at most `limit` bytes, a `buffer` full at
-// a time handed to `piece`. On Windows it is opened shared for reading and writing, as a reader
-// must while anything else holds it (a log a running setup holds is said to be so); on Linux
-// without blocking, so that a FIFO put in the file's place cannot hang the open. False with `error`
-// when it is no regular file or could not be read to its end.
-bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
-                    const std::function<void(std::string_view)>& piece, std::string& error);
-// The same, handing pieces to `piece` until it returns false, and the file's size as the open
-// file gives it to `size` (when not null) before the first piece.
+// a time handed to `piece` until it returns false; the file's size as the open file gives it goes
+// to `size` (when not null) before the first piece. On Windows it is opened shared for reading and
+// writing, as a reader must while anything else holds it (a log a running setup holds is said to
+// be so); on Linux without blocking, so that a FIFO put in the file's place cannot hang the open.
+// False with `error` when it is no regular file or could not be read to its end.
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
                    std::uint64_t* size);
+// The same, every piece taken.
+inline bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
+                           const std::function<void(std::string_view)>& piece,
+                           std::string& error) {
+    return ReadFileUntil(
+        path, buffer, limit,
+        [&](std::string_view bytes) {
+            piece(bytes);
+            return true;
+        },
+        error, nullptr);
+}
 
 // Makes a new folder, `prefix` followed by a suffix no other folder has, that only this user can
 // enter; its path, or empty with `error`. Never one that existed before, nor a link to one.

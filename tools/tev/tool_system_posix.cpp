@@ -29,17 +29,6 @@ void SetEnvironment(const char* name, const std::string& value) { setenv(name, v
 
 void UnsetEnvironment(const char* name) { unsetenv(name); }
 
-bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
-                    const std::function<void(std::string_view)>& piece, std::string& error) {
-    return ReadFileUntil(
-        path, buffer, limit,
-        [&](std::string_view bytes) {
-            piece(bytes);
-            return true;
-        },
-        error, nullptr);
-}
-
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
                    std::uint64_t* size) {

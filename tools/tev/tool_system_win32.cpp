@@ -53,17 +53,6 @@ void UnsetEnvironment(const char* name) {
     _wputenv_s(wideName.c_str(), L"");  // an empty value removes the variable
 }
 
-bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
-                    const std::function<void(std::string_view)>& piece, std::string& error) {
-    return ReadFileUntil(
-        path, buffer, limit,
-        [&](std::string_view bytes) {
-            piece(bytes);
-            return true;
-        },
-        error, nullptr);
-}
-
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
                    std::uint64_t* size) {
