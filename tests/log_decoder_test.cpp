@@ -319,10 +319,9 @@ TEST(LogDecoder, EveryTokenOfTheVocabularyIsReadAsItsKind) {
 // byte offset are those of the file, in pieces of any size; a later record of the same date is
 // checked as the first was.
 TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
-    const std::string rest = Utf16Line("1/2/2016; 3:4:5; InitML;") +
-                             Utf16Line("1/2/2016; 24:4:6; wpWarning;late;") +
-                             Utf16Line("1/2/2016; 3:60:6; wpWarning;late;") +
-                             Utf16Line("1/2/2016; 3:4:7; ShutdownML;");
+    const std::string rest =
+        Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line("1/2/2016; 24:4:6; wpWarning;late;") +
+        Utf16Line("1/2/2016; 3:60:6; wpWarning;late;") + Utf16Line("1/2/2016; 3:4:7; ShutdownML;");
     struct Case {
         const char* name;
         std::string head;
@@ -338,12 +337,13 @@ TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
         std::string log = c.head + rest;
         Decoded whole = Decode(log, log.size());
         size_t at = c.head.size(), line = c.firstLine;
-        EXPECT_EQ(whole.records,
-                  (std::vector<std::string>{
-                      std::to_string(line) + " 2016-01-02T03:04:05Z InitML| ",
-                      std::to_string(line + 1) + "  wpWarning|late| the time 24:4:6 is out of range",
-                      std::to_string(line + 2) + "  wpWarning|late| the time 3:60:6 is out of range",
-                      std::to_string(line + 3) + " 2016-01-02T03:04:07Z ShutdownML| ", ""}))
+        EXPECT_EQ(
+            whole.records,
+            (std::vector<std::string>{
+                std::to_string(line) + " 2016-01-02T03:04:05Z InitML| ",
+                std::to_string(line + 1) + "  wpWarning|late| the time 24:4:6 is out of range",
+                std::to_string(line + 2) + "  wpWarning|late| the time 3:60:6 is out of range",
+                std::to_string(line + 3) + " 2016-01-02T03:04:07Z ShutdownML| ", ""}))
             << c.name;
         EXPECT_EQ(whole.bytes, (std::vector<size_t>{at, at + 52, at + 122, at + 192})) << c.name;
         EXPECT_EQ(whole.notes.size(), 1u) << c.name;

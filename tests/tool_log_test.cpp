@@ -449,10 +449,9 @@ TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {
         for (const char* line : lines) bytes += Utf16Line(line);
         return bytes;
     };
-    const std::string run = utf16({"1/2/2016; 3:4:5; InitML;",
-                                   "1/2/2016; 3:4:6; DownloadBegin;https://x/a.cab;",
-                                   "1/2/2016; 3:4:7; InstallBegin;Studio;",
-                                   "1/2/2016; 3:4:9; ShutdownML;"});
+    const std::string run =
+        utf16({"1/2/2016; 3:4:5; InitML;", "1/2/2016; 3:4:6; DownloadBegin;https://x/a.cab;",
+               "1/2/2016; 3:4:7; InstallBegin;Studio;", "1/2/2016; 3:4:9; ShutdownML;"});
     const std::string begun = run.substr(0, run.rfind(Utf16Line("1/2/2016; 3:4:9; ShutdownML;")));
     // The first `units` code units of a line, cut before its CR LF.
     auto cut = [](const char* line, size_t units) { return Utf16Line(line).substr(0, 2 * units); };
@@ -468,29 +467,79 @@ TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {
     };
     const char* whole = "1/2/2016; 3:4:5; InitML;";
     const Case cases[] = {
-        {"torn", Utf16Line("1/2/2016; 3:4:2; wpWarning;disk low;").substr(20) + run, 0, whole,
+        {"torn",
+         Utf16Line("1/2/2016; 3:4:2; wpWarning;disk low;").substr(20) + run,
+         0,
+         whole,
          "the log begins inside a record whose start is lost (a torn first record): its first 56 "
-         "bytes, before the first whole record, are skipped", 0, {""}},
-        {"empty-line", std::string("\r\0\n\0", 4) + run, 0, whole,
-         "the log begins with an empty line, which TEV does not write; skipped", 0, {""}},
-        {"zero-head", std::string(5000, '\0') + run, 0, whole,
+         "bytes, before the first whole record, are skipped",
+         0,
+         {""}},
+        {"empty-line",
+         std::string("\r\0\n\0", 4) + run,
+         0,
+         whole,
+         "the log begins with an empty line, which TEV does not write; skipped",
+         0,
+         {""}},
+        {"zero-head",
+         std::string(5000, '\0') + run,
+         0,
+         whole,
          "the log begins with 5000 bytes of zeros, as a crash while it was written leaves; "
-         "skipped", 0, {""}},
+         "skipped",
+         0,
+         {""}},
         {"bom", "\xFF\xFE" + run, 0, whole, "byte-order mark", 0, {""}},
-        {"utf8", "1/2/2016; 3:4:5; InitML;\r\n1/2/2016; 3:4:9; ShutdownML;\r\n", 0, whole,
-         "the file is UTF-8 text", 0, {""}},
+        {"utf8",
+         "1/2/2016; 3:4:5; InitML;\r\n1/2/2016; 3:4:9; ShutdownML;\r\n",
+         0,
+         whole,
+         "the file is UTF-8 text",
+         0,
+         {""}},
         {"two-runs", run + run, 0, whole, "", 0, {"", ""}},
-        {"cut-download-error", begun + cut("1/2/2016; 3:4:8; DownloadError;https://x/a.cab;reset;", 51),
-         1, whole, "the log is cut short", 3, {"download failed: https://x/a.cab: rese"}},
-        {"cut-install-error", begun + cut("1/2/2016; 3:4:8; InstallError;Studio;", 33), 1, whole,
-         "the log is cut short", 3, {"installation failed: Studio"}},
-        {"cut-crash", begun + cut("1/2/2016; 3:4:8; OnCrash;", 21), 1, whole,
-         "the log is cut short", 3, {"the setup crashed"}},
-        {"cut-unavailable", initOnly + cut("1/2/2016; 3:4:8; KV8 unavailable;KV8.dll;not found;", 46),
-         1, whole, "the log is cut short", 3, {"analytics library missing: KV8.dll (not f)"}},
-        {"cut-initialize", initOnly + cut("1/2/2016; 3:4:8; Fail to initialize KV8;", 29), 1, whole,
-         "the log is cut short", 3, {"the analytics library did not come up"}},
-        {"cut-short", begun, 0, whole, "", 3,
+        {"cut-download-error",
+         begun + cut("1/2/2016; 3:4:8; DownloadError;https://x/a.cab;reset;", 51),
+         1,
+         whole,
+         "the log is cut short",
+         3,
+         {"download failed: https://x/a.cab: rese"}},
+        {"cut-install-error",
+         begun + cut("1/2/2016; 3:4:8; InstallError;Studio;", 33),
+         1,
+         whole,
+         "the log is cut short",
+         3,
+         {"installation failed: Studio"}},
+        {"cut-crash",
+         begun + cut("1/2/2016; 3:4:8; OnCrash;", 21),
+         1,
+         whole,
+         "the log is cut short",
+         3,
+         {"the setup crashed"}},
+        {"cut-unavailable",
+         initOnly + cut("1/2/2016; 3:4:8; KV8 unavailable;KV8.dll;not found;", 46),
+         1,
+         whole,
+         "the log is cut short",
+         3,
+         {"analytics library missing: KV8.dll (not f)"}},
+        {"cut-initialize",
+         initOnly + cut("1/2/2016; 3:4:8; Fail to initialize KV8;", 29),
+         1,
+         whole,
+         "the log is cut short",
+         3,
+         {"the analytics library did not come up"}},
+        {"cut-short",
+         begun,
+         0,
+         whole,
+         "",
+         3,
          {"cut short after record 3 (InstallBegin): no ShutdownML or OnCrash"}},
         {"empty", "", 0, nullptr, "", 3, {""}},
     };
@@ -502,7 +551,8 @@ TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {
         EXPECT_EQ(lines.empty() ? "(nothing)" : lines[0], c.firstLine ? c.firstLine : "(nothing)")
             << c.name;
         EXPECT_NE(plain.err.find(c.note), std::string::npos) << c.name << plain.err;
-        ProgramRun summary = Tev({"log", "--summary", "--json", Path(std::string(c.name) + ".log")});
+        ProgramRun summary =
+            Tev({"log", "--summary", "--json", Path(std::string(c.name) + ".log")});
         EXPECT_EQ(summary.status, c.summaryStatus) << c.name << summary.err;
         std::vector<nlohmann::json> runs = JsonLines(summary.out);
         ASSERT_EQ(runs.size(), c.firstErrors.size()) << c.name << summary.out;
@@ -527,11 +577,16 @@ TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {
 // Texts holding quotes, backslashes and control characters, short and long, before and after
 // plain text, come back from --json as logged.
 TEST_F(ToolLog, JsonGivesEveryTextBackAsLogged) {
-    const std::vector<std::string> texts = {
-        "a\\b", "\"q\"", "plain text longer than eight\\", "\\ at the start of a long text",
-        "long text with a \" in its middle", "tab\there", "x"};
+    const std::vector<std::string> texts = {"a\\b",
+                                            "\"q\"",
+                                            "plain text longer than eight\\",
+                                            "\\ at the start of a long text",
+                                            "long text with a \" in its middle",
+                                            "tab\there",
+                                            "x"};
     std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;");
-    for (const std::string& text : texts) log += Utf16Line("1/2/2016; 3:4:6; wpWarning;" + text + ";");
+    for (const std::string& text : texts)
+        log += Utf16Line("1/2/2016; 3:4:6; wpWarning;" + text + ";");
     WriteBytes(tempDir_ / "texts.log", log);
     ProgramRun run = Tev({"log", "--json", Path("texts.log")});
     ASSERT_EQ(run.status, 0) << run.err;

@@ -617,12 +617,12 @@ TEST_F(ToolTest, EachModeKeepsItsPromisesOnTextsAndRuns) {
 // What a run keeps stays its own after the runs that follow, each text counted on its own row,
 // and a record cut inside a token that begins more than one entry counts as none of them.
 TEST(RunSummaries, EachRunKeepsItsOwnTextsAndCounts) {
-    std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
-        At(0, 0, "InitML;"), At(0, 1, "wpWarning;first run;"), At(0, 2, "wpWarning;again;"),
-        At(0, 3, "wpWarning;again;"), At(0, 4, "SETUP;a.setup;0;"), At(0, 5, "ShutdownML;"),
-        At(1, 0, "InitML;"), At(1, 1, "wpWarning;second run, a longer text;"),
-        At(1, 2, "InstallBegin;Studio;"), At(1, 3, "SETUP;b.setup;1;"), At(1, 4, "ShutdownML;"),
-        At(2, 0, "InitML;"), At(2, 1, "InstallBegin;Studio;")}) +
+    std::vector<tevtool::RunSummary> runs = Summaries(
+        LogOf({At(0, 0, "InitML;"), At(0, 1, "wpWarning;first run;"), At(0, 2, "wpWarning;again;"),
+               At(0, 3, "wpWarning;again;"), At(0, 4, "SETUP;a.setup;0;"), At(0, 5, "ShutdownML;"),
+               At(1, 0, "InitML;"), At(1, 1, "wpWarning;second run, a longer text;"),
+               At(1, 2, "InstallBegin;Studio;"), At(1, 3, "SETUP;b.setup;1;"),
+               At(1, 4, "ShutdownML;"), At(2, 0, "InitML;"), At(2, 1, "InstallBegin;Studio;")}) +
         testing_support::Utf16Line(At(2, 2, "InstallE")).substr(0, 2 * 25));
     ASSERT_EQ(runs.size(), 3u);
     const tevtool::Tallies& first = runs[0].warnings;

@@ -4,8 +4,9 @@
 //   InitML(log) --Restart--> [discard an active run unsent; without log: close its log]
 //                -> Log::Open (an open log is kept) -> "InitML"
 //                -> library unavailable? "KV8 unavailable;file;cause", close
-//                -> COMMON.STARTUP to Initialize -> library up?  no: "Fail to initialize KV8", close
-//                                                                yes: reporting on, wp.setup made
+//                -> COMMON.STARTUP to Initialize -> library up?
+//                     no: "Fail to initialize KV8", close
+//                     yes: reporting on, wp.setup made
 //   entries while reporting -> SetupReport (kept) / ProgressEvents (sent at once), Log::Write
 //   ShutdownML --End--> "ShutdownML" -> SetupReport::Commit -> COMMON.SHUTDOWN to Uninitialize
 //                       -> close

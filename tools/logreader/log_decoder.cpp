@@ -44,7 +44,8 @@ size_t FindSeparator(WideView text) {
     for (; at + 8 <= text.size(); at += 8) {
         __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
         int found = _mm_movemask_epi8(_mm_cmpeq_epi16(eight, separator));
-        if (found) return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
+        if (found)
+            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
     }
 #endif
     for (; at < text.size(); ++at)
@@ -122,9 +123,10 @@ bool ReadStampChecked(WideView text, Stamp& stamp) {
     bool shaped = ReadNumber(text, at, stamp.month) && Expect(text, at, kDateSeparator) &&
                   ReadNumber(text, at, stamp.day) && Expect(text, at, kDateSeparator) &&
                   ReadNumber(text, at, stamp.year) && Expect(text, at, kStampPartEnd) &&
-                  (stamp.dateLength = at) > 0 && ReadNumber(text, at, stamp.hour) && Expect(text, at, kTimeSeparator) &&
-                  ReadNumber(text, at, stamp.minute) && Expect(text, at, kTimeSeparator) &&
-                  ReadNumber(text, at, stamp.second) && Expect(text, at, kStampPartEnd);
+                  (stamp.dateLength = at) > 0 && ReadNumber(text, at, stamp.hour) &&
+                  Expect(text, at, kTimeSeparator) && ReadNumber(text, at, stamp.minute) &&
+                  Expect(text, at, kTimeSeparator) && ReadNumber(text, at, stamp.second) &&
+                  Expect(text, at, kStampPartEnd);
     stamp.length = at;
     return shaped;
 }
@@ -140,7 +142,8 @@ bool ReadStamp(WideView text, Stamp& stamp) {
     auto number = [&](int& value, size_t most) {
         if (!IsDigit(u[at])) return false;
         value = u[at++] - '0';
-        for (size_t more = 1; more < most && IsDigit(u[at]); ++more) value = value * 10 + (u[at++] - '0');
+        for (size_t more = 1; more < most && IsDigit(u[at]); ++more)
+            value = value * 10 + (u[at++] - '0');
         return !IsDigit(u[at]);
     };
     auto literal = [&](TEVChar unit) { return u[at++] == unit; };
@@ -148,8 +151,9 @@ bool ReadStamp(WideView text, Stamp& stamp) {
     constexpr TEVChar kEnd0 = kStampPartEnd[0], kEnd1 = kStampPartEnd[1];
     if (number(stamp.month, 2) && literal(kDateSeparator) && number(stamp.day, 2) &&
         literal(kDateSeparator) && number(stamp.year, 4) && literal(kEnd0) && literal(kEnd1) &&
-        (stamp.dateLength = at) > 0 && number(stamp.hour, 2) && literal(kTimeSeparator) && number(stamp.minute, 2) &&
-        literal(kTimeSeparator) && number(stamp.second, 2) && literal(kEnd0) && literal(kEnd1)) {
+        (stamp.dateLength = at) > 0 && number(stamp.hour, 2) && literal(kTimeSeparator) &&
+        number(stamp.minute, 2) && literal(kTimeSeparator) && number(stamp.second, 2) &&
+        literal(kEnd0) && literal(kEnd1)) {
         stamp.length = at;
         return true;
     }
@@ -262,12 +266,10 @@ bool ReadStampAfter(WideView text, LastDate& last, Stamp& stamp, bool& dateCheck
         stamp.day = last.day;
         stamp.year = last.year;
         stamp.dateLength = at;
-        bool shaped = ReadNumber(text, at, stamp.hour) &&
-                      Expect(text, at, logformat::kTimeSeparator) &&
-                      ReadNumber(text, at, stamp.minute) &&
-                      Expect(text, at, logformat::kTimeSeparator) &&
-                      ReadNumber(text, at, stamp.second) &&
-                      Expect(text, at, logformat::kStampPartEnd);
+        bool shaped =
+            ReadNumber(text, at, stamp.hour) && Expect(text, at, logformat::kTimeSeparator) &&
+            ReadNumber(text, at, stamp.minute) && Expect(text, at, logformat::kTimeSeparator) &&
+            ReadNumber(text, at, stamp.second) && Expect(text, at, logformat::kStampPartEnd);
         stamp.length = at;
         return shaped;
     }
@@ -303,7 +305,8 @@ size_t ReadUsualStamp(WideView text, const LastDate& last, LogRecord& record) {
     int minute = number(59);
     if (minute < 0 || u[at++] != logformat::kTimeSeparator) return 0;
     int second = number(59);
-    if (second < 0 || u[at] != logformat::kStampPartEnd[0] || u[at + 1] != logformat::kStampPartEnd[1])
+    if (second < 0 || u[at] != logformat::kStampPartEnd[0] ||
+        u[at + 1] != logformat::kStampPartEnd[1])
         return 0;
     record.timed = true;
     record.year = last.year;
@@ -362,9 +365,10 @@ size_t LineBreak(WideView units, size_t from) {
     const __m128i lf = _mm_set1_epi16(static_cast<short>(kLf));
     for (; at + 8 <= units.size(); at += 8) {
         __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + at));
-        int found = _mm_movemask_epi8(
-            _mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf)));
-        if (found) return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
+        int found =
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf)));
+        if (found)
+            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
     }
 #endif
     for (; at + 4 <= units.size(); at += 4) {
@@ -640,11 +644,13 @@ bool LogDecoder::SkipHead(bool atEnd) {
         notes_.push_back("the log begins with " + std::to_string(bytes) +
                          " bytes of zeros, as a crash while it was written leaves; skipped");
     else
-        notes_.push_back("the log begins inside a record whose start is lost (a torn first "
-                         "record): its first " + std::to_string(bytes) +
-                         " bytes, before the first whole record, are skipped");
+        notes_.push_back(
+            "the log begins inside a record whose start is lost (a torn first "
+            "record): its first " +
+            std::to_string(bytes) + " bytes, before the first whole record, are skipped");
     for (size_t at = 0; at < start; ++at)
-        line_ += units[at] == kLf || (units[at] == kCr && !(at + 1 < start && units[at + 1] == kLf));
+        line_ +=
+            units[at] == kLf || (units[at] == kCr && !(at + 1 < start && units[at + 1] == kLf));
     recordByte_ += bytes;
     units_.erase(0, start);
     if (encoding_ == Encoding::Utf8)

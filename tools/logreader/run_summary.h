@@ -155,7 +155,8 @@ private:
     // subject's hash and told apart by its text, which it keeps in one block, a byte a unit when
     // every unit of it is below 0x100 (a URL, a product's name): a hundred thousand open downloads
     // are found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject
-    // is followed. The block is reserved whole once it is large, so that it never moves as it grows.
+    // is followed. The block is reserved whole once it is large, so that it never moves as it
+    // grows.
     struct Open {
         std::uint32_t key = 0;  // from the subject's hash, never 0; 0: an empty slot
         std::uint32_t latestKept = kNoSpan;

@@ -70,7 +70,9 @@ size_t AppendAscii(WideView text, std::string& out) {
 
 }  // namespace
 
-size_t AppendPrintableAscii(WideView text, std::string& out) { return AppendAscii<false>(text, out); }
+size_t AppendPrintableAscii(WideView text, std::string& out) {
+    return AppendAscii<false>(text, out);
+}
 size_t AppendJsonAscii(WideView text, std::string& out) { return AppendAscii<true>(text, out); }
 
 void AppendShown(WideView text, std::string& out) {

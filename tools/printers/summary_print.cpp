@@ -175,9 +175,8 @@ std::string SummaryJson(const LogName& file, const RunSummary& s) {
         whole &= tev::AppendJson(text, quoted, tev::LoneSurrogates::Replace);
         return quoted;
     };
-    std::string out =
-        "{\"file\":" + file.json + ",\"run\":" + std::to_string(s.ordinal) +
-        ",\"outcome\":" + (s.Failed() ? "\"failed\"" : "\"ok\"");
+    std::string out = "{\"file\":" + file.json + ",\"run\":" + std::to_string(s.ordinal) +
+                      ",\"outcome\":" + (s.Failed() ? "\"failed\"" : "\"ok\"");
     out += ",\"started\":" + JsonTime(s.started) + ",\"ended\":" + JsonTime(s.ended);
     out += std::string(",\"end\":\"") + RunEndText(s.end) +
            "\",\"analytics\":" + (s.analytics ? (*s.analytics ? "true" : "false") : "null");

@@ -115,8 +115,7 @@ bool StartsAsLog(std::string_view start) {
 
 constexpr size_t kProblemsShown = 10;
 constexpr size_t kSkippedNamed = 10;  // files of a folder that are no log, named one by one
-constexpr char kNotALog[] =
-    "not a log by its content (no dated record of TEV's in its first 4 KB)";
+constexpr char kNotALog[] = "not a log by its content (no dated record of TEV's in its first 4 KB)";
 
 // Where the runs go: summaries to `out` (`blocks` counts the text ones, to set them apart), or
 // the page.
@@ -215,8 +214,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
             !(first.empty() && judged == Judged::Named))
             return taken = Taken::NotALog, false;
         if (headed)
-            out.Buffer() +=
-                Styled(Style::Heading, "== " + name.shown + " ==", out.File()) + '\n';
+            out.Buffer() += Styled(Style::Heading, "== " + name.shown + " ==", out.File()) + '\n';
         taken = Taken::Log;
         progress.emplace(name.shown, size);
         decoder.Feed(first);

@@ -12,10 +12,10 @@ class App;
 namespace tevtool {
 
 // Exit statuses; with several, the first in this order wins: usage or I/O error, a failure the
-// log shows (never hidden behind a damaged record), malformed records. An internal failure ends the tool at once with a status of its
-// own, whatever it was reading.
-// tev run: ownership violations; tev log: malformed or cut records; tev doctor: the folder will not
-// report to the maker's analytics library
+// log shows (never hidden behind a damaged record), malformed records. An internal failure ends the
+// tool at once with a status of its own, whatever it was reading. tev run: ownership violations;
+// tev log: malformed or cut records; tev doctor: the folder will not report to the maker's
+// analytics library
 constexpr int kFailure = 1;
 constexpr int kUsageError = 2;     // bad command line, unreadable file or scenario
 constexpr int kRunFailed = 3;      // tev log --summary: a log shows a failure

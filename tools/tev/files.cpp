@@ -137,11 +137,12 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
         for (; !error && entries != end; entries.increment(error)) {
             // From the listing alone where it says (no system call); a link is looked at later.
             std::error_code unknown;
-            fs::file_type kind = entries->is_symlink(unknown)     ? fs::file_type::symlink
-                                 : entries->is_directory(unknown) ? fs::file_type::directory
+            fs::file_type kind = entries->is_symlink(unknown)        ? fs::file_type::symlink
+                                 : entries->is_directory(unknown)    ? fs::file_type::directory
                                  : entries->is_regular_file(unknown) ? fs::file_type::regular
                                                                      : fs::file_type::unknown;
-            entered.kinds.emplace_back(entered.names.size(), unknown ? fs::file_type::unknown : kind);
+            entered.kinds.emplace_back(entered.names.size(),
+                                       unknown ? fs::file_type::unknown : kind);
             entered.order.push_back(entered.names.size());
             entered.names += entries->path().filename().native();
             entered.names.push_back(0);

@@ -54,9 +54,7 @@ std::string Styled(Style style, std::string_view text, std::FILE* stream) {
 }
 
 Progress::Progress(std::string name, std::uint64_t total)
-    : name_(std::move(name)),
-      total_(total),
-      active_(total >= kLongRead && OnTerminal(stderr)) {}
+    : name_(std::move(name)), total_(total), active_(total >= kLongRead && OnTerminal(stderr)) {}
 
 void Progress::Advance(std::uint64_t bytes) {
     read_ += bytes;

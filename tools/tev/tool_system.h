@@ -60,8 +60,7 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
                    std::uint64_t* size);
 // The same, every piece taken.
 inline bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
-                           const std::function<void(std::string_view)>& piece,
-                           std::string& error) {
+                           const std::function<void(std::string_view)>& piece, std::string& error) {
     return ReadFileUntil(
         path, buffer, limit,
         [&](std::string_view bytes) {

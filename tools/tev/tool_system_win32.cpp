@@ -73,7 +73,8 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
     bool ok = GetFileType(file) == FILE_TYPE_DISK;
     if (!ok) error = "is not a regular file";
     LARGE_INTEGER bytes{};
-    if (ok && size) *size = GetFileSizeEx(file, &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
+    if (ok && size)
+        *size = GetFileSizeEx(file, &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
     DWORD read = 0;
     while (ok && limit > 0 &&
            (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(buffer.size(), limit)),
