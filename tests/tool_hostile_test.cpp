@@ -162,6 +162,12 @@ TEST_F(ToolHostile, AScenarioTooLargeIsRefusedWithItsLine) {
             EXPECT_EQ(run.out, "");
         }
     }
+    // Kept: a line of exactly two mebibytes (2,097,152 bytes before its line end) is played.
+    std::string warning = "wpWarning \"" + std::string(2097152 - 12, 'x') + "\"";
+    ASSERT_EQ(warning.size(), 2097152u);
+    WriteBytes(tempDir_ / "edge.tev", "InitML false\n" + warning + "\nShutdownML\n");
+    ProgramRun kept = Tev({"run", Path("edge.tev")});
+    EXPECT_EQ(kept.status, 0) << kept.err;
 }
 
 #ifndef _WIN32
