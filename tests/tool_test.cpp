@@ -207,6 +207,17 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
     EXPECT_EQ(Tev({}).status, 2);
 }
 
+// A phase is written as the header names it, bare or qualified, or as its number.
+TEST_F(Tool, APhaseIsNamedBareQualifiedOrByNumber) {
+    for (const char* phase : {"eInstallation", "TEVUtil::eInstallation", "2"}) {
+        ProgramRun run = TevOnScenario(std::string("InitML false\nwpSetupPhase ") + phase +
+                                       " true\nShutdownML\n");
+        EXPECT_EQ(run.status, 0) << phase << run.err;
+        EXPECT_NE(run.out.find("reached    wp.setup.installation.begin\n"), std::string::npos)
+            << phase << run.out;
+    }
+}
+
 TEST_F(Tool, OutboxReceivesEveryWaypointAsItIsHandedOver) {
     ProgramRun run = Tev({"run", "--outbox", Path("outbox.jsonl")});
     ASSERT_EQ(run.status, 0) << run.err;
