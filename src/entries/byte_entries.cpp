@@ -23,13 +23,23 @@
 #define TEV_ENTRY_ALIAS(name)
 #endif
 
+// A C++ caller that compiles TEV in (the tool, the suites) calls these through their declared
+// types, which clang's -fsanitize=function takes for another function's; at the binary interface
+// the two are one, which is what this file is for.
+#if defined(__clang__)
+#define TEV_BOOL_AS_BYTE __attribute__((no_sanitize("function")))
+#else
+#define TEV_BOOL_AS_BYTE
+#endif
+
 #define TEV_INIT_ML "_ZN7TEVUtil6InitMLEb"
 #define TEV_WP_SETUP_PHASE "_ZN7TEVUtil12wpSetupPhaseENS_11eSetupPhaseEb"
 
 namespace TEVUtil {
 
-bool InitML(unsigned char enableLog) TEV_ENTRY_SYMBOL(TEV_INIT_ML);
-void wpSetupPhase(int phase, unsigned char begin) TEV_ENTRY_SYMBOL(TEV_WP_SETUP_PHASE);
+TEV_BOOL_AS_BYTE bool InitML(unsigned char enableLog) TEV_ENTRY_SYMBOL(TEV_INIT_ML);
+TEV_BOOL_AS_BYTE void wpSetupPhase(int phase, unsigned char begin)
+    TEV_ENTRY_SYMBOL(TEV_WP_SETUP_PHASE);
 
 bool InitML(unsigned char enableLog) { return tev::entries::InitML(enableLog != 0); }
 
