@@ -77,10 +77,10 @@ check() {
 n=0
 row() {
   local what=$1 tev_place=$2 files=$3 preload=$4 cwd=$5 env=$6 initml=$7 line=$8
-  local root="$work/$((n += 1))" argument spec
+  local root="$work/$((n += 1))" argument placed
   mkdir -p "$root"
   cp "$host" "$root/$host_file"
-  for spec in $files; do put "$root" "$spec"; done
+  for placed in $files; do put "$root" "$placed"; done
   if [ "$tev_place" = name ]; then
     mkdir -p "$root/$cwd" && cp "$tev" "$root/$cwd/$tev_file" && argument=$tev_file
   else
