@@ -1,4 +1,5 @@
-// The analytics library's objects as TEV adds and hands them over (src/kv8_client/event_building.*).
+// The analytics library's objects as TEV adds and hands them over
+// (src/kv8_client/event_building.*).
 #include "../src/kv8_client/event_building.h"
 #include "support.h"
 
