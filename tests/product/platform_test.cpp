@@ -3,7 +3,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "../src/kv8_client/kv8_statics.h"
+#include "kv8_client/kv8_statics.h"
 #include "support.h"
 
 #ifdef _WIN32

@@ -1,5 +1,5 @@
 // The run's life cycle: start, shut-down, crash, user identifier, and the states between them.
-#include "../src/run/run.h"
+#include "run/run.h"
 #include "support.h"
 
 using namespace tev;
