@@ -214,6 +214,14 @@ TEST_F(RunLifecycle, UserIdIsReturnedEvenWhenItsRunCannotStart) {
     ExpectCleanLedger();
 }
 
+TEST_F(RunLifecycle, UserIdIsAnEmptyTextWhenTheLibraryGivesNone) {
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    kv8::RefuseUserId();
+    const TEVChar* id = TEVUtil::GetKV8UserId();
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(WideString(id), WideString());
+}
+
 TEST_F(RunLifecycle, TwoRunsInOneProcessLeaveOnlyTheSecondLogAndReportBoth) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     TEVUtil::AddAttributeToSetup(T("run"), 1);
