@@ -329,6 +329,36 @@ TEST_F(DiskFaults, TheEndOfATornLineThatLandsInPartIsCompletedBeforeTheNextLine)
               "wpWarning;three;");
 }
 
+// A torn line whose end cannot be placed because the file's end cannot be found: the next line
+// is dropped rather than written onto the torn one, and the line after it ends the torn line first.
+TEST_F(DiskFaults, ALineAfterATornOneWhoseEndCannotBeFoundIsDropped) {
+    static int writes, seeks;
+    writes = seeks = 0;
+    testing_support::ScopedOperation write(
+        platform::operations.write,
+        +[](platform::FileHandle file, const void* bytes, std::size_t size) -> std::ptrdiff_t {
+            int call = writes++;
+            if (call == 5) return -1;  // "one" stops after 7 bytes: torn
+            return real.write(file, bytes, call == 4 ? std::min<std::size_t>(size, 7) : size);
+        });
+    testing_support::ScopedOperation seek(
+        platform::operations.seekToEnd, +[](platform::FileHandle file) -> std::int64_t {
+            return seeks++ == 3 ? -1 : real.seekToEnd(file);  // ending the torn line for "two"
+        });
+    testing_support::ScopedOperation truncate(
+        platform::operations.truncate, +[](platform::FileHandle, std::int64_t) { return false; });
+    ASSERT_TRUE(TEVUtil::InitML(true));
+    for (const TEVChar* text : {T("one"), T("two"), T("three")}) TEVUtil::wpWarning(text);
+
+    std::vector<std::string> lines = ByteLines(LogBytes());
+    ASSERT_EQ(lines.size(), 4u);
+    const std::string lineEnd("\r\0\n\0", 4);
+    EXPECT_EQ(lines[2].size(), 7u + 1u + lineEnd.size());
+    std::string last = lines[3].substr(0, lines[3].size() - lineEnd.size());
+    EXPECT_EQ(testing_support::Fields(testing_support::Utf8(testing_support::Utf16Units(last))),
+              "wpWarning;three;");
+}
+
 #ifndef _WIN32
 // A real filesystem that fills up: a small tmpfs made the temporary directory, where the machine
 // lets the test mount one.

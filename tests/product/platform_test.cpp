@@ -285,3 +285,17 @@ TEST_F(LibraryFile, SwappedAfterTheCheckIsNotTheOneLoaded) {
     EXPECT_NE(platform::operations.findFunction(dependency.library, second), nullptr);
 }
 #endif
+
+#ifndef _WIN32
+// An empty TMPDIR is no directory: the log goes to /tmp, as when TMPDIR is unset.
+TEST(TempFile, AnEmptyTmpdirMeansTheSystemsTemporaryFolder) {
+    const std::string name = "tev-empty-tmpdir-" + std::to_string(getpid()) + ".log";
+    const std::string saved = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+    setenv("TMPDIR", "", 1);
+    platform::FileHandle file = platform::operations.createTempFile(tev::FromUtf8(name).c_str());
+    setenv("TMPDIR", saved.c_str(), 1);
+    ASSERT_NE(file, platform::kNoFile);
+    platform::operations.close(file);
+    EXPECT_TRUE(std::filesystem::remove("/tmp/" + name));
+}
+#endif
