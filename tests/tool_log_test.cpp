@@ -377,7 +377,11 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     ProgramRun rows = Tev({"log", "--summary", "--json", Path("folder")});
     EXPECT_EQ(rows.status, 3);  // the failed install, not hidden behind the torn log (1)
     std::map<std::string, nlohmann::json> byFile;
-    for (const nlohmann::json& row : JsonLines(rows.out))
+    std::vector<nlohmann::json> objects = JsonLines(rows.out);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back()["totals"]["runs"], 3);  // the folder's totals come last
+    objects.pop_back();
+    for (const nlohmann::json& row : objects)
         byFile[fs::path(row["file"].get<std::string>())
                    .lexically_relative(tempDir_)
                    .generic_string()] = row;
@@ -396,7 +400,7 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     ProgramRun records =
         Tev({"log", "--json", Path("folder/a/Setup_TEV.log"), Path("folder/b/c/Setup_TEV.log")});
     EXPECT_EQ(records.status, 0);
-    std::vector<nlohmann::json> objects = JsonLines(records.out);
+    objects = JsonLines(records.out);
     ASSERT_EQ(objects.size(), 6u + 7u);
     EXPECT_EQ(objects.front()["file"], Path("folder/a/Setup_TEV.log"));
     EXPECT_EQ(objects.back()["file"], Path("folder/b/c/Setup_TEV.log"));

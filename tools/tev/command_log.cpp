@@ -11,6 +11,7 @@
 
 #include "tev/commands.h"
 #include "tev/files.h"
+#include "logreader/fleet_totals.h"
 #include "logreader/log_decoder.h"
 #include "logreader/run_summary.h"
 #include "printers/log_page.h"
@@ -35,7 +36,8 @@ int Worse(int status, int other) {
 
 struct LogOptions {
     bool json = false, summary = false, csv = false, html = false, failed = false, local = false;
-    std::string output;  // -o FILE; standard output when empty
+    bool totals = false;  // only the totals of the runs, not each run
+    std::string output;   // -o FILE; standard output when empty
 };
 
 // The output (standard output or -o FILE) in large writes: a log of a hundred megabytes is decoded
@@ -118,10 +120,11 @@ constexpr size_t kSkippedNamed = 10;  // files of a folder that are no log, name
 constexpr char kNotALog[] = "not a log by its content (no dated record of TEV's in its first 4 KB)";
 
 // Where the runs go: summaries to `out` (`blocks` counts the text ones, to set them apart), or
-// the page.
+// the page; and into the totals, when they are to be given.
 struct RunsOut {
     Output& out;
     LogPage* page = nullptr;
+    FleetTotals* totals = nullptr;
     size_t blocks = 0;
 };
 
@@ -152,9 +155,10 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
         failed |= run.Failed();
+        if (runs.totals) runs.totals->AddRun(path, run);
         bool shown = !options.failed || run.Failed();
         if (runs.page) return runs.page->AddRun(path, run, shown);
-        if (!shown) return;
+        if (!shown || options.totals) return;
         if (options.csv) {
             out.Buffer() += SummaryCsv(name, run);
         } else if (options.json) {
@@ -216,6 +220,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         if (headed)
             out.Buffer() += Styled(Style::Heading, "== " + name.shown + " ==", out.File()) + '\n';
         taken = Taken::Log;
+        if (runs.totals) runs.totals->AddLog();
         progress.emplace(name.shown, size);
         decoder.Feed(first);
         progress->Advance(first.size());
@@ -348,7 +353,7 @@ bool OutputIsRead(const std::string& output, const std::vector<std::string>& sou
 }
 
 int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
-    if (options.csv || (options.failed && !options.html)) options.summary = true;
+    if (options.csv || options.totals || (options.failed && !options.html)) options.summary = true;
     if (options.local && !options.json && !options.summary && !options.html)
         return Refuse(
             "--local shows the times of --json, --summary and --html in this machine's "
@@ -376,8 +381,13 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
     {
         Output out(file ? file.get() : stdout, file ? options.output : "standard output");
         LogPage page;
-        RunsOut runs{out, options.html ? &page : nullptr};
-        if (options.csv) {
+        FleetTotals totals;
+        // Of several logs (a folder, say), the summary ends with their totals; a CSV file is one
+        // table, so it gives them, instead of its rows, only when asked.
+        const bool totalled =
+            options.html || (options.summary && (options.totals || (many && !options.csv)));
+        RunsOut runs{out, options.html ? &page : nullptr, totalled ? &totals : nullptr};
+        if (options.csv && !options.totals) {
             out.Buffer() += SummaryCsvHeader();
             out.Line();
         }
@@ -389,7 +399,16 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
         if (options.html) {
             out.Flush();
             out.Buffer() = page.Page(
-                sources.size() == 1 ? sources.front() : std::to_string(sources.size()) + " logs");
+                sources.size() == 1 ? sources.front() : std::to_string(sources.size()) + " logs",
+                totals);
+        } else if (totalled && options.csv) {
+            out.Buffer() += TotalsCsv(totals);
+        } else if (totalled && options.json) {
+            out.Buffer() += TotalsJson(totals);
+            out.Line();
+        } else if (totalled) {
+            if (runs.blocks) out.Line();
+            AppendTotalsText(totals, out.Buffer());
         }
     }
     if (file) {
@@ -426,13 +445,18 @@ Command AddLogCommand(CLI::App& tev) {
                       "One self-contained HTML page of the logs: a table of their runs, then each "
                       "run's first error, a timeline of its downloads and installations, and its "
                       "records");
+    CLI::Option* totals = log->add_flag(
+        "--totals", options->totals,
+        "Only the totals of the runs read, not each run: runs, logs, outcomes and the "
+        "first errors grouped (the summary of several logs ends with them; with --csv "
+        "they are a table of their own, given only with this option)");
     log->add_flag("--failed", options->failed,
                   "Only the runs that failed, in the summary (the default with it) or the page");
     log->add_flag("--local", options->local,
                   "Times in this machine's time zone, with its offset (\"+01:00\"); the default is "
                   "UTC, as the log's own stamps are, marked \"Z\"");
     json->excludes(csv);
-    html->excludes(json)->excludes(summary)->excludes(csv);
+    html->excludes(json)->excludes(summary)->excludes(csv)->excludes(totals);
     log->add_option("-o,--output", options->output,
                     "Write to FILE instead of standard output (never one of the logs read)")
         ->type_name("FILE");
