@@ -598,3 +598,66 @@ TEST_F(ToolLog, JsonGivesEveryTextBackAsLogged) {
     ASSERT_EQ(records.size(), texts.size() + 1);
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i + 1]["fields"][0], texts[i]);
 }
+
+// --follow shows a log as it is written, driven here one write at a time: a torn last line is
+// shown only once whole, also when it is cut back and written again; a new run that replaces the
+// log is said in one line and followed from its start; the run's last line ends it.
+TEST_F(ToolLog, FollowShowsTheRecordsAsTheyAreWrittenUntilTheRunEnds) {
+    const fs::path log = tempDir_ / "live.log";
+    auto append = [&](const std::string& bytes) {
+        std::ofstream(log, std::ios::binary | std::ios::app) << bytes;
+    };
+    auto torn = [](const std::string& line, size_t characters) {
+        return Utf16Line(line).substr(0, 2 * characters);
+    };
+    const std::string init = Utf16Line("1/2/2016; 3:0:0; InitML;"),
+                      setup = Utf16Line("1/2/2016; 3:0:0; SETUP;a.setup;0;");
+    WriteBytes(log, init + setup + torn("1/2/2016; 3:0:1; wpWarning;low disk;", 30));
+    fs::create_directories(tempDir_ / "follower");
+    testing_support::RunningProgram follower(TEV_TOOL_PATH, {"log", "--follow", log.string()},
+                                             tempDir_ / "follower");
+    ASSERT_TRUE(follower.ReadUntil("SETUP;a.setup;0;\n")) << follower.Errors();
+
+    fs::resize_file(log, init.size() + setup.size());  // the torn line cut back, then written anew
+    append(Utf16Line("1/2/2016; 3:0:2; InstallBegin;Studio;"));
+    ASSERT_TRUE(follower.ReadUntil("InstallBegin;Studio;\n")) << follower.Output();
+    append(torn("1/2/2016; 3:0:3; InstallEnd;Studio;", 31));
+    append(Utf16Line("1/2/2016; 3:0:3; InstallEnd;Studio;").substr(2 * 31));
+    ASSERT_TRUE(follower.ReadUntil("InstallEnd;Studio;\n")) << follower.Output();
+
+    WriteBytes(log, Utf16Line("1/2/2016; 4:0:0; InitML;"));  // a new run
+    ASSERT_TRUE(follower.ReadUntil("4:0:0; InitML;\n")) << follower.Output();
+    append(Utf16Line("1/2/2016; 4:0:1; ShutdownML;") +
+           Utf16Line("1/2/2016; 4:0:1; CommitSetupWaypoint;") +
+           Utf16Line("1/2/2016; 4:0:1; CommitProducts();"));
+    EXPECT_EQ(follower.Wait(), 0) << follower.Errors();
+    EXPECT_EQ(follower.Output(),
+              "1/2/2016; 3:0:0; InitML;\n"
+              "1/2/2016; 3:0:0; SETUP;a.setup;0;\n"
+              "1/2/2016; 3:0:2; InstallBegin;Studio;\n"
+              "1/2/2016; 3:0:3; InstallEnd;Studio;\n"
+              "-- the log was replaced (a new run): from its start --\n"
+              "1/2/2016; 4:0:0; InitML;\n"
+              "1/2/2016; 4:0:1; ShutdownML;\n"
+              "1/2/2016; 4:0:1; CommitSetupWaypoint;\n"
+              "1/2/2016; 4:0:1; CommitProducts();\n");
+    EXPECT_EQ(follower.Errors(), "");
+}
+
+// Following a log that is not there yet waits for it; Ctrl-C ends the follow cleanly, after what
+// was shown, with the status a shell gives an interrupted program.
+TEST_F(ToolLog, FollowWaitsForTheLogAndEndsCleanlyOnAnInterrupt) {
+    const fs::path log = tempDir_ / "later.log";
+    fs::create_directories(tempDir_ / "follower");
+    testing_support::RunningProgram follower(TEV_TOOL_PATH, {"log", "--follow", log.string()},
+                                             tempDir_ / "follower");
+    WriteBytes(log, Utf16Line("1/2/2016; 3:0:0; InitML;"));
+    ASSERT_TRUE(follower.ReadUntil("InitML;\n")) << follower.Errors();
+    if (!follower.Interrupt()) GTEST_SKIP() << "no interrupt to send here";
+    EXPECT_EQ(follower.Wait(), 130);
+    EXPECT_EQ(follower.Output(), "1/2/2016; 3:0:0; InitML;\n");
+    std::string errors = follower.Errors();
+    EXPECT_TRUE(errors.empty() ||
+                errors == "tev: " + log.string() + ": No such file or directory; waiting for it\n")
+        << errors;
+}

@@ -51,7 +51,8 @@ namespace {
 
 // Reads through the process's one buffer, at most `limit` bytes of a file.
 bool ReadThroughBuffer(const std::string& path, const std::function<bool(std::string_view)>& piece,
-                       std::string& error, size_t limit, std::uint64_t* size, bool knownRegular) {
+                       std::string& error, size_t limit, std::uint64_t* size, bool knownRegular,
+                       std::uint64_t from = 0) {
     constexpr size_t kPiece = 1 << 20;
     static std::vector<char> buffer(kPiece);
     if (size) *size = 0;
@@ -69,7 +70,7 @@ bool ReadThroughBuffer(const std::string& path, const std::function<bool(std::st
         error = NotRegular(PathOf(path));
         if (!error.empty()) return false;
     }
-    bool read = process::ReadFileUntil(path, buffer, limit, piece, error, size);
+    bool read = process::ReadFileUntil(path, buffer, limit, piece, error, size, from);
     if (!read && knownRegular) {  // no longer a regular file: said as it would have been
         std::string named = NotRegular(PathOf(path));
         if (!named.empty()) error = named;
@@ -92,8 +93,8 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
 
 bool ReadRegularFileUntil(const std::string& path,
                           const std::function<bool(std::string_view)>& piece, std::string& error,
-                          std::uint64_t* size, bool knownRegular) {
-    return ReadThroughBuffer(path, piece, error, SIZE_MAX, size, knownRegular);
+                          std::uint64_t* size, bool knownRegular, std::uint64_t from) {
+    return ReadThroughBuffer(path, piece, error, SIZE_MAX, size, knownRegular, from);
 }
 
 bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {

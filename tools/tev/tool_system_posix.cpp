@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -31,7 +32,7 @@ void UnsetEnvironment(const char* name) { unsetenv(name); }
 
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
-                   std::uint64_t* size) {
+                   std::uint64_t* size, std::uint64_t from) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = std::strerror(errno);
@@ -44,6 +45,11 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
         return false;
     }
     if (size) *size = static_cast<std::uint64_t>(info.st_size);
+    if (from && lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) {
+        error = std::strerror(errno);
+        close(fd);
+        return false;
+    }
     while (limit > 0) {
         ssize_t read = ::read(fd, buffer.data(), std::min(buffer.size(), limit));
         if (read < 0 && errno == EINTR) continue;
@@ -76,6 +82,19 @@ std::optional<FileIdentity> IdentityOfStandardInput() {
     int result = fstat(STDIN_FILENO, &info);
     return S_ISREG(info.st_mode) ? IdentityOfStatus(result, info) : std::nullopt;
 }
+
+namespace {
+volatile std::sig_atomic_t interrupted = 0;
+}
+
+void NoteInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { interrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted() { return interrupted != 0; }
 
 std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
