@@ -123,17 +123,17 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     fs::create_directory(tempDir_ / "folder");
     ProgramRun runDir = Tev({"run", Path("folder")});
     EXPECT_EQ(runDir.status, 2);
-    EXPECT_EQ(runDir.err, "tev: cannot read " + Path("folder") + ": is a directory\n");
+    EXPECT_EQ(runDir.err, "tev: " + Path("folder") + ": is a directory\n");
     ProgramRun emptyDir = Tev({"log", Path("folder")});
     EXPECT_EQ(emptyDir.status, 2);
     EXPECT_EQ(emptyDir.err, "tev: " + Path("folder") + ": the folder holds no log\n");
     ProgramRun missing = Tev({"log", Path("none.log")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "tev: " + Path("none.log") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err, "tev: " + Path("none.log") + ": no such file or folder\n");
     // The default is the log where TEV writes it, and there is none yet.
     ProgramRun none = Tev({"log"});
     EXPECT_EQ(none.status, 2);
-    EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": No such file or directory\n");
+    EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": no such file or folder\n");
     EXPECT_EQ(Tev({"log", "--html", "--json", Path("x.log")}).status, 2);
     // A folder of the play's own that cannot be made: the play goes on without a log.
     WriteBytes(tempDir_ / "file", "a file as the temporary directory");
@@ -658,6 +658,6 @@ TEST_F(ToolLog, FollowWaitsForTheLogAndEndsCleanlyOnAnInterrupt) {
     EXPECT_EQ(follower.Output(), "1/2/2016; 3:0:0; InitML;\n");
     std::string errors = follower.Errors();
     EXPECT_TRUE(errors.empty() ||
-                errors == "tev: " + log.string() + ": No such file or directory; waiting for it\n")
+                errors == "tev: " + log.string() + ": no such file or folder; waiting for it\n")
         << errors;
 }

@@ -201,8 +201,7 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
     }
     ProgramRun missing = Tev({"run", Path("none.tev")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err,
-              "tev: cannot read " + Path("none.tev") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err, "tev: " + Path("none.tev") + ": no such file or folder\n");
     EXPECT_EQ(Tev({"run", "--bogus"}).status, 2);
     EXPECT_EQ(Tev({}).status, 2);
 }

@@ -410,7 +410,8 @@ private:
 
     // The last bytes read, which the next read must find again where they were.
     std::string Checked() const {
-        return tail_.substr(tail_.size() - std::min<std::uint64_t>(tail_.size(), offset_));
+        size_t kept = static_cast<size_t>(std::min<std::uint64_t>(tail_.size(), offset_));
+        return tail_.substr(tail_.size() - kept);
     }
 
     void Take(std::string_view bytes) {
@@ -588,7 +589,8 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
         if (OutputIsRead(options.output, sources))
             return Refuse("-o " + options.output + " is among what is read; name another file");
         file.reset(process::OpenForWriting(options.output));
-        if (!file) return Refuse("cannot write " + options.output + ": " + std::strerror(errno));
+        if (!file)
+            return Refuse("cannot write " + options.output + ": " + process::ErrorText(errno));
     }
     int status = 0;
     {

@@ -29,7 +29,7 @@ bool PointTemporaryDirectoryAt(const std::string& asked) {
     if (!asked.empty()) {
         std::string problem =
             !std::filesystem::is_directory(PathOf(asked), error)
-                ? (error ? error.message() : "not a directory")
+                ? (error ? process::ErrorText(error) : "not a directory")
             : !realLog.empty() &&
                     std::filesystem::equivalent(PathOf(asked), PathOf(realLog).parent_path(), error)
                 ? "a real setup writes its log there"
@@ -99,7 +99,7 @@ int PlayScenario(const RunOptions& options) {
     if (!source.empty()) {
         name = source == "-" ? "standard input" : ShownUtf8(source);
         if (!ReadRegularFile(source, text, error, kScenarioBytes + 1)) {
-            std::cerr << "tev: cannot read " << name << ": " << error << '\n';
+            std::cerr << "tev: " << name << ": " << error << '\n';
             return kUsageError;
         }
     }

@@ -31,6 +31,16 @@ std::string NotRegular(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::string process::ErrorText(int code) {
+    return code == ENOENT || code == ENOTDIR ? kNoSuchPath : std::strerror(code);
+}
+
+std::string process::ErrorText(const std::error_code& code) {
+    return code == std::errc::no_such_file_or_directory || code == std::errc::not_a_directory
+               ? kNoSuchPath
+               : code.message();
+}
+
 std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
@@ -148,7 +158,7 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
             entered.names += entries->path().filename().native();
             entered.names.push_back(0);
         }
-        if (error) return unreadable(Utf8Of(path), error.message());
+        if (error) return unreadable(Utf8Of(path), process::ErrorText(error));
         const fs::path::value_type* names = entered.names.data();
         std::sort(entered.order.begin(), entered.order.end(),
                   [&](size_t a, size_t b) { return Name(names + a) < Name(names + b); });
@@ -177,7 +187,7 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
             enter(std::move(entry));
         else if (!error && fs::is_regular_file(fs::status(entry, error)))
             visit(Utf8Of(entry));
-        if (error) unreadable(Utf8Of(entry), error.message());
+        if (error) unreadable(Utf8Of(entry), process::ErrorText(error));
     }
 }
 

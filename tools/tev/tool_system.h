@@ -11,12 +11,20 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "TEVText.h"
 #include "binaries/binary_image.h"
 
 namespace tevtool::process {
+
+// How every command says that a path names nothing, on every platform.
+inline constexpr char kNoSuchPath[] = "no such file or folder";
+// The words for a failure given as an errno value or an error code: kNoSuchPath for a path that
+// names nothing (or goes through a file as if it were a folder), the system's own words otherwise.
+std::string ErrorText(int code);
+std::string ErrorText(const std::error_code& code);
 
 // The arguments after the program's name, as UTF-8.
 std::vector<std::string> Arguments(int argc, char** argv);

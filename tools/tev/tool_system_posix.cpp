@@ -35,7 +35,7 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
                    std::uint64_t* size, std::uint64_t from) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = ErrorText(errno);
         return false;
     }
     struct stat info {};
@@ -46,14 +46,14 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
     }
     if (size) *size = static_cast<std::uint64_t>(info.st_size);
     if (from && lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) {
-        error = std::strerror(errno);
+        error = ErrorText(errno);
         close(fd);
         return false;
     }
     while (limit > 0) {
         ssize_t read = ::read(fd, buffer.data(), std::min(buffer.size(), limit));
         if (read < 0 && errno == EINTR) continue;
-        if (read < 0) error = std::strerror(errno);
+        if (read < 0) error = ErrorText(errno);
         if (read <= 0) break;
         if (!piece(std::string_view(buffer.data(), static_cast<size_t>(read)))) break;
         limit -= static_cast<size_t>(read);
@@ -101,7 +101,7 @@ std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_st
 std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
     std::string path = prefix + "XXXXXX";
     if (mkdtemp(path.data())) return path;
-    error = std::strerror(errno);
+    error = ErrorText(errno);
     return "";
 }
 

@@ -63,8 +63,7 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
         DWORD code = GetLastError();
         error = code == ERROR_SHARING_VIOLATION
                     ? "held open by a running setup; it can be read once the setup ends"
-                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                    ? "No such file or directory"
+                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? kNoSuchPath
                 : code == ERROR_ACCESS_DENIED
                     ? "Permission denied"
                     : "cannot be opened (Windows error " + std::to_string(code) + ")";
