@@ -13,6 +13,7 @@
 #include "tev/help_texts.h"
 #include "player/scenario.h"
 #include "printers/escaped_text.h"
+#include "tev/suggest.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -114,7 +115,11 @@ int PlayScenario(const RunOptions& options) {
                   << (parseError.line ? "line " + std::to_string(parseError.line) + ", column " +
                                             std::to_string(parseError.column) + ": "
                                       : "")
-                  << ShownUtf8(parseError.message) << '\n';
+                  << ShownUtf8(parseError.message)
+                  << (parseError.unknownEntry.empty()
+                          ? ""
+                          : ShownUtf8(Suggestion(parseError.unknownEntry, EntryNames())))
+                  << '\n';
         return kUsageError;
     }
     if (!PointTemporaryDirectoryAt(options.logDir)) return kUsageError;
@@ -136,7 +141,7 @@ int PlayScenario(const RunOptions& options) {
     if (!options.trace) {
         std::cout << "What the analytics library received from " << name << " ("
                   << scenario->steps.size() << " steps):\n\n";
-        PrintReport(std::cout);
+        PrintReport(std::cout, [](tev::WideView reported) { return ShownText(reported); });
         if (scenario->asksForLog) {
             auto after = Snapshot(log);
             if (after && after != before)
