@@ -657,7 +657,10 @@ TEST_F(ToolTest, AFolderSummaryEndsWithItsTotals) {
     WriteBytes(tempDir_ / "fleet" / "d.log",
                LogOf({At(0, 0, "InitML;"), At(0, 1, "InstallBegin;Other;"),
                       At(0, 2, "InstallBegin;Runtime;")}));
-    const std::string a = Path("fleet/a.log"), b = Path("fleet/b.log");
+    // Named as the walk names them, with this system's separators; in JSON as JSON strings.
+    auto inFleet = [&](const std::string& file) { return (tempDir_ / "fleet" / file).string(); };
+    const std::string a = inFleet("a.log"), b = inFleet("b.log");
+    const std::string aJson = nlohmann::json(a).dump(), bJson = nlohmann::json(b).dump();
     const std::string text =
         "totals: 6 runs in 4 logs, 5 failed\n"
         "  outcomes      2  failed, ShutdownML\n"
@@ -679,15 +682,15 @@ TEST_F(ToolTest, AFolderSummaryEndsWithItsTotals) {
         "{\"outcome\":\"ok\",\"end\":\"ShutdownML\",\"runs\":1},"
         "{\"outcome\":\"failed\",\"end\":\"OnCrash\",\"runs\":1}],\"first_errors\":["
         "{\"entry\":\"DownloadError\",\"text\":\"download failed: https://x/b.cab: timed out\","
-        "\"runs\":2,\"file\":\"" +
-        a +
-        "\",\"run\":2},"
+        "\"runs\":2,\"file\":" +
+        aJson +
+        ",\"run\":2},"
         "{\"entry\":\"InstallBegin\",\"text\":\"cut short: no ShutdownML or OnCrash\",\"runs\":2,"
-        "\"file\":\"" +
-        b +
-        "\",\"run\":1},"
-        "{\"entry\":\"OnCrash\",\"text\":\"the setup crashed\",\"runs\":1,\"file\":\"" +
-        a + "\",\"run\":3}],\"first_errors_not_kept\":0}}\n";
+        "\"file\":" +
+        bJson +
+        ",\"run\":1},"
+        "{\"entry\":\"OnCrash\",\"text\":\"the setup crashed\",\"runs\":1,\"file\":" +
+        aJson + ",\"run\":3}],\"first_errors_not_kept\":0}}\n";
     const std::string csv =
         "total,outcome,end,entry,first_error,runs,file,run\n"
         "logs,,,,,4,,\n"
@@ -712,7 +715,7 @@ TEST_F(ToolTest, AFolderSummaryEndsWithItsTotals) {
         {{"--failed", "--json"}, "\"failed\":true}\n" + json, 6},
         {{"--totals", "--json"}, json, 1},
         {{"--csv"},
-         "\n" + Path("fleet/d.log") +
+         "\n" + inFleet("d.log") +
              ",1,2016-01-02T03:00:00Z,2016-01-02T03:00:02Z,cut "
              "short,true,0,0,2,0,0,cut short after record 3 (InstallBegin): no ShutdownML "
              "or OnCrash,3,0,true\n",
@@ -775,15 +778,15 @@ TEST_F(ToolTest, TheTotalsOfTenThousandLogs) {
         "                1000  failed, cut short\n"
         "                1000  failed, ShutdownML\n"
         "  first errors  2000  OnCrash        \"the setup crashed\"  (" +
-        Path("fleet/log00006.log") +
+        (tempDir_ / "fleet" / "log00006.log").string() +
         ", run 1)\n"
         "                1000  InstallBegin   \"cut short: no ShutdownML or "
         "OnCrash\"  (" +
-        Path("fleet/log00008.log") + ", run 1)\n";
+        (tempDir_ / "fleet" / "log00008.log").string() + ", run 1)\n";
     for (int url = 0; url < 18; ++url)
         expected += "                  40  DownloadError  \"download failed: https://x/" +
                     std::to_string(url) + ".cab: timed out\"  (" +
-                    Path("fleet/" + name(url * 10 + 9)) + ", run 1)\n";
+                    (tempDir_ / "fleet" / name(url * 10 + 9)).string() + ", run 1)\n";
     expected += "                and 280 more runs with 7 other first errors (--json lists each)\n";
     EXPECT_EQ(run.out, expected);
     std::vector<nlohmann::json> json =
@@ -792,6 +795,6 @@ TEST_F(ToolTest, TheTotalsOfTenThousandLogs) {
     const nlohmann::json& errors = json[0]["totals"]["first_errors"];
     ASSERT_EQ(errors.size(), 27u);
     EXPECT_EQ(errors[26]["text"], "download failed: https://x/24.cab: timed out");
-    EXPECT_EQ(errors[26]["file"], Path("fleet/log00249.log"));
+    EXPECT_EQ(errors[26]["file"], (tempDir_ / "fleet" / "log00249.log").string());
     EXPECT_EQ(json[0]["totals"]["logs"], 10000);
 }
