@@ -610,7 +610,10 @@ TEST_F(ToolLog, FollowShowsTheRecordsAsTheyAreWrittenUntilTheRunEnds) {
     auto torn = [](const std::string& line, size_t characters) {
         return Utf16Line(line).substr(0, 2 * characters);
     };
-    const std::string init = Utf16Line("1/2/2016; 3:0:0; InitML;"),
+    // Records enough for the first read to show some before it reaches the torn line.
+    const std::string init = Utf16Line("1/2/2016; 3:0:0; InitML;") +
+                             Utf16Line("1/2/2016; 3:0:0; wpWarning;first;") +
+                             Utf16Line("1/2/2016; 3:0:0; wpWarning;second;"),
                       setup = Utf16Line("1/2/2016; 3:0:0; SETUP;a.setup;0;");
     WriteBytes(log, init + setup + torn("1/2/2016; 3:0:1; wpWarning;low disk;", 30));
     fs::create_directories(tempDir_ / "follower");
@@ -633,6 +636,8 @@ TEST_F(ToolLog, FollowShowsTheRecordsAsTheyAreWrittenUntilTheRunEnds) {
     EXPECT_EQ(follower.Wait(), 0) << follower.Errors();
     EXPECT_EQ(follower.Output(),
               "1/2/2016; 3:0:0; InitML;\n"
+              "1/2/2016; 3:0:0; wpWarning;first;\n"
+              "1/2/2016; 3:0:0; wpWarning;second;\n"
               "1/2/2016; 3:0:0; SETUP;a.setup;0;\n"
               "1/2/2016; 3:0:2; InstallBegin;Studio;\n"
               "1/2/2016; 3:0:3; InstallEnd;Studio;\n"

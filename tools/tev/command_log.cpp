@@ -368,6 +368,7 @@ private:
     void Restart(std::uint64_t at) {
         base_ = offset_ = at;
         unhashed_.clear();
+        hashed_ = 0;
         decoder_.emplace([this](const LogRecord& record) { Show(record); });
     }
 
@@ -414,10 +415,13 @@ private:
         return tail_.substr(tail_.size() - kept);
     }
 
+    // The bytes are there to be hashed before the decoder shows the records they end.
     void Take(std::string_view bytes) {
-        decoder_->Feed(bytes);
-        offset_ += bytes.size();
         unhashed_.append(bytes);
+        offset_ += bytes.size();
+        decoder_->Feed(bytes);
+        unhashed_.erase(0, hashed_);  // once a piece, not once a record
+        hashed_ = 0;
         tail_.append(bytes);
         if (tail_.size() > kChecked) tail_.erase(0, tail_.size() - kChecked);
     }
@@ -437,8 +441,8 @@ private:
     void Confirm(std::uint64_t at) {
         if (at <= confirmed_) return;
         size_t bytes = static_cast<size_t>(at - confirmed_);
-        hash_ = Hash(hash_, std::string_view(unhashed_).substr(0, bytes));
-        unhashed_.erase(0, bytes);
+        hash_ = Hash(hash_, std::string_view(unhashed_).substr(hashed_, bytes));
+        hashed_ += bytes;
         confirmed_ = at;
     }
 
@@ -498,9 +502,11 @@ private:
     Output& out_;
     std::optional<LogDecoder> decoder_;
     // The decoder reads from base_; the file was read to offset_. Every record that begins before
-    // confirmed_ was shown, and those bytes hash to hash_; unhashed_ holds the bytes read since.
+    // confirmed_ was shown, and those bytes hash to hash_; unhashed_ holds the bytes read since,
+    // of which the first hashed_ are hashed already (dropped once a piece).
     std::uint64_t base_ = 0, offset_ = 0, confirmed_ = 0, hash_ = kHashStart;
     std::string unhashed_, tail_;  // tail_: the last kChecked bytes read
+    size_t hashed_ = 0;
     std::optional<process::FileIdentity> identity_;
     std::string unreadable_;  // why the file could not be read last time, once said
     RunSplit split_;
