@@ -659,13 +659,14 @@ Command AddLogCommand(CLI::App& tev) {
     CLI::Option* summary = log->add_flag(
         "--summary", options->summary,
         "Each run's story: start, end, analytics library, setup attributes, downloads, "
-        "installations, warnings, first error");
+        "installations, warnings, first error; of a folder or several logs, their totals last");
     CLI::Option* csv = log->add_flag("--csv", options->csv, "The summary as CSV, one row per run");
-    CLI::Option* html =
-        log->add_flag("--html", options->html,
-                      "One self-contained HTML page of the logs: a table of their runs, then each "
-                      "run's first error, a timeline of its downloads and installations, and its "
-                      "records");
+    CLI::Option* html = log->add_flag(
+        "--html", options->html,
+        "One self-contained HTML page of the logs: their first errors grouped, a table "
+        "of their runs (a switch shows only those that failed), then each "
+        "run's first error, a timeline of its downloads and installations, and its "
+        "records");
     CLI::Option* follow = log->add_flag(
         "--follow", options->follow,
         "Show the log's records as TEV writes them (as the plain decode does), until its run "
