@@ -316,6 +316,8 @@ TEST_F(ToolTest, EveryCommandSaysAMissingPathTheSameWay) {
         {{"doctor", missing}, "tev: " + missing + ": no such file or folder\n"},
         {{"run", "--log-dir", missing},
          "tev: cannot use " + missing + " for the log: no such file or folder\n"},
+        {{"run", "--outbox", missing},
+         "tev: cannot write the outbox " + missing + ": no such file or folder\n"},
     };
     for (const auto& c : cases) {
         ProgramRun run = Tev(c.arguments);

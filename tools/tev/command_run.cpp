@@ -87,6 +87,15 @@ bool EndLastLine(const std::string& outbox) {
     return static_cast<bool>(file.flush());
 }
 
+// Why the stand-in could not append to the outbox asked for (its folder is not there, or its last
+// line cannot be ended); empty when it can. The stand-in itself says nothing of a failed append.
+std::string OutboxProblem(const std::string& outbox) {
+    std::error_code error;
+    std::filesystem::path folder = PathOf(outbox).parent_path();
+    if (!folder.empty() && !std::filesystem::exists(folder, error)) return process::kNoSuchPath;
+    return EndLastLine(outbox) ? "" : "it cannot be opened for writing";
+}
+
 struct RunOptions {
     std::string scenario, outbox, logDir;
     bool trace = false;
@@ -126,10 +135,11 @@ int PlayScenario(const RunOptions& options) {
     // The stand-in appends to KV8_OUTBOX: only to the outbox asked for, never to one inherited.
     if (options.outbox.empty()) {
         process::UnsetEnvironment("KV8_OUTBOX");
-    } else if (EndLastLine(options.outbox)) {
+    } else if (std::string problem = OutboxProblem(options.outbox); problem.empty()) {
         process::SetEnvironment("KV8_OUTBOX", options.outbox);
     } else {
-        std::cerr << "tev: cannot write the outbox " << ShownUtf8(options.outbox) << '\n';
+        std::cerr << "tev: cannot write the outbox " << ShownUtf8(options.outbox) << ": " << problem
+                  << '\n';
         return kUsageError;
     }
 
