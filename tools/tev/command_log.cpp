@@ -324,8 +324,9 @@ int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) 
 // coming up) or an interrupt. The file is read again from where it was each kPause: a record being
 // written is shown once its line is whole; a torn last line cut back and written again is read
 // anew from the last record shown; a file no longer holding what was shown (a new run truncated or
-// recreated it) is said so in one line and followed from its start. The file is opened only for
-// each read, so that TEV can always create it.
+// recreated it) is said so in one line and followed from its start. The file is held open only
+// for each read: on Windows TEV creates its log shared with no one, and fails to while anything
+// else has it open.
 class Follower {
 public:
     Follower(std::string path, Output& out) : path_(std::move(path)), out_(out) {}
