@@ -70,6 +70,8 @@ KV8_CONTROL_API void RefuseCreate(Kind kind, const WideString& name, int count =
 KV8_CONTROL_API void RefuseGetState(int count = 1);
 // The next Initialize leaves the library uninitialised.
 KV8_CONTROL_API void RefuseInitialize(int count = 1);
+// The next GetKV8UserId gives null, as a library without an identifier may.
+KV8_CONTROL_API void RefuseUserId(int count = 1);
 
 // Misuse seen so far (adding an object twice, using what was handed over or destroyed, reaching a
 // null or foreign waypoint), one sentence each.

@@ -29,6 +29,7 @@ struct Store {
     std::vector<Delivery> deliveries;
     std::map<std::pair<Kind, WideString>, int> refusedCreations;
     int refusedGetState = 0;
+    int refusedUserId = 0;
     int refusedInitialize = 0;
 };
 
@@ -271,6 +272,7 @@ void Reset() {
     store.deliveries.clear();
     store.refusedCreations.clear();
     store.refusedGetState = 0;
+    store.refusedUserId = 0;
     store.refusedInitialize = 0;
     store.initialized = false;
 }
@@ -288,6 +290,8 @@ void RefuseCreate(Kind kind, const WideString& name, int count) {
 void RefuseGetState(int count) { AddRefusal(TheStore().refusedGetState, count); }
 
 void RefuseInitialize(int count) { AddRefusal(TheStore().refusedInitialize, count); }
+
+void RefuseUserId(int count) { AddRefusal(TheStore().refusedUserId, count); }
 
 std::vector<std::string> Violations() { return TheLedger().Violations(); }
 
@@ -374,6 +378,10 @@ void CMLFacade::Uninitialize(CMLWaypoint* shutdown, unsigned int) {
 
 const TEVChar* CMLFacade::GetKV8UserId() {
     try {
+        if (kv8::TakeRefusal(kv8::TheStore().refusedUserId)) {
+            kv8::Record([] { return std::string("{\"op\":\"user_id\",\"result\":null}"); });
+            return nullptr;
+        }
         const kv8::WideString& id = kv8::UserId();
         kv8::Record([&] { return "{\"op\":\"user_id\",\"result\":" + kv8::Quoted(id) + "}"; });
         return id.c_str();

@@ -10,7 +10,7 @@ for target in scenario log summary; do
   work="$build/fuzz-work/$target"
   mkdir -p "$work/corpus" "$work/tmp"
   if [ "$target" = scenario ]; then
-    cp -n tests/scenarios/*.tev tools/player/default.tev "$work/corpus/"
+    cp -n tests/tool/scenarios/*.tev tools/player/default.tev "$work/corpus/"
   else
     cp -n tests/fuzz/corpus/log/* "$work/corpus/"
   fi

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing and we are root, and the npm
-# packages of the tests (tests/duckdb/package.json) into the tests' folder.
+# packages of the tests (tests/tool/duckdb/package.json) into the tests' folder.
 # Usage: scripts/install-deps.sh [--build | --windows]
 #   --build     the product and the tool alone (what `make run` needs): no suite, nothing from npm
 #   (nothing)   every native suite as well: GoogleTest, sanitizers, the browser, Node with DuckDB
@@ -14,7 +14,7 @@ if [ "$level" = tests ]; then
              libbenchmark-dev nlohmann-json3-dev libutfcpp-dev valgrind
              python3                  # the documents' commands run as tests (tests/docs)
              chromium-headless-shell  # the tool's HTML page is checked in a real browser
-             nodejs)                  # DuckDB reads the tool's summaries (tests/duckdb)
+             nodejs)                  # DuckDB reads the tool's summaries (tests/tool/duckdb)
 elif [ "$level" = --windows ]; then
   # The Windows product: clang and lld 16 for the i686 MinGW target (TEV.dll's whole PDB) with
   # MinGW-w64's own runtime, a 32-bit Wine to run what it builds, and NSIS for the installers that
@@ -27,10 +27,10 @@ elif [ "$level" != --build ]; then
   exit 2
 fi
 
-# DuckDB for Node, pinned by tests/duckdb/package-lock.json, in that folder only.
+# DuckDB for Node, pinned by tests/tool/duckdb/package-lock.json, in that folder only.
 npm_packages() {
   local folder
-  folder="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/duckdb"
+  folder="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/tool/duckdb"
   [ -d "$folder/node_modules/@duckdb/node-api" ] && return 0
   # Debian's nodejs comes without npm (NodeSource's has it, and conflicts with Debian's npm).
   command -v npm >/dev/null || apt-get install -y -qq --no-install-recommends npm </dev/null >/dev/null

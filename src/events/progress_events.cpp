@@ -1,6 +1,6 @@
 #include "progress_events.h"
 
-#include "../analytics/event_building.h"
+#include "../kv8_client/event_building.h"
 #include "../base/decimal.h"
 #include "../base/text.h"
 #include "../vocabulary/report_names.h"

@@ -1,7 +1,7 @@
 // The run's life: start, end, crash, and the run the process holds.
 #include "run.h"
 
-#include "../analytics/library_binding.h"
+#include "../kv8_client/kv8_binding.h"
 #include "../vocabulary/report_names.h"
 
 namespace tev {
@@ -45,8 +45,8 @@ bool Run::Start(bool enableLog) {
     if (enableLog) log_.Open();
     log_.Write(Token::InitML);
     // A library that cannot be called refuses everything below; the log says why.
-    if (const analytics::Unavailable* why =
-            analytics::libraryUnavailable ? analytics::libraryUnavailable() : nullptr)
+    if (const kv8_client::Unavailable* why =
+            kv8_client::libraryUnavailable ? kv8_client::libraryUnavailable() : nullptr)
         log_.Write(Token::LibraryUnavailable, {why->file.c_str(), why->cause.c_str()});
 
     CMLWaypoint* startup = CMLWaypoint::Create(names::kStartupWaypoint);

@@ -1,6 +1,6 @@
 #include "product_registry.h"
 
-#include "../analytics/event_building.h"
+#include "../kv8_client/event_building.h"
 #include "../vocabulary/report_names.h"
 
 namespace tev {

@@ -1,6 +1,6 @@
 #include "setup_report.h"
 
-#include "../analytics/event_building.h"
+#include "../kv8_client/event_building.h"
 #include "../base/decimal.h"
 
 namespace tev {

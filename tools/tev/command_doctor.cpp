@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "KV8Control.h"
-#include "analytics/library_statics.h"
+#include "kv8_client/kv8_statics.h"
 #include "binaries/binary_image.h"
 #include "tev/commands.h"
 #include "tev/files.h"
@@ -26,7 +26,7 @@ namespace tevtool {
 namespace {
 
 constexpr const char* kTevFile = process::kTevLibraryFile;
-constexpr const char* kLibraryFile = tev::analytics::kLibraryFile;
+constexpr const char* kLibraryFile = tev::kv8_client::kLibraryFile;
 
 // The file the temporary folder is tried with: never the log itself, which a running setup may
 // hold.
@@ -209,13 +209,13 @@ std::string StandInMark(const BinaryImage& image) {
 // The statics the analytics library must export for TEV to call it.
 std::vector<std::string> StaticNames() {
     std::vector<std::string> names;
-    for (const tev::analytics::StaticName& name : tev::analytics::kLibraryStatics)
+    for (const tev::kv8_client::StaticName& name : tev::kv8_client::kLibraryStatics)
         names.push_back(name.exported);
     return names;
 }
 
 void CheckStatics(const BinaryImage& image, Report& report) {
-    for (const tev::analytics::StaticName& name : tev::analytics::kLibraryStatics) {
+    for (const tev::kv8_client::StaticName& name : tev::kv8_client::kLibraryStatics) {
         std::string what = std::string(name.readable) + " (" + name.exported + ")";
         const BinaryImage::Resolution* found = image.Resolved(name.exported);
         if (found && found->found && found->problem.empty())

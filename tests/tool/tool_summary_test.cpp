@@ -332,16 +332,20 @@ TEST_F(ToolTest, SummaryTextsAreShownSafelyInEveryMode) {
     EXPECT_EQ(page.out.find('\x1b'), std::string::npos);
     EXPECT_NE(page.out.find("<p class=\"first-error\">"), std::string::npos);
 
-    // A spreadsheet takes no cell for a formula, whichever separator it splits on.
-    tevtool::RunSummary run;
-    for (const char* file : {"=HYPERLINK(\"http://x\")", "+1", "-1", "@SUM(A1)"}) {
-        std::string row = tevtool::SummaryCsv(file, run);
-        EXPECT_EQ(row[row[0] == '"' ? 1 : 0], '\'') << row;
-    }
-    for (const char* file : {"Studio;=2+5*cmd|' /C calc'!A0", "a,b", "a\"b"}) {
-        std::string row = tevtool::SummaryCsv(file, run);
-        EXPECT_EQ(row[0], '"') << row;
-    }
+    // A spreadsheet takes no cell for a formula, whichever separator it splits on; quotes inside a
+    // quoted field are doubled (RFC 4180).
+    const std::pair<const char*, const char*> cells[] = {
+        {"plain.log", "plain.log"},
+        {"a,b", "\"a,b\""},
+        {"a;b", "\"a;b\""},
+        {"a\"b", "\"a\"\"b\""},
+        {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+        {"+1", "'+1"},
+        {"-1", "'-1"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"Studio;=2+5*cmd|' /C calc'!A0", "\"Studio;=2+5*cmd|' /C calc'!A0\""},
+    };
+    for (const auto& [file, cell] : cells) EXPECT_EQ(tevtool::LogName(file).csv, cell) << file;
     tevtool::RunSummary failed;
     const tev::WideString errorText = tev::FromUtf8("Studio;=2+5*cmd|' /C calc'!A0");
     failed.firstError = tevtool::Tally{errorText, 1, {}, {}};

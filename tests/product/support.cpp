@@ -5,7 +5,7 @@
 #include <iterator>
 #include <regex>
 
-#include "../src/run/run.h"
+#include "run/run.h"
 
 using namespace tev;
 

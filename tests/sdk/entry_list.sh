@@ -9,7 +9,7 @@
 #    list's order, with Microsoft's name of it; the tool's scenario binder binds each by name;
 #  - the tool's scenario binder, made from the list, binds each (the MSVC-mode host, the C loader's
 #    test and the every-entry installer take their calls from the list too).
-# Usage: tests/entry_list.sh SOURCE_DIR BUILD_DIR LIBTEV TOOL CXX
+# Usage: tests/sdk/entry_list.sh SOURCE_DIR BUILD_DIR LIBTEV TOOL CXX
 set -euo pipefail
 source_dir=$1
 build_dir=$2

@@ -7,7 +7,7 @@
 
 #include "kv8_statics_list.h"
 
-namespace tev::analytics {
+namespace tev::kv8_client {
 
 #if defined(_WIN32)
 inline constexpr char kLibraryFile[] = "KV8.dll";
@@ -47,6 +47,6 @@ inline constexpr StaticName kLibraryStatics[kLibraryStaticCount] = {
 
 #undef TEV_KV8_EXPORTED
 
-}  // namespace tev::analytics
+}  // namespace tev::kv8_client
 
 #endif

@@ -6,11 +6,11 @@
 //
 // The library's virtual operations (Destroy, Add, GetState) are reached through its objects and
 // need nothing here.
-#include "library_binding.h"
+#include "kv8_binding.h"
 
 #include "../platform/platform.h"
 #include "../kv8_interface/KV8.h"
-#include "library_statics.h"
+#include "kv8_statics.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ struct Library {
 struct Binding {
     Library statics;
     bool complete = false;
-    tev::analytics::Unavailable unavailable;
+    tev::kv8_client::Unavailable unavailable;
 };
 
 tev::WideString Widen(const char* ascii) {
@@ -34,16 +34,16 @@ tev::WideString Widen(const char* ascii) {
 
 // False, with the name kept in `lacking`, when the library does not export it.
 template <typename Function>
-bool Find(void* module, Function& function, tev::analytics::LibraryStatic which,
+bool Find(void* module, Function& function, tev::kv8_client::LibraryStatic which,
           const char*& lacking) {
-    const char* name = tev::analytics::kLibraryStatics[which].exported;
+    const char* name = tev::kv8_client::kLibraryStatics[which].exported;
     function = reinterpret_cast<Function>(tev::platform::operations.findFunction(module, name));
     if (!function) lacking = name;
     return function != nullptr;
 }
 
 Binding Load() {
-    using namespace tev::analytics;
+    using namespace tev::kv8_client;
     Binding binding;
     Unavailable& unavailable = binding.unavailable;
     tev::platform::Dependency dependency =
@@ -85,13 +85,13 @@ const Library* Bound() {
     return binding.complete ? &binding.statics : nullptr;
 }
 
-const tev::analytics::Unavailable* LibraryUnavailable() {
+const tev::kv8_client::Unavailable* LibraryUnavailable() {
     const Binding& binding = TheBinding();
     return binding.complete ? nullptr : &binding.unavailable;
 }
 
 [[maybe_unused]] const bool registered =
-    (tev::analytics::libraryUnavailable = LibraryUnavailable, true);
+    (tev::kv8_client::libraryUnavailable = LibraryUnavailable, true);
 
 }  // namespace
 

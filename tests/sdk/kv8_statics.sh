@@ -6,7 +6,7 @@
 #  - kv8/KV8.def, the stand-in's export file, is what the list gives (derived into BUILD_DIR/lists);
 #  - where MinGW's GCC is installed, KV8.h imports each static by exactly the list's Microsoft name;
 #  - the stand-in, libkv8.so, exports every static under the list's name (TEV binds it by these).
-# Usage: tests/kv8_statics.sh SOURCE_DIR BUILD_DIR LIBKV8 CXX (BUILD_DIR/lists: the .def derived)
+# Usage: tests/sdk/kv8_statics.sh SOURCE_DIR BUILD_DIR LIBKV8 CXX (BUILD_DIR/lists: the .def derived)
 set -euo pipefail
 source_dir=$1
 build_dir=$2

@@ -5,7 +5,7 @@
 
 #include "../base/text.h"
 
-namespace tev::analytics {
+namespace tev::kv8_client {
 
 struct Unavailable {
     WideString file;   // the file found, or the name looked for when none was
@@ -17,6 +17,6 @@ struct Unavailable {
 // it stays null where the library is compiled in, as in the tool, which then always has it.
 inline const Unavailable* (*libraryUnavailable)() = nullptr;
 
-}  // namespace tev::analytics
+}  // namespace tev::kv8_client
 
 #endif

@@ -2,8 +2,8 @@
 // from UTF-8 and JSON (src/base/).
 #include <gtest/gtest.h>
 
-#include "../src/base/decimal.h"
-#include "../src/base/text.h"
+#include "base/decimal.h"
+#include "base/text.h"
 #include "support.h"
 
 using namespace tev;

@@ -463,8 +463,8 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
 }
 
 #ifdef TEV_VERSIONED_DLL
-// Version information as MinGW's resource compiler writes it (tests/versioned.rc): file version
-// 1,2,3,4, and a description in each of two languages' tables, of which the first is read.
+// Version information as MinGW's resource compiler writes it (tests/tool/versioned.rc): file
+// version 1,2,3,4, and a description in each of two languages' tables, of which the first is read.
 TEST(BinaryImage, ReadsVersionInformationAsACompilerWritesIt) {
     tevtool::BinaryImage image =
         tevtool::ReadBinaryImage(testing_support::ReadFile(TEV_VERSIONED_DLL));
@@ -570,6 +570,13 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
         {"a library for another processor", kLibraryFile,
          [&](const std::string&, const std::string& library) { return otherMachine(library, ""); },
          "cannot be loaded: it is for ARM"},
+        {"a library past 64 MB", kLibraryFile,
+         [](const std::string&, const std::string& library) {
+             std::string large = library;
+             large.resize((64u << 20) + 1);
+             return large;
+         },
+         "larger than 64 MB"},
     };
     std::string tev = testing_support::ReadFile(TEV_DOCTOR_TEV);
     std::string library = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);

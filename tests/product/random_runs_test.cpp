@@ -14,7 +14,7 @@
 #include <optional>
 #include <random>
 
-#include "../src/setup_report/product_registry.h"
+#include "setup_report/product_registry.h"
 #include "support.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support.h"
+#include "../product/support.h"
 
 namespace testing_support {
 

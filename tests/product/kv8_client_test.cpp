@@ -1,5 +1,6 @@
-// The analytics library's objects as TEV adds and hands them over (src/analytics/event_building.*).
-#include "../src/analytics/event_building.h"
+// The analytics library's objects as TEV adds and hands them over
+// (src/kv8_client/event_building.*).
+#include "kv8_client/event_building.h"
 #include "support.h"
 
 using namespace tev;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "../src/analytics/library_statics.h"
+#include "kv8_client/kv8_statics.h"
 #include "support.h"
 
 #ifdef _WIN32
@@ -21,7 +21,7 @@ using testing_support::Utf8;
 
 namespace {
 
-constexpr const char* kStandIn = tev::analytics::kLibraryFile;
+constexpr const char* kStandIn = tev::kv8_client::kLibraryFile;
 // A library of a name nothing in the process has loaded.
 constexpr char kUnloaded[] = "tev-platform-test.dll";
 
@@ -279,8 +279,8 @@ TEST_F(LibraryFile, SwappedAfterTheCheckIsNotTheOneLoaded) {
         platform::operations.loadDependency(kUnloaded, FoldersOf(folder_));
     ASSERT_NE(dependency.library, nullptr) << Utf8(dependency.failure);
     EXPECT_EQ(Utf8(dependency.file), checked.string());
-    const char* first = tev::analytics::kLibraryStatics[0].exported;
-    const char* second = tev::analytics::kLibraryStatics[1].exported;
+    const char* first = tev::kv8_client::kLibraryStatics[0].exported;
+    const char* second = tev::kv8_client::kLibraryStatics[1].exported;
     EXPECT_EQ(platform::operations.findFunction(dependency.library, first), nullptr);
     EXPECT_NE(platform::operations.findFunction(dependency.library, second), nullptr);
 }

@@ -5,12 +5,12 @@
 # is what a static import of the library would decide, without the current folder, PATH or
 # LD_LIBRARY_PATH; none may block (each run has a time limit). Then the bytes a script may pass as
 # a bool: any byte but 0 is true.
-# Usage: tests/layouts.sh native|wine WORK HOST TEV STANDIN LACKING FIRST_STATIC
+# Usage: tests/product/layouts.sh native|wine WORK HOST TEV STANDIN LACKING FIRST_STATIC
 #   LACKING: a library of the analytics library's file name that lacks the static FIRST_STATIC.
 set -uo pipefail
 mode=$1 work=$2 host=$3 tev=$4 standin=$5 lacking=$6 first_static=$7
 if [ "$mode" = wine ]; then
-  source "$(dirname "$0")/../scripts/wine-env.sh"
+  source "$(dirname "$0")/../../scripts/wine-env.sh"
   kv8=KV8.dll tev_file=TEV.dll host_file=host.exe sep='\'
 else
   kv8=libkv8.so tev_file=libtev.so host_file=host sep=/

@@ -1,5 +1,5 @@
 // The setup waypoint and the product registry: what is kept during the run and sent at its end.
-#include "../src/run/run.h"
+#include "run/run.h"
 #include "support.h"
 
 using namespace tev;

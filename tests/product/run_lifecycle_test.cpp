@@ -1,5 +1,5 @@
 // The run's life cycle: start, shut-down, crash, user identifier, and the states between them.
-#include "../src/run/run.h"
+#include "run/run.h"
 #include "support.h"
 
 using namespace tev;
@@ -212,6 +212,14 @@ TEST_F(RunLifecycle, UserIdIsReturnedEvenWhenItsRunCannotStart) {
     EXPECT_GT(WideString(id).size(), 0u);
     EXPECT_FALSE(TEVUtil::AddAttributeToSetup(T("n"), T("v")));
     ExpectCleanLedger();
+}
+
+TEST_F(RunLifecycle, UserIdIsAnEmptyTextWhenTheLibraryGivesNone) {
+    ASSERT_TRUE(TEVUtil::InitML(false));
+    kv8::RefuseUserId();
+    const TEVChar* id = TEVUtil::GetKV8UserId();
+    ASSERT_NE(id, nullptr);
+    EXPECT_EQ(WideString(id), WideString());
 }
 
 TEST_F(RunLifecycle, TwoRunsInOneProcessLeaveOnlyTheSecondLogAndReportBoth) {

@@ -3,7 +3,7 @@
 // everything, with the log wherever it can be and nowhere else.
 #include <fstream>
 
-#include "tool_support.h"
+#include "../tool/tool_support.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <fstream>
 
+#include "printers/escaped_text.h"
 #include "tool_support.h"
 
 #ifndef _WIN32
@@ -254,6 +255,35 @@ TEST_F(ToolLog, ThePlainDecodeShowsControlCharactersEscaped) {
     EXPECT_EQ(
         lines[1],
         "1/2/2016; 3:4:6; wpWarning;\\x1b]0;owned\\x07\\x1b[2J\\tC:\\\\x9b31m\\u202egpj.exe;");
+}
+
+// Each side of every range shown escaped: C0, DEL and C1 controls, and the bidirectional
+// embeddings, overrides and isolates (U+202A to U+202E, U+2066 to U+2069); their neighbours and
+// whole surrogate pairs as UTF-8; a lone surrogate as U+FFFD.
+TEST(ShownText, EscapesExactlyTheControlsAndReorderingCharacters) {
+    const std::pair<std::u16string, std::string> rows[] = {
+        {u"\u001f", "\\x1f"},
+        {u" ~", " ~"},
+        {u"\u007f", "\\x7f"},
+        {u"\u0080", "\\x80"},
+        {u"\u009f", "\\x9f"},
+        {u"\u00a0", "\xC2\xA0"},
+        {u"\u2029", "\xE2\x80\xA9"},
+        {u"\u202a", "\\u202a"},
+        {u"\u202e", "\\u202e"},
+        {u"\u202f", "\xE2\x80\xAF"},
+        {u"\u2065", "\xE2\x81\xA5"},
+        {u"\u2066", "\\u2066"},
+        {u"\u2069", "\\u2069"},
+        {u"\u206a", "\xE2\x81\xAA"},
+        {u"\\", "\\"},
+        {u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {std::u16string(1, 0xD800), "\xEF\xBF\xBD"},
+    };
+    for (const auto& [text, shown] : rows) {
+        tev::WideString wide(text.begin(), text.end());
+        EXPECT_EQ(tevtool::ShownText(wide), shown) << int(text[0]);
+    }
 }
 
 TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {

@@ -1,7 +1,7 @@
 // A host whose analytics library is missing: this program is linked to TEV.dll / libtev.so alone,
 // and lives in a folder of its own with a copy of it, so that the library is nowhere TEV looks.
 // The host must start, and TEV must behave as if the library refused everything. (Where the
-// library is found for each layout of an installer's files: tests/layouts.sh.)
+// library is found for each layout of an installer's files: tests/product/layouts.sh.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>

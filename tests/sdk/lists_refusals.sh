@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The entries' lists check (tests/entry_list.sh) refuses each file that ships written out when it
+# The entries' lists check (tests/sdk/entry_list.sh) refuses each file that ships written out when it
 # strays from the list: one fault a row, planted in a copy of the sources, and the words the check
 # must say. The unchanged copy must pass.
-# Usage: tests/lists_refusals.sh SOURCE_DIR BUILD_DIR LIBTEV TOOL CXX
+# Usage: tests/sdk/lists_refusals.sh SOURCE_DIR BUILD_DIR LIBTEV TOOL CXX
 set -uo pipefail
 source_dir=$1 build_dir=$2 libtev=$3 tool=$4 cxx=$5
 work=$(mktemp -d)
@@ -23,7 +23,7 @@ check() {
     sed -i "$expression" "$copy/$file"
     cmp -s "$copy/$file" "$source_dir/$file" && { echo "FAIL: $what: the fault was not planted"; failed=$((failed + 1)); return; }
   fi
-  output=$(bash "$source_dir/tests/entry_list.sh" "$copy" "$build" "$libtev" "$tool" "$cxx" 2>&1) || status=$?
+  output=$(bash "$source_dir/tests/sdk/entry_list.sh" "$copy" "$build" "$libtev" "$tool" "$cxx" 2>&1) || status=$?
   if [ -z "$expected" ] && [ "$status" -eq 0 ]; then
     passed=$((passed + 1))
   elif [ -n "$expected" ] && [ "$status" -ne 0 ] && grep -qF -- "$expected" <<<"$output"; then

@@ -8,7 +8,7 @@
 #include <unistd.h>
 #endif
 
-#include "../src/run/run.h"
+#include "run/run.h"
 #include "support.h"
 
 using namespace tev;

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <map>
 
-#include "../src/run/run.h"
+#include "run/run.h"
 #include "support.h"
-#include "tool_support.h"
+#include "../tool/tool_support.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
