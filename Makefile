@@ -8,6 +8,7 @@ TEST_PRESETS := native asan
 .PHONY: run check test package bench soak fuzz mutants format format-check deps deps-build deps-windows test-win32 build clean $(addprefix test-,$(TEST_PRESETS))
 
 run: deps-build
+	@echo 'Building the tev tool in build/tool (the first build takes a few minutes)...'
 	@cmake --preset tool >/dev/null
 	@cmake --build --preset tool -j $(JOBS) --target tev_tool >/dev/null
 	@./build/tool/tools/tev/tev run

@@ -39,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view bytes(reinterpret_cast<const char*>(data), size);
     size_t runs = 0, starts = 0, records = 0;
     tevtool::LogPage page;
+    tevtool::FleetTotals totals;
     tevtool::RunSummarizer summarizer([&](const tevtool::RunSummary& run) {
         Check(run.ordinal == ++runs);
         std::string text = tevtool::SummaryText("fuzz.log", run);
@@ -54,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string row = tevtool::SummaryCsv("=fuzz.log", run);
         Check(row.find_first_of("\r\n") == std::string::npos && row[0] == '\'');
         page.AddRun("fuzz.log", run, true);
+        totals.AddRun("fuzz.log", run);
     });
     tevtool::LogDecoder decoder([&](const tevtool::LogRecord& record) {
         starts += records++ == 0 || record.kind == tev::logformat::Token::InitML;
@@ -64,7 +66,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     decoder.Finish();
     summarizer.Finish();
     Check(runs == std::max<size_t>(starts, 1));
-    std::string html = page.Page("fuzz.log");
+    std::string html = page.Page("fuzz.log", totals);
+    Check(totals.Runs() == runs);
+    nlohmann::json totalsJson =
+        nlohmann::json::parse(WithoutSurrogates(tevtool::TotalsJson(totals)));
+    Check(totalsJson["totals"]["runs"] == runs);
     Check(utf8::is_valid(html.begin(), html.end()));
     size_t sections = 0;
     for (size_t at = html.find("<section id="); at != std::string::npos;

@@ -1,5 +1,8 @@
 #include "test_platform.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -12,6 +15,7 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/file.h>
@@ -20,6 +24,15 @@
 #endif
 
 namespace testing_support {
+namespace {
+// Now, in milliseconds of the steady clock: the deadlines of a running program's reads.
+long long SteadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
 std::string ReadFile(const std::filesystem::path& path) {
     // Read at once: a character at a time, a debug build takes a minute for the machine's
     // libraries.
@@ -195,6 +208,106 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     return run;
 }
 
+// Its output through a named pipe read with overlapped reads, so that a read can wait with a
+// deadline.
+RunningProgram::RunningProgram(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::filesystem::path& scratch)
+    : scratch_(scratch) {
+    static LONG pipes = 0;
+    std::wstring name = L"\\\\.\\pipe\\tev-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(InterlockedIncrement(&pipes));
+    HANDLE read = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 1 << 16, 0, nullptr);
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE write = CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::ofstream(scratch / "stdin", std::ios::binary);
+    std::wstring command = Quoted(program);
+    for (const std::string& argument : arguments) command += L" " + Quoted(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = Inheritable(scratch / "stdin", false);
+    startup.hStdOutput = write;
+    startup.hStdError = Inheritable(scratch / "stderr", true);
+    PROCESS_INFORMATION process{};
+    std::wstring application = std::filesystem::path(program).wstring();
+    if (read != INVALID_HANDLE_VALUE && write != INVALID_HANDLE_VALUE &&
+        CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                       nullptr, &startup, &process)) {
+        CloseHandle(process.hThread);
+        process_ = reinterpret_cast<long long>(process.hProcess);
+    }
+    CloseHandle(startup.hStdInput);
+    CloseHandle(startup.hStdError);
+    if (write != INVALID_HANDLE_VALUE) CloseHandle(write);
+    pipe_ = reinterpret_cast<long long>(read);
+    event_ = reinterpret_cast<long long>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    closed_ = process_ == -1;
+}
+
+bool RunningProgram::ReadSome(long long deadline) {
+    if (closed_) return false;
+    HANDLE pipe = reinterpret_cast<HANDLE>(pipe_);
+    char buffer[4096];
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = reinterpret_cast<HANDLE>(event_);
+    ResetEvent(overlapped.hEvent);
+    DWORD read = 0;
+    if (!ReadFile(pipe, buffer, sizeof buffer, &read, &overlapped)) {
+        if (GetLastError() != ERROR_IO_PENDING) return closed_ = true, false;
+        long long left = std::max(0LL, deadline - SteadyMilliseconds());
+        if (WaitForSingleObject(overlapped.hEvent, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+            CancelIo(pipe);
+            GetOverlappedResult(pipe, &overlapped, &read, TRUE);
+            out_.append(buffer, read);
+            return false;
+        }
+        if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE)) return closed_ = true, false;
+    }
+    out_.append(buffer, read);
+    return true;
+}
+
+bool RunningProgram::Interrupt() { return false; }
+
+int RunningProgram::Wait(unsigned timeoutSeconds) {
+    const long long deadline = SteadyMilliseconds() + 1000LL * timeoutSeconds;
+    while (ReadSome(deadline)) {
+    }
+    if (process_ == -1) return -1;
+    HANDLE process = reinterpret_cast<HANDLE>(process_);
+    long long left = std::max(0LL, deadline - SteadyMilliseconds());
+    DWORD status = 0;
+    int result = -1;
+    if (WaitForSingleObject(process, static_cast<DWORD>(left)) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, INFINITE);
+    } else if (GetExitCodeProcess(process, &status)) {
+        result = static_cast<int>(status);
+    }
+    CloseHandle(process);
+    process_ = -1;
+    return result;
+}
+
+void RunningProgram::End() {
+    if (process_ != -1) {
+        HANDLE process = reinterpret_cast<HANDLE>(process_);
+        TerminateProcess(process, 1);
+        WaitForSingleObject(process, INFINITE);
+        CloseHandle(process);
+        process_ = -1;
+    }
+    if (pipe_ != -1) CloseHandle(reinterpret_cast<HANDLE>(pipe_));
+    if (event_) CloseHandle(reinterpret_cast<HANDLE>(event_));
+    pipe_ = -1;
+    event_ = 0;
+}
+
+RunningProgram::~RunningProgram() { End(); }
+
 bool KillMidWay(int, const std::function<void(const std::function<void()>&)>&) { return false; }
 
 bool RunWithFileSizeLimit(std::int64_t, const std::function<void()>&) { return false; }
@@ -308,6 +421,80 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     return run;
 }
 
+RunningProgram::RunningProgram(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const std::filesystem::path& scratch)
+    : scratch_(scratch) {
+    int out[2];
+    if (pipe(out) != 0) {
+        closed_ = true;
+        return;
+    }
+    pid_t child = fork();
+    if (child == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int err = open((scratch / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err, 2) < 0)
+            _exit(127);
+        close(out[0]);
+        close(out[1]);
+        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+        for (const std::string& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    pipe_ = out[0];
+    process_ = child;
+    closed_ = child < 0;
+}
+
+bool RunningProgram::ReadSome(long long deadline) {
+    if (closed_) return false;
+    pollfd ready{static_cast<int>(pipe_), POLLIN, 0};
+    long long left = std::max(0LL, deadline - SteadyMilliseconds());
+    int polled = poll(&ready, 1, static_cast<int>(left));
+    if (polled < 0 && errno == EINTR) return true;
+    if (polled <= 0) return false;
+    char buffer[4096];
+    ssize_t read = ::read(static_cast<int>(pipe_), buffer, sizeof buffer);
+    if (read <= 0) return closed_ = true, false;
+    out_.append(buffer, static_cast<size_t>(read));
+    return true;
+}
+
+bool RunningProgram::Interrupt() {
+    return process_ > 0 && kill(static_cast<pid_t>(process_), SIGINT) == 0;
+}
+
+int RunningProgram::Wait(unsigned timeoutSeconds) {
+    const long long deadline = SteadyMilliseconds() + 1000LL * timeoutSeconds;
+    while (ReadSome(deadline)) {
+    }
+    if (process_ <= 0) return -1;
+    const bool ended = closed_;  // its output closed: it ended before the deadline
+    if (!ended) kill(static_cast<pid_t>(process_), SIGKILL);
+    int status = 0;
+    bool exited =
+        waitpid(static_cast<pid_t>(process_), &status, 0) == process_ && ended && WIFEXITED(status);
+    process_ = -1;
+    return exited ? WEXITSTATUS(status) : -1;
+}
+
+void RunningProgram::End() {
+    if (process_ > 0) {
+        kill(static_cast<pid_t>(process_), SIGKILL);
+        waitpid(static_cast<pid_t>(process_), nullptr, 0);
+        process_ = -1;
+    }
+    if (pipe_ >= 0) close(static_cast<int>(pipe_));
+    pipe_ = -1;
+}
+
+RunningProgram::~RunningProgram() { End(); }
+
 bool KillMidWay(int steps, const std::function<void(const std::function<void()>&)>& work) {
     int progress[2];
     if (pipe(progress) != 0) return false;
@@ -356,5 +543,19 @@ std::string CommandOutput(const std::string& command) {
     return out;
 }
 #endif
+
+bool RunningProgram::ReadUntil(const std::string& text, unsigned timeoutSeconds) {
+    const long long deadline = SteadyMilliseconds() + 1000LL * timeoutSeconds;
+    for (;;) {
+        size_t at = out_.find(text, found_);
+        if (at != std::string::npos) {
+            found_ = at + text.size();
+            return true;
+        }
+        if (!ReadSome(deadline)) return false;
+    }
+}
+
+std::string RunningProgram::Errors() const { return ReadFile(scratch_ / "stderr"); }
 
 }  // namespace testing_support

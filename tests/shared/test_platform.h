@@ -111,6 +111,43 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
                       const std::string& input, const std::filesystem::path& scratch,
                       unsigned timeoutSeconds = 0);
 
+// A program left running while a test talks to it: its standard output read as it comes, its
+// standard error into `scratch`/stderr, its standard input empty. Ended, if still running, when
+// destroyed.
+class RunningProgram {
+public:
+    RunningProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::filesystem::path& scratch);
+    ~RunningProgram();
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    // Reads its output until it holds `text` after what earlier calls found (true), or until it
+    // closes its output or `timeoutSeconds` pass (false): a guard against a hang, never a pause.
+    bool ReadUntil(const std::string& text, unsigned timeoutSeconds = 60);
+    const std::string& Output() const { return out_; }
+    std::string Errors() const;
+    // Sends it an interrupt (SIGINT); false where a test cannot (Windows).
+    bool Interrupt();
+    // Reads its output to its end and gives its exit status: -1 when it had to be ended after
+    // `timeoutSeconds`.
+    int Wait(unsigned timeoutSeconds = 60);
+
+private:
+    // Reads what is there, waiting at most until `deadline` (steady clock, ms) for some; false at
+    // the end of its output or the deadline.
+    bool ReadSome(long long deadline);
+    void End();
+
+    std::filesystem::path scratch_;
+    std::string out_;
+    size_t found_ = 0;  // where the next ReadUntil looks from
+    bool closed_ = false;
+    long long process_ = -1;  // pid, or process handle
+    long long pipe_ = -1;     // the read end
+    long long event_ = 0;     // Windows: the overlapped read's event
+};
+
 // Runs `work` in a child process and kills it outright (SIGKILL) once it has called the progress
 // function it is given `steps` times, wherever it then is. False where a test cannot do so
 // (Windows), or when the child ended before.

@@ -140,7 +140,7 @@ TEST_F(ToolFront, APathAloneIsReadAsALogAndDashOWritesToAFile) {
     ProgramRun unwritable = Tev({"log", log.string(), "-o", Path("none/decoded.txt")});
     EXPECT_EQ(unwritable.status, 2);
     EXPECT_EQ(unwritable.err,
-              "tev: cannot write " + Path("none/decoded.txt") + ": No such file or directory\n");
+              "tev: cannot write " + Path("none/decoded.txt") + ": no such file or folder\n");
 }
 
 TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
@@ -297,5 +297,31 @@ TEST_F(ToolFront, TheFrontSaysWhatItReadAndRefusesWhatIsNoLog) {
         EXPECT_EQ(run.status, 2) << c.error;
         EXPECT_EQ(run.out, "") << c.error;
         EXPECT_TRUE(Has(run.err, "tev: " + c.error)) << run.err;
+    }
+}
+
+// A path that names nothing is said in one wording, whichever command was given it.
+TEST_F(ToolTest, EveryCommandSaysAMissingPathTheSameWay) {
+    const std::string missing = Path("none/there.log");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string said;  // the whole of standard error
+    } cases[] = {
+        {{"log", missing}, "tev: " + missing + ": no such file or folder\n"},
+        {{missing},
+         "tev: " + missing +
+             ": no such file or folder (name a log or a folder of logs to read, or a subcommand: "
+             "run, log, scenario, doctor; see tev --help)\n"},
+        {{"run", missing}, "tev: " + missing + ": no such file or folder\n"},
+        {{"doctor", missing}, "tev: " + missing + ": no such file or folder\n"},
+        {{"run", "--log-dir", missing},
+         "tev: cannot use " + missing + " for the log: no such file or folder\n"},
+        {{"run", "--outbox", missing},
+         "tev: cannot write the outbox " + missing + ": no such file or folder\n"},
+    };
+    for (const auto& c : cases) {
+        ProgramRun run = Tev(c.arguments);
+        EXPECT_EQ(run.status, 2) << c.arguments.front();
+        EXPECT_EQ(run.err, c.said) << c.arguments.front();
     }
 }

@@ -113,9 +113,9 @@ TEST_F(ToolHostile, NamesAndScenarioFragmentsReachTheTerminalEscaped) {
     };
     const Case cases[] = {
         {{"log", log, other}, Path(shown) + ":"},  // each line names its log
-        {{"log", log + "x"}, "tev: " + Path(shown) + "x: No such file or directory"},
+        {{"log", log + "x"}, "tev: " + Path(shown) + "x: no such file or folder"},
         {{"log", log, "-o", log}, "tev: -o " + Path(shown) + " is among what is read"},
-        {{"run", log + "x"}, "tev: cannot read " + Path(shown) + "x: "},
+        {{"run", log + "x"}, "tev: " + Path(shown) + "x: no such file or folder"},
         {{"run", Path("entry.tev")}, "line 2, column 1: unknown entry Init\\x1b[31mML ("},
         {{"run", Path("nothing.tev")},
          "unknown entry " +

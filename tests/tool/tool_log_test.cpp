@@ -124,17 +124,17 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     fs::create_directory(tempDir_ / "folder");
     ProgramRun runDir = Tev({"run", Path("folder")});
     EXPECT_EQ(runDir.status, 2);
-    EXPECT_EQ(runDir.err, "tev: cannot read " + Path("folder") + ": is a directory\n");
+    EXPECT_EQ(runDir.err, "tev: " + Path("folder") + ": is a directory\n");
     ProgramRun emptyDir = Tev({"log", Path("folder")});
     EXPECT_EQ(emptyDir.status, 2);
     EXPECT_EQ(emptyDir.err, "tev: " + Path("folder") + ": the folder holds no log\n");
     ProgramRun missing = Tev({"log", Path("none.log")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err, "tev: " + Path("none.log") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err, "tev: " + Path("none.log") + ": no such file or folder\n");
     // The default is the log where TEV writes it, and there is none yet.
     ProgramRun none = Tev({"log"});
     EXPECT_EQ(none.status, 2);
-    EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": No such file or directory\n");
+    EXPECT_EQ(none.err, "tev: " + LogPath().string() + ": no such file or folder\n");
     EXPECT_EQ(Tev({"log", "--html", "--json", Path("x.log")}).status, 2);
     // A folder of the play's own that cannot be made: the play goes on without a log.
     WriteBytes(tempDir_ / "file", "a file as the temporary directory");
@@ -407,7 +407,11 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     ProgramRun rows = Tev({"log", "--summary", "--json", Path("folder")});
     EXPECT_EQ(rows.status, 3);  // the failed install, not hidden behind the torn log (1)
     std::map<std::string, nlohmann::json> byFile;
-    for (const nlohmann::json& row : JsonLines(rows.out))
+    std::vector<nlohmann::json> objects = JsonLines(rows.out);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back()["totals"]["runs"], 3);  // the folder's totals come last
+    objects.pop_back();
+    for (const nlohmann::json& row : objects)
         byFile[fs::path(row["file"].get<std::string>())
                    .lexically_relative(tempDir_)
                    .generic_string()] = row;
@@ -426,7 +430,7 @@ TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     ProgramRun records =
         Tev({"log", "--json", Path("folder/a/Setup_TEV.log"), Path("folder/b/c/Setup_TEV.log")});
     EXPECT_EQ(records.status, 0);
-    std::vector<nlohmann::json> objects = JsonLines(records.out);
+    objects = JsonLines(records.out);
     ASSERT_EQ(objects.size(), 6u + 7u);
     EXPECT_EQ(objects.front()["file"], Path("folder/a/Setup_TEV.log"));
     EXPECT_EQ(objects.back()["file"], Path("folder/b/c/Setup_TEV.log"));
@@ -623,4 +627,72 @@ TEST_F(ToolLog, JsonGivesEveryTextBackAsLogged) {
     std::vector<nlohmann::json> records = JsonLines(run.out);
     ASSERT_EQ(records.size(), texts.size() + 1);
     for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(records[i + 1]["fields"][0], texts[i]);
+}
+
+// --follow shows a log as it is written, driven here one write at a time: a torn last line is
+// shown only once whole, also when it is cut back and written again; a new run that replaces the
+// log is said in one line and followed from its start; the run's last line ends it.
+TEST_F(ToolLog, FollowShowsTheRecordsAsTheyAreWrittenUntilTheRunEnds) {
+    const fs::path log = tempDir_ / "live.log";
+    auto append = [&](const std::string& bytes) {
+        std::ofstream(log, std::ios::binary | std::ios::app) << bytes;
+    };
+    auto torn = [](const std::string& line, size_t characters) {
+        return Utf16Line(line).substr(0, 2 * characters);
+    };
+    // Records enough for the first read to show some before it reaches the torn line.
+    const std::string init = Utf16Line("1/2/2016; 3:0:0; InitML;") +
+                             Utf16Line("1/2/2016; 3:0:0; wpWarning;first;") +
+                             Utf16Line("1/2/2016; 3:0:0; wpWarning;second;"),
+                      setup = Utf16Line("1/2/2016; 3:0:0; SETUP;a.setup;0;");
+    WriteBytes(log, init + setup + torn("1/2/2016; 3:0:1; wpWarning;low disk;", 30));
+    fs::create_directories(tempDir_ / "follower");
+    testing_support::RunningProgram follower(TEV_TOOL_PATH, {"log", "--follow", log.string()},
+                                             tempDir_ / "follower");
+    ASSERT_TRUE(follower.ReadUntil("SETUP;a.setup;0;\n")) << follower.Errors();
+
+    fs::resize_file(log, init.size() + setup.size());  // the torn line cut back, then written anew
+    append(Utf16Line("1/2/2016; 3:0:2; InstallBegin;Studio;"));
+    ASSERT_TRUE(follower.ReadUntil("InstallBegin;Studio;\n")) << follower.Output();
+    append(torn("1/2/2016; 3:0:3; InstallEnd;Studio;", 31));
+    append(Utf16Line("1/2/2016; 3:0:3; InstallEnd;Studio;").substr(2 * 31));
+    ASSERT_TRUE(follower.ReadUntil("InstallEnd;Studio;\n")) << follower.Output();
+
+    WriteBytes(log, Utf16Line("1/2/2016; 4:0:0; InitML;"));  // a new run
+    ASSERT_TRUE(follower.ReadUntil("4:0:0; InitML;\n")) << follower.Output();
+    append(Utf16Line("1/2/2016; 4:0:1; ShutdownML;") +
+           Utf16Line("1/2/2016; 4:0:1; CommitSetupWaypoint;") +
+           Utf16Line("1/2/2016; 4:0:1; CommitProducts();"));
+    EXPECT_EQ(follower.Wait(), 0) << follower.Errors();
+    EXPECT_EQ(follower.Output(),
+              "1/2/2016; 3:0:0; InitML;\n"
+              "1/2/2016; 3:0:0; wpWarning;first;\n"
+              "1/2/2016; 3:0:0; wpWarning;second;\n"
+              "1/2/2016; 3:0:0; SETUP;a.setup;0;\n"
+              "1/2/2016; 3:0:2; InstallBegin;Studio;\n"
+              "1/2/2016; 3:0:3; InstallEnd;Studio;\n"
+              "-- the log was replaced (a new run): from its start --\n"
+              "1/2/2016; 4:0:0; InitML;\n"
+              "1/2/2016; 4:0:1; ShutdownML;\n"
+              "1/2/2016; 4:0:1; CommitSetupWaypoint;\n"
+              "1/2/2016; 4:0:1; CommitProducts();\n");
+    EXPECT_EQ(follower.Errors(), "");
+}
+
+// Following a log that is not there yet waits for it; Ctrl-C ends the follow cleanly, after what
+// was shown, with the status a shell gives an interrupted program.
+TEST_F(ToolLog, FollowWaitsForTheLogAndEndsCleanlyOnAnInterrupt) {
+    const fs::path log = tempDir_ / "later.log";
+    fs::create_directories(tempDir_ / "follower");
+    testing_support::RunningProgram follower(TEV_TOOL_PATH, {"log", "--follow", log.string()},
+                                             tempDir_ / "follower");
+    WriteBytes(log, Utf16Line("1/2/2016; 3:0:0; InitML;"));
+    ASSERT_TRUE(follower.ReadUntil("InitML;\n")) << follower.Errors();
+    if (!follower.Interrupt()) GTEST_SKIP() << "no interrupt to send here";
+    EXPECT_EQ(follower.Wait(), 130);
+    EXPECT_EQ(follower.Output(), "1/2/2016; 3:0:0; InitML;\n");
+    std::string errors = follower.Errors();
+    EXPECT_TRUE(errors.empty() ||
+                errors == "tev: " + log.string() + ": no such file or folder; waiting for it\n")
+        << errors;
 }

@@ -646,3 +646,159 @@ TEST(RunSummaries, EachRunKeepsItsOwnTextsAndCounts) {
     EXPECT_EQ(tev::ToUtf8(runs[2].firstError->text),
               "cut short after record 14: no ShutdownML or OnCrash");
 }
+
+// A folder's summary ends with its totals: runs, logs, how they ended, and the first errors
+// grouped by entry and text, most common first, ties in the order first met (files by name). Runs
+// cut short are one group whatever record they were cut after; --failed leaves the totals whole;
+// CSV gives them, as a table of its own, only when asked.
+TEST_F(ToolTest, AFolderSummaryEndsWithItsTotals) {
+    fs::create_directories(tempDir_ / "fleet");
+    WriteBytes(tempDir_ / "fleet" / "a.log", LogOf(kThreeRuns));
+    WriteBytes(tempDir_ / "fleet" / "b.log",
+               LogOf({At(0, 0, "InitML;"), At(0, 1, "InstallBegin;Runtime;")}));
+    WriteBytes(tempDir_ / "fleet" / "c.log",
+               LogOf(std::vector<std::string>(kThreeRuns.begin() + 4, kThreeRuns.begin() + 8)));
+    WriteBytes(tempDir_ / "fleet" / "d.log",
+               LogOf({At(0, 0, "InitML;"), At(0, 1, "InstallBegin;Other;"),
+                      At(0, 2, "InstallBegin;Runtime;")}));
+    // Named as the walk names them, with this system's separators; in JSON as JSON strings.
+    auto inFleet = [&](const std::string& file) { return (tempDir_ / "fleet" / file).string(); };
+    const std::string a = inFleet("a.log"), b = inFleet("b.log");
+    const std::string aJson = nlohmann::json(a).dump(), bJson = nlohmann::json(b).dump();
+    const std::string text =
+        "totals: 6 runs in 4 logs, 5 failed\n"
+        "  outcomes      2  failed, ShutdownML\n"
+        "                2  failed, cut short\n"
+        "                1  ok, ShutdownML\n"
+        "                1  failed, OnCrash\n"
+        "  first errors  2  DownloadError  \"download failed: https://x/b.cab: timed out\"  (" +
+        a +
+        ", run 2)\n"
+        "                2  InstallBegin   \"cut short: no ShutdownML or OnCrash\"  (" +
+        b +
+        ", run 1)\n"
+        "                1  OnCrash        \"the setup crashed\"  (" +
+        a + ", run 3)\n";
+    const std::string json =
+        "{\"totals\":{\"logs\":4,\"runs\":6,\"failed\":5,\"outcomes\":["
+        "{\"outcome\":\"failed\",\"end\":\"ShutdownML\",\"runs\":2},"
+        "{\"outcome\":\"failed\",\"end\":\"cut short\",\"runs\":2},"
+        "{\"outcome\":\"ok\",\"end\":\"ShutdownML\",\"runs\":1},"
+        "{\"outcome\":\"failed\",\"end\":\"OnCrash\",\"runs\":1}],\"first_errors\":["
+        "{\"entry\":\"DownloadError\",\"text\":\"download failed: https://x/b.cab: timed out\","
+        "\"runs\":2,\"file\":" +
+        aJson +
+        ",\"run\":2},"
+        "{\"entry\":\"InstallBegin\",\"text\":\"cut short: no ShutdownML or OnCrash\",\"runs\":2,"
+        "\"file\":" +
+        bJson +
+        ",\"run\":1},"
+        "{\"entry\":\"OnCrash\",\"text\":\"the setup crashed\",\"runs\":1,\"file\":" +
+        aJson + ",\"run\":3}],\"first_errors_not_kept\":0}}\n";
+    const std::string csv =
+        "total,outcome,end,entry,first_error,runs,file,run\n"
+        "logs,,,,,4,,\n"
+        "runs,,,,,6,,\n"
+        "outcome,failed,ShutdownML,,,2,,\n"
+        "outcome,failed,cut short,,,2,,\n"
+        "outcome,ok,ShutdownML,,,1,,\n"
+        "outcome,failed,OnCrash,,,1,,\n"
+        "first_error,,,DownloadError,download failed: https://x/b.cab: timed "
+        "out,2," +
+        a + ",2\nfirst_error,,,InstallBegin,cut short: no ShutdownML or OnCrash,2," + b +
+        ",1\nfirst_error,,,OnCrash,the setup crashed,1," + a + ",3\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string ending;  // what the output ends with
+        size_t lines;        // of the whole output
+    } cases[] = {
+        {{"--summary"}, "  records       3\n\n" + text, 62},
+        {{"--failed"}, "  records       3\n\n" + text, 54},
+        {{"--totals"}, text, 8},
+        {{"--summary", "--json"}, "\"failed\":true}\n" + json, 7},
+        {{"--failed", "--json"}, "\"failed\":true}\n" + json, 6},
+        {{"--totals", "--json"}, json, 1},
+        {{"--csv"},
+         "\n" + inFleet("d.log") +
+             ",1,2016-01-02T03:00:00Z,2016-01-02T03:00:02Z,cut "
+             "short,true,0,0,2,0,0,cut short after record 3 (InstallBegin): no ShutdownML "
+             "or OnCrash,3,0,true\n",
+         7},
+        {{"--csv", "--totals"}, csv, 10},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = {"log", Path("fleet")};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        ProgramRun run = Tev(arguments);
+        SCOPED_TRACE(arguments[2] + (c.options.size() > 1 ? " " + c.options[1] : ""));
+        EXPECT_EQ(run.status, 3) << run.err;
+        ASSERT_GE(run.out.size(), c.ending.size()) << run.out;
+        EXPECT_EQ(run.out.substr(run.out.size() - c.ending.size()), c.ending) << run.out;
+        EXPECT_EQ(Lines(run.out).size(), c.lines) << run.out;
+    }
+    // One log named alone is no fleet: its summary ends with its run, as it always did.
+    EXPECT_FALSE(testing_support::Has(Tev({"log", "--summary", b}).out, "totals"));
+
+    ProgramRun page = Tev({"log", "--html", Path("fleet")});
+    EXPECT_NE(page.out.find("<tr><td class=\"number\">2</td><td>InstallBegin</td><td>cut short: no "
+                            "ShutdownML or OnCrash</td><td class=\"example\">" +
+                            b + ", run 1</td></tr>"),
+              std::string::npos)
+        << page.out.substr(0, 3000);
+    EXPECT_NE(page.out.find("<input type=\"checkbox\" id=\"failed-only\">"), std::string::npos);
+    EXPECT_NE(page.out.find("<td class=\"time\">2016-01-02T03:00:00Z</td>"), std::string::npos);
+}
+
+// A fleet of ten thousand logs comes to one answer: the first errors of most runs listed, the
+// rarest counted on a line of their own, every one in JSON.
+TEST_F(ToolTest, TheTotalsOfTenThousandLogs) {
+    fs::create_directories(tempDir_ / "fleet");
+    auto name = [](int i) {
+        std::string digits = std::to_string(i);
+        return "log" + std::string(5 - digits.size(), '0') + digits + ".log";
+    };
+    for (int i = 0; i < 10000; ++i) {
+        std::vector<std::string> lines = {At(0, 0, "InitML;")};
+        switch (i % 10) {
+        case 6:
+        case 7: lines.push_back(At(0, 1, "OnCrash;")); break;
+        case 8: lines.push_back(At(0, 1, "InstallBegin;Runtime;")); break;
+        case 9:
+            lines.push_back(
+                At(0, 1,
+                   "DownloadError;https://x/" + std::to_string(i / 10 % 25) + ".cab;timed out;"));
+            break;
+        default: break;
+        }
+        if (i % 10 != 8) lines.push_back(At(0, 2, "ShutdownML;"));
+        WriteBytes(tempDir_ / "fleet" / name(i), LogOf(lines));
+    }
+    ProgramRun run = Tev({"log", "--totals", Path("fleet")});
+    EXPECT_EQ(run.status, 3) << run.err;
+    std::string expected =
+        "totals: 10000 runs in 10000 logs, 4000 failed\n"
+        "  outcomes      6000  ok, ShutdownML\n"
+        "                2000  failed, OnCrash\n"
+        "                1000  failed, cut short\n"
+        "                1000  failed, ShutdownML\n"
+        "  first errors  2000  OnCrash        \"the setup crashed\"  (" +
+        (tempDir_ / "fleet" / "log00006.log").string() +
+        ", run 1)\n"
+        "                1000  InstallBegin   \"cut short: no ShutdownML or "
+        "OnCrash\"  (" +
+        (tempDir_ / "fleet" / "log00008.log").string() + ", run 1)\n";
+    for (int url = 0; url < 18; ++url)
+        expected += "                  40  DownloadError  \"download failed: https://x/" +
+                    std::to_string(url) + ".cab: timed out\"  (" +
+                    (tempDir_ / "fleet" / name(url * 10 + 9)).string() + ", run 1)\n";
+    expected += "                and 280 more runs with 7 other first errors (--json lists each)\n";
+    EXPECT_EQ(run.out, expected);
+    std::vector<nlohmann::json> json =
+        JsonLines(Tev({"log", "--totals", "--json", Path("fleet")}).out);
+    ASSERT_EQ(json.size(), 1u);
+    const nlohmann::json& errors = json[0]["totals"]["first_errors"];
+    ASSERT_EQ(errors.size(), 27u);
+    EXPECT_EQ(errors[26]["text"], "download failed: https://x/24.cab: timed out");
+    EXPECT_EQ(errors[26]["file"], (tempDir_ / "fleet" / "log00249.log").string());
+    EXPECT_EQ(json[0]["totals"]["logs"], 10000);
+}

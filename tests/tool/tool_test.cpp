@@ -165,7 +165,8 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
          "line 4, column 20: expected a quoted string or null for contentPath"},
         {"InitML yes\n", "line 1, column 8: expected true or false for enableLog"},
         {"InitML true\nAddContnet \"p\"\n",
-         "line 2, column 1: unknown entry AddContnet (tev run --help lists them)"},
+         "line 2, column 1: unknown entry AddContnet (tev run --help lists them); did you mean "
+         "AddContent?"},
         {"ShutdownML true\n",
          "line 1, column 12: unexpected argument: ShutdownML takes 0 arguments"},
         {"wpWarning \"a\\qb\"\n",
@@ -201,8 +202,7 @@ TEST_F(Tool, AMalformedScenarioNamesLineAndColumnAndRunsNothing) {
     }
     ProgramRun missing = Tev({"run", Path("none.tev")});
     EXPECT_EQ(missing.status, 2);
-    EXPECT_EQ(missing.err,
-              "tev: cannot read " + Path("none.tev") + ": No such file or directory\n");
+    EXPECT_EQ(missing.err, "tev: " + Path("none.tev") + ": no such file or folder\n");
     EXPECT_EQ(Tev({"run", "--bogus"}).status, 2);
     EXPECT_EQ(Tev({}).status, 2);
 }
@@ -268,4 +268,68 @@ TEST_F(Tool, ScenarioAndOutboxMayHaveAnyName) {
                         std::filesystem::path(std::u8string(outbox.begin(), outbox.end()))))
                   .size(),
               3u);
+}
+
+// A scenario saved by an editor or a shell is played as the text it holds: UTF-8 after a
+// byte-order mark, UTF-16 after one (PowerShell's `>`), lines ended by CR LF; UTF-16 cut inside a
+// character is refused, naming its encoding.
+TEST_F(Tool, AScenarioSavedWithAByteOrderMarkIsPlayed) {
+    const std::string lines = "InitML true\r\nAddAttributeToSetup \"k\" \"v\"\r\nShutdownML\r\n";
+    auto utf16 = [&](bool little) {
+        std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (char c : lines) bytes += little ? std::string{c, '\0'} : std::string{'\0', c};
+        return bytes;
+    };
+    const struct {
+        const char* saved;
+        std::string bytes;
+        int status;
+        std::string said;  // in standard output (0) or the whole of standard error
+    } cases[] = {
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" + lines, 0, "\n               k = \"v\"\n"},
+        {"UTF-16LE", utf16(true), 0, "\n               k = \"v\"\n"},
+        {"UTF-16BE", utf16(false), 0, "\n               k = \"v\"\n"},
+        {"UTF-16LE cut", utf16(true) + "I", 2,
+         "the text is UTF-16LE (after its byte-order mark) cut inside a character: save it as "
+         "UTF-8\n"},
+    };
+    for (const auto& c : cases) {
+        ProgramRun run = TevOnScenario(c.bytes);
+        EXPECT_EQ(run.status, c.status) << c.saved << run.err;
+        if (c.status == 0)
+            EXPECT_NE(run.out.find(c.said), std::string::npos) << c.saved << run.out;
+        else
+            EXPECT_EQ(run.err, "tev: " + Path("scenario.tev") + ": " + c.said) << c.saved;
+    }
+}
+
+// A misspelt entry gets the nearest one, as a misspelt option does; a name chosen by the scenario
+// reaches the terminal escaped, so that no text of it can retitle or recolour the terminal.
+TEST_F(Tool, AMisspeltEntryIsNamedAndChosenNamesAreShownEscaped) {
+    const struct {
+        std::string line;
+        std::string said;
+    } misspelt[] = {
+        {"InstalBegin \"Studio\"",
+         "line 2, column 1: unknown entry InstalBegin (tev run --help lists them); did you mean "
+         "InstallBegin?\n"},
+        {"TEVUtil::DownloadBegn \"u\"",
+         "line 2, column 1: unknown entry TEVUtil::DownloadBegn (tev run --help lists them); did "
+         "you mean DownloadBegin?\n"},
+        {"Launch \"Studio\"",
+         "line 2, column 1: unknown entry Launch (tev run --help lists them)\n"},
+    };
+    for (const auto& c : misspelt) {
+        ProgramRun run = TevOnScenario("InitML true\n" + c.line + "\nShutdownML\n");
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "tev: " + Path("scenario.tev") + ": " + c.said);
+    }
+    ProgramRun run = TevOnScenario(
+        "InitML true\nAddAttributeToSetup \"a\\u001b]0;TITLE\\u0007\" \"v\"\n"
+        "AddNRData \"P\" \"n\\u001b[31m\" 1\nShutdownML\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n               a\\x1b]0;TITLE\\x07 = \"v\"\n"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\n               n\\x1b[31m = \"1\"\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find_first_of("\x1b\x07"), std::string::npos);
 }

@@ -476,14 +476,19 @@ void RunSummary::Reset() {
     warnings.Clear();
     errors.Clear();
     firstError.reset();
+    firstErrorEntry.reset();
+    firstErrorCutShort = false;
     records = problems = 0;
 }
 
-void RunSummarizer::Fail(const Moment& at, std::initializer_list<WideView> what) {
+void RunSummarizer::Fail(const Moment& at, logformat::Token entry,
+                         std::initializer_list<WideView> what) {
     // Joined once, in the run's arena: a failure makes no allocation of its own.
     WideView text = run_->texts->Keep(what);
     run_->errors.Add(text, at);
-    if (!run_->firstError) run_->firstError = Tally{KeptText(text, *run_->texts), 1, at, at};
+    if (run_->firstError) return;
+    run_->firstError = Tally{KeptText(text, *run_->texts), 1, at, at};
+    run_->firstErrorEntry = entry;
 }
 
 // A run that ends without ShutdownML or OnCrash fails; its first error, when it had none, says
@@ -495,6 +500,8 @@ void RunSummarizer::Hand() {
         if (last_.kind) text += " (" + tev::ToUtf8(logformat::TokenText(*last_.kind)) + ")";
         text += ": no ShutdownML or OnCrash";
         s.firstError = Tally{s.texts->Keep(tev::FromUtf8(text)), 1, last_.at, last_.at};
+        s.firstErrorEntry = last_.kind;
+        s.firstErrorCutShort = true;
     }
     finished_(s);
 }
@@ -559,14 +566,15 @@ void RunSummarizer::Add(const LogRecord& record) {
     if (*kind == Token::FailToInitialize) {
         s.analytics = false;
         s.end = RunEnd::AnalyticsDown;
-        Fail(at, {TEV_TEXT("the analytics library did not come up")});
+        Fail(at, *kind, {TEV_TEXT("the analytics library did not come up")});
         return;
     }
     if (*kind == Token::LibraryUnavailable) {
         std::string meaning = LoadFailureMeaning(record);
         WideString explained = meaning.empty() ? WideString() : tev::FromUtf8(": " + meaning);
-        Fail(at, {TEV_TEXT("analytics library missing: "), f.size() > 1 ? f[1] : WideView(),
-                  TEV_TEXT(" ("), f.size() > 2 ? f[2] : WideView(), TEV_TEXT(")"), explained});
+        Fail(at, *kind,
+             {TEV_TEXT("analytics library missing: "), f.size() > 1 ? f[1] : WideView(),
+              TEV_TEXT(" ("), f.size() > 2 ? f[2] : WideView(), TEV_TEXT(")"), explained});
         return;
     }
     if (!s.analytics) s.analytics = true;  // a line of a run reporting
@@ -577,7 +585,7 @@ void RunSummarizer::Add(const LogRecord& record) {
         break;
     case Token::OnCrash:
         s.end = RunEnd::Crash;
-        Fail(at, {TEV_TEXT("the setup crashed")});
+        Fail(at, *kind, {TEV_TEXT("the setup crashed")});
         break;
     case Token::SetupAttribute:
         if (f.size() < 3) break;  // cut before its value
@@ -598,11 +606,11 @@ void RunSummarizer::Add(const LogRecord& record) {
     case Token::DownloadError:
         if (Span* span = s.downloads.Close(subject, at, Outcome::Failed))
             span->message = KeptText(text, *s.texts);
-        Fail(at, {TEV_TEXT("download failed: "), subject, TEV_TEXT(": "), text});
+        Fail(at, *kind, {TEV_TEXT("download failed: "), subject, TEV_TEXT(": "), text});
         break;
     case Token::InstallError:
         s.installs.Close(subject, at, Outcome::Failed);
-        Fail(at, {TEV_TEXT("installation failed: "), subject});
+        Fail(at, *kind, {TEV_TEXT("installation failed: "), subject});
         break;
     case Token::InitML:
     case Token::FailToInitialize:

@@ -226,6 +226,10 @@ struct RunSummary {
     Spans downloads, installs;
     Tallies warnings, errors;
     std::optional<Tally> firstError;
+    // The entry whose record gave the first error; for a run cut short without an error of its own,
+    // the entry its last record was (none when its token is not one TEV writes).
+    std::optional<tev::logformat::Token> firstErrorEntry;
+    bool firstErrorCutShort = false;  // the first error is that the run was cut short
     std::size_t records = 0, problems = 0;
 
     // A download or installation failed, the setup crashed, the analytics library did not come
@@ -258,7 +262,7 @@ public:
     void Finish();
 
 private:
-    void Fail(const Moment& at, std::initializer_list<WideView> what);
+    void Fail(const Moment& at, tev::logformat::Token entry, std::initializer_list<WideView> what);
 
     void Hand();  // the run to `finished_`
 

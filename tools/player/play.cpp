@@ -60,18 +60,18 @@ PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines) {
     return {kv8::Violations()};
 }
 
-void PrintReport(std::ostream& out) {
+void PrintReport(std::ostream& out, const NameShown& shown) {
     size_t waypoints = 0, states = 0, attributes = 0;
     for (const kv8::Delivery& delivery : kv8::Deliveries()) {
         std::string label = Label(delivery.call);
         out << label << std::string(11 - label.size(), ' ')
-            << (delivery.hasWaypoint ? tev::ToUtf8(delivery.waypoint) : "(no waypoint)") << '\n';
+            << (delivery.hasWaypoint ? shown(delivery.waypoint) : "(no waypoint)") << '\n';
         waypoints += delivery.hasWaypoint;
         for (const kv8::DeliveredState& state : delivery.states) {
-            out << std::string(13, ' ') << tev::ToUtf8(state.name) << '\n';
+            out << std::string(13, ' ') << shown(state.name) << '\n';
             ++states;
             for (const kv8::DeliveredAttribute& attribute : state.attributes) {
-                out << std::string(15, ' ') << tev::ToUtf8(attribute.name) << " = "
+                out << std::string(15, ' ') << shown(attribute.name) << " = "
                     << Quoted(attribute.value) << '\n';
                 ++attributes;
             }

@@ -2,6 +2,7 @@
 #ifndef TEV_TOOL_PLAY_H
 #define TEV_TOOL_PLAY_H
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,8 +19,12 @@ struct PlayOutcome {
 // {"entry":...,"result":...} line after each entry's own trace lines; otherwise nothing.
 PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines);
 
+// How a name of the analytics library's (a waypoint's, a state's, an attribute's) is shown: a
+// scenario chooses some, so they are shown as every text of the tool's is.
+using NameShown = std::function<std::string(tev::WideView name)>;
+
 // The deliveries of the last play as an indented tree, then a one-line summary.
-void PrintReport(std::ostream& out);
+void PrintReport(std::ostream& out, const NameShown& shown);
 
 }  // namespace tevtool
 

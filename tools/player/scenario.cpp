@@ -133,6 +133,7 @@ struct Lexeme {
 struct LineError {
     int column;
     std::string message;
+    std::string unknownEntry = {};
 };
 
 std::string Narrow(const std::u32string& word) {
@@ -343,7 +344,8 @@ Step ParseStep(const std::vector<Lexeme>& tokens, int endColumn, bool& asksForLo
         std::string echoed = head.word.size() > kEchoed
                                  ? Narrow(head.word.substr(0, kEchoed)) + "\xE2\x80\xA6"
                                  : name;
-        throw LineError{head.column, "unknown entry " + echoed + " (tev run --help lists them)"};
+        throw LineError{head.column, "unknown entry " + echoed + " (tev run --help lists them)",
+                        name.starts_with("TEVUtil::") ? name.substr(9) : name};
     }
     Step step;
     step.entry = entry;
@@ -369,6 +371,12 @@ const char* EntryName(const BoundEntry& entry) { return entry.name; }
 
 Result Invoke(const Step& step) { return step.entry->call(step.arguments); }
 
+std::vector<std::string> EntryNames() {
+    std::vector<std::string> names;
+    for (const BoundEntry& entry : Entries()) names.push_back(entry.name);
+    return names;
+}
+
 std::vector<std::string> EntryUsages() {
     std::vector<std::string> usages;
     for (const BoundEntry& entry : Entries()) {
@@ -390,6 +398,28 @@ int FirstLongLine(std::string_view text) {
 }
 
 std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) {
+    // As an editor may save it: UTF-8 after a byte-order mark, or UTF-16 after one (PowerShell's
+    // `>` writes UTF-16LE), read as the UTF-8 it stands for.
+    constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+    if (text.starts_with(kUtf8Mark)) text.remove_prefix(kUtf8Mark.size());
+    const bool littleEndian = text.starts_with("\xFF\xFE"),
+               bigEndian = text.starts_with("\xFE\xFF");
+    if (littleEndian || bigEndian) {
+        const char* encoding = littleEndian ? "UTF-16LE" : "UTF-16BE";
+        if (text.size() % 2) {
+            error = {0, 0,
+                     std::string("the text is ") + encoding +
+                         " (after its byte-order mark) cut inside a character: save it as UTF-8"};
+            return std::nullopt;
+        }
+        tev::WideString units;
+        for (size_t at = 2; at < text.size(); at += 2) {
+            unsigned char first = static_cast<unsigned char>(text[at]),
+                          second = static_cast<unsigned char>(text[at + 1]);
+            units += static_cast<TEVChar>(littleEndian ? first | second << 8 : first << 8 | second);
+        }
+        return ParseScenario(tev::ToUtf8(units), error);
+    }
     if (int line = FirstLongLine(text)) {
         error = {line, 1, "the line is longer than 2 MiB"};
         return std::nullopt;
@@ -422,7 +452,7 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
                     ParseStep(tokens, static_cast<int>(line.size()) + 1, scenario.asksForLog));
             }
         } catch (const LineError& lineError) {
-            error = {lineNumber, lineError.column, lineError.message};
+            error = {lineNumber, lineError.column, lineError.message, lineError.unknownEntry};
             return std::nullopt;
         }
         if (end == text.size()) break;

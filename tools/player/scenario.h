@@ -57,6 +57,7 @@ struct ParseError {
     int line = 0;
     int column = 0;
     std::string message;
+    std::string unknownEntry = {};  // the name, when the line begins with no entry's
 };
 
 struct Scenario {
@@ -66,6 +67,8 @@ struct Scenario {
 
 // "Entry parameter ..." for every entry, for help texts.
 std::vector<std::string> EntryUsages();
+// The entries' names, as a scenario spells them.
+std::vector<std::string> EntryNames();
 
 // Parses UTF-8 scenario text. On error nothing of the scenario is kept.
 // A scenario is a few lines written by hand: a longer one, a longer line, or one of more entries

@@ -193,8 +193,8 @@ void LogPage::AddRun(const std::string& file, const RunSummary& run, bool shown)
             ++listed_;
             index_ += "<tr class=\"" + std::string(run.Failed() ? "failed" : "whole") + "\"><td>" +
                       (room ? "<a href=\"#" + id + "\">" + name + "</a>" : name) + "</td><td>" +
-                      std::to_string(run.ordinal) + "</td><td>" +
-                      (run.started ? TimeText(*run.started) : "") + "</td><td>" +
+                      std::to_string(run.ordinal) + "</td><td class=\"time\">" +
+                      (run.started ? TimeText(*run.started) : "") + "</td><td class=\"time\">" +
                       (run.ended ? TimeText(*run.ended) : "") + "</td><td>" + RunEndText(run.end) +
                       (run.Failed() ? ", failed" : "") + "</td><td>" +
                       (run.firstError ? Html(ShownText(run.firstError->text)) : "") +
@@ -210,7 +210,35 @@ void LogPage::ForgetRecords() {
     lastAt_ = recordsNotShown_ = 0;
 }
 
-std::string LogPage::Page(const std::string& title) const {
+// The first errors of the runs (of two or more), grouped by entry and text, most common first, each
+// with the log and run it was first met in: at most kTableBytes of rows, the others counted.
+static std::string FirstErrorsTable(const FleetTotals& totals) {
+    std::vector<FleetTotals::ErrorGroup> groups = totals.FirstErrors();
+    if (groups.empty() || totals.Runs() < 2) return "";  // one run's is in its section
+    std::string table =
+        "<h2 class=\"first-errors\">First errors</h2>\n<table class=\"first-errors\"><thead><tr>"
+        "<th class=\"number\">runs</th><th>entry</th><th>first error</th><th>first in</th></tr>"
+        "</thead><tbody>\n";
+    size_t rowsLeft = groups.size(), runsLeft = totals.FirstErrorsNotKept();
+    for (const FleetTotals::ErrorGroup& group : groups) {
+        if (table.size() >= LogPage::kTableBytes) {
+            runsLeft += group.runs;
+            continue;
+        }
+        --rowsLeft;
+        table += "<tr><td class=\"number\">" + std::to_string(group.runs) + "</td><td>" +
+                 Html(group.entry) + "</td><td>" + Html(ShownText(group.text)) +
+                 "</td><td class=\"example\">" + Html(ShownUtf8(group.file)) + ", run " +
+                 std::to_string(group.run) + "</td></tr>\n";
+    }
+    if (runsLeft)
+        table += "<tr class=\"not-shown\"><td class=\"number\">" + std::to_string(runsLeft) +
+                 "</td><td></td><td>runs with " + std::to_string(rowsLeft) +
+                 " other first errors, not listed</td><td></td></tr>\n";
+    return table + "</tbody></table>\n";
+}
+
+std::string LogPage::Page(const std::string& title, const FleetTotals& totals) const {
     std::string name = Html(ShownText(tev::FromUtf8(title)));
     std::string page = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>" +
                        name + "</title><style>\n" + tevtool::resource::kPageStyle +
@@ -220,8 +248,11 @@ std::string LogPage::Page(const std::string& title) const {
         page += " " + std::to_string(withoutSection_) +
                 " runs have no section, to keep the page small: tev log --summary tells each.";
     if (runs_ > listed_) page += " " + std::to_string(runs_ - listed_) + " runs are not listed.";
+    page += "</p>\n" + FirstErrorsTable(totals);
     page +=
-        "</p>\n<table class=\"runs\"><thead><tr><th>file</th><th class=\"number\">run</th>"
+        "<h2 class=\"runs\">Runs</h2>\n<p><label><input type=\"checkbox\" id=\"failed-only\"> only "
+        "the runs that failed</label></p>\n<table class=\"runs\"><thead><tr><th>file</th><th "
+        "class=\"number\">run</th>"
         "<th>start</th><th>end</th><th>outcome</th><th>first error</th></tr></thead><tbody>\n" +
         index_ + "</tbody></table>\n" + sections_ + "<script>\n" + tevtool::resource::kPageScript +
         "</script>\n</body></html>\n";

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "logreader/fleet_totals.h"
 #include "logreader/run_summary.h"
 #include "logreader/log_decoder.h"
 
@@ -13,8 +14,9 @@ namespace tevtool {
 // The page of one or more logs: a table of their runs, linking to a section of each (its first
 // error, its labelled lines, a timeline with a bar per download and installation and warnings and
 // errors as marks, then its records: the first and last few around a row counting the others).
-// It stays under 5 MB: past kSectionsBytes of sections, runs are listed in the table without one,
-// and past kTableBytes of table only counted.
+// Above them, the first errors grouped, most common first, and a switch that shows only the runs
+// that failed. It stays under 5 MB: past kSectionsBytes of sections, runs are listed in the table
+// without one, and past kTableBytes of table only counted.
 class LogPage {
 public:
     static constexpr size_t kRecordsShown = 100;  // at each end of a run's records
@@ -27,8 +29,9 @@ public:
     void AddRun(const std::string& file, const RunSummary& run, bool shown);
     // Forgets the records since the last run (of a file that could not be read to its end).
     void ForgetRecords();
-    // The whole page, titled `title`.
-    std::string Page(const std::string& title) const;
+    // The whole page, titled `title`, with the first errors of `totals` (the runs added, shown or
+    // not) in a table of their own above the runs.
+    std::string Page(const std::string& title, const FleetTotals& totals) const;
 
 private:
     // Appends the run's section, from its summary and the records kept since the last run, to the

@@ -14,3 +14,8 @@ document.querySelectorAll("table.runs th").forEach(function (heading, column) {
     rows.forEach(function (row) { body.appendChild(row); });
   });
 });
+
+// The switch above the table of runs hides the runs that did not fail, and shows them again.
+document.getElementById("failed-only").addEventListener("change", function (event) {
+  document.querySelector("table.runs").classList.toggle("failed-only", event.target.checked);
+});

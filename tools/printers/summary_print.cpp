@@ -1,6 +1,8 @@
 // A run's summary for a reader: labelled lines of text, one JSON object, or one CSV row.
 #include "printers/summary_print.h"
 
+#include <algorithm>
+
 namespace tevtool {
 namespace {
 
@@ -250,4 +252,115 @@ std::string SummaryCsv(const LogName& file, const RunSummary& s) {
            (s.Failed() ? "true" : "false");
     return row;
 }
+}  // namespace tevtool
+
+namespace tevtool {
+namespace {
+
+// The width of the largest count, for counts set right-aligned in a column.
+size_t CountWidth(size_t largest) { return std::to_string(largest).size(); }
+
+std::string Padded(size_t count, size_t width) {
+    std::string text = std::to_string(count);
+    return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
+}
+
+}  // namespace
+
+void AppendTotalsText(const FleetTotals& totals, std::string& out) {
+    out += "totals: " + std::to_string(totals.Runs()) + (totals.Runs() == 1 ? " run" : " runs") +
+           " in " + std::to_string(totals.Logs()) + (totals.Logs() == 1 ? " log" : " logs") + ", " +
+           std::to_string(totals.Failed()) + " failed\n";
+    // A labelled column as the run summaries have: the label on its first line only.
+    auto section = [&](const char* label) {
+        std::string indent = "  ";
+        indent += label;
+        indent.append(16 - indent.size(), ' ');
+        return [indent, first = true, &out]() mutable {
+            out += first ? indent : std::string(16, ' ');
+            first = false;
+        };
+    };
+    std::vector<FleetTotals::OutcomeCount> outcomes = totals.Outcomes();
+    auto outcomeLine = section("outcomes");
+    for (const FleetTotals::OutcomeCount& outcome : outcomes) {
+        outcomeLine();
+        out += Padded(outcome.runs, CountWidth(outcomes.front().runs)) + "  " +
+               (outcome.failed ? "failed, " : "ok, ") + RunEndText(outcome.end) + "\n";
+    }
+    std::vector<FleetTotals::ErrorGroup> groups = totals.FirstErrors();
+    if (groups.empty()) return;
+    auto errorLine = section("first errors");
+    const size_t width = CountWidth(groups.front().runs);
+    size_t listed = std::min(groups.size(), kFirstErrorsListed), restRuns = 0, entryWidth = 1;
+    for (size_t i = 0; i < listed; ++i) entryWidth = std::max(entryWidth, groups[i].entry.size());
+    for (size_t i = 0; i < groups.size(); ++i) {
+        const FleetTotals::ErrorGroup& group = groups[i];
+        if (i >= listed) {
+            restRuns += group.runs;
+            continue;
+        }
+        errorLine();
+        std::string entry = group.entry.empty() ? "-" : group.entry;
+        entry.append(entryWidth - entry.size(), ' ');
+        out += Padded(group.runs, width) + "  " + entry + "  \"";
+        AppendShown(group.text, out);
+        out += "\"  (" + ShownUtf8(group.file) + ", run " + std::to_string(group.run) + ")\n";
+    }
+    size_t restKinds = groups.size() - listed;
+    restRuns += totals.FirstErrorsNotKept();
+    if (restRuns) {
+        errorLine();
+        out +=
+            "and " + std::to_string(restRuns) + " more runs with " +
+            (restKinds ? std::to_string(restKinds) + " other first errors" : "other first errors") +
+            (totals.FirstErrorsNotKept() ? "" : " (--json lists each)") + "\n";
+    }
+}
+
+std::string TotalsJson(const FleetTotals& totals) {
+    std::string out = "{\"totals\":{\"logs\":" + std::to_string(totals.Logs()) +
+                      ",\"runs\":" + std::to_string(totals.Runs()) +
+                      ",\"failed\":" + std::to_string(totals.Failed()) + ",\"outcomes\":[";
+    bool first = true;
+    for (const FleetTotals::OutcomeCount& outcome : totals.Outcomes()) {
+        out += std::string(first ? "" : ",") +
+               "{\"outcome\":" + (outcome.failed ? "\"failed\"" : "\"ok\"") + ",\"end\":\"" +
+               RunEndText(outcome.end) + "\",\"runs\":" + std::to_string(outcome.runs) + "}";
+        first = false;
+    }
+    out += "],\"first_errors\":[";
+    first = true;
+    for (const FleetTotals::ErrorGroup& group : totals.FirstErrors()) {
+        out += first ? "{\"entry\":" : ",{\"entry\":";
+        if (group.entry.empty())
+            out += "null";
+        else
+            tev::AppendJson(tev::FromUtf8(group.entry), out, tev::LoneSurrogates::Replace);
+        out += ",\"text\":";
+        tev::AppendJson(group.text, out, tev::LoneSurrogates::Replace);
+        out += ",\"runs\":" + std::to_string(group.runs) + ",\"file\":" + LogName(group.file).json +
+               ",\"run\":" + std::to_string(group.run) + "}";
+        first = false;
+    }
+    out += "],\"first_errors_not_kept\":" + std::to_string(totals.FirstErrorsNotKept()) + "}}";
+    return out;
+}
+
+std::string TotalsCsv(const FleetTotals& totals) {
+    std::string out = "total,outcome,end,entry,first_error,runs,file,run\n";
+    out += "logs,,,,," + std::to_string(totals.Logs()) + ",,\n";
+    out += "runs,,,,," + std::to_string(totals.Runs()) + ",,\n";
+    for (const FleetTotals::OutcomeCount& outcome : totals.Outcomes())
+        out += std::string("outcome,") + (outcome.failed ? "failed," : "ok,") +
+               RunEndText(outcome.end) + ",,," + std::to_string(outcome.runs) + ",,\n";
+    for (const FleetTotals::ErrorGroup& group : totals.FirstErrors())
+        out += "first_error,,," + Csv(group.entry) + "," + Csv(ShownText(group.text)) + "," +
+               std::to_string(group.runs) + "," + LogName(group.file).csv + "," +
+               std::to_string(group.run) + "\n";
+    if (totals.FirstErrorsNotKept())
+        out += "first_errors_not_kept,,,,," + std::to_string(totals.FirstErrorsNotKept()) + ",,\n";
+    return out;
+}
+
 }  // namespace tevtool

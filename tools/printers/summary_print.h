@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "logreader/fleet_totals.h"
 #include "logreader/run_summary.h"
 #include "printers/escaped_text.h"
 
@@ -51,6 +52,15 @@ std::string SummaryCsv(const LogName& file, const RunSummary& summary);
 inline std::string SummaryCsv(const std::string& file, const RunSummary& summary) {
     return SummaryCsv(LogName(file), summary);
 }
+
+// The totals of the runs read, after their summaries. Text: a block headed "totals", the outcomes
+// and then the first errors, most common first, at most kFirstErrorsListed of them (the rest
+// counted on one line); JSON: one object on one line, {"totals":{...}}, every group kept; CSV: a
+// table of its own, its header row first, each row ended by a line end.
+inline constexpr size_t kFirstErrorsListed = 20;
+void AppendTotalsText(const FleetTotals& totals, std::string& out);
+std::string TotalsJson(const FleetTotals& totals);
+std::string TotalsCsv(const FleetTotals& totals);
 
 }  // namespace tevtool
 

@@ -490,7 +490,12 @@ Command AddDoctorCommand(CLI::App& tev) {
                 for (const std::string* given : {&tevFolder, &installerFolder}) {
                     std::error_code error;
                     if (!std::filesystem::is_directory(PathOf(*given), error)) {
-                        std::cerr << "tev doctor: " << ShownUtf8(*given) << " is not a folder\n";
+                        if (!std::filesystem::exists(PathOf(*given), error))
+                            std::cerr << "tev: " << ShownUtf8(*given) << ": "
+                                      << process::kNoSuchPath << '\n';
+                        else
+                            std::cerr << "tev doctor: " << ShownUtf8(*given)
+                                      << " is not a folder\n";
                         return kUsageError;
                     }
                 }

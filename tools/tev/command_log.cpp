@@ -8,9 +8,11 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include "tev/commands.h"
 #include "tev/files.h"
+#include "logreader/fleet_totals.h"
 #include "logreader/log_decoder.h"
 #include "logreader/run_summary.h"
 #include "printers/log_page.h"
@@ -35,7 +37,9 @@ int Worse(int status, int other) {
 
 struct LogOptions {
     bool json = false, summary = false, csv = false, html = false, failed = false, local = false;
-    std::string output;  // -o FILE; standard output when empty
+    bool totals = false;  // only the totals of the runs, not each run
+    bool follow = false;  // the log shown as it is written
+    std::string output;   // -o FILE; standard output when empty
 };
 
 // The output (standard output or -o FILE) in large writes: a log of a hundred megabytes is decoded
@@ -113,15 +117,29 @@ bool StartsAsLog(std::string_view start) {
     return dated;
 }
 
+// The plain decode of a record: "-- run N --" above an InitML record that starts a run (but for
+// the log's first record), then the record as one line; each line after `linePrefix`.
+void AppendPlainLines(const LogRecord& record, bool startsRun, const RunSplit& split,
+                      const std::string& linePrefix, Output& out) {
+    if (startsRun && split.Records() > 1) {
+        out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
+        out.Line();
+    }
+    out.Buffer() += linePrefix;
+    AppendRecordText(record, out.Buffer());
+    out.Line();
+}
+
 constexpr size_t kProblemsShown = 10;
 constexpr size_t kSkippedNamed = 10;  // files of a folder that are no log, named one by one
 constexpr char kNotALog[] = "not a log by its content (no dated record of TEV's in its first 4 KB)";
 
 // Where the runs go: summaries to `out` (`blocks` counts the text ones, to set them apart), or
-// the page.
+// the page; and into the totals, when they are to be given.
 struct RunsOut {
     Output& out;
     LogPage* page = nullptr;
+    FleetTotals* totals = nullptr;
     size_t blocks = 0;
 };
 
@@ -152,9 +170,10 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
     bool failed = false;
     RunSummarizer summarizer([&](const RunSummary& run) {
         failed |= run.Failed();
+        if (runs.totals) runs.totals->AddRun(path, run);
         bool shown = !options.failed || run.Failed();
         if (runs.page) return runs.page->AddRun(path, run, shown);
-        if (!shown) return;
+        if (!shown || options.totals) return;
         if (options.csv) {
             out.Buffer() += SummaryCsv(name, run);
         } else if (options.json) {
@@ -191,15 +210,10 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
                 out.Buffer().pop_back();
                 out.Buffer() += ",\"run\":" + std::to_string(split.Ordinal()) + "}";
             }
+            out.Line();
         } else {
-            if (starts && split.Records() > 1) {
-                out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
-                out.Line();
-            }
-            if (!linePrefix.empty()) out.Buffer() += linePrefix;
-            AppendRecordText(record, out.Buffer());
+            AppendPlainLines(record, starts, split, linePrefix, out);
         }
-        out.Line();
     });
     std::string error;
     std::uint64_t size = 0;
@@ -216,6 +230,7 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
         if (headed)
             out.Buffer() += Styled(Style::Heading, "== " + name.shown + " ==", out.File()) + '\n';
         taken = Taken::Log;
+        if (runs.totals) runs.totals->AddLog();
         progress.emplace(name.shown, size);
         decoder.Feed(first);
         progress->Advance(first.size());
@@ -304,6 +319,204 @@ int LogFolder(const std::string& dir, const LogOptions& options, RunsOut& runs) 
     return status;
 }
 
+// tev log --follow: a log shown as TEV writes it, record by record, as the plain decode shows it,
+// until its run ends (the lines of ShutdownML, which OnCrash runs too, or the analytics library not
+// coming up) or an interrupt. The file is read again from where it was each kPause: a record being
+// written is shown once its line is whole; a torn last line cut back and written again is read
+// anew from the last record shown; a file no longer holding what was shown (a new run truncated or
+// recreated it) is said so in one line and followed from its start. The file is held open only
+// for each read: on Windows TEV creates its log shared with no one, and fails to while anything
+// else has it open.
+class Follower {
+public:
+    Follower(std::string path, Output& out) : path_(std::move(path)), out_(out) {}
+
+    int Follow() {
+        process::NoteInterrupts();
+        Restart(0);
+        for (;;) {
+            if (process::Interrupted()) {
+                out_.Sync();
+                return kInterrupted;
+            }
+            bool moved = false;
+            if (!ReadOn(moved)) {
+                std::this_thread::sleep_for(kPause);
+                continue;
+            }
+            if (moved) {
+                Resynchronize();
+                continue;
+            }
+            out_.Sync();
+            if (ended_) return status_;
+            std::this_thread::sleep_for(kPause);
+        }
+    }
+
+private:
+    static constexpr auto kPause = std::chrono::milliseconds(100);
+    static constexpr size_t kChecked = 64;  // bytes before the place read from, compared each time
+
+    // FNV-1a, over the bytes of the file whose records were all shown.
+    static std::uint64_t Hash(std::uint64_t hash, std::string_view bytes) {
+        for (unsigned char byte : bytes) hash = (hash ^ byte) * 0x100000001b3ull;
+        return hash;
+    }
+    static constexpr std::uint64_t kHashStart = 0xcbf29ce484222325ull;
+
+    // Decodes from byte `at` of the file, where a record begins.
+    void Restart(std::uint64_t at) {
+        base_ = offset_ = at;
+        unhashed_.clear();
+        hashed_ = 0;
+        decoder_.emplace([this](const LogRecord& record) { Show(record); });
+    }
+
+    // Reads what the file holds past offset_; false when it cannot be read (said once). `moved`:
+    // the bytes before offset_ are no longer those read, or the file is another.
+    bool ReadOn(bool& moved) {
+        std::string checked = Checked(), head, error;
+        bool same = true, grew = false;
+        std::uint64_t size = 0;
+        bool read = ReadRegularFileUntil(
+            path_,
+            [&](std::string_view bytes) {
+                if (head.size() < checked.size()) {
+                    size_t taken = std::min(checked.size() - head.size(), bytes.size());
+                    head.append(bytes.substr(0, taken));
+                    bytes.remove_prefix(taken);
+                    if (head.size() < checked.size()) return true;
+                    if (head != checked) return same = false;
+                }
+                if (!bytes.empty()) Take(bytes), grew = true;
+                return true;
+            },
+            error, &size, false, offset_ - checked.size());
+        if (!read) {
+            if (error != unreadable_)
+                Complain(out_, path_, error + "; waiting for it", Style::Warning);
+            unreadable_ = error;
+            return false;
+        }
+        if (!unreadable_.empty())  // readable again: whatever it holds now is read from its start
+            moved = offset_ > 0;
+        unreadable_.clear();
+        std::optional<process::FileIdentity> identity = process::IdentityOf(path_);
+        moved =
+            moved || !same || head.size() < checked.size() || (identity_ && identity != identity_);
+        identity_ = identity;
+        if (!moved && grew) ShowWhatIsWhole();
+        return true;
+    }
+
+    // The last bytes read, which the next read must find again where they were.
+    std::string Checked() const {
+        size_t kept = static_cast<size_t>(std::min<std::uint64_t>(tail_.size(), offset_));
+        return tail_.substr(tail_.size() - kept);
+    }
+
+    // The bytes are there to be hashed before the decoder shows the records they end.
+    void Take(std::string_view bytes) {
+        unhashed_.append(bytes);
+        offset_ += bytes.size();
+        decoder_->Feed(bytes);
+        unhashed_.erase(0, hashed_);  // once a piece, not once a record
+        hashed_ = 0;
+        tail_.append(bytes);
+        if (tail_.size() > kChecked) tail_.erase(0, tail_.size() - kChecked);
+    }
+
+    // The records held back for the line that follows them, shown now when each is whole: what a
+    // reader would be given if the file ended here.
+    void ShowWhatIsWhole() {
+        LogDecoder atEnd = *decoder_;
+        tentative_ = true;
+        wholeToEnd_ = true;
+        atEnd.Finish();
+        tentative_ = false;
+        if (wholeToEnd_) Confirm(offset_);
+    }
+
+    // The bytes before `at` hold only records shown.
+    void Confirm(std::uint64_t at) {
+        if (at <= confirmed_) return;
+        size_t bytes = static_cast<size_t>(at - confirmed_);
+        hash_ = Hash(hash_, std::string_view(unhashed_).substr(hashed_, bytes));
+        hashed_ += bytes;
+        confirmed_ = at;
+    }
+
+    void Show(const LogRecord& record) {
+        const std::uint64_t at = base_ + record.byte;
+        if (ended_ || (anyShown_ && at <= lastShown_)) return;  // shown before it was followed
+        if (tentative_ && !wholeToEnd_) return;
+        Confirm(at);  // every record before it is whole and shown
+        if (tentative_ && (record.partial || !record.problem.empty()))
+            return void(wholeToEnd_ = false);  // to be shown when it is whole
+        anyShown_ = true;
+        lastShown_ = at;
+        using tev::logformat::Token;
+        AppendPlainLines(record, split_.Starts(record) && record.kind == Token::InitML, split_, "",
+                         out_);
+        if (!record.problem.empty()) {
+            status_ = kFailure;
+            Complain(out_, path_, "byte " + std::to_string(at) + ": " + record.problem,
+                     Style::Warning);
+        }
+        ending_ = ending_ || record.kind == Token::ShutdownML || record.kind == Token::OnCrash;
+        ended_ = (ending_ && record.kind == Token::CommitProducts) ||
+                 record.kind == Token::FailToInitialize;
+    }
+
+    // The file no longer holds what was read where it was read: a torn last line cut back (what
+    // was shown is still there, and is read on from), or a new run (said, and read from its
+    // start).
+    void Resynchronize() {
+        std::uint64_t hash = kHashStart, hashed = 0;
+        std::string error, tail;
+        bool read = ReadRegularFileUntil(
+            path_,
+            [&](std::string_view bytes) {
+                bytes = bytes.substr(0, static_cast<size_t>(confirmed_ - hashed));
+                hash = Hash(hash, bytes);
+                hashed += bytes.size();
+                tail.append(bytes);
+                if (tail.size() > kChecked) tail.erase(0, tail.size() - kChecked);
+                return hashed < confirmed_;
+            },
+            error);
+        tail_ = tail;
+        if (read && hashed == confirmed_ && hash == hash_) return Restart(confirmed_);
+        out_.Buffer() += "-- the log was replaced (a new run): from its start --";
+        out_.Line();
+        out_.Sync();
+        split_ = RunSplit();
+        anyShown_ = ending_ = false;
+        hash_ = kHashStart;
+        confirmed_ = 0;
+        tail_.clear();
+        Restart(0);
+    }
+
+    std::string path_;
+    Output& out_;
+    std::optional<LogDecoder> decoder_;
+    // The decoder reads from base_; the file was read to offset_. Every record that begins before
+    // confirmed_ was shown, and those bytes hash to hash_; unhashed_ holds the bytes read since,
+    // of which the first hashed_ are hashed already (dropped once a piece).
+    std::uint64_t base_ = 0, offset_ = 0, confirmed_ = 0, hash_ = kHashStart;
+    std::string unhashed_, tail_;  // tail_: the last kChecked bytes read
+    size_t hashed_ = 0;
+    std::optional<process::FileIdentity> identity_;
+    std::string unreadable_;  // why the file could not be read last time, once said
+    RunSplit split_;
+    bool anyShown_ = false, tentative_ = false, wholeToEnd_ = false;
+    std::uint64_t lastShown_ = 0;  // where the last record shown begins
+    bool ending_ = false, ended_ = false;
+    int status_ = 0;
+};
+
 // Whether `file` is `source` or inside it, however either is reached: -o there would empty a log
 // before it is read, or be read back as it is written.
 bool Within(const std::string& file, const std::string& source) {
@@ -348,7 +561,20 @@ bool OutputIsRead(const std::string& output, const std::vector<std::string>& sou
 }
 
 int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
-    if (options.csv || (options.failed && !options.html)) options.summary = true;
+    if (options.follow) {
+        if (sources.size() > 1) return Refuse("--follow follows one log");
+        std::string path =
+            sources.empty() ? process::TevTempFilePath(tev::logformat::kFileName) : sources.front();
+        if (path.empty())
+            return Refuse("there is no usable temporary directory, so no log of TEV's to follow");
+        std::error_code error;
+        if (path == "-" || std::filesystem::is_directory(PathOf(path), error))
+            return Refuse("--follow follows a log file, not " +
+                          std::string(path == "-" ? "standard input" : "a folder"));
+        Output out(stdout, "standard output");
+        return Follower(path, out).Follow();
+    }
+    if (options.csv || options.totals || (options.failed && !options.html)) options.summary = true;
     if (options.local && !options.json && !options.summary && !options.html)
         return Refuse(
             "--local shows the times of --json, --summary and --html in this machine's "
@@ -370,14 +596,20 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
         if (OutputIsRead(options.output, sources))
             return Refuse("-o " + options.output + " is among what is read; name another file");
         file.reset(process::OpenForWriting(options.output));
-        if (!file) return Refuse("cannot write " + options.output + ": " + std::strerror(errno));
+        if (!file)
+            return Refuse("cannot write " + options.output + ": " + process::ErrorText(errno));
     }
     int status = 0;
     {
         Output out(file ? file.get() : stdout, file ? options.output : "standard output");
         LogPage page;
-        RunsOut runs{out, options.html ? &page : nullptr};
-        if (options.csv) {
+        FleetTotals totals;
+        // Of several logs (a folder, say), the summary ends with their totals; a CSV file is one
+        // table, so it gives them, instead of its rows, only when asked.
+        const bool totalled =
+            options.html || (options.summary && (options.totals || (many && !options.csv)));
+        RunsOut runs{out, options.html ? &page : nullptr, totalled ? &totals : nullptr};
+        if (options.csv && !options.totals) {
             out.Buffer() += SummaryCsvHeader();
             out.Line();
         }
@@ -389,7 +621,16 @@ int DecodeLogs(std::vector<std::string> sources, LogOptions options) {
         if (options.html) {
             out.Flush();
             out.Buffer() = page.Page(
-                sources.size() == 1 ? sources.front() : std::to_string(sources.size()) + " logs");
+                sources.size() == 1 ? sources.front() : std::to_string(sources.size()) + " logs",
+                totals);
+        } else if (totalled && options.csv) {
+            out.Buffer() += TotalsCsv(totals);
+        } else if (totalled && options.json) {
+            out.Buffer() += TotalsJson(totals);
+            out.Line();
+        } else if (totalled) {
+            if (runs.blocks) out.Line();
+            AppendTotalsText(totals, out.Buffer());
         }
     }
     if (file) {
@@ -419,23 +660,39 @@ Command AddLogCommand(CLI::App& tev) {
     CLI::Option* summary = log->add_flag(
         "--summary", options->summary,
         "Each run's story: start, end, analytics library, setup attributes, downloads, "
-        "installations, warnings, first error");
+        "installations, warnings, first error; of a folder or several logs, their totals last");
     CLI::Option* csv = log->add_flag("--csv", options->csv, "The summary as CSV, one row per run");
-    CLI::Option* html =
-        log->add_flag("--html", options->html,
-                      "One self-contained HTML page of the logs: a table of their runs, then each "
-                      "run's first error, a timeline of its downloads and installations, and its "
-                      "records");
-    log->add_flag("--failed", options->failed,
-                  "Only the runs that failed, in the summary (the default with it) or the page");
-    log->add_flag("--local", options->local,
-                  "Times in this machine's time zone, with its offset (\"+01:00\"); the default is "
-                  "UTC, as the log's own stamps are, marked \"Z\"");
+    CLI::Option* html = log->add_flag(
+        "--html", options->html,
+        "One self-contained HTML page of the logs: their first errors grouped, a table "
+        "of their runs (a switch shows only those that failed), then each "
+        "run's first error, a timeline of its downloads and installations, and its "
+        "records");
+    CLI::Option* follow = log->add_flag(
+        "--follow", options->follow,
+        "Show the log's records as TEV writes them (as the plain decode does), until its run "
+        "ends (after the lines of ShutdownML, or the analytics library not coming up) or Ctrl-C; "
+        "a new run that replaces the log is said in one line and followed from its start");
+    CLI::Option* totals = log->add_flag(
+        "--totals", options->totals,
+        "Only the totals of the runs read, not each run: runs, logs, outcomes and the "
+        "first errors grouped (the summary of several logs ends with them; with --csv "
+        "they are a table of their own, given only with this option)");
+    CLI::Option* failed = log->add_flag(
+        "--failed", options->failed,
+        "Only the runs that failed, in the summary (the default with it) or the page");
+    CLI::Option* local = log->add_flag(
+        "--local", options->local,
+        "Times in this machine's time zone, with its offset (\"+01:00\"); the default is "
+        "UTC, as the log's own stamps are, marked \"Z\"");
     json->excludes(csv);
-    html->excludes(json)->excludes(summary)->excludes(csv);
-    log->add_option("-o,--output", options->output,
-                    "Write to FILE instead of standard output (never one of the logs read)")
-        ->type_name("FILE");
+    html->excludes(json)->excludes(summary)->excludes(csv)->excludes(totals);
+    follow->excludes(json)->excludes(summary)->excludes(csv)->excludes(html)->excludes(totals);
+    CLI::Option* output =
+        log->add_option("-o,--output", options->output,
+                        "Write to FILE instead of standard output (never one of the logs read)")
+            ->type_name("FILE");
+    follow->excludes(failed)->excludes(local)->excludes(output);
     log->footer(std::string("\n") + resource::kLogHelp);
     return {log, [options, paths] { return DecodeLogs(*paths, *options); }};
 }

@@ -13,6 +13,7 @@
 #include "tev/help_texts.h"
 #include "player/scenario.h"
 #include "printers/escaped_text.h"
+#include "tev/suggest.h"
 #include "vocabulary/log_format.h"
 
 namespace tevtool {
@@ -29,7 +30,7 @@ bool PointTemporaryDirectoryAt(const std::string& asked) {
     if (!asked.empty()) {
         std::string problem =
             !std::filesystem::is_directory(PathOf(asked), error)
-                ? (error ? error.message() : "not a directory")
+                ? (error ? process::ErrorText(error) : "not a directory")
             : !realLog.empty() &&
                     std::filesystem::equivalent(PathOf(asked), PathOf(realLog).parent_path(), error)
                 ? "a real setup writes its log there"
@@ -86,6 +87,15 @@ bool EndLastLine(const std::string& outbox) {
     return static_cast<bool>(file.flush());
 }
 
+// Why the stand-in could not append to the outbox asked for (its folder is not there, or its last
+// line cannot be ended); empty when it can. The stand-in itself says nothing of a failed append.
+std::string OutboxProblem(const std::string& outbox) {
+    std::error_code error;
+    std::filesystem::path folder = PathOf(outbox).parent_path();
+    if (!folder.empty() && !std::filesystem::exists(folder, error)) return process::kNoSuchPath;
+    return EndLastLine(outbox) ? "" : "it cannot be opened for writing";
+}
+
 struct RunOptions {
     std::string scenario, outbox, logDir;
     bool trace = false;
@@ -99,7 +109,7 @@ int PlayScenario(const RunOptions& options) {
     if (!source.empty()) {
         name = source == "-" ? "standard input" : ShownUtf8(source);
         if (!ReadRegularFile(source, text, error, kScenarioBytes + 1)) {
-            std::cerr << "tev: cannot read " << name << ": " << error << '\n';
+            std::cerr << "tev: " << name << ": " << error << '\n';
             return kUsageError;
         }
     }
@@ -114,17 +124,22 @@ int PlayScenario(const RunOptions& options) {
                   << (parseError.line ? "line " + std::to_string(parseError.line) + ", column " +
                                             std::to_string(parseError.column) + ": "
                                       : "")
-                  << ShownUtf8(parseError.message) << '\n';
+                  << ShownUtf8(parseError.message)
+                  << (parseError.unknownEntry.empty()
+                          ? ""
+                          : ShownUtf8(Suggestion(parseError.unknownEntry, EntryNames())))
+                  << '\n';
         return kUsageError;
     }
     if (!PointTemporaryDirectoryAt(options.logDir)) return kUsageError;
     // The stand-in appends to KV8_OUTBOX: only to the outbox asked for, never to one inherited.
     if (options.outbox.empty()) {
         process::UnsetEnvironment("KV8_OUTBOX");
-    } else if (EndLastLine(options.outbox)) {
+    } else if (std::string problem = OutboxProblem(options.outbox); problem.empty()) {
         process::SetEnvironment("KV8_OUTBOX", options.outbox);
     } else {
-        std::cerr << "tev: cannot write the outbox " << ShownUtf8(options.outbox) << '\n';
+        std::cerr << "tev: cannot write the outbox " << ShownUtf8(options.outbox) << ": " << problem
+                  << '\n';
         return kUsageError;
     }
 
@@ -136,7 +151,7 @@ int PlayScenario(const RunOptions& options) {
     if (!options.trace) {
         std::cout << "What the analytics library received from " << name << " ("
                   << scenario->steps.size() << " steps):\n\n";
-        PrintReport(std::cout);
+        PrintReport(std::cout, [](tev::WideView reported) { return ShownText(reported); });
         if (scenario->asksForLog) {
             auto after = Snapshot(log);
             if (after && after != before)

@@ -24,6 +24,9 @@ constexpr int kInternalError = 4;  // the tool itself failed: out of memory, or 
 // The reader of the tool's output went away (a closed pipe): the tool stops at once, quietly, with
 // the status a program that SIGPIPE ends gives on Linux.
 constexpr int kReaderGone = 128 + 13;
+// Stopped by an interrupt (Ctrl-C) where that is a way to end it (tev log --follow), after what it
+// had to say was written: the status a shell gives a program SIGINT ends.
+constexpr int kInterrupted = 128 + 2;
 
 // A command on the command line: `app` is parsed into the command's options, then `run` does what
 // they ask and gives the exit status.

@@ -31,6 +31,16 @@ std::string NotRegular(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::string process::ErrorText(int code) {
+    return code == ENOENT || code == ENOTDIR ? kNoSuchPath : std::strerror(code);
+}
+
+std::string process::ErrorText(const std::error_code& code) {
+    return code == std::errc::no_such_file_or_directory || code == std::errc::not_a_directory
+               ? kNoSuchPath
+               : code.message();
+}
+
 std::filesystem::path PathOf(const std::string& utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
@@ -51,7 +61,8 @@ namespace {
 
 // Reads through the process's one buffer, at most `limit` bytes of a file.
 bool ReadThroughBuffer(const std::string& path, const std::function<bool(std::string_view)>& piece,
-                       std::string& error, size_t limit, std::uint64_t* size, bool knownRegular) {
+                       std::string& error, size_t limit, std::uint64_t* size, bool knownRegular,
+                       std::uint64_t from = 0) {
     constexpr size_t kPiece = 1 << 20;
     static std::vector<char> buffer(kPiece);
     if (size) *size = 0;
@@ -69,7 +80,7 @@ bool ReadThroughBuffer(const std::string& path, const std::function<bool(std::st
         error = NotRegular(PathOf(path));
         if (!error.empty()) return false;
     }
-    bool read = process::ReadFileUntil(path, buffer, limit, piece, error, size);
+    bool read = process::ReadFileUntil(path, buffer, limit, piece, error, size, from);
     if (!read && knownRegular) {  // no longer a regular file: said as it would have been
         std::string named = NotRegular(PathOf(path));
         if (!named.empty()) error = named;
@@ -92,8 +103,8 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
 
 bool ReadRegularFileUntil(const std::string& path,
                           const std::function<bool(std::string_view)>& piece, std::string& error,
-                          std::uint64_t* size, bool knownRegular) {
-    return ReadThroughBuffer(path, piece, error, SIZE_MAX, size, knownRegular);
+                          std::uint64_t* size, bool knownRegular, std::uint64_t from) {
+    return ReadThroughBuffer(path, piece, error, SIZE_MAX, size, knownRegular, from);
 }
 
 bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {
@@ -147,7 +158,7 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
             entered.names += entries->path().filename().native();
             entered.names.push_back(0);
         }
-        if (error) return unreadable(Utf8Of(path), error.message());
+        if (error) return unreadable(Utf8Of(path), process::ErrorText(error));
         const fs::path::value_type* names = entered.names.data();
         std::sort(entered.order.begin(), entered.order.end(),
                   [&](size_t a, size_t b) { return Name(names + a) < Name(names + b); });
@@ -176,7 +187,7 @@ void ForEachFile(const std::string& dir, const std::function<void(const std::str
             enter(std::move(entry));
         else if (!error && fs::is_regular_file(fs::status(entry, error)))
             visit(Utf8Of(entry));
-        if (error) unreadable(Utf8Of(entry), error.message());
+        if (error) unreadable(Utf8Of(entry), process::ErrorText(error));
     }
 }
 

@@ -25,10 +25,12 @@ bool ReadRegularFile(const std::string& path, const std::function<void(std::stri
 // The same, handing pieces to `piece` until it returns false; `size` (when not null) is given the
 // file's size as the open file tells it (0 for standard input) before the first piece. A file the
 // caller has found to be a regular one (`knownRegular`, a folder's walk) is only opened, not looked
-// at by name first. Every read of the process goes through one buffer, allocated once.
+// at by name first; a file is read from its byte `from` on (not standard input). Every read of the
+// process goes through one buffer, allocated once.
 bool ReadRegularFileUntil(const std::string& path,
                           const std::function<bool(std::string_view)>& piece, std::string& error,
-                          std::uint64_t* size = nullptr, bool knownRegular = false);
+                          std::uint64_t* size = nullptr, bool knownRegular = false,
+                          std::uint64_t from = 0);
 
 // The same, whole.
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error,

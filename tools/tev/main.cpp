@@ -55,7 +55,8 @@ bool NameTheCommand(std::vector<std::string>& arguments, const std::vector<std::
     }
     // A name no command is spelt like (with a dot or a folder in it) was meant as a path.
     if (arguments.front().find_first_of("./\\") != std::string::npos) {
-        std::cerr << Styled(Style::Error, "tev: " + arguments.front() + ": no such file or folder")
+        std::cerr << Styled(Style::Error,
+                            "tev: " + ShownUtf8(arguments.front()) + ": " + process::kNoSuchPath)
                   << " (name a log or a folder of logs to read, or a subcommand: run, log, "
                      "scenario, doctor; see tev --help)\n";
         return false;

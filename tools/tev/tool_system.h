@@ -11,12 +11,20 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "TEVText.h"
 #include "binaries/binary_image.h"
 
 namespace tevtool::process {
+
+// How every command says that a path names nothing, on every platform.
+inline constexpr char kNoSuchPath[] = "no such file or folder";
+// The words for a failure given as an errno value or an error code: kNoSuchPath for a path that
+// names nothing (or goes through a file as if it were a folder), the system's own words otherwise.
+std::string ErrorText(int code);
+std::string ErrorText(const std::error_code& code);
 
 // The arguments after the program's name, as UTF-8.
 std::vector<std::string> Arguments(int argc, char** argv);
@@ -49,15 +57,16 @@ std::optional<FileIdentity> IdentityOfStandardInput();
 // cannot be.
 std::FILE* OpenForWriting(const std::string& path);
 
-// Reads a file (UTF-8 path) that is to be a regular one, at most `limit` bytes, a `buffer` full at
-// a time handed to `piece` until it returns false; the file's size as the open file gives it goes
-// to `size` (when not null) before the first piece. On Windows it is opened shared for reading and
-// writing, as a reader must while anything else holds it (a log a running setup holds is said to
-// be so); on Linux without blocking, so that a FIFO put in the file's place cannot hang the open.
-// False with `error` when it is no regular file or could not be read to its end.
+// Reads a file (UTF-8 path) that is to be a regular one from byte `from`, at most `limit` bytes, a
+// `buffer` full at a time handed to `piece` until it returns false; the file's size as the open
+// file gives it goes to `size` (when not null) before the first piece. On Windows it is opened
+// shared for reading and writing, as a reader must while anything else holds it (a log a running
+// setup holds is said to be so); on Linux without blocking, so that a FIFO put in the file's place
+// cannot hang the open. False with `error` when it is no regular file or could not be read to its
+// end.
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
-                   std::uint64_t* size);
+                   std::uint64_t* size, std::uint64_t from = 0);
 // The same, every piece taken.
 inline bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
                            const std::function<void(std::string_view)>& piece, std::string& error) {
@@ -69,6 +78,11 @@ inline bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, s
         },
         error, nullptr);
 }
+
+// From now on an interrupt (Ctrl-C; SIGINT on Linux) does not end the process: it is noted, for a
+// loop that asks and ends cleanly.
+void NoteInterrupts();
+bool Interrupted();
 
 // Makes a new folder, `prefix` followed by a suffix no other folder has, that only this user can
 // enter; its path, or empty with `error`. Never one that existed before, nor a link to one.

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -31,10 +32,10 @@ void UnsetEnvironment(const char* name) { unsetenv(name); }
 
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
-                   std::uint64_t* size) {
+                   std::uint64_t* size, std::uint64_t from) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        error = std::strerror(errno);
+        error = ErrorText(errno);
         return false;
     }
     struct stat info {};
@@ -44,10 +45,15 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
         return false;
     }
     if (size) *size = static_cast<std::uint64_t>(info.st_size);
+    if (from && lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) {
+        error = ErrorText(errno);
+        close(fd);
+        return false;
+    }
     while (limit > 0) {
         ssize_t read = ::read(fd, buffer.data(), std::min(buffer.size(), limit));
         if (read < 0 && errno == EINTR) continue;
-        if (read < 0) error = std::strerror(errno);
+        if (read < 0) error = ErrorText(errno);
         if (read <= 0) break;
         if (!piece(std::string_view(buffer.data(), static_cast<size_t>(read)))) break;
         limit -= static_cast<size_t>(read);
@@ -77,12 +83,25 @@ std::optional<FileIdentity> IdentityOfStandardInput() {
     return S_ISREG(info.st_mode) ? IdentityOfStatus(result, info) : std::nullopt;
 }
 
+namespace {
+volatile std::sig_atomic_t interrupted = 0;
+}
+
+void NoteInterrupts() {
+    struct sigaction action {};
+    action.sa_handler = [](int) { interrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted() { return interrupted != 0; }
+
 std::FILE* OpenForWriting(const std::string& path) { return std::fopen(path.c_str(), "wb"); }
 
 std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
     std::string path = prefix + "XXXXXX";
     if (mkdtemp(path.data())) return path;
-    error = std::strerror(errno);
+    error = ErrorText(errno);
     return "";
 }
 

@@ -55,7 +55,7 @@ void UnsetEnvironment(const char* name) {
 
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
-                   std::uint64_t* size) {
+                   std::uint64_t* size, std::uint64_t from) {
     HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -63,8 +63,7 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
         DWORD code = GetLastError();
         error = code == ERROR_SHARING_VIOLATION
                     ? "held open by a running setup; it can be read once the setup ends"
-                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                    ? "No such file or directory"
+                : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? kNoSuchPath
                 : code == ERROR_ACCESS_DENIED
                     ? "Permission denied"
                     : "cannot be opened (Windows error " + std::to_string(code) + ")";
@@ -75,6 +74,9 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
     LARGE_INTEGER bytes{};
     if (ok && size)
         *size = GetFileSizeEx(file, &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(from);
+    if (ok && from && !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) ok = false;
     DWORD read = 0;
     while (ok && limit > 0 &&
            (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(buffer.size(), limit)),
@@ -101,6 +103,20 @@ std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
 }
 
 }  // namespace
+
+namespace {
+volatile LONG interrupted = 0;
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    InterlockedExchange(&interrupted, 1);
+    return TRUE;
+}
+}  // namespace
+
+void NoteInterrupts() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
+
+bool Interrupted() { return InterlockedCompareExchange(&interrupted, 0, 0) != 0; }
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     // No access asked, only the file's attributes: a file a running setup holds opens too, and a
