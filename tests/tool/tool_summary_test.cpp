@@ -7,6 +7,7 @@
 #include <set>
 
 #include "logreader/run_summary.h"
+#include "logreader/times.h"
 #include "printers/record_print.h"
 #include "printers/summary_print.h"
 #include "tool_support.h"
@@ -91,6 +92,51 @@ TEST(RunSummaries, EveryInitMLStartsARunOfItsOwn) {
 // A run refused because the analytics library cannot be called names the library and the cause as
 // its first error, before the refusal that follows from it; the two load failures support meets
 // most are said in words (Windows's error 126 and 193), in the summary and in the plain decode.
+// Moments before 1970 and on a leap day in UTC (the expected texts are `date -u -d @N`'s), and
+// the offset of a zone (POSIX TZ rules, which need no zone files): a zone of no offset is +00:00.
+TEST(Times, AreShownInUtcAndWithTheZonesOffset) {
+    const std::pair<std::int64_t, const char*> utc[] = {
+        {-86400, "1969-12-31T00:00:00Z"},     {-1, "1969-12-31T23:59:59Z"},
+        {0, "1970-01-01T00:00:00Z"},          {951782400, "2000-02-29T00:00:00Z"},
+        {4102444800, "2100-01-01T00:00:00Z"},
+    };
+    for (const auto& [seconds, text] : utc) {
+        std::string shown;
+        tevtool::AppendTime(seconds, shown);
+        EXPECT_EQ(shown, text);
+    }
+#ifndef _WIN32
+    const char* saved = std::getenv("TZ");
+    const std::string savedZone = saved ? saved : "";
+    const std::tuple<const char*, std::int64_t, const char*> zones[] = {
+        {"UTC0", 60, "1970-01-01T00:01:00+00:00"},
+        {"XST-5:30", 120, "1970-01-01T05:32:00+05:30"},
+        {"YST3", 180, "1969-12-31T21:03:00-03:00"},
+    };
+    tevtool::ShowTimesInLocalZone(true);
+    for (const auto& [zone, seconds, text] : zones) {
+        setenv("TZ", zone, 1);
+        tzset();
+        std::string shown;
+        tevtool::AppendTime(seconds, shown);
+        EXPECT_EQ(shown, text) << zone;
+    }
+    tevtool::ShowTimesInLocalZone(false);
+    saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
+    tzset();
+#endif
+}
+
+// The page's marks say how often a warning came.
+TEST_F(ToolTest, APageCountsAWarningThatCameTwice) {
+    WriteBytes(tempDir_ / "twice.log",
+               LogOf({"1/2/2016; 3:0:0; InitML;", "1/2/2016; 3:0:1; wpWarning;again;",
+                      "1/2/2016; 3:0:2; wpWarning;again;", "1/2/2016; 3:0:3; wpWarning;once;"}));
+    ProgramRun page = Tev({"log", "--html", Path("twice.log")});
+    EXPECT_NE(page.out.find("<title>again (2 times)</title>"), std::string::npos) << page.out;
+    EXPECT_NE(page.out.find("<title>once</title>"), std::string::npos);
+}
+
 TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
     const struct {
         const char* cause;
@@ -375,6 +421,8 @@ TEST_F(ToolTest, EachModeTellsTheRunsOfALogApart) {
     EXPECT_EQ(Lines(Tev({"log", "--csv", Path("three.log")}).out).size(), 1u + 3u);
     ProgramRun page = Tev({"log", "--html", Path("three.log")});
     EXPECT_EQ(Count(page.out, "<section id=\"run-"), 3u);
+    EXPECT_EQ(Count(page.out, "<tr class=\"whole\">"), 1u);  // the index: runs 2 and 3 failed
+    EXPECT_EQ(Count(page.out, "<tr class=\"failed\">"), 2u);
 
     std::vector<nlohmann::json> failed =
         JsonLines(Tev({"log", "--failed", "--summary", "--json", Path("three.log")}).out);

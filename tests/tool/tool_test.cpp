@@ -218,6 +218,20 @@ TEST_F(Tool, APhaseIsNamedBareQualifiedOrByNumber) {
     }
 }
 
+// Words are parted by blanks and tabs, and a '#' outside quotes ends the line, right after a word
+// too.
+TEST_F(Tool, TabsAndCommentsPartWordsAsBlanksDo) {
+    for (const char* scenario : {"InitML\tfalse\nwpWarning\t\"w\"\nShutdownML\n",
+                                 "InitML false#c\nwpWarning \"w\"# \"x\"\nShutdownML#\n"}) {
+        ProgramRun run = TevOnScenario(scenario);
+        EXPECT_EQ(run.status, 0) << scenario << run.err;
+        EXPECT_NE(run.out.find("reached    wp.warning\n             s.warning\n"
+                               "               a.warning.message = \"w\"\n"),
+                  std::string::npos)
+            << run.out;
+    }
+}
+
 TEST_F(Tool, OutboxReceivesEveryWaypointAsItIsHandedOver) {
     ProgramRun run = Tev({"run", "--outbox", Path("outbox.jsonl")});
     ASSERT_EQ(run.status, 0) << run.err;
