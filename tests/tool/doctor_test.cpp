@@ -203,25 +203,23 @@ TEST_F(Doctor, AMissingTevIsAProblemAndTheRestIsStillChecked) {
     ExpectEveryStatic(run.out);
 }
 
-// A file of the library's name that no loader takes: what is wrong with it is read from its bytes.
-TEST_F(Doctor, ALibraryThatCannotBeLoadedSaysWhy) {
-    Put(TEV_DOCTOR_TEV, kTevFile);
-    std::ofstream(folder_ / kLibraryFile) << "not a library";
-    testing_support::ProgramRun run = Diagnose();
-    std::string problem = OnlyProblem(run);
-    EXPECT_TRUE(Contains(problem, "cannot be loaded: it is not a library")) << problem;
-}
-
-// Without a usable temporary folder TEV still reports, without its log: a warning, status 0.
-TEST_F(Doctor, ATemporaryFolderThatTakesNoFileIsAWarning) {
+// A temporary folder that takes no file, or a folder in the log's place: TEV still reports, without
+// its log; one warning naming the place, status 0, never "goes to".
+TEST_F(Doctor, ATemporaryFolderThatTakesNoLogIsAWarning) {
     Installer(TEV_DOCTOR_UNMARKED);
-    testing_support::UseTempDirectory(tempDir_ / "absent");
-    testing_support::ProgramRun run = Diagnose();
-    EXPECT_EQ(run.status, 0) << run.out;
-    std::vector<std::string> warnings = Labelled(run.out, "warning");
-    ASSERT_EQ(warnings.size(), 1u) << run.out;
-    EXPECT_TRUE(Contains(warnings[0], (tempDir_ / "absent").string())) << warnings[0];
-    EXPECT_TRUE(Contains(warnings[0], "without its diagnostic log")) << warnings[0];
+    std::filesystem::path absent = tempDir_ / "absent", temp = tempDir_ / "temp";
+    std::filesystem::create_directories(temp / "Setup_TEV.log");
+    for (auto [folder, named] : {std::pair{absent, absent}, {temp, temp / "Setup_TEV.log"}}) {
+        SCOPED_TRACE(named.string());
+        testing_support::UseTempDirectory(folder);
+        testing_support::ProgramRun run = Diagnose();
+        EXPECT_EQ(run.status, 0) << run.out;
+        std::vector<std::string> warnings = Labelled(run.out, "warning");
+        ASSERT_EQ(warnings.size(), 1u) << run.out;
+        EXPECT_TRUE(Contains(warnings[0], named.string() + " ")) << warnings[0];
+        EXPECT_TRUE(Contains(warnings[0], "without its diagnostic log")) << warnings[0];
+        EXPECT_FALSE(Contains(run.out, "goes to")) << run.out;
+    }
 }
 
 // The probe file is removed, and a log already there is left as it was.
@@ -352,6 +350,22 @@ std::string PeImage(bool wide, std::uint32_t machine, const std::string& name) {
     return bytes;
 }
 
+// A PE32 image made by PeImage, importing each of `entries` (a library's name, and whether its
+// entry has thunks), in an import table at 0x340 (address 0x1140) that ends with an empty entry.
+std::string WithImports(std::string bytes,
+                        const std::vector<std::pair<std::string, bool>>& entries) {
+    Put(bytes, 0x98 + 104, 0x1140, 4);  // data directory 1, the import table
+    Put(bytes, 0x98 + 108, 20 * (entries.size() + 1), 4);
+    std::size_t name = 0x3A0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        Put(bytes, 0x340 + 20 * i + 12, name - 0x200 + 0x1000, 4);           // Name
+        Put(bytes, 0x340 + 20 * i + 16, entries[i].second ? 0x1390 : 0, 4);  // FirstThunk
+        bytes.replace(name, entries[i].first.size(), entries[i].first);
+        name += entries[i].first.size() + 1;
+    }
+    return bytes;
+}
+
 // An ELF shared object with no section headers, whose one exported symbol `name` is found through
 // its dynamic segment and hash table.
 std::string ElfImage(bool wide, bool big, std::uint32_t machine, const std::string& name) {
@@ -407,6 +421,8 @@ struct ReadCase {
     const char* fault;  // a part of the fault, "" for a whole image
     std::vector<std::string> exports;
     bool library = true;
+    std::vector<std::string> needs = {};
+    std::vector<std::string> searchPath = {};
 };
 
 }  // namespace
@@ -418,12 +434,22 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
     constexpr BinaryFormat kPe = BinaryFormat::kPe, kElf = BinaryFormat::kElf;
     std::string pe32 = PeImage(false, 0x14C, "Hello"), elf64 = ElfImage(true, false, 62, "Hello");
     std::string elf32 = ElfImage(false, false, 3, "Hello");
+    // The Windows loader's import list ends at the first entry without a name or without thunks.
+    std::string imports = WithImports(pe32, {{"VCRUNTIME140.dll", true}, {"KERNEL32.dll", true}});
+    std::string thunkless =
+        WithImports(pe32, {{"VCRUNTIME140.dll", true}, {"B.dll", false}, {"KERNEL32.dll", true}});
+    // ELF32's dynamic entries of 8 bytes: DT_RPATH (15) in DT_NULL's place at 0x120, naming
+    // "/rpath:$ORIGIN/lib" at 7 in the strings; then DT_RUNPATH (29) after it, naming "/runpath"
+    // at 26, which the loader takes alone.
+    std::string rpath = Patched(Patched(elf32, 0x120, 15, 4), 0x124, 7, 4);
+    rpath.replace(0x1A7, 19, "/rpath:$ORIGIN/lib", 19);
+    std::string runpath = Patched(Patched(rpath, 0x128, 29, 4), 0x12C, 26, 4);
+    runpath.replace(0x1BA, 9, "/runpath", 9);
     // clang-format off
     const ReadCase cases[] = {
         {"PE32", pe32, kPe, 32, "x86", "", {"Hello"}},
         {"PE32+", PeImage(true, 0x8664, "Hello"), kPe, 64, "x86-64", "", {"Hello"}},
         {"PE of 0xFFFF sections", Patched(pe32, 0x86, 0xFFFF, 2), kPe, 32, "x86", "cut short", {}},
-        {"PE cut in its section", pe32.substr(0, 0x300), kPe, 32, "x86", "cut short", {}},
         {"PE cut by a byte", pe32.substr(0, 0x3FF), kPe, 32, "x86", "cut short", {}},
         {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), kPe, 0, "", "cut short", {}},
         {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), kPe, 32, "x86", "", {"Hello"}},
@@ -435,6 +461,10 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         {"PE optional header 0x10C", Patched(pe32, 0x98, 0x10C, 2), kPe, 0, "x86", "of no known kind", {}},
         {"PE32+ for x86", PeImage(true, 0x14C, "Hello"), kPe, 64, "x86", "of no known kind", {}},
         {"PE without sections", Patched(pe32, 0x86, 0, 2), kPe, 32, "x86", "without sections", {}},
+        {"PE importing two", imports, kPe, 32, "x86", "", {"Hello"}, true, {"VCRUNTIME140.dll", "KERNEL32.dll"}},
+        {"PE imports, one without thunks", thunkless, kPe, 32, "x86", "", {"Hello"}, true, {"VCRUNTIME140.dll"}},
+        // NumberOfRvaAndSizes 1: the import table's entry is past the directories the loader reads.
+        {"PE of one data directory", Patched(imports, 0x98 + 92, 1, 4), kPe, 32, "x86", "", {"Hello"}},
         {"ELF32 big-endian", ElfImage(false, true, 20, "Hello"), kElf, 32, "PowerPC", "", {"Hello"}},
         {"ELF64 big-endian", ElfImage(true, true, 21, "Hello"), kElf, 64, "PowerPC64", "", {"Hello"}},
         {"ELF64", elf64, kElf, 64, "x86-64", "", {"Hello"}},
@@ -445,6 +475,9 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         {"ELF weak", Patched(elf64, 0x17C, 0x22, 1), kElf, 64, "x86-64", "", {"Hello"}},
         {"ELF undefined", Patched(elf64, 0x17E, 0, 2), kElf, 64, "x86-64", "", {}},
         {"ELF hidden", Patched(elf64, 0x17D, 2, 1), kElf, 64, "x86-64", "", {}},
+        {"ELF executable (ET_EXEC)", Patched(elf64, 16, 2, 2), kElf, 64, "x86-64", "", {"Hello"}, false},
+        {"ELF with DT_RPATH", rpath, kElf, 32, "x86", "", {"Hello"}, true, {}, {"/rpath", "$ORIGIN/lib"}},
+        {"ELF with DT_RUNPATH and DT_RPATH", runpath, kElf, 32, "x86", "", {"Hello"}, true, {}, {"/runpath"}},
         {"ELF program (DF_1_PIE)", Patched(Patched(elf64, 0x130, 0x6ffffffb, 8), 0x138, 0x08000000, 8),
          kElf, 64, "x86-64", "", {}, false},
         {"text", "not a library at all", BinaryFormat::kNone, 0, "", "", {}},
@@ -459,6 +492,8 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         EXPECT_TRUE(*c.fault ? Contains(image.fault, c.fault) : image.fault.empty()) << image.fault;
         EXPECT_EQ(image.exports, c.exports);
         EXPECT_TRUE(c.format == BinaryFormat::kNone || *c.fault || image.library == c.library);
+        EXPECT_EQ(image.needs, c.needs);
+        EXPECT_EQ(image.searchPath, c.searchPath);
     }
 }
 
@@ -479,6 +514,18 @@ TEST(BinaryImage, ReadsVersionInformationAsACompilerWritesIt) {
 // 0x178).
 TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
     std::string pe = PeImage(false, 0x14C, "Hello"), elf = ElfImage(true, false, 62, "Hello");
+    // A GNU hash table at 0xB0 (DT_GNU_HASH in DT_NULL's place): 2 buckets, the first hashed symbol
+    // 3, one bloom word of all bits. "Hello" hashes to 0x0D4F2079, bucket 1, which holds 1: the
+    // loader (dlsym, asked of a library so changed) reads symbol 1's chain word 8 bytes before the
+    // chains at 0xD0, bucket 0's word, here that hash.
+    std::string gnu = Patched(Patched(elf, 0x140, 0x6ffffef5, 8), 0x148, 0xB0, 8);
+    for (auto [at, value, width] : {std::tuple{0xB0, 2ull, 4},
+                                    {0xB4, 3, 4},
+                                    {0xB8, 1, 4},
+                                    {0xC0, ~0ull, 8},
+                                    {0xC8, 0x0D4F2079, 4},
+                                    {0xCC, 1, 4}})
+        Put(gnu, at, value, width);
     std::string forwarded = Patched(pe, 0x300, 0x1040, 4);
     forwarded.replace(0x240, 11, "EVIL.Hello", 11);
     const struct {
@@ -499,10 +546,20 @@ TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
         {"PE just past the export table", Patched(pe, 0x300, 0x1100, 4), true, ""},
         {"PE past its section's size in memory", Patched(pe, 0x180, 0x100, 4), true,
          "its address 0x1180 is outside the library"},
+        // A section of virtual size 0 spans its size in the file once loaded.
+        {"PE in a section of no size in memory", Patched(pe, 0x180, 0, 4), true, ""},
         {"ELF function", elf, true, ""},
         {"ELF data", Patched(elf, 0x17C, 0x11, 1), true, "it is a data object, not a function"},
         {"ELF hidden", Patched(elf, 0x17D, 2, 1), true,
          "it is hidden: the library keeps it to itself"},
+        {"ELF internal", Patched(elf, 0x17D, 1, 1), true,
+         "it is hidden: the library keeps it to itself"},
+        // st_value 0 (not thread-local): the loader passes over it as over an undefined one.
+        {"ELF function at 0", Patched(elf, 0x180, 0, 8), true,
+         "it is not defined in the library, which takes it from another"},
+        // Past p_filesz 0x200 and within p_memsz 0x400: zero-filled, mapped runnable all the same.
+        {"ELF in a runnable segment's zero-filled part",
+         Patched(Patched(elf, 64 + 40, 0x400, 8), 0x180, 0x300, 8), true, ""},
         {"ELF undefined", Patched(elf, 0x17E, 0, 2), true,
          "it is not defined in the library, which takes it from another"},
         {"ELF local", Patched(elf, 0x17C, 0x02, 1), false, ""},
@@ -511,6 +568,7 @@ TEST(BinaryImage, LooksNamesUpAsTheLoaderDoes) {
         {"ELF named past its strings", Patched(elf, 0x138, 1, 8), false, ""},
         {"ELF not runnable", Patched(elf, 64 + 4, 4, 4), true,
          "its address 0x180 is outside the library's code"},
+        {"ELF GNU hash, a bucket below the first hashed symbol", gnu, true, ""},
         {"ELF in another bucket", Patched(Patched(elf, 0x160, 0, 4), 0x15C, 1, 4), false, ""},
     };
     for (const auto& c : cases) {
@@ -549,6 +607,11 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
         {"TEV cut to 1 KB", kTevFile, part(1024), "it is cut short"},
         {"a 22-byte stub", kTevFile, part(22), "it is cut short"},
         {"TEV for another processor", kTevFile, otherMachine, "it is for ARM"},
+        {"TEV of no known width (optional header magic 0x10C, ELF class 3)", kTevFile,
+         [](const std::string& tev, const std::string&) {
+             return IsPe(tev) ? Patched(tev, PeHeader(tev) + 24, 0x10C, 2) : Patched(tev, 4, 3, 1);
+         },
+         "it is of no known kind"},
         {"TEV with 0xFFFF sections or segments", kTevFile,
          [](const std::string& tev, const std::string&) {
              return IsPe(tev) ? Patched(tev, PeHeader(tev) + 6, 0xFFFF, 2)
@@ -564,6 +627,9 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
          [](const std::string&, const std::string& library) { return library; }, "does not export"},
         {"text", kTevFile, [](const std::string&, const std::string&) { return "garbage"; },
          "it is not a library"},
+        {"the library text", kLibraryFile,
+         [](const std::string&, const std::string&) { return "not a library"; },
+         "cannot be loaded: it is not a library"},
         {"a library cut to 1 KB", kLibraryFile,
          [](const std::string&, const std::string& library) { return library.substr(0, 1024); },
          "cannot be loaded: it is cut short"},
@@ -608,21 +674,6 @@ TEST_F(Doctor, NothingOfTheFilesItChecksRuns) {
     testing_support::LoadedLibrary(TEV_DOCTOR_RUNS_CODE).Unload();
     EXPECT_TRUE(std::filesystem::exists(marker));
     testing_support::UnsetEnv("TEV_TEST_LOADED_MARKER");
-}
-
-// A folder TEV's log cannot be created in: a directory in the log's place is a warning, never
-// "goes to".
-TEST_F(Doctor, AFolderInTheLogsPlaceIsAWarning) {
-    Installer(TEV_DOCTOR_UNMARKED);
-    std::filesystem::path temp = tempDir_ / "temp";
-    std::filesystem::create_directories(temp / "Setup_TEV.log");
-    testing_support::UseTempDirectory(temp);
-    testing_support::ProgramRun run = Diagnose();
-    EXPECT_EQ(run.status, 0) << run.out;
-    std::vector<std::string> warnings = Labelled(run.out, "warning");
-    ASSERT_EQ(warnings.size(), 1u) << run.out;
-    EXPECT_TRUE(Contains(warnings[0], (temp / "Setup_TEV.log").string())) << warnings[0];
-    EXPECT_FALSE(Contains(run.out, "goes to")) << run.out;
 }
 
 #ifndef _WIN32
@@ -690,20 +741,30 @@ TEST_F(Doctor, AFolderThatCannotBeReadIsSaidSo) {
 namespace {
 
 #ifndef _WIN32
-// The library with its GNU hash table's bloom filter zeroed, found where llvm-readelf says the
-// table is: a header of four words (buckets, first symbol, bloom words, shift), then the bloom
-// filter of 64-bit words.
-std::string BloomZeroed(std::string bytes, const std::string& file) {
+// Where llvm-readelf says a section of `file` is in the file.
+std::size_t SectionOffset(const std::string& file, const std::string& section) {
     std::string sections = testing_support::CommandOutput("llvm-readelf -S --wide '" + file + "'");
-    std::size_t row = sections.find(".gnu.hash");
-    if (row == std::string::npos) return "";
+    std::size_t row = sections.find(section + " ");
+    if (row == std::string::npos) return 0;
     std::istringstream fields(sections.substr(row));
     std::string name, type, address, offset;
     fields >> name >> type >> address >> offset;
-    std::size_t table = std::stoul(offset, nullptr, 16);
-    std::size_t words = static_cast<unsigned char>(bytes[table + 8]) |
-                        static_cast<unsigned char>(bytes[table + 9]) << 8;
-    bytes.replace(table + 16, words * 8, words * 8, '\0');
+    return std::stoul(offset, nullptr, 16);
+}
+
+std::uint32_t Word(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    return value;
+}
+
+// The library with its GNU hash table's bloom filter zeroed. The table: a header of four words
+// (buckets, the first hashed symbol, bloom words, shift), the bloom filter of 64-bit words, the
+// buckets, then a word a hashed symbol, its chains.
+std::string BloomZeroed(std::string bytes, const std::string& file) {
+    std::size_t table = SectionOffset(file, ".gnu.hash");
+    if (table == 0) return "";
+    bytes.replace(table + 16, Word(bytes, table + 8) * 8, Word(bytes, table + 8) * 8, '\0');
     return bytes;
 }
 
@@ -753,6 +814,7 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
         {"runnable", Faulty("runnable"), 0, ""},
         {"bloom filter zeroed", BloomZeroed(unmarked, TEV_DOCTOR_UNMARKED), 9,
          "where the loader looks for it"},
+        {"a SysV hash table alone", Faulty("sysv"), 0, ""},
 #endif
     };
     int index = 0;
@@ -779,7 +841,9 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
 
 #ifndef _WIN32
 // Files built to cost a reader gigabytes are judged in an address space of 64 MB: a million ELF
-// symbols all naming one name of 4,095 bytes; 65,536 PE names pointing at one name of 4 KB.
+// symbols all naming one name of 4,095 bytes; 65,536 PE names pointing at one name of 4 KB. A
+// million distinct names of 14 bytes, 15 MB of text in a file of 40 MB, are past the names' budget
+// with the strings that would hold them, and judged in 128 MB.
 TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
@@ -798,17 +862,33 @@ TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
         ::Put(elf, at, value, width);
     for (std::size_t at = kSymbolsAt + 24; at < strings; at += 24)
         ::Put(elf, at, 0x0007'0012'00000001, 8);  // named at 1, a global function, in section 7
+    std::string distinct = ElfImage(true, false, 62, "");
+    std::size_t names = kSymbolsAt + 24 * kSymbols;
+    distinct.resize(names + 15 * kSymbols, '\0');
+    for (auto [at, value, width] : {std::tuple{64 + 32, distinct.size(), 8},
+                                    {0x118, kSymbolsAt, 8},
+                                    {0x128, names, 8},
+                                    {0x138, 15 * kSymbols, 8},
+                                    {0x154, kSymbols, 4}})
+        ::Put(distinct, at, value, width);
+    for (std::size_t i = 1; i < kSymbols; ++i) {
+        std::string name = std::to_string(10'000'000'000'000 + i);  // 14 digits
+        distinct.replace(names + 15 * i, 14, name);
+        ::Put(distinct, kSymbolsAt + 24 * i, 0x0007'0012'00000000 | 15 * i, 8);
+    }
     pe.resize(0x42000, '\0');
     ::Put(pe, 0x178 + 8, 0x41E00, 4);   // the section's size in memory
     ::Put(pe, 0x178 + 16, 0x41E00, 4);  // and in the file
     ::Put(pe, 0x200 + 24, 1 << 16, 4);  // names
     for (std::size_t i = 0; i < 1 << 16; ++i) ::Put(pe, 0x228 + 4 * i, kNameAt - 0x200 + 0x1000, 4);
     pe.replace(kNameAt, 4095, 4095, 'a');
-    for (const std::string* library : {&elf, &pe}) {
+    for (auto [library, limit] : {std::pair{&elf, "--as=67108864"},
+                                  {&pe, "--as=67108864"},
+                                  {&distinct, "--as=134217728"}}) {
         Put(TEV_DOCTOR_TEV, kTevFile);
         testing_support::WriteBytes(folder_ / kLibraryFile, *library);
         testing_support::ProgramRun run = testing_support::RunTool(
-            tempDir_, {"--as=67108864", "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
+            tempDir_, {limit, "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
             "/usr/bin/prlimit");
         EXPECT_EQ(run.status, 1) << run.out << run.err;
         EXPECT_TRUE(library == &pe || Contains(OnlyProblem(run), "too strange to judge"))

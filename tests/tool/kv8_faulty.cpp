@@ -5,6 +5,8 @@
 //   KV8_NEEDS       each a function, in a library that needs one that is not shipped beside it;
 //   KV8_RUNNABLE    each a function, in a library that names a program interpreter, as a library
 //                   that can be run does (a loader still loads it as a library);
+//   KV8_SYSV        each a function, in a library with the older SysV hash table alone, which
+//                   the loader finds them through (no fault: the build links it so);
 //   KV8_DEPENDENCY  the library KV8_NEEDS needs.
 #include <cstdlib>
 

@@ -57,8 +57,9 @@ struct BinaryImage {
 
 // The most of a file the readers take: far beyond any library TEV or an installer ships.
 constexpr std::size_t kLargestBinary = std::size_t{64} << 20;
-// The most bytes read for exported names, all names together (a library of the largest kind, with
-// tens of thousands of C++ names, reads some 3 MB): past it a file is too strange to judge.
+// The most bytes read and held for exported names, all names together, each with its string (a
+// library of the largest kind, with some 48,000 C++ names, takes 5 MB): past it a file is too
+// strange to judge.
 constexpr std::uint64_t kMostNameBytes = std::uint64_t{16} << 20;
 
 // The image whose file holds `bytes`; format kNone when it is neither format. Each of `wanted` is

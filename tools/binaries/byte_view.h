@@ -74,9 +74,10 @@ private:
     bool outOfBounds_ = false;
 };
 
-// The names a table points at, gathered within a budget of bytes read, each entry's read counted
-// however many entries point at one name: a file of a million entries naming one long name stops
-// at the budget instead of holding gigabytes. A real library's names fill a fraction of it.
+// The names a table points at, gathered within a budget of bytes read and held, each entry's read
+// counted however many entries point at one name, and each name kept counted with the string that
+// holds it: a file of a million entries naming one long name, or a million short names, stops at
+// the budget instead of holding gigabytes. A real library's names fill a fraction of it.
 class NameList {
 public:
     NameList(ByteView& view, std::uint64_t budget) : view_(view), budget_(budget) {}
@@ -88,7 +89,7 @@ public:
         std::uint64_t last = std::min(end, view_.size());
         std::uint64_t window = offset < last ? std::min(longest, last - offset) : 0;
         std::string_view name = view_.TextView(offset, end, longest);
-        spent_ += name.empty() ? window + 1 : name.size() + 1;
+        spent_ += name.empty() ? window + 1 : name.size() + 1 + sizeof(std::string);
         if (spent_ > budget_) return false;
         if (!name.empty()) names.emplace_back(name);
         return true;

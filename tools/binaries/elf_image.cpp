@@ -335,9 +335,13 @@ private:
         std::uint64_t bucketsAt = table + 16 + word * std::uint64_t{bloomWords};
         std::uint64_t chains = bucketsAt + 4 * std::uint64_t{buckets};
         std::uint64_t index = view_.U32(bucketsAt + 4 * std::uint64_t{hash % buckets});
-        if (index == 0 || index < first) return false;
+        if (index == 0) return false;
+        // Symbol `index`'s word is at chains + 4 * (index - first): from a bucket below the first
+        // hashed symbol the loader reads the words before the chains (the buckets'), as here.
         for (std::uint64_t steps = 0; steps < kMostSymbols; ++steps, ++index) {
-            std::uint32_t link = view_.U32(chains + 4 * (index - first));
+            std::uint64_t at = chains + 4 * index;
+            if (at < 4 * std::uint64_t{first}) return false;  // before the file's first byte
+            std::uint32_t link = view_.U32(at - 4 * std::uint64_t{first});
             if (view_.OutOfBounds()) return false;
             if (((link ^ hash) >> 1) == 0 && consider(index)) return true;
             if (link & 1) return false;
