@@ -137,6 +137,30 @@ TEST_F(ToolTest, APageCountsAWarningThatCameTwice) {
     EXPECT_NE(page.out.find("<title>once</title>"), std::string::npos);
 }
 
+#ifndef _WIN32
+// On a terminal (script(1) gives the tool one) a good run's outcome is green and a failed run's
+// bold bright red (ECMA-48's SGR 32, and 1 with 91).
+TEST_F(ToolTest, OnATerminalAGoodRunIsGreenAndAFailedOneRed) {
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1) here to give the tool a terminal";
+    WriteBytes(tempDir_ / "two.log",
+               LogOf({At(0, 0, "InitML;"), At(0, 1, "ShutdownML;"), At(1, 0, "InitML;"),
+                      At(1, 1, "DownloadError;u;timed out;"), At(1, 2, "ShutdownML;")}));
+    std::string command = "NO_COLOR= script -qec '" + std::string(TEV_TOOL_PATH) +
+                          " log --summary " + Path("two.log") + "' /dev/null";
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+        pclose(pipe);
+    }
+    EXPECT_NE(out.find("  outcome       \x1b[32mok, ShutdownML\x1b[0m"), std::string::npos) << out;
+    EXPECT_NE(out.find("  outcome       \x1b[1m\x1b[91mfailed, ShutdownML\x1b[0m"),
+              std::string::npos)
+        << out;
+}
+#endif
+
 TEST(RunSummaries, AnUnavailableLibraryIsTheRunsFirstError) {
     const struct {
         const char* cause;
