@@ -304,8 +304,8 @@ TEST_F(Tool, AScenarioSavedWithAByteOrderMarkIsPlayed) {
         {"UTF-16LE", utf16(true), 0, "\n               k = \"v\"\n"},
         {"UTF-16BE", utf16(false), 0, "\n               k = \"v\"\n"},
         {"UTF-16LE cut", utf16(true) + "I", 2,
-         "the text is UTF-16LE (after its byte-order mark) cut inside a character: save it as "
-         "UTF-8\n"},
+         "line 4, column 1: the text is UTF-16LE (after its byte-order mark) cut inside a "
+         "character: save it as UTF-8\n"},
     };
     for (const auto& c : cases) {
         ProgramRun run = TevOnScenario(c.bytes);

@@ -406,17 +406,24 @@ std::optional<Scenario> ParseScenario(std::string_view text, ParseError& error) 
                bigEndian = text.starts_with("\xFE\xFF");
     if (littleEndian || bigEndian) {
         const char* encoding = littleEndian ? "UTF-16LE" : "UTF-16BE";
-        if (text.size() % 2) {
-            error = {0, 0,
-                     std::string("the text is ") + encoding +
-                         " (after its byte-order mark) cut inside a character: save it as UTF-8"};
-            return std::nullopt;
-        }
         tev::WideString units;
-        for (size_t at = 2; at < text.size(); at += 2) {
+        for (size_t at = 2; at + 1 < text.size(); at += 2) {
             unsigned char first = static_cast<unsigned char>(text[at]),
                           second = static_cast<unsigned char>(text[at + 1]);
             units += static_cast<TEVChar>(littleEndian ? first | second << 8 : first << 8 | second);
+        }
+        if (text.size() % 2) {
+            // Said where the cut is: the last line, after its last whole unit.
+            size_t lineStart = units.rfind(TEV_TEXT('\n'));
+            lineStart = lineStart == tev::WideString::npos ? 0 : lineStart + 1;
+            error = {static_cast<int>(std::count(units.begin(), units.end(), TEV_TEXT('\n'))) + 1,
+                     static_cast<int>(std::count_if(
+                         units.begin() + lineStart, units.end(),
+                         [](TEVChar unit) { return unit < 0xDC00 || unit > 0xDFFF; })) +
+                         1,
+                     std::string("the text is ") + encoding +
+                         " (after its byte-order mark) cut inside a character: save it as UTF-8"};
+            return std::nullopt;
         }
         return ParseScenario(tev::ToUtf8(units), error);
     }
