@@ -55,39 +55,6 @@ TEST_F(ProductDetails, FirstMentionMakesTheProductWaypointThenAddsTheStateBefore
             R"({"op":"add","parent":#6,"child":#7})",
             R"({"op":"create","kind":"attribute","name":"a.product.contentpath","value":"","id":#8})",
             R"({"op":"add","parent":#6,"child":#8})"}));
-    TEVUtil::ShutdownML();
-    EXPECT_EQ(ProductOf(Delivered(), "producta"),
-              "reached wp.product s.productlist{a.product.name=producta} "
-              "s.product.content{a.product.contentname=core,a.product.contentpath=C:\\core.msi} "
-              "s.product.content{a.product.contentname=extra,a.product.contentpath=}");
-    ExpectCleanLedger();
-}
-
-TEST_F(ProductDetails, EveryKindRecordsItsStateAndTwoAttributesAndOnlyExtraDataLogs) {
-    EXPECT_TRUE(TEVUtil::AddConfiguredProperty(T("P"), T("INSTALLDIR"), T("C:\\P")));
-    EXPECT_TRUE(TEVUtil::AddConfiguredProperty(T("P"), T("REBOOT"), 42));
-    EXPECT_TRUE(TEVUtil::AddConfiguredProperty(T("P"), T("REBOOT"), T("42")));
-    EXPECT_TRUE(TEVUtil::AddCustom(T("P"), T("channel"), T("beta")));
-    EXPECT_TRUE(TEVUtil::AddFeature(T("P"), T("Help"), -1));
-    EXPECT_TRUE(TEVUtil::AddLang(T("P"), T("de-DE"), 1));
-    EXPECT_TRUE(TEVUtil::AddNRData(T("P"), T("size"), 7));
-    EXPECT_TRUE(TEVUtil::AddNRData(T("P"), T("mode"), T("silent")));
-    TEVUtil::ShutdownML();
-    EXPECT_EQ(
-        ProductOf(Delivered(), "p"),
-        "reached wp.product s.productlist{a.product.name=p,size=7,mode=silent} "
-        "s.product.configured{a.product.configured.name=INSTALLDIR,a.product.configured.value=C:"
-        "\\P} "
-        "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
-        "s.product.configured{a.product.configured.name=REBOOT,a.product.configured.value=42} "
-        "s.product.other{a.product.other.name=channel,a.product.other.value=beta} "
-        "s.product.feature{a.product.featurename=Help,a.product.featureaction=-1} "
-        "s.product.language{a.product.language=de-DE,a.product.islanguagedownloaded=1}");
-    EXPECT_EQ(LogFields(),
-              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "PRODUCTNRDATA;P;size;7;",
-                                        "PRODUCTNRDATA;P;mode;silent;", "ShutdownML;",
-                                        "CommitSetupWaypoint;", "CommitProducts();"}));
-    ExpectCleanLedger();
 }
 
 TEST_F(ProductDetails, ExtraDataAsFirstMentionRecordsOnTheStateTheWaypointGives) {
@@ -98,19 +65,6 @@ TEST_F(ProductDetails, ExtraDataAsFirstMentionRecordsOnTheStateTheWaypointGives)
                                         R"({"op":"get_state","waypoint":#0,"id":#1})",
                                         R"({"op":"add","parent":#1,"child":#3})"}));
     EXPECT_EQ(LogFields().back(), "PRODUCTNRDATA;ProductA;k;v;");
-}
-
-TEST_F(ProductDetails, NullAndEmptyTextsAreRecordedAsEmptyValues) {
-    EXPECT_TRUE(TEVUtil::AddCustom(nullptr, nullptr, nullptr));
-    EXPECT_TRUE(TEVUtil::AddNRData(nullptr, nullptr, nullptr));
-    EXPECT_TRUE(TEVUtil::AddFeature(T(""), nullptr, 0));
-    TEVUtil::ShutdownML();
-    EXPECT_EQ(ProductOf(Delivered(), ""),
-              "reached wp.product s.productlist{a.product.name=,=} "
-              "s.product.other{a.product.other.name=,a.product.other.value=} "
-              "s.product.feature{a.product.featurename=,a.product.featureaction=0}");
-    EXPECT_EQ(LogFields().at(2), "PRODUCTNRDATA;;;;");
-    ExpectCleanLedger();
 }
 
 TEST_F(ProductDetails, NoProductWaypointMeansFalseAndNothingLogged) {
@@ -148,17 +102,4 @@ TEST_F(ProductDetails, ARefusedAttributeIsMissingWhileTheStateStaysAndTheCallSuc
               "s.product.content{a.product.contentpath=path} "
               "s.product.feature{a.product.featurename=f}");
     ExpectCleanLedger();
-}
-
-TEST_F(ProductDetails, InstallEventsNeitherReadNorChangeTheRegistry) {
-    TEVUtil::AddContent(T("P"), T("c"), T("p"));
-    TEVUtil::InstallBegin(T("P"));
-    TEVUtil::InstallEnd(T("Other"));
-    TEVUtil::ShutdownML();
-    std::vector<std::string> delivered = Delivered();
-    EXPECT_EQ(ProductOf(delivered, "p"),
-              "reached wp.product s.productlist{a.product.name=p} "
-              "s.product.content{a.product.contentname=c,a.product.contentpath=p}");
-    EXPECT_EQ(ProductOf(delivered, "other"), "");
-    EXPECT_EQ(delivered.size(), 6u);  // start-up, two installs, setup, one product, shut-down
 }

@@ -6,26 +6,6 @@ using namespace tev;
 
 using SetupWaypoint = TevTest;
 
-TEST_F(SetupWaypoint, CollectsEveryAttributeInCallOrderAndLogsEach) {
-    ASSERT_TRUE(TEVUtil::InitML(true));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("x"), -5));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("x"), 0));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("x"), T("again")));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("empty"), T("")));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(nullptr, nullptr));
-    EXPECT_TRUE(TEVUtil::AddAttributeToSetup(T("min"), -2147483647 - 1));
-    TEVUtil::ShutdownML();
-    EXPECT_EQ(Delivered().at(1),
-              "reached wp.setup s.setup{a.setup=0,x=-5,x=0,x=again,empty=,=,"
-              "min=-2147483648}");
-    EXPECT_EQ(LogFields(),
-              (std::vector<std::string>{"InitML;", "SETUP;a.setup;0;", "SETUP;x;-5;", "SETUP;x;0;",
-                                        "SETUP;x;again;", "SETUP;empty;;", "SETUP;;;",
-                                        "SETUP;min;-2147483648;", "ShutdownML;",
-                                        "CommitSetupWaypoint;", "CommitProducts();"}));
-    ExpectCleanLedger();
-}
-
 TEST_F(SetupWaypoint, ARefusedAttributeIsMissingButStillLoggedAndAccepted) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     kv8::RefuseCreate(kv8::Kind::Attribute, T("lost"));
