@@ -168,25 +168,34 @@ HANDLE Inheritable(const std::filesystem::path& path, bool write) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+// Starts `program` with `arguments`, its standard handles these (inherited); false when it
+// cannot be started.
+bool StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                  HANDLE input, HANDLE output, HANDLE error, PROCESS_INFORMATION& process) {
+    std::wstring command = Quoted(program);
+    for (const std::string& argument : arguments) command += L" " + Quoted(argument);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = error;
+    std::wstring application = std::filesystem::path(program).wstring();
+    return CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          nullptr, &startup, &process);
+}
+
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::string& input, const std::filesystem::path& scratch,
                       unsigned timeoutSeconds) {
     std::ofstream(scratch / "stdin", std::ios::binary) << input;
-    std::wstring command = Quoted(program);
-    for (const std::string& argument : arguments) command += L" " + Quoted(argument);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = Inheritable(scratch / "stdin", false);
-    startup.hStdOutput = Inheritable(scratch / "stdout", true);
-    startup.hStdError = Inheritable(scratch / "stderr", true);
+    HANDLE in = Inheritable(scratch / "stdin", false), out = Inheritable(scratch / "stdout", true),
+           err = Inheritable(scratch / "stderr", true);
     PROCESS_INFORMATION process{};
     ProgramRun run;
-    std::wstring application = std::filesystem::path(program).wstring();
-    if (CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &startup, &process)) {
+    if (StartProgram(program, arguments, in, out, err, process)) {
         DWORD status = 0;
         if (WaitForSingleObject(process.hProcess, timeoutSeconds ? timeoutSeconds * 1000
                                                                  : INFINITE) != WAIT_OBJECT_0) {
@@ -200,9 +209,9 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     } else {
         run.err = "CreateProcess failed: " + std::to_string(GetLastError());
     }
-    CloseHandle(startup.hStdInput);
-    CloseHandle(startup.hStdOutput);
-    CloseHandle(startup.hStdError);
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
     run.out = ReadFile(scratch / "stdout");
     if (run.status != -1) run.err = ReadFile(scratch / "stderr");
     return run;
@@ -223,24 +232,15 @@ RunningProgram::RunningProgram(const std::string& program,
     HANDLE write = CreateFileW(name.c_str(), GENERIC_WRITE, 0, &inherit, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     std::ofstream(scratch / "stdin", std::ios::binary);
-    std::wstring command = Quoted(program);
-    for (const std::string& argument : arguments) command += L" " + Quoted(argument);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = Inheritable(scratch / "stdin", false);
-    startup.hStdOutput = write;
-    startup.hStdError = Inheritable(scratch / "stderr", true);
+    HANDLE in = Inheritable(scratch / "stdin", false), err = Inheritable(scratch / "stderr", true);
     PROCESS_INFORMATION process{};
-    std::wstring application = std::filesystem::path(program).wstring();
     if (read != INVALID_HANDLE_VALUE && write != INVALID_HANDLE_VALUE &&
-        CreateProcessW(application.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                       nullptr, &startup, &process)) {
+        StartProgram(program, arguments, in, write, err, process)) {
         CloseHandle(process.hThread);
         process_ = reinterpret_cast<long long>(process.hProcess);
     }
-    CloseHandle(startup.hStdInput);
-    CloseHandle(startup.hStdError);
+    CloseHandle(in);
+    CloseHandle(err);
     if (write != INVALID_HANDLE_VALUE) CloseHandle(write);
     pipe_ = reinterpret_cast<long long>(read);
     event_ = reinterpret_cast<long long>(CreateEventW(nullptr, TRUE, FALSE, nullptr));
