@@ -286,6 +286,24 @@ TEST(ShownText, EscapesExactlyTheControlsAndReorderingCharacters) {
     }
 }
 
+// A value shown whole (`tev run`): JSON's escapes for quotes, backslashes and C0, every unit as
+// given (a lone surrogate too), and nothing that restyles or reorders the terminal.
+TEST(ShownQuoted, KeepsEveryUnitAndEscapesWhatTheTerminalWouldObey) {
+    const std::pair<std::u16string, std::string> rows[] = {
+        {u"", R"("")"},
+        {u"a\"b\\", R"("a\"b\\")"},
+        {u"\u001b]0;t\u0007", R"("\u001b]0;t\u0007")"},
+        {u"\u007f\u0085\u00a0", "\"\\u007f\\u0085\xC2\xA0\""},
+        {u"x\u202ey\u2069", R"("x\u202ey\u2069")"},
+        {u"caf\u00e9 \U0001F600", "\"caf\xC3\xA9 \xF0\x9F\x98\x80\""},
+        {std::u16string(1, 0xDC00), R"("\udc00")"},
+    };
+    for (const auto& [text, shown] : rows) {
+        tev::WideString wide(text.begin(), text.end());
+        EXPECT_EQ(tevtool::ShownQuoted(wide), shown);
+    }
+}
+
 TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
     const std::string whole =
         Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line("1/2/2016; 3:4:6; wpWarning;w;");

@@ -60,7 +60,7 @@ PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines) {
     return {kv8::Violations()};
 }
 
-void PrintReport(std::ostream& out, const NameShown& shown) {
+void PrintReport(std::ostream& out, const NameShown& shown, const NameShown& shownValue) {
     size_t waypoints = 0, states = 0, attributes = 0;
     for (const kv8::Delivery& delivery : kv8::Deliveries()) {
         std::string label = Label(delivery.call);
@@ -72,7 +72,7 @@ void PrintReport(std::ostream& out, const NameShown& shown) {
             ++states;
             for (const kv8::DeliveredAttribute& attribute : state.attributes) {
                 out << std::string(15, ' ') << shown(attribute.name) << " = "
-                    << Quoted(attribute.value) << '\n';
+                    << shownValue(attribute.value) << '\n';
                 ++attributes;
             }
         }

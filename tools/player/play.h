@@ -23,8 +23,9 @@ PlayOutcome Play(const Scenario& scenario, std::ostream* traceLines);
 // scenario chooses some, so they are shown as every text of the tool's is.
 using NameShown = std::function<std::string(tev::WideView name)>;
 
-// The deliveries of the last play as an indented tree, then a one-line summary.
-void PrintReport(std::ostream& out, const NameShown& shown);
+// The deliveries of the last play as an indented tree, then a one-line summary; attribute values
+// as `shownValue` quotes them.
+void PrintReport(std::ostream& out, const NameShown& shown, const NameShown& shownValue);
 
 }  // namespace tevtool
 

@@ -75,16 +75,43 @@ size_t AppendPrintableAscii(WideView text, std::string& out) {
 }
 size_t AppendJsonAscii(WideView text, std::string& out) { return AppendAscii<true>(text, out); }
 
+namespace {
+
+const char kHexDigits[] = "0123456789abcdef";
+
+// The characters that move the cursor, restyle the terminal or reorder text on screen: C0 and C1
+// controls, DEL, bidi embeddings, overrides and isolates.
+bool Hidden(TEVChar unit) {
+    return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) || (unit >= 0x202A && unit <= 0x202E) ||
+           (unit >= 0x2066 && unit <= 0x2069);
+}
+
+void AppendUnitEscape(TEVChar unit, std::string& out) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(unit >> shift) & 0xF];
+}
+
+}  // namespace
+
+std::string ShownQuoted(WideView text) {
+    std::string out = "\"";
+    while (!text.empty()) {
+        size_t plain = 0;
+        while (plain < text.size() && (text[plain] < 0x7F || !Hidden(text[plain]))) ++plain;
+        std::string quoted = tev::JsonQuote(text.substr(0, plain), tev::LoneSurrogates::Keep);
+        out.append(quoted, 1, quoted.size() - 2);
+        if (plain == text.size()) break;
+        AppendUnitEscape(text[plain], out);
+        text.remove_prefix(plain + 1);
+    }
+    return out += '"';
+}
+
 void AppendShown(WideView text, std::string& out) {
-    auto hidden = [](TEVChar unit) {
-        return unit < 0x20 || (unit >= 0x7F && unit <= 0x9F) ||
-               (unit >= 0x202A && unit <= 0x202E) || (unit >= 0x2066 && unit <= 0x2069);
-    };
-    static const char digits[] = "0123456789abcdef";
     text.remove_prefix(AppendPrintableAscii(text, out));
     while (!text.empty()) {
         size_t plain = 0;
-        while (plain < text.size() && !hidden(text[plain])) ++plain;
+        while (plain < text.size() && !Hidden(text[plain])) ++plain;
         tev::AppendUtf8(text.substr(0, plain), out);
         if (plain == text.size()) return;
         TEVChar unit = text[plain];
@@ -93,11 +120,10 @@ void AppendShown(WideView text, std::string& out) {
             out += unit == '\r' ? 'r' : unit == '\n' ? 'n' : 't';
         } else if (unit < 0x100) {
             out += "\\x";
-            out += digits[unit >> 4];
-            out += digits[unit & 0xF];
+            out += kHexDigits[unit >> 4];
+            out += kHexDigits[unit & 0xF];
         } else {
-            out += "\\u";
-            for (int shift = 12; shift >= 0; shift -= 4) out += digits[(unit >> shift) & 0xF];
+            AppendUnitEscape(unit, out);
         }
         text.remove_prefix(plain + 1);
     }

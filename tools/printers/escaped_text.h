@@ -31,6 +31,11 @@ inline std::string ShownText(WideView text) {
     return out;
 }
 
+// A text quoted as a JSON string, every code unit as it was given (an unpaired surrogate as its
+// \uXXXX), with the C1 controls and the characters that reorder text on screen as \uNNNN too: a
+// value shown whole, quotes and backslashes telling where it starts and ends.
+std::string ShownQuoted(WideView text);
+
 // UTF-8 text from outside (a file's name, a message holding one) as shown.
 inline std::string ShownUtf8(std::string_view utf8) { return ShownText(tev::FromUtf8(utf8)); }
 
