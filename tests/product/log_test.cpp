@@ -139,9 +139,10 @@ TEST_F(DiagnosticLog, TemporaryDirectoryIsReadAtEachRun) {
 TEST_F(DiagnosticLog, TextsAroundTheLinesStackLimitComeBackWhole) {
     ASSERT_TRUE(TEVUtil::InitML(true));
     // A SETUP line with a one-letter name: the timestamp's room (74), "SETUP;" and "k;" take 82
-    // code units, the value one more than its length; 512 is the limit.
+    // code units, the value one more than its length; 512 is the limit. A timestamp takes 16 to
+    // 22 of its 74, so a value of 490 makes a line of more than 512 units within 64 of the limit.
     std::vector<std::string> expected = {"InitML;", "SETUP;a.setup;0;"};
-    for (std::size_t length : {250u, 440u, 428u, 429u, 430u}) {
+    for (std::size_t length : {250u, 440u, 428u, 429u, 430u, 490u}) {
         std::string value(length, 'v');
         value.back() = '!';
         ASSERT_TRUE(

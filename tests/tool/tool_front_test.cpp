@@ -73,6 +73,7 @@ TEST_F(ToolFront, OptionsThatConflictOrAreMisspeltAreRefusedWithAMessage) {
         {{"log", Path("logs"), "-o", Path("logs/new.txt")}, "is among what is read"},
         {{"log", "--sumary"}, "tev: unknown option --sumary; did you mean --summary?"},
         {{"log", "--jsno", log}, "did you mean --json?"},
+        {{"log", "--tot", log}, "did you mean --totals?"},
         {{"log", "--summary=yes", "--outbox", "x"},
          "tev: unknown option --outbox (see tev log --help)\n"},
         {{"run", "--outbx", "x"}, "did you mean --outbox?"},

@@ -414,6 +414,33 @@ TEST_F(ToolLog, SummaryTellsTheRunsStoryWithAnExitStatusForScripts) {
     EXPECT_EQ(JsonLines(unended.out)[0]["installs"][0]["outcome"], "ended");
 }
 
+// Several sources at once: a usage error (2) wins over a failed run (3), and a failed run over a
+// damaged record (1), in whatever order they come; a failure counts only where runs are judged.
+TEST_F(ToolLog, OfSeveralStatusesTheDocumentedOrderWins) {
+    const std::string clean = PlayLogged("InitML true\nShutdownML\n", "clean");
+    const std::string down = PlayLogged("kv8 refuse initialize\nInitML true\n", "down");
+    // A run that ended, one of its records damaged (a date that is none).
+    const std::string damaged = Path("damaged.log"), missing = Path("missing.log");
+    WriteBytes(damaged, Utf16Line("1/2/2016; 3:4:5; InitML;") +
+                            Utf16Line("2/30/2016; 3:4:5; wpWarning;w;") +
+                            Utf16Line("1/2/2016; 3:4:6; ShutdownML;"));
+    const struct {
+        std::vector<std::string> sources;
+        int summarized, decoded;
+    } rows[] = {
+        {{clean}, 0, 0},         {{damaged}, 1, 1},          {{down}, 3, 0},
+        {{damaged, down}, 3, 1}, {{down, damaged}, 3, 1},    {{missing, down}, 2, 2},
+        {{down, missing}, 2, 2}, {{damaged, missing}, 2, 2}, {{clean, missing}, 2, 2},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> summary = {"log", "--summary"}, plain = {"log"};
+        summary.insert(summary.end(), row.sources.begin(), row.sources.end());
+        plain.insert(plain.end(), row.sources.begin(), row.sources.end());
+        EXPECT_EQ(Tev(summary).status, row.summarized) << testing::PrintToString(row.sources);
+        EXPECT_EQ(Tev(plain).status, row.decoded) << testing::PrintToString(row.sources);
+    }
+}
+
 TEST_F(ToolLog, AFolderOfLogsIsReadInOneCommand) {
     PlayLogged("InitML true\nwpWarning \"w\"\nShutdownML\n", "folder/a");
     PlayLogged("InitML true\nInstallBegin \"P\"\nInstallError \"P\" \"e\"\nShutdownML\n",
