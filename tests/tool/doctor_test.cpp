@@ -588,6 +588,8 @@ struct HostileCase {
     const char* planted;  // kTevFile or kLibraryFile, planted over the ready folder's
     std::function<std::string(const std::string& tev, const std::string& library)> bytes;
     const char* reason;  // a part of the one problem named
+    // When not 0, the file's length once written: zeros past its bytes, a hole in the file.
+    std::uint64_t length = 0;
 };
 
 }  // namespace
@@ -636,13 +638,10 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
         {"a library for another processor", kLibraryFile,
          [&](const std::string&, const std::string& library) { return otherMachine(library, ""); },
          "cannot be loaded: it is for ARM"},
-        {"a library past 64 MB", kLibraryFile,
-         [](const std::string&, const std::string& library) {
-             std::string large = library;
-             large.resize((64u << 20) + 1);
-             return large;
-         },
-         "larger than 64 MB"},
+        {"a library past 1 GB", kLibraryFile,
+         [](const std::string&, const std::string& library) { return library; },
+         "larger than 1 GB, more than any library an installer ships",
+         (std::uint64_t{1} << 30) + 1},
     };
     std::string tev = testing_support::ReadFile(TEV_DOCTOR_TEV);
     std::string library = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);
@@ -655,6 +654,7 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
         Installer(TEV_DOCTOR_UNMARKED);
         std::filesystem::remove(folder_ / c.planted);
         std::ofstream(folder_ / c.planted, std::ios::binary) << c.bytes(tev, library);
+        if (c.length) std::filesystem::resize_file(folder_ / c.planted, c.length);
         std::string problem = OnlyProblem(Diagnose());
         EXPECT_TRUE(Contains(problem, c.planted) && Contains(problem, c.reason)) << problem;
     }

@@ -80,8 +80,10 @@ struct BinaryImage {
     const Resolution* Resolved(std::string_view name) const;
 };
 
-// The most of a file the readers take: far beyond any library TEV or an installer ships.
-constexpr std::uint64_t kLargestBinary = std::uint64_t{64} << 20;
+// The largest file the readers take: far beyond any library an installer ships (a compiler's, the
+// largest library of a Linux machine, is some 120 MB). Its size costs no memory: what the readers
+// hold of a file is bounded however large it is.
+constexpr std::uint64_t kLargestBinary = std::uint64_t{1} << 30;
 // The most bytes read and held for exported names, all names together, each with its string (a
 // library of the largest kind, with some 48,000 C++ names, takes 5 MB): past it a file is too
 // strange to judge.

@@ -78,8 +78,8 @@ bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::strin
     process::FileBytes bytes;
     if (!bytes.Open(Utf8Of(file), error)) return false;
     if (bytes.Size() > kLargestBinary) {
-        error =
-            "larger than " + std::to_string(kLargestBinary >> 20) + " MB, more than any library";
+        error = "larger than " + std::to_string(kLargestBinary >> 30) +
+                " GB, more than any library an installer ships";
         return false;
     }
     image = ReadBinaryImage(bytes, wanted);
