@@ -32,7 +32,8 @@ public:
         for (std::size_t i = 0; i < length; ++i) into[i] = static_cast<char>(offset + i);
         for (const auto& [at, bytes] : planted_)
             for (std::size_t i = 0; i < bytes.size(); ++i)
-                if (at + i >= offset && at + i < offset + length) into[at + i - offset] = bytes[i];
+                if (at + i >= offset && at + i < offset + length)
+                    into[static_cast<std::size_t>(at + i - offset)] = bytes[i];
         return true;
     }
     int reads = 0;

@@ -67,7 +67,7 @@ public:
     bool OutOfBounds() const { return outOfBounds_; }
     // The bytes of the source the view holds now: never more than kMostPages pages.
     std::size_t HeldBytes() const {
-        return pages_.size() * std::min<std::uint64_t>(kPageBytes, size_);
+        return pages_.size() * static_cast<std::size_t>(std::min<std::uint64_t>(kPageBytes, size_));
     }
 
 private:
