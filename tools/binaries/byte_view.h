@@ -3,9 +3,9 @@
 // read a structure field by field and ask once at the end whether all of it was there.
 //
 // The view holds no more of its source than a few pages at a time (kPageBytes each, at most
-// kMostPages of them, the least recently used given up first), whatever the file's size: a reader
-// costs the same on a library of 40 MB as on one of 40 KB. A read the source fails is taken as one
-// past the end, and the source keeps why it failed.
+// kMostPages of them, the least recently used given up first), whatever the file's size: 4 MB at
+// most, on a library of 1 GB as on one of 40 MB. A read the source fails is taken as one past the
+// end, and the source keeps why it failed.
 #ifndef TEV_TOOL_BYTE_VIEW_H
 #define TEV_TOOL_BYTE_VIEW_H
 
