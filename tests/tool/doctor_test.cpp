@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <fstream>
 #include <string>
@@ -452,6 +453,7 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         {"PE of 0xFFFF sections", Patched(pe32, 0x86, 0xFFFF, 2), kPe, 32, "x86", "cut short", {}},
         {"PE cut by a byte", pe32.substr(0, 0x3FF), kPe, 32, "x86", "cut short", {}},
         {"PE header past the end", Patched(pe32, 0x3C, 0xFFFFFFF0, 4), kPe, 0, "", "cut short", {}},
+        {"MZ alone", "MZ", kPe, 0, "", "cut short: its PE header is past the file's end", {}},
         {"PE names past the end", Patched(pe32, 0x200 + 24, 0xFFFFFFFF, 4), kPe, 32, "x86", "", {"Hello"}},
         // Past the section's bytes (the 0x400 the file has), a name pointer the loader never maps.
         {"PE names past its section", Patched(pe32, 0x200 + 24, 0xFFFF, 4) + std::string("\x32\x10\0\0", 4),
@@ -588,6 +590,8 @@ struct HostileCase {
     const char* planted;  // kTevFile or kLibraryFile, planted over the ready folder's
     std::function<std::string(const std::string& tev, const std::string& library)> bytes;
     const char* reason;  // a part of the one problem named
+    // When not 0, the file's length once written: zeros past its bytes, a hole in the file.
+    std::uint64_t length = 0;
 };
 
 }  // namespace
@@ -636,13 +640,10 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
         {"a library for another processor", kLibraryFile,
          [&](const std::string&, const std::string& library) { return otherMachine(library, ""); },
          "cannot be loaded: it is for ARM"},
-        {"a library past 64 MB", kLibraryFile,
-         [](const std::string&, const std::string& library) {
-             std::string large = library;
-             large.resize((64u << 20) + 1);
-             return large;
-         },
-         "larger than 64 MB"},
+        {"a library past 1 GB", kLibraryFile,
+         [](const std::string&, const std::string& library) { return library; },
+         "larger than 1 GB, more than any library an installer ships",
+         (std::uint64_t{1} << 30) + 1},
     };
     std::string tev = testing_support::ReadFile(TEV_DOCTOR_TEV);
     std::string library = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);
@@ -655,6 +656,7 @@ TEST_F(Doctor, FilesThatCannotServeAreRefusedWithTheirReason) {
         Installer(TEV_DOCTOR_UNMARKED);
         std::filesystem::remove(folder_ / c.planted);
         std::ofstream(folder_ / c.planted, std::ios::binary) << c.bytes(tev, library);
+        if (c.length) std::filesystem::resize_file(folder_ / c.planted, c.length);
         std::string problem = OnlyProblem(Diagnose());
         EXPECT_TRUE(Contains(problem, c.planted) && Contains(problem, c.reason)) << problem;
     }
@@ -735,6 +737,31 @@ TEST_F(Doctor, AFolderThatCannotBeReadIsSaidSo) {
     std::filesystem::permissions(folder_, std::filesystem::perms::owner_all);
     EXPECT_TRUE(Contains(OnlyProblem(run), "cannot be read")) << run.out;
     EXPECT_FALSE(Contains(run.out, "is not in")) << run.out;
+}
+
+// A read that fails in the middle of a library (EIO past its first 16 KB, as from a failing disk)
+// names the file as one that cannot be read, in the system's words: not a file cut short, not an
+// internal error.
+TEST_F(Doctor, AReadFailingMidFileIsNamed) {
+    Installer(TEV_DOCTOR_UNMARKED);
+    ASSERT_GT(std::filesystem::file_size(folder_ / kLibraryFile), 4 * 16384u);
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string asanBefore = asan ? asan : "";
+    testing_support::SetEnv("ASAN_OPTIONS", asanBefore + ":verify_asan_link_order=0");
+    testing_support::SetEnv("TEV_TEST_PREAD_FAILS", std::string("/") + kLibraryFile);
+    testing_support::SetEnv("LD_PRELOAD", TEV_PREAD_FAILS);
+    testing_support::ProgramRun run = Diagnose();
+    testing_support::UnsetEnv("LD_PRELOAD");
+    testing_support::UnsetEnv("TEV_TEST_PREAD_FAILS");
+    if (asan)
+        testing_support::SetEnv("ASAN_OPTIONS", asanBefore);
+    else
+        testing_support::UnsetEnv("ASAN_OPTIONS");
+    EXPECT_EQ(OnlyProblem(run), std::string("PROBLEM  ") + kLibraryFile + ": " +
+                                    (folder_ / kLibraryFile).string() +
+                                    " cannot be read (Input/output error); put the 64-bit " +
+                                    kLibraryFile + " in its place");
+    EXPECT_TRUE(Contains(run.out, std::string("ok       ") + kTevFile + ": ")) << run.out;
 }
 #endif
 
@@ -841,9 +868,10 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
 
 #ifndef _WIN32
 // Files built to cost a reader gigabytes are judged in an address space of 64 MB: a million ELF
-// symbols all naming one name of 4,095 bytes; 65,536 PE names pointing at one name of 4 KB. A
-// million distinct names of 14 bytes, 15 MB of text in a file of 40 MB, are past the names' budget
-// with the strings that would hold them, and judged in 128 MB.
+// symbols all naming one name of 4,095 bytes; 65,536 PE names pointing at one name of 4 KB; a
+// million distinct names of 14 bytes, 15 MB of text in a file of 40 MB, past the names' budget with
+// the strings that would hold them. So is the maker's library made 64 MB and 1 GB long (zeros after
+// its bytes, which the loader never maps), and it is judged ready to ship.
 TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
@@ -882,17 +910,32 @@ TEST_F(Doctor, FilesBuiltToExhaustAReaderAreJudgedWithin64MB) {
     ::Put(pe, 0x200 + 24, 1 << 16, 4);  // names
     for (std::size_t i = 0; i < 1 << 16; ++i) ::Put(pe, 0x228 + 4 * i, kNameAt - 0x200 + 0x1000, 4);
     pe.replace(kNameAt, 4095, 4095, 'a');
-    for (auto [library, limit] : {std::pair{&elf, "--as=67108864"},
-                                  {&pe, "--as=67108864"},
-                                  {&distinct, "--as=134217728"}}) {
+    std::string unmarked = testing_support::ReadFile(TEV_DOCTOR_UNMARKED);
+    const struct {
+        const char* name;
+        const std::string& bytes;
+        std::uint64_t length;  // when not 0, the file's length: zeros after its bytes
+        const char* problem;   // a part of the one problem named; null for a folder ready to ship
+    } cases[] = {
+        {"a million symbols naming one long name", elf, 0, "too strange to judge"},
+        {"65,536 PE names naming one", pe, 0, "it is 32-bit x86 Windows library"},
+        {"a million distinct names in 40 MB", distinct, 0, "too strange to judge"},
+        {"the maker's library, 64 MB less a byte", unmarked, (64u << 20) - 1, nullptr},
+        {"the maker's library, 1 GB", unmarked, tevtool::kLargestBinary, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Put(TEV_DOCTOR_TEV, kTevFile);
-        testing_support::WriteBytes(folder_ / kLibraryFile, *library);
+        testing_support::WriteBytes(folder_ / kLibraryFile, c.bytes);
+        if (c.length) std::filesystem::resize_file(folder_ / kLibraryFile, c.length);
         testing_support::ProgramRun run = testing_support::RunTool(
-            tempDir_, {limit, "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
+            tempDir_, {"--as=67108864", "--", TEV_TOOL_PATH, "doctor", folder_.string()}, "",
             "/usr/bin/prlimit");
-        EXPECT_EQ(run.status, 1) << run.out << run.err;
-        EXPECT_TRUE(library == &pe || Contains(OnlyProblem(run), "too strange to judge"))
-            << run.out;
+        EXPECT_EQ(run.err, "");
+        if (c.problem)
+            EXPECT_TRUE(Contains(OnlyProblem(run), c.problem)) << run.out;
+        else
+            EXPECT_EQ(run.status, 0) << run.out;
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directory(folder_);
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "binaries/byte_view.h"
+
 namespace tevtool {
 
 bool BinaryImage::Exports(std::string_view name) const {
@@ -14,19 +16,26 @@ const BinaryImage::Resolution* BinaryImage::Resolved(std::string_view name) cons
     return nullptr;
 }
 
-BinaryImage ReadBinaryImage(std::string_view bytes, const std::vector<std::string>& wanted) {
+BinaryImage ReadBinaryImage(ByteSource& bytes, const std::vector<std::string>& wanted) {
     BinaryImage image;
     for (const std::string& name : wanted) image.resolved.push_back({name, false, ""});
-    if (bytes.substr(0, 2) == "MZ")
-        ReadPe(bytes, image);
-    else if (bytes.substr(0, 4) == std::string_view("\x7f"
-                                                    "ELF",
-                                                    4))
-        ReadElf(bytes, image);
+    ByteView view(bytes);
+    std::string magic = view.Padded(0, std::min<std::uint64_t>(view.size(), 4));
+    if (magic.rfind("MZ", 0) == 0)
+        ReadPe(view, image);
+    else if (magic ==
+             "\x7f"
+             "ELF")
+        ReadElf(view, image);
     std::sort(image.exports.begin(), image.exports.end());
     image.exports.erase(std::unique(image.exports.begin(), image.exports.end()),
                         image.exports.end());
     return image;
+}
+
+BinaryImage ReadBinaryImage(std::string_view bytes, const std::vector<std::string>& wanted) {
+    MemoryBytes source(bytes);
+    return ReadBinaryImage(source, wanted);
 }
 
 std::string Describe(const BinaryImage& image, const LibraryKind& native) {

@@ -18,6 +18,31 @@ namespace tevtool {
 
 enum class BinaryFormat { kNone, kPe, kElf };
 
+// Where the readers' bytes come from: a file, read piece by piece where the readers ask, or bytes
+// already in memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Copies the `length` bytes from `offset` (all within Size()) into `into`; false when they
+    // cannot be read (the source says why as it can).
+    virtual bool ReadAt(std::uint64_t offset, char* into, std::size_t length) = 0;
+};
+
+// Bytes in memory, which the source does not own.
+class MemoryBytes final : public ByteSource {
+public:
+    explicit MemoryBytes(std::string_view bytes) : bytes_(bytes) {}
+    std::uint64_t Size() const override { return bytes_.size(); }
+    bool ReadAt(std::uint64_t offset, char* into, std::size_t length) override {
+        bytes_.copy(into, length, static_cast<std::size_t>(offset));
+        return true;
+    }
+
+private:
+    std::string_view bytes_;
+};
+
 struct BinaryImage {
     BinaryFormat format = BinaryFormat::kNone;
     int bits = 0;         // 32 or 64; 0 when the header does not say
@@ -55,15 +80,19 @@ struct BinaryImage {
     const Resolution* Resolved(std::string_view name) const;
 };
 
-// The most of a file the readers take: far beyond any library TEV or an installer ships.
-constexpr std::size_t kLargestBinary = std::size_t{64} << 20;
+// The largest file the readers take: far beyond any library an installer ships (a compiler's, the
+// largest library of a Linux machine, is some 120 MB). Its size costs no memory: what the readers
+// hold of a file is bounded however large it is.
+constexpr std::uint64_t kLargestBinary = std::uint64_t{1} << 30;
 // The most bytes read and held for exported names, all names together, each with its string (a
 // library of the largest kind, with some 48,000 C++ names, takes 5 MB): past it a file is too
 // strange to judge.
 constexpr std::uint64_t kMostNameBytes = std::uint64_t{16} << 20;
 
 // The image whose file holds `bytes`; format kNone when it is neither format. Each of `wanted` is
-// looked up as the loader looks a name up, into `resolved`.
+// looked up as the loader looks a name up, into `resolved`. The readers hold a few MB of the
+// source at most, whatever its size; a read the source fails is taken as the file's end.
+BinaryImage ReadBinaryImage(ByteSource& bytes, const std::vector<std::string>& wanted = {});
 BinaryImage ReadBinaryImage(std::string_view bytes, const std::vector<std::string>& wanted = {});
 
 // What a library must be to be loaded: its format, width and processor.
@@ -83,8 +112,9 @@ std::string Unfit(const BinaryImage& image, const LibraryKind& native);
 
 // Reading each format; the front above picks one by the file's first bytes, and gives each the
 // names to resolve in `image.resolved`, none found yet.
-void ReadPe(std::string_view bytes, BinaryImage& image);
-void ReadElf(std::string_view bytes, BinaryImage& image);
+class ByteView;
+void ReadPe(ByteView& bytes, BinaryImage& image);
+void ReadElf(ByteView& bytes, BinaryImage& image);
 
 }  // namespace tevtool
 

@@ -74,12 +74,12 @@ std::uint32_t SysvHash(std::string_view name) {
 
 class ElfReader {
 public:
-    ElfReader(std::string_view bytes, BinaryImage& image)
-        : view_(bytes, bytes.size() > 5 && bytes[5] == 2), image_(image) {}
+    ElfReader(ByteView& view, BinaryImage& image) : view_(view), image_(image) {}
 
     void Read() {
         image_.format = BinaryFormat::kElf;
         if (!view_.Holds(0, 20)) return Cut("its ELF header ends past the file's end");
+        view_.UseBigEndian(view_.Unsigned(5, 1) == 2);
         auto kind = static_cast<std::uint32_t>(view_.Unsigned(4, 1));
         image_.bits = kind == 1 ? 32 : kind == 2 ? 64 : 0;
         image_.machine = Machine(view_.U16(18));
@@ -204,12 +204,11 @@ private:
         hashAt_ = hash && Offset(hash, hashAt_) ? hashAt_ : 0;
         gnuHashAt_ = gnuHash && Offset(gnuHash, gnuHashAt_) ? gnuHashAt_ : 0;
         for (std::uint64_t name : needed) {
-            std::string_view text = DynamicText(name);
-            image_.needs.push_back(text.empty() ? "(a library whose name cannot be read)"
-                                                : std::string(text));
+            std::string text = DynamicText(name);
+            image_.needs.push_back(text.empty() ? "(a library whose name cannot be read)" : text);
         }
         if (hasRunpath || hasRpath) {
-            std::string_view path = DynamicText(hasRunpath ? runpath : rpath);
+            std::string path = DynamicText(hasRunpath ? runpath : rpath);
             for (std::size_t start = 0; start <= path.size();) {
                 std::size_t colon = std::min(path.find(':', start), path.size());
                 if (colon > start)
@@ -220,10 +219,10 @@ private:
     }
 
     // A text of the dynamic segment's string table.
-    std::string_view DynamicText(std::uint64_t at) {
+    std::string DynamicText(std::uint64_t at) {
         if (stringsSize_ && at >= stringsSize_) return {};
-        return view_.TextView(
-            stringsAt_ + at, stringsSize_ ? stringsAt_ + stringsSize_ : view_.size(), kLongestName);
+        return view_.Text(stringsAt_ + at, stringsSize_ ? stringsAt_ + stringsSize_ : view_.size(),
+                          kLongestName);
     }
 
     // How many dynamic symbols there are, for a file without section headers: the hash table is
@@ -372,7 +371,7 @@ private:
         return false;
     }
 
-    ByteView view_;
+    ByteView& view_;
     BinaryImage& image_;
     bool wide_ = false;
     std::vector<Segment> loads_;
@@ -385,6 +384,6 @@ private:
 
 }  // namespace
 
-void ReadElf(std::string_view bytes, BinaryImage& image) { ElfReader(bytes, image).Read(); }
+void ReadElf(ByteView& bytes, BinaryImage& image) { ElfReader(bytes, image).Read(); }
 
 }  // namespace tevtool

@@ -57,7 +57,7 @@ struct Section {
 
 class PeReader {
 public:
-    PeReader(std::string_view bytes, BinaryImage& image) : view_(bytes, false), image_(image) {}
+    PeReader(ByteView& view, BinaryImage& image) : view_(view), image_(image) {}
 
     void Read() {
         image_.format = BinaryFormat::kPe;
@@ -102,9 +102,8 @@ public:
                        " sections ends past the file's end");
         for (std::uint32_t i = 0; i < sectionCount; ++i) {
             std::uint64_t at = table + std::uint64_t{i} * 40;
-            Section section{view_.U32(at + 12), view_.U32(at + 16),
-                            view_.U32(at + 20), view_.U32(at + 8),
-                            view_.U32(at + 36), std::string(view_.Padded(at, 8))};
+            Section section{view_.U32(at + 12), view_.U32(at + 16), view_.U32(at + 20),
+                            view_.U32(at + 8),  view_.U32(at + 36), view_.Padded(at, 8)};
             if (section.rawSize && !view_.Holds(section.rawOffset, section.rawSize))
                 return Cut("section " + std::to_string(i + 1) + " ends at byte " +
                            std::to_string(std::uint64_t{section.rawOffset} + section.rawSize) +
@@ -160,11 +159,11 @@ private:
     }
 
     // The name the `index`th entry of the names table points at; empty when none is there.
-    std::string_view NameAt(std::uint64_t index) {
+    std::string NameAt(std::uint64_t index) {
         std::uint64_t at = 0, available = 0;
         std::uint32_t address = view_.U32(names_ + 4 * index);
         if (!address || !Offset(address, at, available)) return {};
-        return view_.TextView(at, at + available, kLongestName);
+        return view_.Text(at, at + available, kLongestName);
     }
 
     void ReadExports() {
@@ -228,11 +227,11 @@ private:
         if (address == 0) return "it has no address";
         if (address >= exportStart && address - exportStart < exportSize) {
             std::uint64_t at = 0, available = 0;
-            std::string_view forward;
+            std::string forward;
             if (Offset(address, at, available))
-                forward = view_.TextView(at, at + available, kLongestName);
+                forward = view_.Text(at, at + available, kLongestName);
             return "it is forwarded to " +
-                   (forward.empty() ? "an unreadable name" : "\"" + std::string(forward) + "\"") +
+                   (forward.empty() ? "an unreadable name" : "\"" + forward + "\"") +
                    ", not the library's own";
         }
         for (const Section& section : sections_)
@@ -255,11 +254,10 @@ private:
             std::uint32_t name = view_.U32(entry + 12), thunks = view_.U32(entry + 16);
             if (name == 0 || thunks == 0) break;
             std::uint64_t at = 0, nameAvailable = 0;
-            std::string_view text;
+            std::string text;
             if (Offset(name, at, nameAvailable))
-                text = view_.TextView(at, at + nameAvailable, kLongestName);
-            image_.needs.push_back(text.empty() ? "(a library whose name cannot be read)"
-                                                : std::string(text));
+                text = view_.Text(at, at + nameAvailable, kLongestName);
+            image_.needs.push_back(text.empty() ? "(a library whose name cannot be read)" : text);
         }
     }
 
@@ -363,7 +361,7 @@ private:
         image_.description = BlockText(block);
     }
 
-    ByteView view_;
+    ByteView& view_;
     BinaryImage& image_;
     std::vector<Section> sections_;
     std::uint64_t optionalEnd_ = 0, directories_ = 0, headersSize_ = 0;
@@ -373,6 +371,6 @@ private:
 
 }  // namespace
 
-void ReadPe(std::string_view bytes, BinaryImage& image) { PeReader(bytes, image).Read(); }
+void ReadPe(ByteView& bytes, BinaryImage& image) { PeReader(bytes, image).Read(); }
 
 }  // namespace tevtool

@@ -71,26 +71,20 @@ std::string Shown(const std::filesystem::path& path) { return ShownUtf8(Utf8Of(p
 
 // A library's file read, never loaded: its image, with each of `wanted` looked up as the loader
 // looks it up, or false with why it cannot be read. Nothing but a regular file is read (a named
-// pipe would block the reader for ever).
+// pipe would block the reader for ever), and only the pieces the readers ask for, so that any file
+// costs a few MB.
 bool ReadImage(const std::filesystem::path& file, BinaryImage& image, std::string& error,
                const std::vector<std::string>& wanted) {
-    std::string bytes;
-    std::error_code unknown;
-    std::uintmax_t size = std::filesystem::file_size(file, unknown);
-    if (!unknown)
-        bytes.reserve(static_cast<std::size_t>(std::min<std::uintmax_t>(size, kLargestBinary + 1)));
-    std::vector<char> buffer(1 << 16);
-    if (!process::ReadFilePieces(
-            Utf8Of(file), buffer, kLargestBinary + 1,
-            [&](std::string_view piece) { bytes.append(piece); }, error))
-        return false;
-    if (bytes.size() > kLargestBinary) {
-        error =
-            "larger than " + std::to_string(kLargestBinary >> 20) + " MB, more than any library";
+    process::FileBytes bytes;
+    if (!bytes.Open(Utf8Of(file), error)) return false;
+    if (bytes.Size() > kLargestBinary) {
+        error = "larger than " + std::to_string(kLargestBinary >> 30) +
+                " GB, more than any library an installer ships";
         return false;
     }
     image = ReadBinaryImage(bytes, wanted);
-    return true;
+    error = bytes.Error();
+    return error.empty();
 }
 
 // ", version 1.0.0.0" from the image's version resource; where libraries carry none, nothing.

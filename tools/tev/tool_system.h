@@ -67,17 +67,28 @@ std::FILE* OpenForWriting(const std::string& path);
 bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
                    const std::function<bool(std::string_view)>& piece, std::string& error,
                    std::uint64_t* size, std::uint64_t from = 0);
-// The same, every piece taken.
-inline bool ReadFilePieces(const std::string& path, std::vector<char>& buffer, size_t limit,
-                           const std::function<void(std::string_view)>& piece, std::string& error) {
-    return ReadFileUntil(
-        path, buffer, limit,
-        [&](std::string_view bytes) {
-            piece(bytes);
-            return true;
-        },
-        error, nullptr);
-}
+// A regular file (UTF-8 path) read where a reader asks, with positioned reads (never the whole
+// file), for ReadBinaryImage; opened as ReadFileUntil opens it.
+class FileBytes final : public ByteSource {
+public:
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() override;
+    // False with `error` when it is no regular file or cannot be opened.
+    bool Open(const std::string& path, std::string& error);
+    // Its size when it was opened.
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, char* into, std::size_t length) override;
+    // Why a read failed ("Input/output error", "cut short while it was read"); empty while none
+    // has.
+    const std::string& Error() const { return error_; }
+
+private:
+    std::intptr_t handle_ = -1;  // a descriptor, or a Windows HANDLE
+    std::uint64_t size_ = 0;
+    std::string error_;
+};
 
 // From now on an interrupt (Ctrl-C; SIGINT on Linux) does not end the process: it is noted, for a
 // loop that asks and ends cleanly.

@@ -30,21 +30,36 @@ void SetEnvironment(const char* name, const std::string& value) { setenv(name, v
 
 void UnsetEnvironment(const char* name) { unsetenv(name); }
 
-bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
-                   const std::function<bool(std::string_view)>& piece, std::string& error,
-                   std::uint64_t* size, std::uint64_t from) {
+namespace {
+
+// A regular file opened to be read, without blocking (a FIFO put in its place cannot hang the
+// open); its size as the open file gives it. -1 with `error` when it is no regular file or cannot
+// be opened.
+int OpenRegular(const std::string& path, std::string& error, std::uint64_t& size) {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         error = ErrorText(errno);
-        return false;
+        return -1;
     }
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
         error = S_ISDIR(info.st_mode) ? "is a directory" : "is not a regular file";
-        return false;
+        return -1;
     }
-    if (size) *size = static_cast<std::uint64_t>(info.st_size);
+    size = static_cast<std::uint64_t>(info.st_size);
+    return fd;
+}
+
+}  // namespace
+
+bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
+                   const std::function<bool(std::string_view)>& piece, std::string& error,
+                   std::uint64_t* size, std::uint64_t from) {
+    std::uint64_t bytes = 0;
+    int fd = OpenRegular(path, error, bytes);
+    if (fd < 0) return false;
+    if (size) *size = bytes;
     if (from && lseek(fd, static_cast<off_t>(from), SEEK_SET) < 0) {
         error = ErrorText(errno);
         close(fd);
@@ -60,6 +75,30 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
     }
     close(fd);
     return error.empty();
+}
+
+FileBytes::~FileBytes() {
+    if (handle_ >= 0) close(static_cast<int>(handle_));
+}
+
+bool FileBytes::Open(const std::string& path, std::string& error) {
+    handle_ = OpenRegular(path, error, size_);
+    return handle_ >= 0;
+}
+
+bool FileBytes::ReadAt(std::uint64_t offset, char* into, std::size_t length) {
+    while (length > 0) {
+        ssize_t read = pread(static_cast<int>(handle_), into, length, static_cast<off_t>(offset));
+        if (read < 0 && errno == EINTR) continue;
+        if (read <= 0) {
+            error_ = read < 0 ? ErrorText(errno) : "cut short while it was read";
+            return false;
+        }
+        into += read;
+        offset += static_cast<std::uint64_t>(read);
+        length -= static_cast<std::size_t>(read);
+    }
+    return true;
 }
 
 namespace {

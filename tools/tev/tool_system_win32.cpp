@@ -53,9 +53,13 @@ void UnsetEnvironment(const char* name) {
     _wputenv_s(wideName.c_str(), L"");  // an empty value removes the variable
 }
 
-bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
-                   const std::function<bool(std::string_view)>& piece, std::string& error,
-                   std::uint64_t* size, std::uint64_t from) {
+namespace {
+
+// A file on disk opened to be read, shared for reading and writing as a reader must while anything
+// else holds it (a log a running setup holds is said to be so); its size as the open file gives
+// it. INVALID_HANDLE_VALUE with `error` when it cannot be opened or is no file on disk (a pipe, a
+// device).
+HANDLE OpenRegular(const std::string& path, std::string& error, std::uint64_t& size) {
     HANDLE file = CreateFileW(PathOf(path).wstring().c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -67,16 +71,30 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
                 : code == ERROR_ACCESS_DENIED
                     ? "Permission denied"
                     : "cannot be opened (Windows error " + std::to_string(code) + ")";
-        return false;
+        return file;
     }
-    bool ok = GetFileType(file) == FILE_TYPE_DISK;
-    if (!ok) error = "is not a regular file";
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        error = "is not a regular file";
+        return INVALID_HANDLE_VALUE;
+    }
     LARGE_INTEGER bytes{};
-    if (ok && size)
-        *size = GetFileSizeEx(file, &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
+    size = GetFileSizeEx(file, &bytes) ? static_cast<std::uint64_t>(bytes.QuadPart) : 0;
+    return file;
+}
+
+}  // namespace
+
+bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t limit,
+                   const std::function<bool(std::string_view)>& piece, std::string& error,
+                   std::uint64_t* size, std::uint64_t from) {
+    std::uint64_t bytes = 0;
+    HANDLE file = OpenRegular(path, error, bytes);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    if (size) *size = bytes;
     LARGE_INTEGER start{};
     start.QuadPart = static_cast<LONGLONG>(from);
-    if (ok && from && !SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) ok = false;
+    bool ok = !from || SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
     DWORD read = 0;
     while (ok && limit > 0 &&
            (ok = ReadFile(file, buffer.data(), static_cast<DWORD>(std::min(buffer.size(), limit)),
@@ -89,6 +107,36 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
         error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
     CloseHandle(file);
     return ok;
+}
+
+FileBytes::~FileBytes() {
+    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+bool FileBytes::Open(const std::string& path, std::string& error) {
+    handle_ = reinterpret_cast<std::intptr_t>(OpenRegular(path, error, size_));
+    return handle_ != -1;
+}
+
+bool FileBytes::ReadAt(std::uint64_t offset, char* into, std::size_t length) {
+    while (length > 0) {
+        OVERLAPPED place{};
+        place.Offset = static_cast<DWORD>(offset);
+        place.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        DWORD asked = static_cast<DWORD>(std::min<std::size_t>(length, DWORD{1} << 30));
+        if (!ReadFile(reinterpret_cast<HANDLE>(handle_), into, asked, &read, &place) || read == 0) {
+            DWORD code = GetLastError();
+            error_ = read == 0 && (code == ERROR_HANDLE_EOF || code == ERROR_SUCCESS)
+                         ? "cut short while it was read"
+                         : "Windows error " + std::to_string(code);
+            return false;
+        }
+        into += read;
+        offset += read;
+        length -= read;
+    }
+    return true;
 }
 
 namespace {
