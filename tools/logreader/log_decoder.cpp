@@ -53,41 +53,47 @@ size_t FindSeparator(WideView text) {
     return WideView::npos;
 }
 
-// The shape of the line a token begins; none for a token TEV does not write. The tokens are
-// found by their length and their middle unit in a small table filled once, and one text compared.
-const logformat::TokenShape* ShapeOf(WideView token) {
-    constexpr size_t kSlots = 256;
-    constexpr size_t kTokenCount = std::size(logformat::kTokens);
-    auto home = [](size_t length, TEVChar middle) { return (length * 37 + middle) % kSlots; };
-    struct Table {
-        std::array<std::int8_t, kSlots> slots;
-        std::array<WideView, kTokenCount> texts;
-    };
-    static const Table table = [&] {
-        Table made;
-        made.slots.fill(-1);
-        for (size_t i = 0; i < kTokenCount; ++i) {
-            WideView text(logformat::kTokens[i].text);
-            made.texts[i] = text;
-            size_t slot = home(text.size(), text[text.size() / 2]);
-            while (made.slots[slot] >= 0) slot = (slot + 1) % kSlots;
-            made.slots[slot] = static_cast<std::int8_t>(i);
-        }
-        return made;
-    }();
-    if (token.empty()) return nullptr;
-    for (size_t slot = home(token.size(), token[token.size() / 2]); table.slots[slot] >= 0;
-         slot = (slot + 1) % kSlots) {
-        auto i = static_cast<size_t>(table.slots[slot]);
-        if (table.texts[i].size() != token.size()) continue;
-        const TEVChar *a = token.data(), *b = table.texts[i].data();
-        size_t at = 0;  // compared four units at a time, the last few one by one
-        while (at + 4 <= token.size() && WordAt(a + at) == WordAt(b + at)) at += 4;
-        if (at + 4 <= token.size()) continue;
-        while (at < token.size() && a[at] == b[at]) ++at;
-        if (at == token.size()) return &logformat::kTokens[i];
+// The tokens by a perfect hash of their length, middle unit and last unit: each token has a slot
+// of its own, so that a token is found with one slot read and one comparison, whatever it is.
+constexpr size_t kTokenSlots = 64;
+constexpr size_t TokenSlot(size_t length, TEVChar middle, TEVChar last) {
+    return (length * 2 + middle + last * 21) % kTokenSlots;
+}
+constexpr size_t TextLength(const TEVChar* text) {
+    size_t length = 0;
+    while (text[length]) ++length;
+    return length;
+}
+// Each slot's token's index plus one; 0 for a slot no token hashes to.
+constexpr std::array<std::uint8_t, kTokenSlots> kTokenBySlot = [] {
+    std::array<std::uint8_t, kTokenSlots> slots{};
+    for (size_t i = 0; i < std::size(logformat::kTokens); ++i) {
+        const TEVChar* text = logformat::kTokens[i].text;
+        size_t length = TextLength(text);
+        slots[TokenSlot(length, text[length / 2], text[length - 1])] +=
+            static_cast<std::uint8_t>(i + 1);
     }
-    return nullptr;
+    return slots;
+}();
+static_assert(
+    [] {
+        size_t filled = 0;
+        for (std::uint8_t slot : kTokenBySlot) filled += slot != 0;
+        return filled == std::size(logformat::kTokens);
+    }(),
+    "two tokens share a slot: change TokenSlot's factors");
+
+// The shape of the line a token begins; none for a token TEV does not write.
+const logformat::TokenShape* ShapeOf(WideView token) {
+    if (token.empty()) return nullptr;
+    size_t slot = kTokenBySlot[TokenSlot(token.size(), token[token.size() / 2], token.back())];
+    if (slot == 0) return nullptr;
+    const logformat::TokenShape& shape = logformat::kTokens[slot - 1];
+    WideView text(shape.text);
+    return text.size() == token.size() &&
+                   std::memcmp(text.data(), token.data(), token.size() * sizeof(TEVChar)) == 0
+               ? &shape
+               : nullptr;
 }
 
 bool IsDigit(TEVChar unit) { return unit >= '0' && unit <= '9'; }
@@ -576,10 +582,45 @@ void LogDecoder::FeedSlice(std::string_view bytes) {
         std::string first;
         first.swap(carry_);
         Convert(first, false);
+    } else if (ReadInPlace(bytes)) {
+        return;
     } else {
         Convert(bytes, false);
     }
     Drain(false);
+}
+
+// UTF-16LE as TEV writes it is read where it lies in the piece: only a record begun in the piece
+// before, and one the piece's end leaves unended, are copied. A record begun before is ended from
+// the piece's first units; one that goes on past them (a long text) is read as every other
+// encoding is, from a copy of the piece. False when the piece is not read so.
+bool LogDecoder::ReadInPlace(std::string_view bytes) {
+    if (encoding_ != Encoding::Utf16Le || !headDone_ || !carry_.empty() || bytes.size() % 2 ||
+        reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(TEVChar) != 0)
+        return false;
+    WideView piece(reinterpret_cast<const TEVChar*>(bytes.data()), bytes.size() / 2);
+    size_t from = 0;
+    if (!units_.empty()) {
+        constexpr size_t kBridge = 4096;  // code units: many records of a log as TEV writes it
+        from = std::min(piece.size(), kBridge);
+        units_.append(piece.substr(0, from));
+        Drain(false);
+        if (units_.size() > from || dropped_ > 0) {  // not only the piece's units are left
+            units_.append(piece.substr(from));
+            Drain(false);
+            return true;
+        }
+        // What is left is the piece's from `from - units_.size()` on: the places into units_
+        // become places into the piece.
+        size_t left = units_.size();
+        from -= left;
+        units_.clear();
+        lineStart_ += from;
+        scanFrom_ += from;
+    }
+    first_ = from;
+    Drain(piece, false);
+    return true;
 }
 
 void LogDecoder::Finish() {
@@ -659,10 +700,15 @@ bool LogDecoder::SkipHead(bool atEnd) {
 }
 
 void LogDecoder::Drain(bool atEnd) {
-    constexpr size_t kLookahead = 64;  // longer than any timestamp
     if (!headDone_ && !SkipHead(atEnd)) return;
+    Drain(units_, atEnd);
+}
+
+// The records of `units` (units_, or a piece read in place) from first_ on whose end is known;
+// what is left of them is kept in units_, from its start.
+void LogDecoder::Drain(WideView units, bool atEnd) {
+    constexpr size_t kLookahead = 64;  // longer than any timestamp
     for (;;) {
-        WideView units = units_;
         size_t end = LineBreak(units, scanFrom_);
         if (end == WideView::npos) {
             scanFrom_ = units.size();
@@ -677,15 +723,18 @@ void LogDecoder::Drain(bool atEnd) {
         }
         if (next == units.size() ||
             BeginsRecord(units, next, end > lineStart_ && units[end - 1] == kSeparator)) {
-            GiveOut(end, next);
+            GiveOut(units, end, next);
             continue;
         }
         ++breaks_;  // a text holding a line break goes on
         lineStart_ = scanFrom_ = next;
     }
-    if (atEnd && first_ < units_.size()) GiveOut(units_.size(), units_.size());
+    if (atEnd && first_ < units.size()) GiveOut(units, units.size(), units.size());
     // What was given out goes, once for all the records of the piece.
-    units_.erase(0, first_);
+    if (units.data() == units_.data())
+        units_.erase(0, first_);
+    else
+        units_.assign(units.substr(first_));
     if (encoding_ == Encoding::Utf8)
         widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(first_));
     lineStart_ -= first_;
@@ -694,9 +743,9 @@ void LogDecoder::Drain(bool atEnd) {
     if (units_.size() >= 2 * limit_) DropMiddle();
 }
 
-// The record made of units_ from first_ up to `end`, where its line break begins (the end of the
+// The record made of `units` from first_ up to `end`, where its line break begins (the end of the
 // units when the file ends inside it); the next record begins at `next`.
-void LogDecoder::GiveOut(size_t end, size_t next) {
+void LogDecoder::GiveOut(WideView units, size_t end, size_t next) {
     LogRecord& record = record_;
     record.line = line_;
     record.byte = static_cast<size_t>(recordByte_);
@@ -705,13 +754,13 @@ void LogDecoder::GiveOut(size_t end, size_t next) {
     record.problem.clear();
     record.fields.clear();
     record.partial = end == next;
-    record.text = WideView(units_).substr(first_, std::min(end - first_, limit_));
+    record.text = units.substr(first_, std::min(end - first_, limit_));
     record.cut = dropped_ + (end - first_ - record.text.size());
-    if (next - end == 1 && units_[end] == kLf)
+    if (next - end == 1 && units[end] == kLf)
         NoteOnce(lfNoted_,
                  "lines end with LF alone, not CR LF as TEV writes them (re-saved by an "
                  "editor?); read as line ends");
-    if (next - end == 1 && units_[end] == kCr)
+    if (next - end == 1 && units[end] == kCr)
         NoteOnce(crNoted_,
                  "lines end with CR alone, not CR LF as TEV writes them (re-saved by an "
                  "editor?); read as line ends");
