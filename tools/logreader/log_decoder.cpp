@@ -56,29 +56,26 @@ size_t FindSeparator(WideView text) {
 // The tokens by a perfect hash of their length, middle unit and last unit: each token has a slot
 // of its own, so that a token is found with one slot read and one comparison, whatever it is.
 constexpr size_t kTokenSlots = 64;
-constexpr size_t TokenSlot(size_t length, TEVChar middle, TEVChar last) {
-    return (length * 2 + middle + last * 21) % kTokenSlots;
+constexpr size_t TokenSlot(WideView token) {
+    return (token.size() * 2 + token[token.size() / 2] + token.back() * 21) % kTokenSlots;
 }
-constexpr size_t TextLength(const TEVChar* text) {
-    size_t length = 0;
-    while (text[length]) ++length;
-    return length;
-}
-// Each slot's token's index plus one; 0 for a slot no token hashes to.
-constexpr std::array<std::uint8_t, kTokenSlots> kTokenBySlot = [] {
-    std::array<std::uint8_t, kTokenSlots> slots{};
-    for (size_t i = 0; i < std::size(logformat::kTokens); ++i) {
-        const TEVChar* text = logformat::kTokens[i].text;
-        size_t length = TextLength(text);
-        slots[TokenSlot(length, text[length / 2], text[length - 1])] +=
-            static_cast<std::uint8_t>(i + 1);
+// Each slot's token (its text empty for a slot no token hashes to) and the token's shape.
+struct TokenSlotEntry {
+    WideView text;
+    const logformat::TokenShape* shape = nullptr;
+};
+constexpr std::array<TokenSlotEntry, kTokenSlots> kTokenBySlot = [] {
+    std::array<TokenSlotEntry, kTokenSlots> slots{};
+    for (const logformat::TokenShape& shape : logformat::kTokens) {
+        WideView text(shape.text);
+        slots[TokenSlot(text)] = {text, &shape};
     }
     return slots;
 }();
 static_assert(
     [] {
         size_t filled = 0;
-        for (std::uint8_t slot : kTokenBySlot) filled += slot != 0;
+        for (const TokenSlotEntry& slot : kTokenBySlot) filled += slot.shape != nullptr;
         return filled == std::size(logformat::kTokens);
     }(),
     "two tokens share a slot: change TokenSlot's factors");
@@ -86,14 +83,8 @@ static_assert(
 // The shape of the line a token begins; none for a token TEV does not write.
 const logformat::TokenShape* ShapeOf(WideView token) {
     if (token.empty()) return nullptr;
-    size_t slot = kTokenBySlot[TokenSlot(token.size(), token[token.size() / 2], token.back())];
-    if (slot == 0) return nullptr;
-    const logformat::TokenShape& shape = logformat::kTokens[slot - 1];
-    WideView text(shape.text);
-    return text.size() == token.size() &&
-                   std::memcmp(text.data(), token.data(), token.size() * sizeof(TEVChar)) == 0
-               ? &shape
-               : nullptr;
+    const TokenSlotEntry& slot = kTokenBySlot[TokenSlot(token)];
+    return slot.text == token ? slot.shape : nullptr;
 }
 
 bool IsDigit(TEVChar unit) { return unit >= '0' && unit <= '9'; }
