@@ -180,9 +180,13 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
             out.Buffer() += SummaryJson(name, run);
         } else {
             if (runs.blocks++) out.Line();
-            AppendSummaryText(name, run, out.Buffer(), [&](bool bad, std::string_view text) {
-                return Styled(bad ? Style::Error : Style::Success, text, out.File());
-            });
+            // Painted only where colour shows: elsewhere the outcome is copied as it is.
+            OutcomePainter paint = nullptr;
+            if (ShowsColour(out.File()))
+                paint = [&](bool bad, std::string_view text) {
+                    return Styled(bad ? Style::Error : Style::Success, text, out.File());
+                };
+            AppendSummaryText(name, run, out.Buffer(), paint);
             out.Buffer().pop_back();  // Line() ends it
         }
         out.Line();
