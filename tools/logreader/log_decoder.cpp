@@ -93,13 +93,16 @@ const logformat::TokenShape* ShapeOf(WideView token) {
     const TokenSlotEntry& slot = kTokenBySlot[TokenSlot(token)];
     const size_t n = token.size();
     if (slot.text.size() != n) return nullptr;
-    // Compared in words of four units that overlap at the end, their differences gathered and
-    // tested once: a branch on each word would guess wrong wherever the token changes.
+    // Compared in six words of four units, those past the token's end taken back to its last
+    // four, their differences gathered and tested once: a branch on the token's length or on
+    // each word would guess wrong wherever the token changes.
     const TEVChar *a = token.data(), *b = slot.text.data();
-    auto differs = [&](size_t at) { return WordAt(a + at) ^ WordAt(b + at); };
-    std::uint64_t difference = differs(0) | differs(n - 4);
-    if (n > 8) difference |= differs(4) | differs(n - 8);
-    if (n > 16) difference |= differs(8) | differs(12);
+    auto differs = [&](size_t at) {
+        at = std::min(at, n - 4);
+        return WordAt(a + at) ^ WordAt(b + at);
+    };
+    std::uint64_t difference =
+        differs(0) | differs(4) | differs(8) | differs(12) | differs(16) | differs(n - 4);
     return difference == 0 ? slot.shape : nullptr;
 }
 

@@ -489,12 +489,6 @@ bool RunSummary::Failed() const {
     return firstError || end == RunEnd::CutShort || end == RunEnd::Crash || analytics == false;
 }
 
-bool RunSplit::Starts(const LogRecord& record) {
-    bool starts = records_++ == 0 || record.kind == logformat::Token::InitML;
-    ordinal_ += starts;
-    return starts;
-}
-
 void RunSummary::UseTexts() {
     downloads.UseTexts(texts.get());
     installs.UseTexts(texts.get());

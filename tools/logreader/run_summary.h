@@ -248,7 +248,11 @@ private:
 class RunSplit {
 public:
     // True when the record starts a run; Ordinal() is then that run's.
-    bool Starts(const LogRecord& record);
+    bool Starts(const LogRecord& record) {
+        bool starts = records_++ == 0 || record.kind == tev::logformat::Token::InitML;
+        ordinal_ += starts;
+        return starts;
+    }
     std::size_t Ordinal() const { return ordinal_; }
     std::size_t Records() const { return records_; }  // records seen, this one included
 

@@ -125,7 +125,7 @@ void AppendPlainLines(const LogRecord& record, bool startsRun, const RunSplit& s
         out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
         out.Line();
     }
-    out.Buffer() += linePrefix;
+    if (!linePrefix.empty()) out.Buffer() += linePrefix;
     AppendRecordText(record, out.Buffer());
     out.Line();
 }
