@@ -75,14 +75,14 @@ constexpr std::array<TokenSlotEntry, kTokenSlots> kTokenBySlot = [] {
 static_assert(
     [] {
         size_t filled = 0;
-        for (const TokenSlotEntry& slot : kTokenBySlot) filled += slot.shape != nullptr;
+        for (const TokenSlotEntry& slot : kTokenBySlot) filled += !slot.text.empty();
         return filled == std::size(logformat::kTokens);
     }(),
     "two tokens share a slot: change TokenSlot's factors");
 static_assert(
     [] {
         for (const TokenSlotEntry& slot : kTokenBySlot)
-            if (slot.shape && (slot.text.size() < 4 || slot.text.size() > 24)) return false;
+            if (!slot.text.empty() && (slot.text.size() < 4 || slot.text.size() > 24)) return false;
         return true;
     }(),
     "ShapeOf compares tokens of 4 to 24 units");
