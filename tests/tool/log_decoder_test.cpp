@@ -406,3 +406,19 @@ TEST(LogDecoder, ARecordLongerThanAPiecesStartIsReadWhole) {
         ASSERT_EQ(pieces.bytes, whole.bytes) << "pieces of " << piece;
     }
 }
+
+// A ";" and a line's end are found wherever they fall, in the first sixteen units looked at or the
+// next eight or the last few: a download's URL of every length up to forty units, each record
+// followed by one that begins where the line before ends.
+TEST(LogDecoder, SeparatorsAndLineEndsAreFoundAtEveryPlace) {
+    for (size_t length = 0; length <= 40; ++length) {
+        const std::string url(length, 'u');
+        const std::string first = "1/2/2016; 3:4:5; DownloadError;" + url + ";m;";  // 34 + length
+        Decoded decoded = Decode(Utf16Line(first) + Utf16Line("1/2/2016; 3:4:6; InitML;"), 1 << 20);
+        ASSERT_EQ(decoded.records.size(), 3u) << length;
+        EXPECT_EQ(decoded.records[0], "1 2016-01-02T03:04:05Z DownloadError|" + url + "|m| ")
+            << length;
+        EXPECT_EQ(decoded.records[1], "2 2016-01-02T03:04:06Z InitML| ") << length;
+        EXPECT_EQ(decoded.bytes[1], 2 * (34 + length + 2)) << length;  // the units and CR LF
+    }
+}

@@ -36,17 +36,36 @@ bool HasUnit(std::uint64_t word, TEVChar unit) {
     return ((x - kUnitOnes) & ~x & kUnitTops) != 0;
 }
 
+#ifdef __SSE2__
+// The first unit from `at` on that `marks` marks (given eight units, all ones at each unit
+// sought), sixteen units a turn, then eight; npos when there is none, with `at` where fewer than
+// eight units are left.
+template <typename Marks>
+size_t FindMarked(WideView units, size_t& at, Marks marks) {
+    auto eight = [&](size_t first) {
+        return marks(_mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + first)));
+    };
+    for (; at + 16 <= units.size(); at += 16) {
+        int found = _mm_movemask_epi8(_mm_packs_epi16(eight(at), eight(at + 8)));
+        if (found) return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found)));
+    }
+    for (; at + 8 <= units.size(); at += 8) {
+        int found = _mm_movemask_epi8(eight(at));
+        if (found)
+            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
+    }
+    return WideView::npos;
+}
+#endif
+
 // Where the first ";" of `text` is; npos when it holds none.
 size_t FindSeparator(WideView text) {
     size_t at = 0;
 #ifdef __SSE2__
     const __m128i separator = _mm_set1_epi16(static_cast<short>(kSeparator));
-    for (; at + 8 <= text.size(); at += 8) {
-        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-        int found = _mm_movemask_epi8(_mm_cmpeq_epi16(eight, separator));
-        if (found)
-            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
-    }
+    size_t found =
+        FindMarked(text, at, [&](__m128i eight) { return _mm_cmpeq_epi16(eight, separator); });
+    if (found != WideView::npos) return found;
 #endif
     for (; at < text.size(); ++at)
         if (text[at] == kSeparator) return at;
@@ -379,13 +398,10 @@ size_t LineBreak(WideView units, size_t from) {
 #ifdef __SSE2__
     const __m128i cr = _mm_set1_epi16(static_cast<short>(kCr));
     const __m128i lf = _mm_set1_epi16(static_cast<short>(kLf));
-    for (; at + 8 <= units.size(); at += 8) {
-        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + at));
-        int found =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf)));
-        if (found)
-            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
-    }
+    size_t found = FindMarked(units, at, [&](__m128i eight) {
+        return _mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf));
+    });
+    if (found != WideView::npos) return found;
 #endif
     for (; at + 4 <= units.size(); at += 4) {
         std::uint64_t word = WordAt(units.data() + at);
