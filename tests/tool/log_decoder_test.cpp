@@ -362,3 +362,63 @@ TEST(LogDecoder, ATokenOneUnitOffIsUnknown) {
             << token << decoded.records[0];
     }
 }
+
+// Each token of the vocabulary with any one of its units changed, or one unit longer or shorter,
+// is no token: every unit of it is compared.
+TEST(LogDecoder, ATokenWithAnyUnitChangedIsUnknown) {
+    for (const tev::logformat::TokenShape& shape : tev::logformat::kTokens) {
+        const std::string token = tev::ToUtf8(shape.text);
+        std::vector<std::string> variants = {token + "s", token.substr(0, token.size() - 1)};
+        for (size_t at = 0; at < token.size(); ++at) {
+            variants.push_back(token);
+            variants.back()[at] = '~';
+        }
+        for (const std::string& variant : variants) {
+            Decoded decoded = Decode(Utf16Line("1/2/2016; 3:4:5; " + variant + ";a;b;c;"), 1 << 20);
+            ASSERT_EQ(decoded.records.size(), 2u) << variant;
+            EXPECT_EQ(decoded.records[0],
+                      "1 2016-01-02T03:04:05Z " + variant + "|a|b|c| unknown token");
+        }
+    }
+}
+
+// A log is read where it lies in each piece; a record that a piece's end leaves open is ended from
+// the next piece's first units, and one whose text goes on past them (here 9,030 units over two
+// lines) is read whole all the same, however the pieces fall.
+TEST(LogDecoder, ARecordLongerThanAPiecesStartIsReadWhole) {
+    const std::string text = std::string(6000, 'x') + "\r\n" + std::string(3000, 'y');
+    std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;") +
+                      Utf16Line("1/2/2016; 3:4:6; wpWarning;" + text + ";");
+    for (int i = 0; i < 300; ++i) log += Utf16Line("1/2/2016; 3:4:7; InstallEnd;Studio;");
+    log += Utf16Line("1/2/2016; 3:4:8; ShutdownML;");
+    Decoded whole = Decode(log, log.size());
+    ASSERT_EQ(whole.records.size(), 304u);
+    EXPECT_EQ(whole.records[1], "2 2016-01-02T03:04:06Z wpWarning|" + text + "| ");
+    EXPECT_EQ(whole.records[2], "4 2016-01-02T03:04:07Z InstallEnd|Studio| ");
+    EXPECT_EQ(whole.records[302], "304 2016-01-02T03:04:08Z ShutdownML| ");
+    EXPECT_EQ(whole.bytes[1], 52u);
+    EXPECT_EQ(whole.bytes[2], 18116u);
+    EXPECT_EQ(whole.bytes[302], 18116u + 300 * 74);
+    for (size_t piece : {size_t{2}, size_t{100}, size_t{8190}, size_t{8192}, size_t{8194},
+                         size_t{20000}, size_t{1} << 16}) {
+        Decoded pieces = Decode(log, piece);
+        ASSERT_EQ(pieces.records, whole.records) << "pieces of " << piece;
+        ASSERT_EQ(pieces.bytes, whole.bytes) << "pieces of " << piece;
+    }
+}
+
+// A ";" and a line's end are found wherever they fall, in the first sixteen units looked at or the
+// next eight or the last few: a download's URL of every length up to forty units, each record
+// followed by one that begins where the line before ends.
+TEST(LogDecoder, SeparatorsAndLineEndsAreFoundAtEveryPlace) {
+    for (size_t length = 0; length <= 40; ++length) {
+        const std::string url(length, 'u');
+        const std::string first = "1/2/2016; 3:4:5; DownloadError;" + url + ";m;";  // 34 + length
+        Decoded decoded = Decode(Utf16Line(first) + Utf16Line("1/2/2016; 3:4:6; InitML;"), 1 << 20);
+        ASSERT_EQ(decoded.records.size(), 3u) << length;
+        EXPECT_EQ(decoded.records[0], "1 2016-01-02T03:04:05Z DownloadError|" + url + "|m| ")
+            << length;
+        EXPECT_EQ(decoded.records[1], "2 2016-01-02T03:04:06Z InitML| ") << length;
+        EXPECT_EQ(decoded.bytes[1], 2 * (34 + length + 2)) << length;  // the units and CR LF
+    }
+}

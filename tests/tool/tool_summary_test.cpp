@@ -305,6 +305,31 @@ TEST(RunSummaries, OpenSpansPastThoseFollowedAreCounted) {
     EXPECT_EQ(spans.Failures(), 1u);
 }
 
+// A subject of units below 0x100 and one whose unit at any place is wider with the same low
+// byte ("a", U+0161) are two subjects, in whichever order they come: the end of one is no end of
+// the other, and the same text ends its own.
+TEST(RunSummaries, SubjectsThatDifferOnlyInAUnitsHighByteAreTwo) {
+    const tev::WideString narrow = TEV_TEXT("https://x/abcdefghi");  // four words and three units
+    const tevtool::Moment at{1, true, 0};
+    for (size_t place = 0; place < narrow.size(); ++place) {
+        tev::WideString wide = narrow;
+        wide[place] = static_cast<TEVChar>(0x100 | narrow[place]);
+        for (bool narrowBegins : {true, false}) {
+            const tev::WideString& begun = narrowBegins ? narrow : wide;
+            const tev::WideString& other = narrowBegins ? wide : narrow;
+            tevtool::Spans spans;
+            spans.Begin(begun, at);
+            spans.Close(other, at, tevtool::Outcome::Failed);
+            ASSERT_EQ(spans.Kept().size(), 2u) << place;
+            EXPECT_EQ(spans.Kept()[0].outcome, tevtool::Outcome::Unfinished) << place;
+            EXPECT_FALSE(spans.Kept()[1].begin) << place;
+            spans.Close(begun, at, tevtool::Outcome::Ended);
+            EXPECT_EQ(spans.Kept()[0].outcome, tevtool::Outcome::Ended) << place;
+            EXPECT_EQ(spans.Total(), 2u) << place;
+        }
+    }
+}
+
 // Tens of thousands of downloads open at once each find their end: no end opens a span of its
 // own, the last kept one ended. (Their time, linear in the log, is measured in the bench.)
 TEST(RunSummaries, ManyOpenSpansEachFindTheirEnd) {

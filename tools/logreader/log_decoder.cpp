@@ -36,58 +36,93 @@ bool HasUnit(std::uint64_t word, TEVChar unit) {
     return ((x - kUnitOnes) & ~x & kUnitTops) != 0;
 }
 
+#ifdef __SSE2__
+// The first unit from `at` on that `marks` marks (given eight units, all ones at each unit
+// sought), sixteen units a turn, then eight; npos when there is none, with `at` where fewer than
+// eight units are left.
+template <typename Marks>
+size_t FindMarked(WideView units, size_t& at, Marks marks) {
+    auto eight = [&](size_t first) {
+        return marks(_mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + first)));
+    };
+    for (; at + 16 <= units.size(); at += 16) {
+        int found = _mm_movemask_epi8(_mm_packs_epi16(eight(at), eight(at + 8)));
+        if (found) return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found)));
+    }
+    for (; at + 8 <= units.size(); at += 8) {
+        int found = _mm_movemask_epi8(eight(at));
+        if (found)
+            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
+    }
+    return WideView::npos;
+}
+#endif
+
 // Where the first ";" of `text` is; npos when it holds none.
 size_t FindSeparator(WideView text) {
     size_t at = 0;
 #ifdef __SSE2__
     const __m128i separator = _mm_set1_epi16(static_cast<short>(kSeparator));
-    for (; at + 8 <= text.size(); at += 8) {
-        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
-        int found = _mm_movemask_epi8(_mm_cmpeq_epi16(eight, separator));
-        if (found)
-            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
-    }
+    size_t found =
+        FindMarked(text, at, [&](__m128i eight) { return _mm_cmpeq_epi16(eight, separator); });
+    if (found != WideView::npos) return found;
 #endif
     for (; at < text.size(); ++at)
         if (text[at] == kSeparator) return at;
     return WideView::npos;
 }
 
-// The shape of the line a token begins; none for a token TEV does not write. The tokens are
-// found by their length and their middle unit in a small table filled once, and one text compared.
-const logformat::TokenShape* ShapeOf(WideView token) {
-    constexpr size_t kSlots = 256;
-    constexpr size_t kTokenCount = std::size(logformat::kTokens);
-    auto home = [](size_t length, TEVChar middle) { return (length * 37 + middle) % kSlots; };
-    struct Table {
-        std::array<std::int8_t, kSlots> slots;
-        std::array<WideView, kTokenCount> texts;
-    };
-    static const Table table = [&] {
-        Table made;
-        made.slots.fill(-1);
-        for (size_t i = 0; i < kTokenCount; ++i) {
-            WideView text(logformat::kTokens[i].text);
-            made.texts[i] = text;
-            size_t slot = home(text.size(), text[text.size() / 2]);
-            while (made.slots[slot] >= 0) slot = (slot + 1) % kSlots;
-            made.slots[slot] = static_cast<std::int8_t>(i);
-        }
-        return made;
-    }();
-    if (token.empty()) return nullptr;
-    for (size_t slot = home(token.size(), token[token.size() / 2]); table.slots[slot] >= 0;
-         slot = (slot + 1) % kSlots) {
-        auto i = static_cast<size_t>(table.slots[slot]);
-        if (table.texts[i].size() != token.size()) continue;
-        const TEVChar *a = token.data(), *b = table.texts[i].data();
-        size_t at = 0;  // compared four units at a time, the last few one by one
-        while (at + 4 <= token.size() && WordAt(a + at) == WordAt(b + at)) at += 4;
-        if (at + 4 <= token.size()) continue;
-        while (at < token.size() && a[at] == b[at]) ++at;
-        if (at == token.size()) return &logformat::kTokens[i];
+// The tokens by a perfect hash of their length, middle unit and last unit: each token has a slot
+// of its own, so that a token is found with one slot read and one comparison, whatever it is.
+constexpr size_t kTokenSlots = 64;
+constexpr size_t TokenSlot(WideView token) {
+    return (token.size() * 2 + token[token.size() / 2] + token.back() * 21) % kTokenSlots;
+}
+// Each slot's token (its text empty for a slot no token hashes to) and the token's shape.
+struct TokenSlotEntry {
+    WideView text;
+    const logformat::TokenShape* shape = nullptr;
+};
+constexpr std::array<TokenSlotEntry, kTokenSlots> kTokenBySlot = [] {
+    std::array<TokenSlotEntry, kTokenSlots> slots{};
+    for (const logformat::TokenShape& shape : logformat::kTokens) {
+        WideView text(shape.text);
+        slots[TokenSlot(text)] = {text, &shape};
     }
-    return nullptr;
+    return slots;
+}();
+static_assert(
+    [] {
+        size_t filled = 0;
+        for (const TokenSlotEntry& slot : kTokenBySlot) filled += !slot.text.empty();
+        return filled == std::size(logformat::kTokens);
+    }(),
+    "two tokens share a slot: change TokenSlot's factors");
+static_assert(
+    [] {
+        for (const TokenSlotEntry& slot : kTokenBySlot)
+            if (!slot.text.empty() && (slot.text.size() < 4 || slot.text.size() > 24)) return false;
+        return true;
+    }(),
+    "ShapeOf compares tokens of 4 to 24 units");
+
+// The shape of the line a token begins; none for a token TEV does not write.
+const logformat::TokenShape* ShapeOf(WideView token) {
+    if (token.empty()) return nullptr;
+    const TokenSlotEntry& slot = kTokenBySlot[TokenSlot(token)];
+    const size_t n = token.size();
+    if (slot.text.size() != n) return nullptr;
+    // Compared in six words of four units, those past the token's end taken back to its last
+    // four, their differences gathered and tested once: a branch on the token's length or on
+    // each word would guess wrong wherever the token changes.
+    const TEVChar *a = token.data(), *b = slot.text.data();
+    auto differs = [&](size_t at) {
+        at = std::min(at, n - 4);
+        return WordAt(a + at) ^ WordAt(b + at);
+    };
+    std::uint64_t difference =
+        differs(0) | differs(4) | differs(8) | differs(12) | differs(16) | differs(n - 4);
+    return difference == 0 ? slot.shape : nullptr;
 }
 
 bool IsDigit(TEVChar unit) { return unit >= '0' && unit <= '9'; }
@@ -363,13 +398,10 @@ size_t LineBreak(WideView units, size_t from) {
 #ifdef __SSE2__
     const __m128i cr = _mm_set1_epi16(static_cast<short>(kCr));
     const __m128i lf = _mm_set1_epi16(static_cast<short>(kLf));
-    for (; at + 8 <= units.size(); at += 8) {
-        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units.data() + at));
-        int found =
-            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf)));
-        if (found)
-            return at + static_cast<size_t>(std::countr_zero(static_cast<unsigned>(found))) / 2;
-    }
+    size_t found = FindMarked(units, at, [&](__m128i eight) {
+        return _mm_or_si128(_mm_cmpeq_epi16(eight, cr), _mm_cmpeq_epi16(eight, lf));
+    });
+    if (found != WideView::npos) return found;
 #endif
     for (; at + 4 <= units.size(); at += 4) {
         std::uint64_t word = WordAt(units.data() + at);
@@ -576,10 +608,45 @@ void LogDecoder::FeedSlice(std::string_view bytes) {
         std::string first;
         first.swap(carry_);
         Convert(first, false);
+    } else if (ReadInPlace(bytes)) {
+        return;
     } else {
         Convert(bytes, false);
     }
     Drain(false);
+}
+
+// UTF-16LE as TEV writes it is read where it lies in the piece: only a record begun in the piece
+// before, and one the piece's end leaves unended, are copied. A record begun before is ended from
+// the piece's first units; one that goes on past them (a long text) is read as every other
+// encoding is, from a copy of the piece. False when the piece is not read so.
+bool LogDecoder::ReadInPlace(std::string_view bytes) {
+    if (encoding_ != Encoding::Utf16Le || !headDone_ || !carry_.empty() || bytes.size() % 2 ||
+        reinterpret_cast<std::uintptr_t>(bytes.data()) % alignof(TEVChar) != 0)
+        return false;
+    WideView piece(reinterpret_cast<const TEVChar*>(bytes.data()), bytes.size() / 2);
+    size_t from = 0;
+    if (!units_.empty()) {
+        constexpr size_t kBridge = 4096;  // code units: many records of a log as TEV writes it
+        from = std::min(piece.size(), kBridge);
+        units_.append(piece.substr(0, from));
+        Drain(false);
+        if (units_.size() > from || dropped_ > 0) {  // not only the piece's units are left
+            units_.append(piece.substr(from));
+            Drain(false);
+            return true;
+        }
+        // What is left is the piece's from `from - units_.size()` on: the places into units_
+        // become places into the piece.
+        size_t left = units_.size();
+        from -= left;
+        units_.clear();
+        lineStart_ += from;
+        scanFrom_ += from;
+    }
+    first_ = from;
+    Drain(piece, false);
+    return true;
 }
 
 void LogDecoder::Finish() {
@@ -659,10 +726,15 @@ bool LogDecoder::SkipHead(bool atEnd) {
 }
 
 void LogDecoder::Drain(bool atEnd) {
-    constexpr size_t kLookahead = 64;  // longer than any timestamp
     if (!headDone_ && !SkipHead(atEnd)) return;
+    Drain(units_, atEnd);
+}
+
+// The records of `units` (units_, or a piece read in place) from first_ on whose end is known;
+// what is left of them is kept in units_, from its start.
+void LogDecoder::Drain(WideView units, bool atEnd) {
+    constexpr size_t kLookahead = 64;  // longer than any timestamp
     for (;;) {
-        WideView units = units_;
         size_t end = LineBreak(units, scanFrom_);
         if (end == WideView::npos) {
             scanFrom_ = units.size();
@@ -677,15 +749,18 @@ void LogDecoder::Drain(bool atEnd) {
         }
         if (next == units.size() ||
             BeginsRecord(units, next, end > lineStart_ && units[end - 1] == kSeparator)) {
-            GiveOut(end, next);
+            GiveOut(units, end, next);
             continue;
         }
         ++breaks_;  // a text holding a line break goes on
         lineStart_ = scanFrom_ = next;
     }
-    if (atEnd && first_ < units_.size()) GiveOut(units_.size(), units_.size());
+    if (atEnd && first_ < units.size()) GiveOut(units, units.size(), units.size());
     // What was given out goes, once for all the records of the piece.
-    units_.erase(0, first_);
+    if (units.data() == units_.data())
+        units_.erase(0, first_);
+    else
+        units_.assign(units.substr(first_));
     if (encoding_ == Encoding::Utf8)
         widths_.erase(widths_.begin(), widths_.begin() + static_cast<std::ptrdiff_t>(first_));
     lineStart_ -= first_;
@@ -694,9 +769,9 @@ void LogDecoder::Drain(bool atEnd) {
     if (units_.size() >= 2 * limit_) DropMiddle();
 }
 
-// The record made of units_ from first_ up to `end`, where its line break begins (the end of the
+// The record made of `units` from first_ up to `end`, where its line break begins (the end of the
 // units when the file ends inside it); the next record begins at `next`.
-void LogDecoder::GiveOut(size_t end, size_t next) {
+void LogDecoder::GiveOut(WideView units, size_t end, size_t next) {
     LogRecord& record = record_;
     record.line = line_;
     record.byte = static_cast<size_t>(recordByte_);
@@ -705,13 +780,13 @@ void LogDecoder::GiveOut(size_t end, size_t next) {
     record.problem.clear();
     record.fields.clear();
     record.partial = end == next;
-    record.text = WideView(units_).substr(first_, std::min(end - first_, limit_));
+    record.text = units.substr(first_, std::min(end - first_, limit_));
     record.cut = dropped_ + (end - first_ - record.text.size());
-    if (next - end == 1 && units_[end] == kLf)
+    if (next - end == 1 && units[end] == kLf)
         NoteOnce(lfNoted_,
                  "lines end with LF alone, not CR LF as TEV writes them (re-saved by an "
                  "editor?); read as line ends");
-    if (next - end == 1 && units_[end] == kCr)
+    if (next - end == 1 && units[end] == kCr)
         NoteOnce(crNoted_,
                  "lines end with CR alone, not CR LF as TEV writes them (re-saved by an "
                  "editor?); read as line ends");

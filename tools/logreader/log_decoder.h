@@ -76,8 +76,10 @@ private:
     void AppendUtf16(std::string_view bytes);
     void AppendUtf8(std::string_view bytes, bool atEnd);
     bool SkipHead(bool atEnd);
+    bool ReadInPlace(std::string_view bytes);
     void Drain(bool atEnd);
-    void GiveOut(size_t end, size_t next);
+    void Drain(WideView units, bool atEnd);
+    void GiveOut(WideView units, size_t end, size_t next);
     void DropMiddle();
     std::uint64_t BytesOf(size_t from, size_t to) const;
     void NoteOnce(bool& noted, const char* note);

@@ -29,10 +29,11 @@ std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
         v1 = rotate(v1, 17) ^ v2;
         v2 = rotate(v2, 32);
     };
+    // The units as UTF-16LE bytes: a little-endian machine's own, four units a word read whole.
+    static_assert(std::endian::native == std::endian::little && sizeof(TEVChar) == 2);
     auto word = [&](size_t at, size_t units) {
         std::uint64_t m = 0;
-        for (size_t i = 0; i < units; ++i)
-            m |= std::uint64_t{static_cast<std::uint16_t>(text[at + i])} << (16 * i);
+        std::memcpy(&m, text.data() + at, units * sizeof(TEVChar));
         return m;
     };
     size_t at = 0;
@@ -227,10 +228,30 @@ namespace {
 // units are stored a byte each, then the units.
 constexpr std::uint32_t kNarrow = 0x80000000u;
 
+// Whether every unit of the text is below 0x100, four units at a time.
 bool Narrow(WideView text) {
-    for (TEVChar unit : text)
-        if (unit >= 0x100) return false;
+    size_t at = 0;
+    for (; at + 4 <= text.size(); at += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + at, sizeof word);
+        if (word & 0xFF00FF00FF00FF00ull) return false;
+    }
+    for (; at < text.size(); ++at)
+        if (text[at] >= 0x100) return false;
     return true;
+}
+
+// The low bytes of a narrow text's units, four units at a time.
+void PackNarrow(WideView text, char* to) {
+    size_t at = 0;
+    for (; at + 4 <= text.size(); at += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, text.data() + at, sizeof word);
+        std::uint64_t pairs = word | (word >> 8);
+        auto packed = static_cast<std::uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000));
+        std::memcpy(to + at, &packed, sizeof packed);
+    }
+    for (; at < text.size(); ++at) to[at] = static_cast<char>(text[at]);
 }
 
 }  // namespace
@@ -247,8 +268,17 @@ bool Spans::OpenIndex::Holds(std::uint32_t text, WideView subject) const {
     if ((head & ~kNarrow) != subject.size()) return false;
     const char* units = texts_.data() + text + sizeof head;
     if (!(head & kNarrow)) return std::memcmp(units, subject.data(), subject.size() * 2) == 0;
-    for (size_t i = 0; i < subject.size(); ++i)
-        if (subject[i] != static_cast<unsigned char>(units[i])) return false;
+    size_t at = 0;  // four units at a time, each byte widened back into its unit
+    for (; at + 4 <= subject.size(); at += 4) {
+        std::uint32_t packed;
+        std::uint64_t word;
+        std::memcpy(&packed, units + at, sizeof packed);
+        std::memcpy(&word, subject.data() + at, sizeof word);
+        std::uint64_t pairs = (packed & 0xFFFFull) | (std::uint64_t{packed & 0xFFFF0000u} << 16);
+        if (((pairs | (pairs << 8)) & 0x00FF00FF00FF00FFull) != word) return false;
+    }
+    for (; at < subject.size(); ++at)
+        if (subject[at] != static_cast<unsigned char>(units[at])) return false;
     return true;
 }
 
@@ -267,7 +297,7 @@ std::uint32_t Spans::OpenIndex::Store(WideView subject) {
     if (narrow) {
         size_t at = texts_.size();
         texts_.resize(at + subject.size());
-        for (size_t i = 0; i < subject.size(); ++i) texts_[at + i] = static_cast<char>(subject[i]);
+        PackNarrow(subject, texts_.data() + at);
     } else {
         texts_.append(reinterpret_cast<const char*>(subject.data()), subject.size() * 2);
     }
@@ -276,34 +306,43 @@ std::uint32_t Spans::OpenIndex::Store(WideView subject) {
 }
 
 Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
+    // A span's pauses and outcome follow its begin: the subject found last is tried first, by its
+    // text, before the subject is hashed. (A slot of another subject since, or an empty one,
+    // does not hold it.)
+    if (!make && lastFound_ < keys_.size() && keys_[lastFound_] &&
+        Holds(slots_[lastFound_].text, subject))
+        return &slots_[lastFound_];
     make = make && size_ < kOpenFollowed && units_ - freed_ + subject.size() <= kOpenTextFollowed;
     // At most four fifths full: short probes in a table a fifth of whose slots are empty.
-    if (make && (size_ + 1) * 5 > slots_.size() * 4) Grow();
-    if (slots_.empty()) return nullptr;
+    if (make && (size_ + 1) * 5 > keys_.size() * 4) Grow();
+    if (keys_.empty()) return nullptr;
     std::uint64_t hash = SummaryHash(subject);
     std::uint32_t key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
     key += key == 0;
     size_t at = Home(key);
-    for (; slots_[at].key; at = (at + 1) & (slots_.size() - 1)) {
-        const Open& slot = slots_[at];
-        if (slot.key == key && Holds(slot.text, subject)) return &slots_[at];
-    }
+    for (; keys_[at]; at = (at + 1) & (keys_.size() - 1))
+        if (keys_[at] == key && Holds(slots_[at].text, subject)) return &slots_[lastFound_ = at];
     if (!make) return nullptr;
     // The block holds at most twice the texts followed: it is compacted once as much is freed.
     if (units_ + subject.size() > 2 * kOpenTextFollowed) Compact();
     ++size_;
-    slots_[at] = Open{key, kNoSpan, 0, Store(subject)};
-    return &slots_[at];
+    keys_[at] = key;
+    slots_[at] = Open{kNoSpan, 0, Store(subject)};
+    return &slots_[lastFound_ = at];
 }
 
 void Spans::OpenIndex::Grow() {
-    std::vector<Open> old(std::max<size_t>(slots_.size() * 2, 8));
-    old.swap(slots_);
-    for (const Open& open : old) {
-        if (!open.key) continue;
-        size_t at = Home(open.key);
-        while (slots_[at].key) at = (at + 1) & (slots_.size() - 1);
-        slots_[at] = open;
+    size_t size = std::max<size_t>(keys_.size() * 2, 8);
+    std::vector<std::uint32_t> oldKeys(size);
+    std::vector<Open> oldSlots(size);
+    oldKeys.swap(keys_);
+    oldSlots.swap(slots_);
+    for (size_t old = 0; old < oldKeys.size(); ++old) {
+        if (!oldKeys[old]) continue;
+        size_t at = Home(oldKeys[old]);
+        while (keys_[at]) at = (at + 1) & (keys_.size() - 1);
+        keys_[at] = oldKeys[old];
+        slots_[at] = oldSlots[old];
     }
 }
 
@@ -311,8 +350,9 @@ void Spans::OpenIndex::Compact() {
     std::string kept;
     kept.reserve(texts_.capacity());
     size_t units = 0;
-    for (Open& open : slots_) {
-        if (!open.key) continue;
+    for (size_t at = 0; at < keys_.size(); ++at) {
+        if (!keys_[at]) continue;
+        Open& open = slots_[at];
         size_t from = open.text, length = UnitsAt(open.text);
         std::uint32_t head;
         std::memcpy(&head, texts_.data() + from, sizeof head);
@@ -330,14 +370,16 @@ void Spans::OpenIndex::Erase(Open& open) {
     freed_ += UnitsAt(open.text);
     // Each slot after the freed one that its probe would no longer reach moves back into it.
     size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
-    for (size_t at = (slot + 1) & mask; slots_[at].key; at = (at + 1) & mask) {
-        size_t home = Home(slots_[at].key);
+    for (size_t at = (slot + 1) & mask; keys_[at]; at = (at + 1) & mask) {
+        size_t home = Home(keys_[at]);
         bool reachable = slot <= at ? slot < home && home <= at : slot < home || home <= at;
         if (!reachable) {
+            keys_[slot] = keys_[at];
             slots_[slot] = slots_[at];
             slot = at;
         }
     }
+    keys_[slot] = 0;
     slots_[slot] = Open();
     --size_;
     if (size_ == 0) {
@@ -362,11 +404,14 @@ void Spans::Clear() {
 }
 
 void Spans::OpenIndex::Clear() {
-    if (size_ == 0 && slots_.size() <= 1024) return;  // nothing open: every slot empty already
-    if (slots_.size() > 1024) {
-        slots_ = std::vector<Open>();  // a large table goes; a run of few subjects needs none
+    if (size_ == 0 && keys_.size() <= 1024) return;  // nothing open: every slot empty already
+    if (keys_.size() > 1024) {
+        keys_ =
+            std::vector<std::uint32_t>();  // a large table goes; a run of few subjects needs none
+        slots_ = std::vector<Open>();
         texts_ = std::string();
     } else {
+        std::fill(keys_.begin(), keys_.end(), std::uint32_t{0});
         std::fill(slots_.begin(), slots_.end(), Open());
         texts_.clear();
     }
@@ -442,12 +487,6 @@ const char* RunEndText(RunEnd end) {
 
 bool RunSummary::Failed() const {
     return firstError || end == RunEnd::CutShort || end == RunEnd::Crash || analytics == false;
-}
-
-bool RunSplit::Starts(const LogRecord& record) {
-    bool starts = records_++ == 0 || record.kind == logformat::Token::InitML;
-    ordinal_ += starts;
-    return starts;
 }
 
 void RunSummary::UseTexts() {

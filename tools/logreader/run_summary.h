@@ -151,14 +151,13 @@ private:
     static constexpr std::uint32_t kNoSpan = ~std::uint32_t(0);
     // The spans of one subject still unfinished, by the subject's text: the latest kept one (each
     // kept one names the one open before it), then those only counted (a span only counted always
-    // began after every kept one). A flat table of 16-byte slots probed in line, found by the
-    // subject's hash and told apart by its text, which it keeps in one block, a byte a unit when
-    // every unit of it is below 0x100 (a URL, a product's name): a hundred thousand open downloads
-    // are found in a few megabytes, and past kOpenTextFollowed code units of texts no new subject
-    // is followed. The block is reserved whole once it is large, so that it never moves as it
-    // grows.
+    // began after every kept one). A flat table of 12-byte slots and their keys, probed in line,
+    // found by the subject's hash and told apart by its text, which it keeps in one block, a byte a
+    // unit when every unit of it is below 0x100 (a URL, a product's name): a hundred thousand open
+    // downloads are found in a few megabytes, and past kOpenTextFollowed code units of texts no new
+    // subject is followed. The block is reserved whole once it is large, so that it never moves as
+    // it grows.
     struct Open {
-        std::uint32_t key = 0;  // from the subject's hash, never 0; 0: an empty slot
         std::uint32_t latestKept = kNoSpan;
         std::uint32_t counted = 0;
         std::uint32_t text = 0;  // where the subject's entry lies in the block
@@ -181,13 +180,18 @@ private:
         std::uint32_t Store(WideView subject);
         // The slot a key's probe starts from.
         std::size_t Home(std::uint32_t key) const {
-            return static_cast<std::size_t>(key & (slots_.size() - 1));
+            return static_cast<std::size_t>(key & (keys_.size() - 1));
         }
+        // Each slot's key, from its subject's hash and never 0 (0: an empty slot), apart from the
+        // slots themselves: a probe reads a quarter of the memory, and a new subject's probe
+        // (every download begun) reads no slot.
+        std::vector<std::uint32_t> keys_;
         std::vector<Open> slots_;
         std::size_t size_ = 0;
         std::string texts_;
         std::size_t units_ = 0;  // code units stored in the block, those freed included
         std::size_t freed_ = 0;  // code units of the block whose subject is no longer open
+        std::size_t lastFound_ = ~std::size_t{0};  // the slot found or made last
     };
     Span* Start(WideView subject, std::optional<Moment> begin, bool open);
     // The latest unfinished span of the subject (taken out of the open ones when `closing`), one
@@ -244,7 +248,11 @@ private:
 class RunSplit {
 public:
     // True when the record starts a run; Ordinal() is then that run's.
-    bool Starts(const LogRecord& record);
+    bool Starts(const LogRecord& record) {
+        bool starts = records_++ == 0 || record.kind == tev::logformat::Token::InitML;
+        ordinal_ += starts;
+        return starts;
+    }
     std::size_t Ordinal() const { return ordinal_; }
     std::size_t Records() const { return records_; }  // records seen, this one included
 

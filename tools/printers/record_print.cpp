@@ -70,6 +70,7 @@ void AppendRecordJson(const LogRecord& record, std::string_view fileJson, std::s
 
 void AppendRecordText(const LogRecord& record, std::string& out) {
     AppendShown(record.text, out);
+    if (record.kind != tev::logformat::Token::LibraryUnavailable) return;
     std::string meaning = LoadFailureMeaning(record);
     if (!meaning.empty()) AppendShown(tev::FromUtf8("  <- " + meaning), out);
 }

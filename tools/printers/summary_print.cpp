@@ -25,7 +25,9 @@ std::string Csv(std::string text) {
 
 void ForEachSummaryLine(const RunSummary& s,
                         const std::function<void(std::string_view, std::string_view)>& visit) {
-    std::string value;  // one buffer for every line: a summary per run of a long log is cheap
+    // One buffer for every line of every run: a summary per run of a long log is cheap.
+    thread_local std::string value;
+    value.clear();
     auto line = [&](std::string_view label) {
         visit(label, value);
         value.clear();
@@ -135,8 +137,9 @@ void ForEachSummaryLine(const RunSummary& s,
     line("records");
 }
 
-std::string OutcomeLine(const RunSummary& summary) {
-    return std::string(summary.Failed() ? "failed, " : "ok, ") + RunEndText(summary.end);
+void AppendOutcome(const RunSummary& summary, std::string& out) {
+    out += summary.Failed() ? "failed, " : "ok, ";
+    out += RunEndText(summary.end);
 }
 
 LogName::LogName(const std::string& path) {
@@ -157,14 +160,16 @@ void AppendSummaryText(const LogName& file, const RunSummary& s, std::string& ou
         out += value;
         out += '\n';
     };
-    std::string outcome = OutcomeLine(s);
-    line("outcome", paint ? paint(s.Failed(), outcome) : outcome);
+    thread_local std::string text;  // the outcome, then the first error, run after run
+    text.clear();
+    AppendOutcome(s, text);
+    line("outcome", paint ? paint(s.Failed(), text) : text);
     if (s.firstError) {
-        std::string error;
-        AppendTime(s.firstError->first, error);
-        error += "  ";
-        AppendShown(s.firstError->text, error);
-        line("first error", paint ? paint(s.Failed(), error) : error);
+        text.clear();
+        AppendTime(s.firstError->first, text);
+        text += "  ";
+        AppendShown(s.firstError->text, text);
+        line("first error", paint ? paint(s.Failed(), text) : text);
     }
     ForEachSummaryLine(s, line);
 }

@@ -125,7 +125,7 @@ void AppendPlainLines(const LogRecord& record, bool startsRun, const RunSplit& s
         out.Buffer() += linePrefix + "-- run " + std::to_string(split.Ordinal()) + " --";
         out.Line();
     }
-    out.Buffer() += linePrefix;
+    if (!linePrefix.empty()) out.Buffer() += linePrefix;
     AppendRecordText(record, out.Buffer());
     out.Line();
 }
@@ -180,9 +180,13 @@ int LogOne(const std::string& path, bool many, const LogOptions& options, RunsOu
             out.Buffer() += SummaryJson(name, run);
         } else {
             if (runs.blocks++) out.Line();
-            AppendSummaryText(name, run, out.Buffer(), [&](bool bad, std::string_view text) {
-                return Styled(bad ? Style::Error : Style::Success, text, out.File());
-            });
+            // Painted only where colour shows: elsewhere the outcome is copied as it is.
+            OutcomePainter paint = nullptr;
+            if (ShowsColour(out.File()))
+                paint = [&](bool bad, std::string_view text) {
+                    return Styled(bad ? Style::Error : Style::Success, text, out.File());
+                };
+            AppendSummaryText(name, run, out.Buffer(), paint);
             out.Buffer().pop_back();  // Line() ends it
         }
         out.Line();

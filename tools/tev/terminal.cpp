@@ -32,8 +32,6 @@ const Look& LookOf(std::FILE* stream) {
     return look;
 }
 
-bool ShowsColour(std::FILE* stream) { return LookOf(stream).colour; }
-
 fmt::text_style StyleOf(Style style) {
     switch (style) {
     case Style::Error: return fmt::fg(fmt::terminal_color::bright_red) | fmt::emphasis::bold;
@@ -47,6 +45,7 @@ fmt::text_style StyleOf(Style style) {
 }  // namespace
 
 bool OnTerminal(std::FILE* stream) { return LookOf(stream).terminal; }
+bool ShowsColour(std::FILE* stream) { return LookOf(stream).colour; }
 
 std::string Styled(Style style, std::string_view text, std::FILE* stream) {
     if (!ShowsColour(stream)) return std::string(text);

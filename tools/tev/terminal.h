@@ -14,6 +14,8 @@ enum class Style { Error, Warning, Heading, Success };
 
 // Whether the stream is a terminal (asked of the system once per stream).
 bool OnTerminal(std::FILE* stream);
+// Whether the stream is a terminal that shows colour (NO_COLOR unset or empty).
+bool ShowsColour(std::FILE* stream);
 
 // `text` in the style's colour when `stream` is a terminal that shows colour; as it is otherwise.
 std::string Styled(Style style, std::string_view text, std::FILE* stream = stderr);
