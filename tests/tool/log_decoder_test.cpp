@@ -407,6 +407,20 @@ TEST(LogDecoder, ARecordLongerThanAPiecesStartIsReadWhole) {
     }
 }
 
+// A warning whose text ends with CR LF leaves a line of a lone ";", a whole line: a date's start
+// after it (a line torn by a failed write) is a record of its own, however the pieces fall.
+TEST(LogDecoder, ALineTornAfterALoneSeparatorIsItsOwnInAnyPiece) {
+    std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;");
+    for (int i = 0; i < 100; ++i)
+        log += Utf16Line("1/2/2016; 3:4:6; wpWarning;a\r\n;") + Utf16Line("1/2/2016; 3:4");
+    Decoded whole = Decode(log, log.size());
+    ASSERT_EQ(whole.records.size(), 202u);
+    EXPECT_EQ(whole.records[199], "299 2016-01-02T03:04:06Z wpWarning|a\r\n| ");
+    EXPECT_EQ(whole.records[200], "301  1/2/2016| 3:4| the line does not begin with a timestamp");
+    for (size_t piece = 4096; piece < 4096 + 2 * 64; piece += 2)
+        ASSERT_EQ(Decode(log, piece).records, whole.records) << "pieces of " << piece;
+}
+
 // A ";" and a line's end are found wherever they fall, in the first sixteen units looked at or the
 // next eight or the last few: a download's URL of every length up to forty units, each record
 // followed by one that begins where the line before ends.
