@@ -68,9 +68,8 @@ HANDLE OpenRegular(const std::string& path, std::string& error, std::uint64_t& s
         error = code == ERROR_SHARING_VIOLATION
                     ? "held open by a running setup; it can be read once the setup ends"
                 : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? kNoSuchPath
-                : code == ERROR_ACCESS_DENIED
-                    ? "Permission denied"
-                    : "cannot be opened (Windows error " + std::to_string(code) + ")";
+                : code == ERROR_ACCESS_DENIED                                  ? "Permission denied"
+                                              : "Windows error " + std::to_string(code);
         return file;
     }
     if (GetFileType(file) != FILE_TYPE_DISK) {
