@@ -229,6 +229,51 @@ TEST_F(ToolFront, RunningOutOfMemoryHasAnExitStatusOfItsOwn) {
 #endif
 }
 
+// The reader of the output gone (`| head -c 1`) with SIGPIPE ignored, as a parent may leave it: the
+// failed write ends the tool at once, quietly, with the status a SIGPIPE would have given.
+TEST_F(ToolFront, AReaderGoneAwayEndsTheToolQuietlyEvenWithSigpipeIgnored) {
+    std::string big;
+    while (big.size() < (1 << 20)) big += Utf16Line("1/2/2016; 3:4:5; wpWarning;a long log;");
+    WriteBytes(tempDir_ / "big.log", big);
+    ProgramRun run = testing_support::RunTool(
+        tempDir_,
+        {"-c", R"(trap '' PIPE; "$0" log "$1" | head -c 1 >/dev/null; echo "${PIPESTATUS[0]}")",
+         TEV_TOOL_PATH, Path("big.log")},
+        "", "/bin/bash");
+    EXPECT_EQ(run.out, "141\n");
+    EXPECT_EQ(run.err, "");
+}
+
+// Of a folder's files that are no log, the first ten by name are named and the rest counted; an
+// entry the walk cannot look at (a link to itself) is named with the system's reason.
+TEST_F(ToolFront, AFoldersFilesThatAreNoLogAreNamedUpToTenThenCounted) {
+    fs::path log = Logged("logs");
+    const std::string why =
+        ": not a log by its content (no dated record of TEV's in its first 4 KB)\n";
+    for (auto [others, counted] : {std::pair{10, ""}, {12, "and 2 more files skipped"}}) {
+        SCOPED_TRACE(others);
+        fs::path folder = tempDir_ / ("folder" + std::to_string(others));
+        fs::create_directories(folder);
+        fs::copy_file(log, folder / "a.log");
+        std::string expected;
+        for (int i = 0; i < others; ++i) {
+            std::string name = "note" + std::to_string(10 + i) + ".txt";
+            WriteBytes(folder / name, "not a log");
+            if (i < 10) expected += "tev: " + (folder / name).string() + ": skipped" + why;
+        }
+        if (*counted) expected += "tev: " + folder.string() + ": " + counted + why;
+        ProgramRun run = Tev({"log", "--csv", folder.string()});
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.err, expected);
+    }
+    fs::create_symlink("loop.log", tempDir_ / "folder10" / "loop.log");
+    ProgramRun looped = Tev({"log", "--csv", Path("folder10")});
+    EXPECT_EQ(looped.status, 2);
+    EXPECT_TRUE(Has(looped.err,
+                    "tev: " + Path("folder10") + "/loop.log: Too many levels of symbolic links\n"))
+        << looped.err;
+}
+
 // On a terminal (a pseudo-terminal that `script` gives the tool): colour, unless NO_COLOR says
 // otherwise, and the progress of a long read; neither when the output is piped.
 TEST_F(ToolFront, ColourAndProgressOnlyOnATerminal) {
