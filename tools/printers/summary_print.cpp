@@ -137,9 +137,9 @@ void ForEachSummaryLine(const RunSummary& s,
     line("records");
 }
 
-void AppendOutcome(const RunSummary& summary, std::string& out) {
-    out += summary.Failed() ? "failed, " : "ok, ";
-    out += RunEndText(summary.end);
+void AppendOutcome(bool failed, RunEnd end, std::string& out) {
+    out += failed ? "failed, " : "ok, ";
+    out += RunEndText(end);
 }
 
 LogName::LogName(const std::string& path) {
@@ -162,7 +162,7 @@ void AppendSummaryText(const LogName& file, const RunSummary& s, std::string& ou
     };
     thread_local std::string text;  // the outcome, then the first error, run after run
     text.clear();
-    AppendOutcome(s, text);
+    AppendOutcome(s.Failed(), s.end, text);
     line("outcome", paint ? paint(s.Failed(), text) : text);
     if (s.firstError) {
         text.clear();
@@ -257,9 +257,7 @@ std::string SummaryCsv(const LogName& file, const RunSummary& s) {
            (s.Failed() ? "true" : "false");
     return row;
 }
-}  // namespace tevtool
 
-namespace tevtool {
 namespace {
 
 // The width of the largest count, for counts set right-aligned in a column.
@@ -290,8 +288,9 @@ void AppendTotalsText(const FleetTotals& totals, std::string& out) {
     auto outcomeLine = section("outcomes");
     for (const FleetTotals::OutcomeCount& outcome : outcomes) {
         outcomeLine();
-        out += Padded(outcome.runs, CountWidth(outcomes.front().runs)) + "  " +
-               (outcome.failed ? "failed, " : "ok, ") + RunEndText(outcome.end) + "\n";
+        out += Padded(outcome.runs, CountWidth(outcomes.front().runs)) + "  ";
+        AppendOutcome(outcome.failed, outcome.end, out);
+        out += '\n';
     }
     std::vector<FleetTotals::ErrorGroup> groups = totals.FirstErrors();
     if (groups.empty()) return;

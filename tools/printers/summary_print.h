@@ -19,7 +19,7 @@ void ForEachSummaryLine(
     const std::function<void(std::string_view label, std::string_view value)>& visit);
 
 // "failed, OnCrash", "ok, ShutdownML": whether the run failed, and how it ended.
-void AppendOutcome(const RunSummary& summary, std::string& out);
+void AppendOutcome(bool failed, RunEnd end, std::string& out);
 
 // Gives `text` as a terminal shows a failed run's or a whole run's outcome (in colour, say).
 using OutcomePainter = std::function<std::string(bool failed, std::string_view text)>;

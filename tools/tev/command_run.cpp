@@ -151,9 +151,7 @@ int PlayScenario(const RunOptions& options) {
     if (!options.trace) {
         std::cout << "What the analytics library received from " << name << " ("
                   << scenario->steps.size() << " steps):\n\n";
-        PrintReport(
-            std::cout, [](tev::WideView reported) { return ShownText(reported); },
-            [](tev::WideView value) { return ShownQuoted(value); });
+        PrintReport(std::cout, ShownText, ShownQuoted);
         if (scenario->asksForLog) {
             auto after = Snapshot(log);
             if (after && after != before)

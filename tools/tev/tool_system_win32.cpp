@@ -55,6 +55,8 @@ void UnsetEnvironment(const char* name) {
 
 namespace {
 
+std::string WindowsError(DWORD code) { return "Windows error " + std::to_string(code); }
+
 // A file on disk opened to be read, shared for reading and writing as a reader must while anything
 // else holds it (a log a running setup holds is said to be so); its size as the open file gives
 // it. INVALID_HANDLE_VALUE with `error` when it cannot be opened or is no file on disk (a pipe, a
@@ -69,7 +71,7 @@ HANDLE OpenRegular(const std::string& path, std::string& error, std::uint64_t& s
                     ? "held open by a running setup; it can be read once the setup ends"
                 : code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? kNoSuchPath
                 : code == ERROR_ACCESS_DENIED                                  ? "Permission denied"
-                                              : "Windows error " + std::to_string(code);
+                                                                               : WindowsError(code);
         return file;
     }
     if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -102,8 +104,7 @@ bool ReadFileUntil(const std::string& path, std::vector<char>& buffer, size_t li
         if (!piece(std::string_view(buffer.data(), read))) break;
         limit -= read;
     }
-    if (!ok && error.empty())
-        error = "cannot be read (Windows error " + std::to_string(GetLastError()) + ")";
+    if (!ok && error.empty()) error = "cannot be read (" + WindowsError(GetLastError()) + ")";
     CloseHandle(file);
     return ok;
 }
@@ -128,7 +129,7 @@ bool FileBytes::ReadAt(std::uint64_t offset, char* into, std::size_t length) {
             DWORD code = GetLastError();
             error_ = read == 0 && (code == ERROR_HANDLE_EOF || code == ERROR_SUCCESS)
                          ? "cut short while it was read"
-                         : "Windows error " + std::to_string(code);
+                         : WindowsError(code);
             return false;
         }
         into += read;
@@ -198,7 +199,7 @@ std::string MakeOwnFolder(const std::string& prefix, std::string& error) {
         std::string path = prefix + suffix;
         if (CreateDirectoryW(PathOf(path).wstring().c_str(), nullptr)) return path;
         if (GetLastError() != ERROR_ALREADY_EXISTS) {
-            error = "cannot be made (Windows error " + std::to_string(GetLastError()) + ")";
+            error = "cannot be made (" + WindowsError(GetLastError()) + ")";
             return "";
         }
     }
