@@ -387,6 +387,9 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
         EXPECT_EQ(tev::ToUtf8(warnings[1].text), b);
         EXPECT_EQ(warnings[1].count, 2u);
     }
+    // An empty text hashes alike wherever it lies, an empty view with no address at all included.
+    const TEVChar none[] = {0};
+    EXPECT_EQ(tevtool::KeyedHash(tev::WideView()), tevtool::KeyedHash(tev::WideView(none, 0)));
 }
 
 // No text can drive the terminal, forge a line of the summary or a cell of a spreadsheet, or

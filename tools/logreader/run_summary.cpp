@@ -33,7 +33,8 @@ std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
     static_assert(std::endian::native == std::endian::little && sizeof(TEVChar) == 2);
     auto word = [&](size_t at, size_t units) {
         std::uint64_t m = 0;
-        std::memcpy(&m, text.data() + at, units * sizeof(TEVChar));
+        // An empty view may hold no address at all.
+        if (units) std::memcpy(&m, text.data() + at, units * sizeof(TEVChar));
         return m;
     };
     size_t at = 0;
