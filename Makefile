@@ -31,7 +31,9 @@ FUZZ_SECONDS ?= 60
 check:
 	@scripts/check.py native $(JOBS)
 
-test: deps format-check $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
+# The Windows packages first: the native suites read their libraries too (the binary readers are
+# checked against an outside reader on every library of the machine).
+test: deps deps-windows format-check $(addprefix test-,$(TEST_PRESETS)) fuzz test-win32
 
 # The C++ sources follow .clang-format: `make format` rewrites them, format-check only looks.
 SOURCES = $(shell find include src kv8 tools tests bench -name '*.cpp' -o -name '*.h')

@@ -357,18 +357,24 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
         tevtool::TextHash hash;
     } kCases[] = {
         {"keyed", tevtool::KeyedHash},
-        {"every text alike", [](tev::WideView) -> std::uint64_t { return 42; }},
+        {"every text alike", [](std::string_view) -> std::uint64_t { return 42; }},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         tevtool::TextHashFor hash(c.hash);
+        // Four warnings first: the rows are indexed by their hashes from the fifth text on.
         std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
             At(0, 0, "InitML;"),
             At(0, 1, "DownloadBegin;" + a + ";"),
             At(0, 2, "DownloadBegin;" + b + ";"),
+            At(0, 3, "wpWarning;w;"),
+            At(0, 3, "wpWarning;x;"),
+            At(0, 3, "wpWarning;y;"),
+            At(0, 3, "wpWarning;z;"),
             At(0, 3, "wpWarning;" + a + ";"),
             At(0, 4, "wpWarning;" + b + ";"),
             At(0, 5, "wpWarning;" + b + ";"),
+            At(0, 5, "wpWarning;w;"),
             At(0, 6, "DownloadError;" + a + ";reset;"),
             At(0, 7, "DownloadEnd;" + b + ";"),
             At(0, 8, "DownloadEnd;" + a + ";"),
@@ -380,16 +386,16 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
         EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
         EXPECT_TRUE(downloads[1].begin);
         EXPECT_FALSE(downloads[2].begin);  // the second end of a has no begin left
-        const std::vector<tevtool::Tally>& warnings = runs[0].warnings.Rows();
-        ASSERT_EQ(warnings.size(), 2u);
-        EXPECT_EQ(tev::ToUtf8(warnings[0].text), a);
-        EXPECT_EQ(warnings[0].count, 1u);
-        EXPECT_EQ(tev::ToUtf8(warnings[1].text), b);
-        EXPECT_EQ(warnings[1].count, 2u);
+        std::vector<std::pair<std::string, size_t>> warnings;
+        for (const tevtool::Tally& row : runs[0].warnings.Rows())
+            warnings.emplace_back(tev::ToUtf8(row.text), row.count);
+        EXPECT_EQ(warnings, (std::vector<std::pair<std::string, size_t>>{
+                                {"w", 2}, {"x", 1}, {"y", 1}, {"z", 1}, {a, 1}, {b, 2}}));
     }
     // An empty text hashes alike wherever it lies, an empty view with no address at all included.
-    const TEVChar none[] = {0};
-    EXPECT_EQ(tevtool::KeyedHash(tev::WideView()), tevtool::KeyedHash(tev::WideView(none, 0)));
+    const char none[] = "";
+    EXPECT_EQ(tevtool::KeyedHash(std::string_view()),
+              tevtool::KeyedHash(std::string_view(none, 0)));
 }
 
 // No text can drive the terminal, forge a line of the summary or a cell of a spreadsheet, or

@@ -1,4 +1,5 @@
 #include "logreader/run_summary.h"
+#include "logreader/times.h"
 
 #include <algorithm>
 #include <array>
@@ -7,13 +8,17 @@
 #include <cstring>
 #include <random>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tevtool {
 namespace {
 
 namespace logformat = tev::logformat;
 
-// SipHash-1-3 of the text's code units as UTF-16LE bytes, under `key`; never 0.
-std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
+// SipHash-1-3 of the bytes under `key`: eight bytes a word, read little-endian.
+std::uint64_t SipHash13(const std::uint64_t key[2], std::string_view bytes) {
     auto rotate = [](std::uint64_t x, int b) { return (x << b) | (x >> (64 - b)); };
     std::uint64_t v0 = key[0] ^ 0x736f6d6570736575ull, v1 = key[1] ^ 0x646f72616e646f6dull;
     std::uint64_t v2 = key[0] ^ 0x6c7967656e657261ull, v3 = key[1] ^ 0x7465646279746573ull;
@@ -29,22 +34,18 @@ std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
         v1 = rotate(v1, 17) ^ v2;
         v2 = rotate(v2, 32);
     };
-    // The units as UTF-16LE bytes: a little-endian machine's own, four units a word read whole.
-    static_assert(std::endian::native == std::endian::little && sizeof(TEVChar) == 2);
-    auto word = [&](size_t at, size_t units) {
-        std::uint64_t m = 0;
-        // An empty view may hold no address at all.
-        if (units) std::memcpy(&m, text.data() + at, units * sizeof(TEVChar));
-        return m;
-    };
+    static_assert(std::endian::native == std::endian::little);
     size_t at = 0;
-    for (; at + 4 <= text.size(); at += 4) {
-        std::uint64_t m = word(at, 4);
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t m;
+        std::memcpy(&m, bytes.data() + at, sizeof m);
         v3 ^= m;
         round();
         v0 ^= m;
     }
-    std::uint64_t last = word(at, text.size() - at) | (std::uint64_t(text.size() * 2) << 56);
+    std::uint64_t last = std::uint64_t(bytes.size()) << 56;
+    for (size_t i = 0; at + i < bytes.size(); ++i)
+        last |= std::uint64_t(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
     v3 ^= last;
     round();
     v0 ^= last;
@@ -52,8 +53,7 @@ std::uint64_t SipHash13(const std::uint64_t key[2], WideView text) {
     round();
     round();
     round();
-    std::uint64_t hash = v0 ^ v1 ^ v2 ^ v3;
-    return hash ? hash : 1;
+    return v0 ^ v1 ^ v2 ^ v3;
 }
 
 // The process's key: from the system's source of randomness, mixed with the clock and an address
@@ -113,10 +113,10 @@ std::optional<logformat::Token> CutEntry(const LogRecord& record, bool& subjectC
 
 }  // namespace
 
-std::uint64_t KeyedHash(WideView text) { return SipHash13(ProcessKey(), text); }
+std::uint64_t KeyedHash(std::string_view bytes) { return SipHash13(ProcessKey(), bytes); }
 
-std::uint64_t SummaryHash(WideView text) {
-    std::uint64_t hash = textHash(text);
+std::uint64_t SummaryHash(std::string_view bytes) {
+    std::uint64_t hash = textHash(bytes);
     return hash ? hash : 1;
 }
 
@@ -182,8 +182,23 @@ bool Tallies::Holds(std::size_t row, WideView text, std::uint64_t hash) const {
 
 void Tallies::Add(WideView text, const Moment& at) {
     ++total_;
-    std::uint64_t hash = SummaryHash(text);
-    if (index_.empty()) index_.resize(std::bit_ceil(2 * kRowsKept));
+    // While the rows are few, each of a text kept whole, they are searched in turn and no text is
+    // hashed; the index is made as they become more.
+    if (!indexed_ && text.size() <= kTextKept) {
+        for (Tally& tally : rows_)
+            if (tally.text == text) {
+                ++tally.count;
+                tally.last = at;
+                return;
+            }
+        if (rows_.size() < kFewRows) {
+            rows_.push_back(Tally{KeptText(text, Texts()), 1, at, at});
+            whole_.emplace_back(0, text.size());  // its hash once indexed
+            return;
+        }
+    }
+    if (!indexed_) Index();
+    std::uint64_t hash = SummaryHash(BytesOf(text));
     size_t mask = index_.size() - 1, slot = static_cast<size_t>(hash) & mask;
     for (; index_[slot]; slot = (slot + 1) & mask)
         if (Holds(index_[slot] - 1u, text, hash)) break;
@@ -201,10 +216,23 @@ void Tallies::Add(WideView text, const Moment& at) {
     tally.last = at;
 }
 
+void Tallies::Index() {
+    if (index_.empty()) index_.resize(std::bit_ceil(2 * kRowsKept));
+    size_t mask = index_.size() - 1;
+    for (size_t row = 0; row < rows_.size(); ++row) {  // each text of these rows is whole
+        whole_[row].first = SummaryHash(BytesOf(rows_[row].text));
+        size_t slot = static_cast<size_t>(whole_[row].first) & mask;
+        while (index_[slot]) slot = (slot + 1) & mask;
+        index_[slot] = static_cast<std::uint16_t>(row + 1);
+    }
+    indexed_ = true;
+}
+
 void Tallies::Clear() {
     rows_.clear();
     whole_.clear();
-    std::fill(index_.begin(), index_.end(), std::uint16_t{0});
+    if (indexed_) std::fill(index_.begin(), index_.end(), std::uint16_t{0});
+    indexed_ = false;
     total_ = notKept_ = 0;
 }
 
@@ -229,33 +257,49 @@ namespace {
 // units are stored a byte each, then the units.
 constexpr std::uint32_t kNarrow = 0x80000000u;
 
-// Whether every unit of the text is below 0x100, four units at a time.
-bool Narrow(WideView text) {
-    size_t at = 0;
-    for (; at + 4 <= text.size(); at += 4) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + at, sizeof word);
-        if (word & 0xFF00FF00FF00FF00ull) return false;
-    }
-    for (; at < text.size(); ++at)
-        if (text[at] >= 0x100) return false;
-    return true;
-}
+}  // namespace
 
-// The low bytes of a narrow text's units, four units at a time.
-void PackNarrow(WideView text, char* to) {
+void Spans::OpenIndex::MakeEntry(WideView subject) {
+    std::uint32_t head = static_cast<std::uint32_t>(subject.size());
+    if (entry_.size() < sizeof head + subject.size() * 2)
+        entry_.resize(sizeof head + subject.size() * 2);
+    char* to = entry_.data() + sizeof head;
+    // A byte a unit when every unit is below 0x100: the low bytes are packed as the high ones are
+    // gathered, and the units copied as they are when one is set.
     size_t at = 0;
-    for (; at + 4 <= text.size(); at += 4) {
+    std::uint64_t high = 0;
+#ifdef __SSE2__
+    const __m128i lows = _mm_set1_epi16(0x00FF);
+    __m128i highs = _mm_setzero_si128();
+    for (; at + 16 <= subject.size(); at += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(subject.data() + at));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(subject.data() + at + 8));
+        highs = _mm_or_si128(highs, _mm_andnot_si128(lows, _mm_or_si128(a, b)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at),
+                         _mm_packus_epi16(_mm_and_si128(a, lows), _mm_and_si128(b, lows)));
+    }
+    high = _mm_movemask_epi8(_mm_cmpeq_epi8(highs, _mm_setzero_si128())) != 0xFFFF;
+#endif
+    for (; at + 4 <= subject.size(); at += 4) {
         std::uint64_t word;
-        std::memcpy(&word, text.data() + at, sizeof word);
+        std::memcpy(&word, subject.data() + at, sizeof word);
+        high |= word & 0xFF00FF00FF00FF00ull;
         std::uint64_t pairs = word | (word >> 8);
         auto packed = static_cast<std::uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000));
         std::memcpy(to + at, &packed, sizeof packed);
     }
-    for (; at < text.size(); ++at) to[at] = static_cast<char>(text[at]);
+    for (; at < subject.size(); ++at) {
+        high |= subject[at] & 0xFF00u;
+        to[at] = static_cast<char>(subject[at]);
+    }
+    const bool narrow = !high;
+    if (narrow)
+        head |= kNarrow;
+    else
+        std::memcpy(to, subject.data(), subject.size() * 2);
+    std::memcpy(entry_.data(), &head, sizeof head);
+    entrySize_ = sizeof head + subject.size() * (narrow ? 1 : 2);
 }
-
-}  // namespace
 
 std::size_t Spans::OpenIndex::UnitsAt(std::uint32_t text) const {
     std::uint32_t head;
@@ -263,72 +307,50 @@ std::size_t Spans::OpenIndex::UnitsAt(std::uint32_t text) const {
     return head & ~kNarrow;
 }
 
-bool Spans::OpenIndex::Holds(std::uint32_t text, WideView subject) const {
-    std::uint32_t head;
-    std::memcpy(&head, texts_.data() + text, sizeof head);
-    if ((head & ~kNarrow) != subject.size()) return false;
-    const char* units = texts_.data() + text + sizeof head;
-    if (!(head & kNarrow)) return std::memcmp(units, subject.data(), subject.size() * 2) == 0;
-    size_t at = 0;  // four units at a time, each byte widened back into its unit
-    for (; at + 4 <= subject.size(); at += 4) {
-        std::uint32_t packed;
-        std::uint64_t word;
-        std::memcpy(&packed, units + at, sizeof packed);
-        std::memcpy(&word, subject.data() + at, sizeof word);
-        std::uint64_t pairs = (packed & 0xFFFFull) | (std::uint64_t{packed & 0xFFFF0000u} << 16);
-        if (((pairs | (pairs << 8)) & 0x00FF00FF00FF00FFull) != word) return false;
-    }
-    for (; at < subject.size(); ++at)
-        if (subject[at] != static_cast<unsigned char>(units[at])) return false;
-    return true;
+bool Spans::OpenIndex::HoldsEntry(std::uint32_t text) const {
+    // Equal heads, equal lengths: the rest is compared within both.
+    return std::memcmp(texts_.data() + text, entry_.data(), sizeof(std::uint32_t)) == 0 &&
+           std::memcmp(texts_.data() + text, entry_.data(), entrySize_) == 0;
 }
 
-std::uint32_t Spans::OpenIndex::Store(WideView subject) {
+std::uint32_t Spans::OpenIndex::StoreEntry() {
     // Large enough to be worth it, the block is reserved as large as it may grow: its pages are
     // only taken as they are written, and it is never copied to grow.
     constexpr size_t kReserveFrom = 1 << 20;
     constexpr size_t kLargest = 2 * kOpenTextFollowed * 2 + (kOpenFollowed + 1) * 4;
-    bool narrow = Narrow(subject);
-    std::uint32_t head = static_cast<std::uint32_t>(subject.size()) | (narrow ? kNarrow : 0);
-    size_t bytes = sizeof head + subject.size() * (narrow ? 1 : 2);
-    if (texts_.size() + bytes > texts_.capacity() && texts_.size() + bytes > kReserveFrom)
-        texts_.reserve(std::max(kLargest, texts_.size() + bytes));
+    if (texts_.size() + entrySize_ > texts_.capacity() && texts_.size() + entrySize_ > kReserveFrom)
+        texts_.reserve(std::max(kLargest, texts_.size() + entrySize_));
     auto text = static_cast<std::uint32_t>(texts_.size());
-    texts_.append(reinterpret_cast<const char*>(&head), sizeof head);
-    if (narrow) {
-        size_t at = texts_.size();
-        texts_.resize(at + subject.size());
-        PackNarrow(subject, texts_.data() + at);
-    } else {
-        texts_.append(reinterpret_cast<const char*>(subject.data()), subject.size() * 2);
-    }
-    units_ += subject.size();
+    texts_.append(entry_.data(), entrySize_);
+    units_ += UnitsAt(text);
     return text;
 }
 
 Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
+    MakeEntry(subject);
     // A span's pauses and outcome follow its begin: the subject found last is tried first, by its
     // text, before the subject is hashed. (A slot of another subject since, or an empty one,
     // does not hold it.)
     if (!make && lastFound_ < keys_.size() && keys_[lastFound_] &&
-        Holds(slots_[lastFound_].text, subject))
+        HoldsEntry(slots_[lastFound_].text))
         return &slots_[lastFound_];
     make = make && size_ < kOpenFollowed && units_ - freed_ + subject.size() <= kOpenTextFollowed;
     // At most four fifths full: short probes in a table a fifth of whose slots are empty.
     if (make && (size_ + 1) * 5 > keys_.size() * 4) Grow();
     if (keys_.empty()) return nullptr;
-    std::uint64_t hash = SummaryHash(subject);
+    std::uint64_t hash =
+        SummaryHash(std::string_view(entry_).substr(sizeof(std::uint32_t), entrySize_ - 4));
     std::uint32_t key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
     key += key == 0;
     size_t at = Home(key);
     for (; keys_[at]; at = (at + 1) & (keys_.size() - 1))
-        if (keys_[at] == key && Holds(slots_[at].text, subject)) return &slots_[lastFound_ = at];
+        if (keys_[at] == key && HoldsEntry(slots_[at].text)) return &slots_[lastFound_ = at];
     if (!make) return nullptr;
     // The block holds at most twice the texts followed: it is compacted once as much is freed.
     if (units_ + subject.size() > 2 * kOpenTextFollowed) Compact();
     ++size_;
     keys_[at] = key;
-    slots_[at] = Open{kNoSpan, 0, Store(subject)};
+    slots_[at] = Open{kNoSpan, 0, StoreEntry()};
     return &slots_[lastFound_ = at];
 }
 
@@ -552,6 +574,13 @@ void RunSummarizer::Finish() {
     run_.reset();
 }
 
+std::int64_t RunSummarizer::SecondsOf(const LogRecord& r) {
+    if (!r.timed) return 0;
+    if (r.year != date_.year || r.month != date_.month || r.day != date_.day)
+        date_ = {r.year, r.month, r.day, SecondsSinceEpoch(r.year, r.month, r.day, 0, 0, 0)};
+    return date_.midnight + r.hour * 3600 + r.minute * 60 + r.second;
+}
+
 void RunSummarizer::Add(const LogRecord& record) {
     using logformat::Token;
     if (split_.Starts(record)) {
@@ -567,7 +596,7 @@ void RunSummarizer::Add(const LogRecord& record) {
     if (s.records++ == 0) s.firstRecord = split_.Records();
     if (!record.problem.empty()) ++s.problems;
     const std::size_t number = split_.Records();
-    const std::int64_t seconds = SecondsSinceEpoch(record);
+    const std::int64_t seconds = SecondsOf(record);
     // The moments of every record set part by part: a moment just made and copied whole makes
     // the processor wait for its parts to be stored before it reads them back.
     auto set = [&](Moment& moment) {

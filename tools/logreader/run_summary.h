@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -31,9 +32,13 @@ inline constexpr size_t kOpenTextFollowed = 6 << 20;
 // The hash that finds texts and subjects: SipHash-1-3 under a key drawn at random once per
 // process, so that no log can be made whose texts land together. Texts are told apart by their
 // whole text all the same; a test replaces the hash (TextHashFor) to make texts collide.
-using TextHash = std::uint64_t (*)(WideView text);
-std::uint64_t KeyedHash(WideView text);
-std::uint64_t SummaryHash(WideView text);  // the one in use: KeyedHash unless replaced
+// A text is hashed as the bytes that hold it (its units as UTF-16LE, or as a byte each).
+using TextHash = std::uint64_t (*)(std::string_view bytes);
+std::uint64_t KeyedHash(std::string_view bytes);
+std::uint64_t SummaryHash(std::string_view bytes);  // the one in use: KeyedHash unless replaced
+inline std::string_view BytesOf(WideView text) {
+    return {reinterpret_cast<const char*>(text.data()), text.size() * sizeof(TEVChar)};
+}
 
 // Replaces the hash in use while it lives.
 class TextHashFor {
@@ -100,12 +105,16 @@ private:
     bool Holds(std::size_t row, WideView text, std::uint64_t hash) const;
 
     TextArena& Texts();
+    // Indexes the rows kept so far, to find the rest by their hash.
+    void Index();
 
     std::vector<Tally> rows_;
     std::vector<std::pair<std::uint64_t, std::size_t>> whole_;  // each row's hash and full length
     // Rows by their hash: a table of twice as many slots as rows are kept, made once, probed in
     // line; a slot holds a row's number plus one, 0 when it is empty.
     std::vector<std::uint16_t> index_;
+    bool indexed_ = false;  // at first, while there are at most kFewRows rows, none is
+    static constexpr std::size_t kFewRows = 4;
     std::size_t total_ = 0, notKept_ = 0;
     TextArena* texts_ = nullptr;
     std::shared_ptr<TextArena> own_;
@@ -173,11 +182,14 @@ private:
         void Grow();
         // Moves the texts of the subjects still open to the start of the block.
         void Compact();
-        // Whether the block's entry at `text` holds `subject`; how many units it holds.
-        bool Holds(std::uint32_t text, WideView subject) const;
+        // Writes the subject's entry as the block keeps it into entry_: its length and flag, then
+        // its units.
+        void MakeEntry(WideView subject);
+        // Whether the block's entry at `text` is entry_; how many units an entry holds.
+        bool HoldsEntry(std::uint32_t text) const;
         std::size_t UnitsAt(std::uint32_t text) const;
-        // Appends the subject's entry (its length and flag, then its units); where it begins.
-        std::uint32_t Store(WideView subject);
+        // Appends entry_ to the block; where it begins.
+        std::uint32_t StoreEntry();
         // The slot a key's probe starts from.
         std::size_t Home(std::uint32_t key) const {
             return static_cast<std::size_t>(key & (keys_.size() - 1));
@@ -192,6 +204,8 @@ private:
         std::size_t units_ = 0;  // code units stored in the block, those freed included
         std::size_t freed_ = 0;  // code units of the block whose subject is no longer open
         std::size_t lastFound_ = ~std::size_t{0};  // the slot found or made last
+        std::string entry_;  // the subject sought, as an entry (its first entrySize_ bytes)
+        std::size_t entrySize_ = 0;
     };
     Span* Start(WideView subject, std::optional<Moment> begin, bool open);
     // The latest unfinished span of the subject (taken out of the open ones when `closing`), one
@@ -273,6 +287,8 @@ private:
     void Fail(const Moment& at, tev::logformat::Token entry, std::initializer_list<WideView> what);
 
     void Hand();  // the run to `finished_`
+    // The record's time in seconds since 1970 (0 when it has none).
+    std::int64_t SecondsOf(const LogRecord& record);
 
     std::function<void(const RunSummary&)> finished_;
     RunSplit split_;
@@ -282,6 +298,10 @@ private:
         Moment at;
         std::optional<tev::logformat::Token> kind;
     } last_;
+    struct Date {  // records share their date for hours: the last one's midnight is kept
+        int year = 0, month = 0, day = 0;
+        std::int64_t midnight = 0;
+    } date_;
 };
 
 }  // namespace tevtool

@@ -159,14 +159,27 @@ bool LogPage::AppendSection(const std::string& id, const std::string& name, cons
                    Html(TimeText(run.firstError->first)) + ": " +
                    Html(ShownText(run.firstError->text)) + "</p>\n";
     section += "<dl>";
-    ForEachSummaryLine(run, [&](std::string_view label, std::string_view value) {
-        if (full()) return;
-        section += "<dt>";
-        section += Html(label);
-        section += "</dt><dd>";
-        section += Html(value);
-        section += "</dd>";
-    });
+    struct PageLines final : SummaryLines {
+        std::string& section;
+        size_t limit;
+        std::string_view label;
+        std::string value;
+        PageLines(std::string& to, size_t most) : section(to), limit(most) {}
+        std::string& Open(std::string_view name) override {
+            label = name;
+            value.clear();
+            return value;
+        }
+        void Close() override {
+            if (section.size() > limit) return;
+            section += "<dt>";
+            section += Html(label);
+            section += "</dt><dd>";
+            section += Html(value);
+            section += "</dd>";
+        }
+    } lines(section, limit);
+    ForEachSummaryLine(run, lines);
     if (!full()) section += "</dl>\n" + Timeline(run) + "\n<table class=\"records\">";
     for (size_t i = 0; i < firstRows_.size() && !full(); ++i) section += firstRows_[i];
     if (recordsNotShown_)

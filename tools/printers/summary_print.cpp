@@ -2,6 +2,7 @@
 #include "printers/summary_print.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace tevtool {
 namespace {
@@ -23,118 +24,127 @@ std::string Csv(std::string text) {
 }
 }  // namespace
 
-void ForEachSummaryLine(const RunSummary& s,
-                        const std::function<void(std::string_view, std::string_view)>& visit) {
-    // One buffer for every line of every run: a summary per run of a long log is cheap.
-    thread_local std::string value;
-    value.clear();
-    auto line = [&](std::string_view label) {
-        visit(label, value);
-        value.clear();
+void ForEachSummaryLine(const RunSummary& s, SummaryLines& lines) {
+    using namespace std::string_view_literals;
+    auto number = [](size_t count, std::string& out) {
+        char digits[24];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, count).ptr);
     };
-    auto number = [&](size_t count) { value += std::to_string(count); };
-    auto quoted = [&](WideView text) {
-        value += '"';
-        AppendShown(text, value);
-        value += '"';
+    auto quoted = [](WideView text, std::string& out) {
+        out += '"';
+        AppendShown(text, out);
+        out += '"';
     };
+    std::string* value = &lines.Open("started");
     if (s.started)
-        AppendTime(*s.started, value);
+        AppendTime(*s.started, *value);
     else
-        value += "(no timed record)";
-    line("started");
+        *value += "(no timed record)"sv;
+    lines.Close();
+    value = &lines.Open("ended");
     if (s.ended) {
-        AppendTime(*s.ended, value);
-        value += "  ";
+        AppendTime(*s.ended, *value);
+        *value += "  "sv;
     }
-    value += s.end == RunEnd::CutShort ? "cut short: the setup died or is still running"
-             : s.end == RunEnd::Crash  ? "crashed (OnCrash)"
-             : s.end == RunEnd::Shutdown
-                 ? "ended normally (ShutdownML)"
-                 : "the analytics library did not come up (Fail to initialize KV8)";
-    line("ended");
-    value += !s.analytics   ? "unknown (no line after InitML)"
-             : *s.analytics ? "came up"
-                            : "did not come up";
-    line("analytics");
+    *value += s.end == RunEnd::CutShort ? "cut short: the setup died or is still running"sv
+              : s.end == RunEnd::Crash  ? "crashed (OnCrash)"sv
+              : s.end == RunEnd::Shutdown
+                  ? "ended normally (ShutdownML)"sv
+                  : "the analytics library did not come up (Fail to initialize KV8)"sv;
+    lines.Close();
+    lines.Open("analytics") += !s.analytics   ? "unknown (no line after InitML)"sv
+                               : *s.analytics ? "came up"sv
+                                              : "did not come up"sv;
+    lines.Close();
     for (const auto& [name, text] : s.setup) {
-        AppendShown(name, value);
-        value += " = ";
-        quoted(text);
-        line("setup");
+        value = &lines.Open("setup");
+        AppendShown(name, *value);
+        *value += " = "sv;
+        quoted(text, *value);
+        lines.Close();
     }
-    auto more = [&](size_t count, const char* what) {
-        value += "and ";
-        number(count);
-        value += " more ";
-        value += what;
-        value += ", not listed";
+    auto more = [&](std::string_view label, size_t count, std::string_view what) {
+        value = &lines.Open(label);
+        *value += "and "sv;
+        number(count, *value);
+        *value += " more "sv;
+        *value += what;
+        *value += ", not listed"sv;
     };
     if (s.setupNotKept) {
-        more(s.setupNotKept, "attributes");
-        line("setup");
+        more("setup", s.setupNotKept, "attributes");
+        lines.Close();
     }
-    auto spans = [&](const char* label, const Spans& list) {
+    auto spans = [&](std::string_view label, const Spans& list) {
         for (const Span& span : list.Kept()) {
-            AppendShown(span.subject, value);
-            value += ": ";
-            value += OutcomeText(span.outcome);
+            value = &lines.Open(label);
+            AppendShown(span.subject, *value);
+            *value += ": "sv;
+            *value += OutcomeText(span.outcome);
             if (!span.message.empty()) {
-                value += ' ';
-                quoted(span.message);
+                *value += ' ';
+                quoted(span.message, *value);
             }
-            if (auto seconds = span.Seconds()) value += " after " + std::to_string(*seconds) + " s";
+            if (auto seconds = span.Seconds()) {
+                *value += " after "sv;
+                char digits[24];
+                value->append(digits, std::to_chars(digits, digits + sizeof digits, *seconds).ptr);
+                *value += " s"sv;
+            }
             if (span.pauses) {
-                value += ", paused ";
-                number(span.pauses);
-                value += "x, resumed ";
-                number(span.resumes);
-                value += 'x';
+                *value += ", paused "sv;
+                number(span.pauses, *value);
+                *value += "x, resumed "sv;
+                number(span.resumes, *value);
+                *value += 'x';
             }
-            if (!span.begin) value += " (no begin in the log)";
-            line(label);
+            if (!span.begin) *value += " (no begin in the log)"sv;
+            lines.Close();
         }
         if (list.NotKept()) {
-            more(list.NotKept(), label);
-            value += " (";
-            number(list.Failures());
-            value += " of all ";
-            number(list.Total());
-            value += " failed)";
-            line(label);
+            more(label, list.NotKept(), label);
+            *value += " ("sv;
+            number(list.Failures(), *value);
+            *value += " of all "sv;
+            number(list.Total(), *value);
+            *value += " failed)"sv;
+            lines.Close();
         }
     };
     spans("download", s.downloads);
     spans("install", s.installs);
     for (const Tally& warning : s.warnings.Rows()) {
-        AppendTime(warning.first, value);
+        value = &lines.Open("warning");
+        AppendTime(warning.first, *value);
         if (warning.count > 1) {
-            value += " to ";
-            AppendTime(warning.last, value);
-            value += ", ";
-            number(warning.count);
-            value += " times";
+            *value += " to "sv;
+            AppendTime(warning.last, *value);
+            *value += ", "sv;
+            number(warning.count, *value);
+            *value += " times"sv;
         }
-        value += "  ";
-        quoted(warning.text);
-        line("warning");
+        *value += "  "sv;
+        quoted(warning.text, *value);
+        lines.Close();
     }
     if (s.warnings.NotKept()) {
-        more(s.warnings.NotKept(), "of other texts");
-        line("warning");
+        more("warning", s.warnings.NotKept(), "of other texts");
+        lines.Close();
     }
     if (s.errors.Total() > 1) {
-        number(s.errors.Total());
-        value += " in all";
-        line("errors");
+        value = &lines.Open("errors");
+        number(s.errors.Total(), *value);
+        *value += " in all"sv;
+        lines.Close();
     }
-    number(s.records);
+    value = &lines.Open("records");
+    number(s.records, *value);
     if (s.problems) {
-        value += ", ";
-        number(s.problems);
-        value += " not as TEV writes them";
+        *value += ", "sv;
+        number(s.problems, *value);
+        *value += " not as TEV writes them"sv;
     }
-    line("records");
+    lines.Close();
 }
 
 void AppendOutcome(bool failed, RunEnd end, std::string& out) {
@@ -152,26 +162,36 @@ LogName::LogName(const std::string& path) {
 void AppendSummaryText(const LogName& file, const RunSummary& s, std::string& out,
                        const OutcomePainter& paint) {
     out += file.shown;
-    out += " (run " + std::to_string(s.ordinal) + ")\n";
-    auto line = [&](std::string_view label, std::string_view value) {
-        out += "  ";
-        out += label;
-        out.append(14 - label.size(), ' ');
-        out += value;
-        out += '\n';
-    };
+    out += " (run ";
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, s.ordinal).ptr);
+    out += ")\n";
+    // Each line straight into `out`: two spaces, the label in a column of 14, the value.
+    struct TextLines final : SummaryLines {
+        std::string& out;
+        explicit TextLines(std::string& to) : out(to) {}
+        std::string& Open(std::string_view label) override {
+            size_t at = out.size();
+            out.resize(at + 16, ' ');
+            label.copy(out.data() + at + 2, std::min<size_t>(label.size(), 14));
+            return out;
+        }
+        void Close() override { out += '\n'; }
+    } lines(out);
     thread_local std::string text;  // the outcome, then the first error, run after run
     text.clear();
     AppendOutcome(s.Failed(), s.end, text);
-    line("outcome", paint ? paint(s.Failed(), text) : text);
+    lines.Open("outcome") += paint ? paint(s.Failed(), text) : text;
+    lines.Close();
     if (s.firstError) {
         text.clear();
         AppendTime(s.firstError->first, text);
         text += "  ";
         AppendShown(s.firstError->text, text);
-        line("first error", paint ? paint(s.Failed(), text) : text);
+        lines.Open("first error") += paint ? paint(s.Failed(), text) : text;
+        lines.Close();
     }
-    ForEachSummaryLine(s, line);
+    ForEachSummaryLine(s, lines);
 }
 
 std::string SummaryJson(const LogName& file, const RunSummary& s) {

@@ -12,11 +12,20 @@
 
 namespace tevtool {
 
+// Where a summary's labelled lines go: a line's value is appended to the text Open(label) gives,
+// and Close ends it.
+class SummaryLines {
+public:
+    virtual std::string& Open(std::string_view label) = 0;
+    virtual void Close() = 0;
+
+protected:
+    ~SummaryLines() = default;
+};
+
 // The summary's labelled lines, as the text summary and the page show them, in order: texts shown
 // with AppendShown, so that no value holds a line break or a control character.
-void ForEachSummaryLine(
-    const RunSummary& summary,
-    const std::function<void(std::string_view label, std::string_view value)>& visit);
+void ForEachSummaryLine(const RunSummary& summary, SummaryLines& lines);
 
 // "failed, OnCrash", "ok, ShutdownML": whether the run failed, and how it ended.
 void AppendOutcome(bool failed, RunEnd end, std::string& out);
