@@ -251,22 +251,19 @@ TEST(RunSummaries, RepeatedEventsAreCountedOnOneRowAndRowsAreCapped) {
 TEST(RunSummaries, SpansMatchTheirBeginsAndTakeTheirRecordsTimes) {
     std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
         "99/2/2016; 3:0:0; InitML;",  // no valid time: the run starts at the next record
-        At(4, 5, "DownloadBegin;u;"),
-        At(10, 0, "DownloadPause;u;"),
-        At(12, 0, "DownloadResume;u;"),
-        At(19, 35, "DownloadEnd;u;"),
-        At(20, 0, "DownloadEnd;u;"),
-        At(21, 0, "InstallBegin;P;"),
-        At(22, 0, "InstallBegin;P;"),
-        At(23, 0, "InstallEnd;P;"),
-        At(24, 0, "InstallCancel;P;"),
-        At(25, 0, "DownloadPause;v;"),
+        At(4, 5, "DownloadBegin;u;"), At(10, 0, "DownloadPause;u;"), At(12, 0, "DownloadResume;u;"),
+        At(19, 35, "DownloadEnd;u;"), At(20, 0, "DownloadEnd;u;"), At(21, 0, "InstallBegin;P;"),
+        At(22, 0, "InstallBegin;P;"), At(23, 0, "InstallEnd;P;"), At(24, 0, "InstallCancel;P;"),
+        At(25, 0, "DownloadPause;v;"), At(26, 0, "InstallBegin;Q;"),
+        At(25, 50, "InstallEnd;Q;"),  // the clock set back
+        "1/2/2016; 23:59:59; DownloadBegin;w;",
+        "1/3/2016; 0:0:1; DownloadEnd;w;",  // over midnight
     }));
     ASSERT_EQ(runs.size(), 1u);
     const tevtool::RunSummary& run = runs[0];
     EXPECT_EQ(tevtool::TimeText(*run.started), "2016-01-02T03:04:05Z");
     const std::vector<tevtool::Span>& downloads = run.downloads.Kept();
-    ASSERT_EQ(downloads.size(), 3u);
+    ASSERT_EQ(downloads.size(), 4u);
     EXPECT_EQ(downloads[0].Seconds(), 15 * 60 + 30);
     EXPECT_EQ(downloads[0].pauses, 1u);
     EXPECT_EQ(downloads[0].resumes, 1u);
@@ -275,7 +272,7 @@ TEST(RunSummaries, SpansMatchTheirBeginsAndTakeTheirRecordsTimes) {
     EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
     EXPECT_EQ(downloads[2].outcome, tevtool::Outcome::Unfinished);  // a pause with no begin
     const std::vector<tevtool::Span>& installs = run.installs.Kept();
-    ASSERT_EQ(installs.size(), 2u);
+    ASSERT_EQ(installs.size(), 3u);
     EXPECT_EQ(installs[1].outcome, tevtool::Outcome::Ended);  // the latest begun ends first
     EXPECT_EQ(installs[0].outcome, tevtool::Outcome::Cancelled);
 
@@ -284,6 +281,8 @@ TEST(RunSummaries, SpansMatchTheirBeginsAndTakeTheirRecordsTimes) {
     EXPECT_NE(text.find("u: ended after 930 s, paused 1x, resumed 1x\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find("u: ended (no begin in the log)\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  install       Q: ended after -10 s\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("  download      w: ended after 2 s\n"), std::string::npos) << text;
     nlohmann::json json = nlohmann::json::parse(tevtool::SummaryJson("d.log", run));
     EXPECT_EQ(json["started"], "2016-01-02T03:04:05Z");
     EXPECT_EQ(json["downloads"][0]["seconds"], 930);
@@ -362,8 +361,9 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         tevtool::TextHashFor hash(c.hash);
-        // Four warnings first: the rows are indexed by their hashes from the fifth text on.
-        std::vector<tevtool::RunSummary> runs = Summaries(LogOf({
+        // Four warnings first: the rows are indexed by their hashes from the fifth text on. The
+        // records twice: the second run's rows are its own, none found in the first run's index.
+        const std::vector<std::string> lines = {
             At(0, 0, "InitML;"),
             At(0, 1, "DownloadBegin;" + a + ";"),
             At(0, 2, "DownloadBegin;" + b + ";"),
@@ -378,19 +378,22 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
             At(0, 6, "DownloadError;" + a + ";reset;"),
             At(0, 7, "DownloadEnd;" + b + ";"),
             At(0, 8, "DownloadEnd;" + a + ";"),
-        }));
-        ASSERT_EQ(runs.size(), 1u);
-        const std::vector<tevtool::Span>& downloads = runs[0].downloads.Kept();
-        ASSERT_EQ(downloads.size(), 3u);
-        EXPECT_EQ(downloads[0].outcome, tevtool::Outcome::Failed);
-        EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
-        EXPECT_TRUE(downloads[1].begin);
-        EXPECT_FALSE(downloads[2].begin);  // the second end of a has no begin left
-        std::vector<std::pair<std::string, size_t>> warnings;
-        for (const tevtool::Tally& row : runs[0].warnings.Rows())
-            warnings.emplace_back(tev::ToUtf8(row.text), row.count);
-        EXPECT_EQ(warnings, (std::vector<std::pair<std::string, size_t>>{
-                                {"w", 2}, {"x", 1}, {"y", 1}, {"z", 1}, {a, 1}, {b, 2}}));
+        };
+        std::vector<tevtool::RunSummary> runs = Summaries(LogOf(lines) + LogOf(lines));
+        ASSERT_EQ(runs.size(), 2u);
+        for (const tevtool::RunSummary& run : runs) {
+            const std::vector<tevtool::Span>& downloads = run.downloads.Kept();
+            ASSERT_EQ(downloads.size(), 3u);
+            EXPECT_EQ(downloads[0].outcome, tevtool::Outcome::Failed);
+            EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
+            EXPECT_TRUE(downloads[1].begin);
+            EXPECT_FALSE(downloads[2].begin);  // the second end of a has no begin left
+            std::vector<std::pair<std::string, size_t>> warnings;
+            for (const tevtool::Tally& row : run.warnings.Rows())
+                warnings.emplace_back(tev::ToUtf8(row.text), row.count);
+            EXPECT_EQ(warnings, (std::vector<std::pair<std::string, size_t>>{
+                                    {"w", 2}, {"x", 1}, {"y", 1}, {"z", 1}, {a, 1}, {b, 2}}));
+        }
     }
     // An empty text hashes alike wherever it lies, an empty view with no address at all included.
     const char none[] = "";
