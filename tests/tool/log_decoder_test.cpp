@@ -332,6 +332,8 @@ TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
         {"empty line", Utf16Line(""), 2},
         {"zeros", std::string(300, '\0'), 1},
         {"zeros and a line end", std::string(30, '\0') + Utf16Line(""), 2},
+        {"torn, its line ended by CR alone",
+         Utf16Line("ing;disk low;").substr(0, 26) + std::string("\r\0", 2), 2},
     };
     for (const Case& c : cases) {
         std::string log = c.head + rest;
@@ -434,5 +436,31 @@ TEST(LogDecoder, SeparatorsAndLineEndsAreFoundAtEveryPlace) {
             << length;
         EXPECT_EQ(decoded.records[1], "2 2016-01-02T03:04:06Z InitML| ") << length;
         EXPECT_EQ(decoded.bytes[1], 2 * (34 + length + 2)) << length;  // the units and CR LF
+    }
+}
+
+// A record's stamp is held to the same checks whether its date is the record before's (read the
+// quick way) or not: each part in range, the date's every unit, a year of five digits out of range;
+// a whole stamp after a line torn inside a text begins a record; a token that takes no text has
+// none.
+TEST(LogDecoder, EveryStampIsCheckedWhateverTheRecordBefore) {
+    const struct {
+        std::string line;
+        std::string record;  // as Decode gives it
+    } rows[] = {
+        {"1/2/2016; 3:4:60; wpWarning;w;", "2  wpWarning|w| the time 3:4:60 is out of range"},
+        {"1/2/2016;x3:4:6; wpWarning;w;",
+         "2  1/2/2016|x3:4:6| wpWarning|w| the line does not begin with a timestamp"},
+        {"1/2/10000; 3:4:6; wpWarning;w;", "2  wpWarning|w| the date 1/2/10000 is out of range"},
+        {"1/2/2016; 3:4:6; ShutdownML;x",
+         "2 2016-01-02T03:04:06Z ShutdownML|x| text follows a token that takes none"},
+        {"1/2/2016; 3:4:6; wpWarning;torn\r\n12/31/2016; 23:59:59; ShutdownML;",
+         "2 2016-01-02T03:04:06Z wpWarning|torn| the line does not end with ';'"},
+    };
+    for (const auto& row : rows) {
+        std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line(row.line);
+        Decoded decoded = Decode(log, log.size());
+        ASSERT_GE(decoded.records.size(), 3u) << row.line;
+        EXPECT_EQ(decoded.records[1], row.record);
     }
 }

@@ -74,6 +74,7 @@ TEST_F(ToolFront, OptionsThatConflictOrAreMisspeltAreRefusedWithAMessage) {
         {{"log", "--sumary"}, "tev: unknown option --sumary; did you mean --summary?"},
         {{"log", "--jsno", log}, "did you mean --json?"},
         {{"log", "--tot", log}, "did you mean --totals?"},
+        {{"log", "--jsonld", log}, "tev: unknown option --jsonld; did you mean --json?"},
         {{"log", "--summary=yes", "--outbox", "x"},
          "tev: unknown option --outbox (see tev log --help)\n"},
         {{"run", "--outbx", "x"}, "did you mean --outbox?"},
@@ -176,8 +177,11 @@ TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
     fs::create_directories(folder / "a-locked" / "inner");
     fs::copy_file(log, folder / "a-locked" / "inner" / "hidden.log");
     fs::copy_file(log, folder / "b" / "locked.log");
+    fs::create_directories(folder / "d");
+    fs::copy_file(log, folder / "d" / "locked.log");
     fs::permissions(folder / "a-locked", fs::perms::none);
     fs::permissions(folder / "b" / "locked.log", fs::perms::none);
+    fs::permissions(folder / "d" / "locked.log", fs::perms::none);
     // Root reads everything: the tool is run as another user, who may read all the rest.
     std::vector<std::string> asUser = {"log", "--csv", folder.string()};
     std::string program = TEV_TOOL_PATH;
@@ -196,6 +200,8 @@ TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
         for (const char* file :
              {"c.log", "a copy.txt", "b/resaved.txt", "b/notes.txt", "image.png"})
             fs::permissions(folder / file, fs::perms::others_read, fs::perm_options::add);
+        fs::permissions(folder / "d", fs::perms::others_read | fs::perms::others_exec,
+                        fs::perm_options::add);
         asUser.insert(asUser.begin(),
                       {"--reuid=65534", "--regid=65534", "--clear-groups", program});
         program = "/usr/bin/setpriv";
@@ -208,6 +214,13 @@ TEST_F(ToolFront, AFolderIsWalkedByNameAndEveryLogIsReadWhateverItsName) {
     EXPECT_TRUE(
         Has(locked.err, "tev: " + (folder / "b" / "locked.log").string() + ": Permission denied\n"))
         << locked.err;
+    // A folder whose only log cannot be read holds no log it could read.
+    asUser[asUser.size() - 1] = (folder / "d").string();
+    ProgramRun lockedOnly = testing_support::RunTool(tempDir_, asUser, "", program);
+    EXPECT_EQ(lockedOnly.status, 2);
+    EXPECT_EQ(lockedOnly.err, "tev: " + (folder / "d" / "locked.log").string() +
+                                  ": Permission denied\ntev: " + (folder / "d").string() +
+                                  ": the folder holds no log\n");
     fs::permissions(folder / "a-locked", fs::perms::owner_all);
 #endif
 }
@@ -349,6 +362,7 @@ TEST_F(ToolFront, TheFrontSaysWhatItReadAndRefusesWhatIsNoLog) {
 // A path that names nothing is said in one wording, whichever command was given it.
 TEST_F(ToolTest, EveryCommandSaysAMissingPathTheSameWay) {
     const std::string missing = Path("none/there.log");
+    WriteBytes(tempDir_ / "file", "a file, not a folder");
     const struct {
         std::vector<std::string> arguments;
         std::string said;  // the whole of standard error
@@ -360,6 +374,11 @@ TEST_F(ToolTest, EveryCommandSaysAMissingPathTheSameWay) {
              "run, log, scenario, doctor; see tev --help)\n"},
         {{"run", missing}, "tev: " + missing + ": no such file or folder\n"},
         {{"doctor", missing}, "tev: " + missing + ": no such file or folder\n"},
+        {{"log", Path("file/there.log")},
+         "tev: " + Path("file/there.log") + ": no such file or folder\n"},
+        {{"there.log"},
+         "tev: there.log: no such file or folder (name a log or a folder of logs to read, or a "
+         "subcommand: run, log, scenario, doctor; see tev --help)\n"},
         {{"run", "--log-dir", missing},
          "tev: cannot use " + missing + " for the log: no such file or folder\n"},
         {{"run", "--outbox", missing},

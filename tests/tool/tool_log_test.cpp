@@ -314,6 +314,8 @@ TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
         size_t records;
     };
     std::string utf8 = "1/2/2016; 3:4:5; InitML;\r\n1/2/2016; 3:4:6; wpWarning;caf\xC3\xA9;\r\n";
+    std::string bogus;  // eleven records of 50 bytes each: ten are named, the eleventh counted
+    for (int i = 0; i < 11; ++i) bogus += Utf16Line("1/2/2016; 3:4:5; Bogus;");
     const std::vector<Case> cases = {
         {"bom", "\xFF\xFE" + whole, 0, "begins with a byte-order mark", 2},
         {"utf8", utf8, 0, "is UTF-8 text, not UTF-16LE", 2},
@@ -331,6 +333,10 @@ TEST_F(ToolLog, ReSavedAndDamagedLogsAreReportedWithThePosition) {
         {"token", Utf16Line("1/2/2016; 3:4:5; Bogus;x;"), 1, "unknown token", 1},
         {"short", Utf16Line("1/2/2016; 3:4:5; DownloadError;u;"), 1,
          "holds 1 of its token's 2 texts", 1},
+        {"many", bogus, 1,
+         "line 10 (byte 450): unknown token\ntev: " + Path("many.log") +
+             ": and 1 more records not as TEV writes them\n",
+         11},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -740,4 +746,55 @@ TEST_F(ToolLog, FollowWaitsForTheLogAndEndsCleanlyOnAnInterrupt) {
     EXPECT_TRUE(errors.empty() ||
                 errors == "tev: " + log.string() + ": no such file or folder; waiting for it\n")
         << errors;
+}
+
+// --follow ends with the run however it ends (the analytics library not coming up, or the lines of
+// OnCrash), showing nothing logged after; a damaged record is named by its byte and makes the
+// status
+// 1. Each log here is whole before it is followed.
+TEST_F(ToolLog, FollowEndsWithTheRunWhicheverWayItEnds) {
+    const std::string ended = Utf16Line("1/2/2016; 3:0:9; ShutdownML;") +
+                              Utf16Line("1/2/2016; 3:0:9; CommitSetupWaypoint;") +
+                              Utf16Line("1/2/2016; 3:0:9; CommitProducts();");
+    const struct {
+        std::string name, log;
+        int status;
+        std::string out, err;  // err: after "tev: PATH: "
+    } rows[] = {
+        {"down",
+         Utf16Line("1/2/2016; 3:0:0; InitML;") +
+             Utf16Line("1/2/2016; 3:0:0; KV8 unavailable;C:\\setup\\KV8.dll;not found;") +
+             Utf16Line("1/2/2016; 3:0:0; Fail to initialize KV8;") +
+             Utf16Line("1/2/2016; 3:0:1; wpWarning;after the end;") + ended,
+         0,
+         "1/2/2016; 3:0:0; InitML;\n1/2/2016; 3:0:0; KV8 unavailable;C:\\setup\\KV8.dll;not "
+         "found;\n1/2/2016; 3:0:0; Fail to initialize KV8;\n",
+         ""},
+        {"crashed",
+         Utf16Line("1/2/2016; 3:0:0; InitML;") + Utf16Line("1/2/2016; 3:0:1; OnCrash;") +
+             Utf16Line("1/2/2016; 3:0:1; CommitSetupWaypoint;") +
+             Utf16Line("1/2/2016; 3:0:1; CommitProducts();") +
+             Utf16Line("1/2/2016; 3:0:2; wpWarning;after the end;") + ended,
+         0,
+         "1/2/2016; 3:0:0; InitML;\n1/2/2016; 3:0:1; OnCrash;\n1/2/2016; 3:0:1; "
+         "CommitSetupWaypoint;\n1/2/2016; 3:0:1; CommitProducts();\n",
+         ""},
+        {"damaged",
+         Utf16Line("1/2/2016; 3:0:0; InitML;") + Utf16Line("2/30/2016; 3:0:1; wpWarning;w;") +
+             ended,
+         1,
+         "1/2/2016; 3:0:0; InitML;\n2/30/2016; 3:0:1; wpWarning;w;\n1/2/2016; 3:0:9; "
+         "ShutdownML;\n1/2/2016; 3:0:9; CommitSetupWaypoint;\n1/2/2016; 3:0:9; "
+         "CommitProducts();\n",
+         "byte 52: the date 2/30/2016 is out of range\n"},
+    };
+    for (const auto& row : rows) {
+        WriteBytes(tempDir_ / (row.name + ".log"), row.log);
+        ProgramRun run = Tev({"log", "--follow", Path(row.name + ".log")});
+        EXPECT_EQ(run.status, row.status) << row.name;
+        EXPECT_EQ(run.out, row.out) << row.name;
+        EXPECT_EQ(run.err,
+                  row.err.empty() ? "" : "tev: " + Path(row.name + ".log") + ": " + row.err)
+            << row.name;
+    }
 }

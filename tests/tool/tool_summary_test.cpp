@@ -6,6 +6,7 @@
 
 #include <set>
 
+#include "logreader/fleet_totals.h"
 #include "logreader/run_summary.h"
 #include "logreader/times.h"
 #include "printers/record_print.h"
@@ -910,4 +911,28 @@ TEST_F(ToolTest, TheTotalsOfTenThousandLogs) {
     EXPECT_EQ(errors[26]["text"], "download failed: https://x/24.cab: timed out");
     EXPECT_EQ(errors[26]["file"], (tempDir_ / "fleet" / "log00249.log").string());
     EXPECT_EQ(json[0]["totals"]["logs"], 10000);
+}
+
+// Runs cut short are grouped by the kind of record each was cut after: one text, two entries.
+TEST(FleetTotals, FirstErrorsOfOneTextAreGroupedByEntry) {
+    tevtool::FleetTotals totals;
+    const std::pair<const char*, const char*> logs[] = {{"a.log", "InstallBegin;Studio;"},
+                                                        {"b.log", "DownloadBegin;https://x/a.cab;"},
+                                                        {"c.log", "InstallBegin;Runtime;"}};
+    for (const auto& [file, last] : logs) {
+        tevtool::RunSummarizer summarizer(
+            [&](const tevtool::RunSummary& run) { totals.AddRun(file, run); });
+        tevtool::LogDecoder decoder(
+            [&](const tevtool::LogRecord& record) { summarizer.Add(record); });
+        decoder.Feed(LogOf({At(0, 0, "InitML;"), At(0, 1, last)}));
+        decoder.Finish();
+        summarizer.Finish();
+    }
+    std::vector<std::string> groups;
+    for (const tevtool::FleetTotals::ErrorGroup& group : totals.FirstErrors())
+        groups.push_back(group.entry + " " + tev::ToUtf8(group.text) + " " +
+                         std::to_string(group.runs) + " " + group.file);
+    EXPECT_EQ(groups, (std::vector<std::string>{
+                          "InstallBegin cut short: no ShutdownML or OnCrash 2 a.log",
+                          "DownloadBegin cut short: no ShutdownML or OnCrash 1 b.log"}));
 }
