@@ -338,8 +338,8 @@ Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
     // At most four fifths full: short probes in a table a fifth of whose slots are empty.
     if (make && (size_ + 1) * 5 > keys_.size() * 4) Grow();
     if (keys_.empty()) return nullptr;
-    std::uint64_t hash =
-        SummaryHash(std::string_view(entry_).substr(sizeof(std::uint32_t), entrySize_ - 4));
+    constexpr size_t kHead = sizeof(std::uint32_t);
+    std::uint64_t hash = SummaryHash(std::string_view(entry_.data() + kHead, entrySize_ - kHead));
     std::uint32_t key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
     key += key == 0;
     size_t at = Home(key);
