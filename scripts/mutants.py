@@ -14,7 +14,9 @@ A fault replaces the text of its "- " lines (found exactly once in the file, whi
 the section's folder) by the text of its "+ " lines. For each: the file changed, the native build rebuilt, the
 suites run, the file put back. A fault the build rejects is named and left out of the score.
 
-Prints each fault's outcome, then the score per folder and the survivors. Exit status 0 when every
+A folder whose suites fail with no fault planted is named and its faults left unjudged: a failing
+suite would take every fault for caught. Prints each fault's outcome, then the score per folder
+and the survivors. Exit status 0 when every
 folder catches at least --goal (90%), 1 otherwise, 2 for a catalogue that cannot be used.
 
 Usage: scripts/mutants.py [--build build/native] [--catalogue FILE] [--folder FOLDER]... [--list]
@@ -94,6 +96,20 @@ def run(command, log):
         return subprocess.run(command, cwd=ROOT, stdout=out, stderr=subprocess.STDOUT).returncode
 
 
+def suites_fail(build, selection, log):
+    """The suites' failure with no fault planted, or None: a fault is judged by them only when
+    they pass as the tree is."""
+    done = subprocess.run(["ctest", "--test-dir", build, "-j", str(os.cpu_count() or 2),
+                           "--timeout", "300"] + selection, cwd=ROOT, capture_output=True, text=True)
+    with open(log, "a") as out:
+        out.write(done.stdout + done.stderr)
+    if done.returncode == 0:
+        return None
+    listed = done.stdout.split("The following tests FAILED:")[-1].splitlines()
+    failed = [line.split(" - ", 1)[1].strip() for line in listed if " - " in line]
+    return ", ".join(failed) or f"ctest {' '.join(selection)} exits {done.returncode}"
+
+
 def plant(fault, build, ctest, log):
     """'caught', 'survived', 'no build' or why the fault cannot be planted."""
     path = os.path.join(ROOT, fault.folder, fault.file)
@@ -166,6 +182,16 @@ def main():
     scores, survivors, unusable = [], [], []
     for section in sections:
         caught = planted = 0
+        # A suite failing already would take every fault for caught.
+        failing = next(filter(None, (suites_fail(build, selection, log)
+                                     for selection in section.ctest)), None)
+        if failing:
+            print(f"mutants: {section.folder}: its suites fail with no fault planted ({failing}); "
+                  "its faults are not judged", file=sys.stderr, flush=True)
+            unusable += [f"{section.folder}/{fault.file}: {fault.why} (its suites fail as the tree "
+                         "is)" for fault in section.faults]
+            scores.append((section.folder, 0, 0))
+            continue
         for fault in section.faults:
             started = time.monotonic()
             outcome = plant(fault, build, section.ctest, log)
