@@ -757,8 +757,7 @@ TEST_F(ToolLog, FollowWaitsForTheLogAndEndsCleanlyOnAnInterrupt) {
 
 // --follow ends with the run however it ends (the analytics library not coming up, or the lines of
 // OnCrash), showing nothing logged after; a damaged record is named by its byte and makes the
-// status
-// 1. Each log here is whole before it is followed.
+// status 1. Each log here is whole before it is followed.
 TEST_F(ToolLog, FollowEndsWithTheRunWhicheverWayItEnds) {
     const std::string ended = Utf16Line("1/2/2016; 3:0:9; ShutdownML;") +
                               Utf16Line("1/2/2016; 3:0:9; CommitSetupWaypoint;") +
