@@ -919,7 +919,8 @@ TEST(FleetTotals, FirstErrorsOfOneTextAreGroupedByEntry) {
     const std::pair<const char*, const char*> logs[] = {{"a.log", "InstallBegin;Studio;"},
                                                         {"b.log", "DownloadBegin;https://x/a.cab;"},
                                                         {"c.log", "InstallBegin;Runtime;"}};
-    for (const auto& [file, last] : logs) {
+    for (const auto& [name, last] : logs) {
+        const char* file = name;  // a structured binding cannot be captured before C++20
         tevtool::RunSummarizer summarizer(
             [&](const tevtool::RunSummary& run) { totals.AddRun(file, run); });
         tevtool::LogDecoder decoder(
