@@ -82,6 +82,12 @@ TEST_F(ToolFront, OptionsThatConflictOrAreMisspeltAreRefusedWithAMessage) {
         {{"scenaro"}, "did you mean scenario?"},
         {{"nothing-like-a-command"}, "unknown subcommand nothing-like-a-command (the"},
         {{"-x"}, "tev: unknown option -x (see tev --help)\n"},
+        {{"log", "--follow", log, log}, "tev: --follow follows one log\n"},
+        {{"log", "--follow", "-"}, "tev: --follow follows a log file, not standard input\n"},
+        {{"log", "--follow", Path("logs")}, "tev: --follow follows a log file, not a folder\n"},
+        {{"log", "--local", log},
+         "tev: --local shows the times of --json, --summary and --html in this machine's time "
+         "zone; the plain decode shows each record as logged, in UTC\n"},
 #ifdef _WIN32  // "/" begins an option there too
         {{"log", Slashed(log), "/sumary"}, "The following argument was not expected: /sumary\n"},
 #endif

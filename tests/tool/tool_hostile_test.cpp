@@ -54,6 +54,7 @@ TEST_F(ToolHostile, AnOutputThatIsALogReadUnderAnotherNameIsRefused) {
         std::function<bool()> make;  // false when the system cannot make it
         std::vector<std::string> arguments;
         std::string log;  // the log that must keep its bytes
+        bool logOnStandardInput = false;
     };
     const Case cases[] = {
         {"a hard link",
@@ -73,6 +74,9 @@ TEST_F(ToolHostile, AnOutputThatIsALogReadUnderAnotherNameIsRefused) {
          [&] { return fs::create_directory(tempDir_ / "sub"), true; },
          {"log", Path("sub/../in.log"), "-o", Path("in.log")},
          "in.log"},
+#ifndef _WIN32
+        {"standard input", [] { return true; }, {"log", "-", "-o", Path("in.log")}, "in.log", true},
+#endif
 #ifdef _WIN32
         {"a name in other letter case",
          [] { return true; },
@@ -87,7 +91,11 @@ TEST_F(ToolHostile, AnOutputThatIsALogReadUnderAnotherNameIsRefused) {
         std::string log = Logged(c.log);
         const std::string bytes = ReadFile(log);
         if (!c.make()) continue;
-        ProgramRun run = Tev(c.arguments);
+        std::vector<std::string> shell = {"-c", "exec \"$@\" <\"$0\"", log, TEV_TOOL_PATH};
+        shell.insert(shell.end(), c.arguments.begin(), c.arguments.end());
+        ProgramRun run = c.logOnStandardInput
+                             ? testing_support::RunTool(tempDir_, shell, "", "/bin/sh")
+                             : Tev(c.arguments);
         EXPECT_EQ(run.status, 2);
         EXPECT_TRUE(Has(run.err, "is among what is read; name another file\n")) << run.err;
         EXPECT_EQ(ReadFile(log), bytes);

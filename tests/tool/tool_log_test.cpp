@@ -9,7 +9,10 @@
 #include "tool_support.h"
 
 #ifndef _WIN32
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -177,6 +180,14 @@ TEST_F(ToolLog, ErrorsNameTheirCauseAndNeverHang) {
     ProgramRun device = Tev({"log", "/dev/zero"});
     EXPECT_EQ(device.status, 2);
     EXPECT_EQ(device.err, "tev: /dev/zero: is a device, not a regular file\n");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", Path("socket").c_str());
+    int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ProgramRun socketRun = Tev({"log", Path("socket")});
+    close(listening);
+    EXPECT_EQ(socketRun.err, "tev: " + Path("socket") + ": is a socket, not a regular file\n");
     // A FIFO where the play's log goes: no log, no hang.
     fs::create_directory(tempDir_ / "logs");
     ASSERT_EQ(mkfifo((tempDir_ / "logs" / "Setup_TEV.log").c_str(), 0600), 0);

@@ -937,3 +937,84 @@ TEST(FleetTotals, FirstErrorsOfOneTextAreGroupedByEntry) {
                           "InstallBegin cut short: no ShutdownML or OnCrash 2 a.log",
                           "DownloadBegin cut short: no ShutdownML or OnCrash 1 b.log"}));
 }
+
+// A run's summary, every line of it: setup attributes past those kept, a cancelled download, and
+// warnings longer than a text is kept, told apart by their whole text (two alike up to the cut
+// are two rows; the same one twice is one row), the cut never inside a surrogate pair.
+TEST(RunSummaries, TheTextOfARunSaysEachRowExactly) {
+    const std::string a1500(1500, 'a'), a1023(1023, 'a'), a1024(1024, 'a');
+    std::vector<std::string> lines = {At(0, 0, "InitML;")};
+    for (size_t i = 0; i <= tevtool::kRowsKept; ++i)
+        lines.push_back(At(0, 1, "SETUP;n" + std::to_string(i) + ";v;"));
+    const std::vector<std::string> rest = {
+        At(0, 2, "DownloadBegin;https://x/a.cab;"),
+        At(0, 9, "DownloadCancel;https://x/a.cab;"),
+        At(1, 0, "wpWarning;" + a1500 + ";"),
+        At(1, 1, "wpWarning;" + a1500 + "b;"),
+        At(1, 2, "wpWarning;" + a1023 + "\xF0\x9F\x98\x80" + "tail;"),  // U+1F600 across the cut
+        At(1, 3, "wpWarning;" + a1500 + ";"),
+        At(1, 4, "wpWarning;short;"),
+        At(1, 5, "wpWarning;" + a1500 + "b;"),
+        At(1, 6, "wpWarning;" + a1500 + ";"),
+        At(2, 0, "ShutdownML;"),
+    };
+    lines.insert(lines.end(), rest.begin(), rest.end());
+    std::vector<tevtool::RunSummary> runs = Summaries(LogOf(lines));
+    ASSERT_EQ(runs.size(), 1u);
+    std::string expected =
+        "run.log (run 1)\n"
+        "  outcome       ok, ShutdownML\n"
+        "  started       2016-01-02T03:00:00Z\n"
+        "  ended         2016-01-02T03:02:00Z  ended normally (ShutdownML)\n"
+        "  analytics     came up\n";
+    for (size_t i = 0; i < 200; ++i)
+        expected += "  setup         n" + std::to_string(i) + " = \"v\"\n";
+    expected +=
+        "  setup         and 1 more attributes, not listed\n"
+        "  download      https://x/a.cab: cancelled after 7 s\n"
+        "  warning       2016-01-02T03:01:00Z to 2016-01-02T03:01:06Z, 3 times  \"" +
+        a1024 + "\xE2\x80\xA6\"\n" +
+        "  warning       2016-01-02T03:01:01Z to 2016-01-02T03:01:05Z, 2 times  \"" + a1024 +
+        "\xE2\x80\xA6\"\n" + "  warning       2016-01-02T03:01:02Z  \"" + a1023 +
+        "\xE2\x80\xA6\"\n" + "  warning       2016-01-02T03:01:04Z  \"short\"\n" +
+        "  records       212\n";
+    EXPECT_EQ(tevtool::SummaryText("run.log", runs[0]), expected);
+}
+
+// The block of open subjects' texts, once it holds twice the texts followed, is compacted: the
+// subjects still open, narrow or wide, find their ends after it. A cleared index, large or small,
+// finds nothing of before: an end then is a span of its own.
+TEST(RunSummaries, OpenSubjectsOutliveACompactionAndNoneOutlivesAClear) {
+    const tevtool::Moment at{1, true, 0};
+    const std::vector<tev::WideString> early = {TEV_TEXT("https://x/a.cab"),
+                                                tev::FromUtf8("\xC5\xA1kola \xE5\xAD\xA6"),
+                                                tev::WideString(3000, 'z')};
+    tevtool::Spans spans;
+    for (const tev::WideString& subject : early) spans.Begin(subject, at);
+    const tev::WideString passing(1000, 'p');
+    const size_t cycles = 2 * tevtool::kOpenTextFollowed / passing.size() + 10;
+    for (size_t i = 0; i < cycles; ++i) {
+        spans.Begin(passing, at);
+        spans.Close(passing, at, tevtool::Outcome::Ended);
+    }
+    for (size_t i = 0; i < early.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(spans.Close(early[i], at, tevtool::Outcome::Failed), &spans.Kept()[i]);
+    }
+    EXPECT_EQ(spans.Total(), early.size() + cycles);
+
+    for (size_t open : {10u, 2000u}) {
+        SCOPED_TRACE(open);
+        tevtool::Spans cleared;
+        for (size_t i = 0; i < open; ++i)
+            cleared.Begin(tev::FromUtf8("https://x/" + std::to_string(i)), at);
+        cleared.Clear();
+        cleared.Close(TEV_TEXT("https://x/5"), at, tevtool::Outcome::Ended);
+        cleared.Begin(TEV_TEXT("https://x/6"), at);
+        cleared.Close(TEV_TEXT("https://x/6"), at, tevtool::Outcome::Cancelled);
+        ASSERT_EQ(cleared.Kept().size(), 2u);
+        EXPECT_FALSE(cleared.Kept()[0].begin);
+        EXPECT_EQ(cleared.Kept()[1].outcome, tevtool::Outcome::Cancelled);
+        EXPECT_EQ(cleared.Total(), 2u);
+    }
+}

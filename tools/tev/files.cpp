@@ -107,12 +107,6 @@ bool ReadRegularFileUntil(const std::string& path,
     return ReadThroughBuffer(path, piece, error, SIZE_MAX, size, knownRegular, from);
 }
 
-bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error) {
-    bytes.clear();
-    return ReadRegularFile(
-        path, [&](std::string_view piece) { bytes.append(piece); }, error, size);
-}
-
 void EndIfWriteFailed(std::FILE* stream, const std::string& name) {
     if (!std::ferror(stream)) return;
     int error = errno ? errno : EIO;

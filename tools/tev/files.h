@@ -36,10 +36,6 @@ bool ReadRegularFileUntil(const std::string& path,
 bool ReadRegularFile(const std::string& path, std::string& bytes, std::string& error,
                      size_t limit = SIZE_MAX);
 
-// The first `size` bytes of a regular file (fewer when it is shorter); false with `error` when it
-// cannot be read.
-bool ReadFileStart(const std::string& path, size_t size, std::string& bytes, std::string& error);
-
 // Ends the tool when a write to `stream` (standard output, or the file `name`) failed: with
 // "tev: cannot write NAME: REASON" and kInternalError, or quietly with kReaderGone when its reader
 // went away. Returns when nothing failed.
