@@ -826,8 +826,9 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
     const struct {
         const char* name;
         std::string library;
-        std::size_t problems;  // how many the doctor names: 0, the folder is ready
-        const char* reason;    // a part of each
+        std::size_t problems;           // how many the doctor names: 0, the folder is ready
+        const char* reason;             // a part of each
+        bool dependencyBeside = false;  // the library it needs shipped beside it
     } cases[] = {
         {"the maker's", unmarked, 0, ""},
 #ifdef _WIN32
@@ -835,9 +836,15 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
         {"forwarded", Faulty("forwarded"), 9, "it is forwarded to \"NOSUCH."},
         {"a library it needs is missing", Faulty("needs"), 1,
          "needs libtevmissingdependency.dll, which is in none of "},
+        {"a library it needs beside it", Faulty("needs"), 0, "", true},
 #else
         {"data", Faulty("data"), 9, "it is a data object, not a function"},
         {"a library it needs is missing", Faulty("needs"), 1,
+         "needs libtevmissingdependency.so, which is in none of "},
+        {"a library it needs beside it, no RUNPATH leading there", Faulty("needs"), 1,
+         "needs libtevmissingdependency.so, which is in none of ", true},
+        {"a library it needs beside it, RUNPATH $ORIGIN", Faulty("origin"), 0, "", true},
+        {"a library it needs missing, RUNPATH $ORIGIN", Faulty("origin"), 1,
          "needs libtevmissingdependency.so, which is in none of "},
         {"runnable", Faulty("runnable"), 0, ""},
         {"bloom filter zeroed", BloomZeroed(unmarked, TEV_DOCTOR_UNMARKED), 9,
@@ -853,6 +860,10 @@ TEST_F(Doctor, TheVerdictIsTheLoaders) {
         std::filesystem::create_directory(folder_);
         Put(TEV_DOCTOR_TEV, kTevFile);
         testing_support::WriteBytes(folder_ / kLibraryFile, c.library);
+        if (c.dependencyBeside)
+            std::filesystem::copy_file(
+                TEV_FAULTY_DEPENDENCY,
+                folder_ / std::filesystem::path(TEV_FAULTY_DEPENDENCY).filename());
         testing_support::ProgramRun run = Diagnose();
         std::vector<std::string> problems = Labelled(run.out, "PROBLEM");
         EXPECT_EQ(problems.size(), c.problems) << run.out;

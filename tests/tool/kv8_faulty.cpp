@@ -7,16 +7,23 @@
 //                   that can be run does (a loader still loads it as a library);
 //   KV8_SYSV        each a function, in a library with the older SysV hash table alone, which
 //                   the loader finds them through (no fault: the build links it so);
-//   KV8_DEPENDENCY  the library KV8_NEEDS needs.
+//   KV8_ORIGIN      as KV8_NEEDS, with a RUNPATH of $ORIGIN: the library it needs is found
+//                   beside it once shipped there (no fault then);
+//   KV8_DEPENDENCY  the library KV8_NEEDS and KV8_ORIGIN need.
 #include <cstdlib>
 
 #ifdef KV8_DEPENDENCY
+#ifdef _WIN32
+#define KV8_EXPORT __declspec(dllexport)
+#else
+#define KV8_EXPORT __attribute__((visibility("default")))  // the tests build with it hidden
+#endif
 extern "C" KV8_EXPORT int TevMissingDependency() { return 1; }
 #else
 extern "C" void Refuse() { std::abort(); }
 extern "C" const char kData[16] = "not a function";
 
-#ifdef KV8_NEEDS
+#if defined(KV8_NEEDS) || defined(KV8_ORIGIN)
 extern "C" KV8_IMPORT int TevMissingDependency();
 extern "C" int Needed() { return TevMissingDependency(); }
 #endif
