@@ -944,7 +944,7 @@ TEST(FleetTotals, FirstErrorsOfOneTextAreGroupedByEntry) {
 TEST(RunSummaries, TheTextOfARunSaysEachRowExactly) {
     const std::string a1500(1500, 'a'), a1023(1023, 'a'), a1024(1024, 'a');
     std::vector<std::string> lines = {At(0, 0, "InitML;")};
-    for (size_t i = 0; i <= tevtool::kRowsKept; ++i)
+    for (size_t i = 0; i < 202; ++i)
         lines.push_back(At(0, 1, "SETUP;n" + std::to_string(i) + ";v;"));
     const std::vector<std::string> rest = {
         At(0, 2, "DownloadBegin;https://x/a.cab;"),
@@ -970,14 +970,14 @@ TEST(RunSummaries, TheTextOfARunSaysEachRowExactly) {
     for (size_t i = 0; i < 200; ++i)
         expected += "  setup         n" + std::to_string(i) + " = \"v\"\n";
     expected +=
-        "  setup         and 1 more attributes, not listed\n"
+        "  setup         and 2 more attributes, not listed\n"
         "  download      https://x/a.cab: cancelled after 7 s\n"
         "  warning       2016-01-02T03:01:00Z to 2016-01-02T03:01:06Z, 3 times  \"" +
         a1024 + "\xE2\x80\xA6\"\n" +
         "  warning       2016-01-02T03:01:01Z to 2016-01-02T03:01:05Z, 2 times  \"" + a1024 +
         "\xE2\x80\xA6\"\n" + "  warning       2016-01-02T03:01:02Z  \"" + a1023 +
         "\xE2\x80\xA6\"\n" + "  warning       2016-01-02T03:01:04Z  \"short\"\n" +
-        "  records       212\n";
+        "  records       213\n";
     EXPECT_EQ(tevtool::SummaryText("run.log", runs[0]), expected);
 }
 
@@ -1017,4 +1017,57 @@ TEST(RunSummaries, OpenSubjectsOutliveACompactionAndNoneOutlivesAClear) {
         EXPECT_EQ(cleared.Kept()[1].outcome, tevtool::Outcome::Cancelled);
         EXPECT_EQ(cleared.Total(), 2u);
     }
+}
+
+// An outcome cut inside its subject at the log's end ends the latest unfinished span its text
+// begins, of the entry's kind: each entry, the span it ends and how.
+TEST(RunSummaries, AnOutcomeCutInsideItsSubjectEndsTheSpanItBegins) {
+    const struct {
+        const char* entry;
+        bool install;
+        tevtool::Outcome outcome;
+    } kCases[] = {
+        {"DownloadEnd", false, tevtool::Outcome::Ended},
+        {"DownloadCancel", false, tevtool::Outcome::Cancelled},
+        {"DownloadError", false, tevtool::Outcome::Failed},
+        {"InstallEnd", true, tevtool::Outcome::Ended},
+        {"InstallCancel", true, tevtool::Outcome::Cancelled},
+        {"InstallError", true, tevtool::Outcome::Failed},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.entry);
+        const std::string cut = testing_support::Utf16Line(
+            At(0, 3, std::string(c.entry) + (c.install ? ";Stu" : ";https://x/a")));
+        std::vector<tevtool::RunSummary> runs =
+            Summaries(LogOf({At(0, 0, "InitML;"), At(0, 1, "DownloadBegin;https://x/a.cab;"),
+                             At(0, 2, "InstallBegin;Studio;")}) +
+                      cut.substr(0, cut.size() - 4));  // without its CR LF
+        ASSERT_EQ(runs.size(), 1u);
+        const tevtool::Spans& ended = c.install ? runs[0].installs : runs[0].downloads;
+        const tevtool::Spans& other = c.install ? runs[0].downloads : runs[0].installs;
+        ASSERT_EQ(ended.Kept().size(), 1u);
+        EXPECT_EQ(ended.Kept()[0].outcome, c.outcome);
+        EXPECT_EQ(other.Kept().at(0).outcome, tevtool::Outcome::Unfinished);
+    }
+}
+
+// However the subjects open at once lie in their table (several at one place, some past its end
+// and wrapped to its start) and in whatever order they end, each end finds its own span.
+TEST(RunSummaries, EachSubjectFindsItsSpanWhateverOrderTheyEnd) {
+    // The hash is the subject's first byte: its slot in a table of eight is that byte's low bits.
+    tevtool::TextHashFor firstByte([](std::string_view bytes) -> std::uint64_t {
+        return static_cast<unsigned char>(bytes[0]);
+    });
+    const std::vector<std::string> subjects = {"7a", "7b", "0a", "7c", "6a", "1a"};
+    std::vector<size_t> order = {0, 1, 2, 3, 4, 5};
+    const tevtool::Moment at{1, true, 0};
+    do {
+        tevtool::Spans spans;
+        for (const std::string& subject : subjects) spans.Begin(tev::FromUtf8(subject), at);
+        for (size_t i : order)
+            ASSERT_EQ(spans.Close(tev::FromUtf8(subjects[i]), at, tevtool::Outcome::Ended),
+                      &spans.Kept()[i])
+                << subjects[i];
+        EXPECT_EQ(spans.Total(), subjects.size());
+    } while (std::next_permutation(order.begin(), order.end()));
 }
