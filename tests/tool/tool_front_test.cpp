@@ -113,6 +113,8 @@ TEST_F(ToolFront, APathAloneIsReadAsALogAndDashOWritesToAFile) {
     // A path that begins with "/" is read wherever it stands, the options around it kept (CLI11
     // on Windows takes "/name" for an option).
     const std::string slashed = Slashed(log);
+    fs::create_directories(tempDir_ / "process");
+    fs::copy_file(log, tempDir_ / "process" / "-dash.log");
     const std::string summaryHead = slashed + " (run 1)\n";
     const struct {
         std::vector<std::string> arguments;
@@ -121,19 +123,27 @@ TEST_F(ToolFront, APathAloneIsReadAsALogAndDashOWritesToAFile) {
         {{"log", slashed}, asked.out},
         {{slashed}, asked.out},
         {{"log", slashed, "-o", Path("slashed.txt")}, ""},
+        {{"log", "-o" + Path("attached.txt"), slashed}, ""},
+        {{"log", "--output=" + Path("equals.txt"), slashed}, ""},
+        // A name that begins with "-", in the folder the tool works in, after "--".
+        {{"log", "--", "-dash.log"}, asked.out},
         {{"log", "--summary", slashed}, summaryHead},
         {{slashed, "--summary"}, summaryHead},
 #ifdef _WIN32
         {{"log", slashed, "/summary"}, summaryHead},
 #endif
     };
+    const fs::path workingFolder = fs::current_path();
+    fs::current_path(tempDir_ / "process");  // the tool's, which it inherits
     for (const auto& c : slashPaths) {
         ProgramRun run = Tev(c.arguments);
         EXPECT_EQ(run.status, 0) << c.arguments.back() << ": " << run.err;
         EXPECT_EQ(c.out == summaryHead ? run.out.substr(0, run.out.find('\n') + 1) : run.out,
                   c.out);
     }
-    EXPECT_EQ(ReadFile(tempDir_ / "slashed.txt"), asked.out);
+    fs::current_path(workingFolder);
+    for (const char* written : {"slashed.txt", "attached.txt", "equals.txt"})
+        EXPECT_EQ(ReadFile(tempDir_ / written), asked.out) << written;
 
     ProgramRun toFile = Tev({"log", log.string(), "-o", Path("decoded.txt")});
     EXPECT_EQ(toFile.status, 0) << toFile.err;

@@ -350,6 +350,7 @@ TEST(RunSummaries, ManyOpenSpansEachFindTheirEnd) {
 // The pair was made to collide under an unkeyed hash the summary once used.
 TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
     const std::u16string crafted = u"https://0000\u5911\u732E\u6468\u9894";
+    const std::string longText(1500, 'l');
     const std::string a = "https://x/a.cab/",
                       b = tev::ToUtf8(tev::WideString(crafted.begin(), crafted.end()));
     const struct {
@@ -376,6 +377,9 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
             At(0, 4, "wpWarning;" + b + ";"),
             At(0, 5, "wpWarning;" + b + ";"),
             At(0, 5, "wpWarning;w;"),
+            At(0, 5, "wpWarning;" + longText + ";"),  // alike up to where texts are cut
+            At(0, 5, "wpWarning;" + longText + "b;"),
+            At(0, 5, "wpWarning;" + longText + ";"),
             At(0, 6, "DownloadError;" + a + ";reset;"),
             At(0, 7, "DownloadEnd;" + b + ";"),
             At(0, 8, "DownloadEnd;" + a + ";"),
@@ -393,7 +397,14 @@ TEST(RunSummaries, TextsWithEqualHashesKeepRowsOfTheirOwn) {
             for (const tevtool::Tally& row : run.warnings.Rows())
                 warnings.emplace_back(tev::ToUtf8(row.text), row.count);
             EXPECT_EQ(warnings, (std::vector<std::pair<std::string, size_t>>{
-                                    {"w", 2}, {"x", 1}, {"y", 1}, {"z", 1}, {a, 1}, {b, 2}}));
+                                    {"w", 2},
+                                    {"x", 1},
+                                    {"y", 1},
+                                    {"z", 1},
+                                    {a, 1},
+                                    {b, 2},
+                                    {std::string(1024, 'l') + "\xE2\x80\xA6", 2},
+                                    {std::string(1024, 'l') + "\xE2\x80\xA6", 1}}));
         }
     }
     // An empty text hashes alike wherever it lies, an empty view with no address at all included.
