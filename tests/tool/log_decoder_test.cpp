@@ -454,13 +454,19 @@ TEST(LogDecoder, EveryStampIsCheckedWhateverTheRecordBefore) {
         {"1/2/10000; 3:4:6; wpWarning;w;", "2  wpWarning|w| the date 1/2/10000 is out of range"},
         {"1/2/2016; 3:4:6; ShutdownML;x",
          "2 2016-01-02T03:04:06Z ShutdownML|x| text follows a token that takes none"},
+        {"1/2/2016; x:4:6; wpWarning;w;",
+         "2  1/2/2016| x:4:6| wpWarning|w| the line does not begin with a timestamp"},
+        {"1/2/2016; 3:x:6; wpWarning;w;",
+         "2  1/2/2016| 3:x:6| wpWarning|w| the line does not begin with a timestamp"},
+        {"1/2/2016; 3:4:6; ;", "2 2016-01-02T03:04:06Z | unknown token"},
         {"1/2/2016; 3:4:6; wpWarning;torn\r\n12/31/2016; 23:59:59; ShutdownML;",
          "2 2016-01-02T03:04:06Z wpWarning|torn| the line does not end with ';'"},
     };
-    for (const auto& row : rows) {
-        std::string log = Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line(row.line);
-        Decoded decoded = Decode(log, log.size());
-        ASSERT_GE(decoded.records.size(), 3u) << row.line;
-        EXPECT_EQ(decoded.records[1], row.record);
-    }
+    for (const auto& row : rows)
+        for (const char* before : {"1/2/2016; 3:4:5; InitML;", "1/3/2016; 3:4:5; InitML;"}) {
+            std::string log = Utf16Line(before) + Utf16Line(row.line);
+            Decoded decoded = Decode(log, log.size());
+            ASSERT_GE(decoded.records.size(), 3u) << row.line;
+            EXPECT_EQ(decoded.records[1], row.record) << before;
+        }
 }
