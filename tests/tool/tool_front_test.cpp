@@ -375,7 +375,8 @@ TEST_F(ToolFront, TheFrontSaysWhatItReadAndRefusesWhatIsNoLog) {
     }
 }
 
-// A path that names nothing is said in one wording, whichever command was given it.
+// A path that names nothing is said in one wording, whichever command was given it (and a file
+// where the play's log folder should be, as what it is).
 TEST_F(ToolTest, EveryCommandSaysAMissingPathTheSameWay) {
     const std::string missing = Path("none/there.log");
     WriteBytes(tempDir_ / "file", "a file, not a folder");
@@ -399,6 +400,8 @@ TEST_F(ToolTest, EveryCommandSaysAMissingPathTheSameWay) {
          "tev: cannot use " + missing + " for the log: no such file or folder\n"},
         {{"run", "--outbox", missing},
          "tev: cannot write the outbox " + missing + ": no such file or folder\n"},
+        {{"run", "--log-dir", Path("file")},
+         "tev: cannot use " + Path("file") + " for the log: not a directory\n"},
     };
     for (const auto& c : cases) {
         ProgramRun run = Tev(c.arguments);

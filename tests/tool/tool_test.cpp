@@ -278,6 +278,16 @@ TEST_F(Tool, ScenarioAndOutboxMayHaveAnyName) {
                "InitML false\nShutdownML\n");
     ProgramRun run = Tev({"run", scenario, "--outbox", outbox});
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "What the analytics library received from " + scenario +
+                           " (2 steps):\n\n"
+                           "start-up   COMMON.STARTUP\n"
+                           "reached    wp.setup\n"
+                           "             s.setup\n"
+                           "               a.setup = \"0\"\n"
+                           "shut-down  COMMON.SHUTDOWN\n\n"
+                           "3 waypoints, 1 state, 1 attribute handed to the analytics library\n"
+                           "Outbox: " +
+                           outbox + "\n");
     EXPECT_EQ(Lines(testing_support::ReadFile(
                         std::filesystem::path(std::u8string(outbox.begin(), outbox.end()))))
                   .size(),
