@@ -258,6 +258,14 @@ TEST(LogDecoder, ARecordTooLongToKeepIsCutAndCounted) {
     EXPECT_NE(cut.records[0].find("3 more are left out"), std::string::npos) << cut.records[0];
     EXPECT_EQ(cut.bytes, (std::vector<size_t>{0, utf8.find("1/2/2016; 3:4:6")}));
     ExpectTheSameInPiecesOfEverySize(utf8, cut, 28);
+    // Most of a long UTF-8 record left out: the next record's offset still counts its bytes.
+    std::string accents;
+    for (int i = 0; i < 300; ++i) accents += "\xC3\xA9";
+    utf8 = "1/2/2016; 3:4:5; wpWarning;" + accents + ";\r\n1/2/2016; 3:4:6; InitML;\r\n";
+    cut = Decode(utf8, utf8.size(), 28);
+    EXPECT_NE(cut.records[0].find("300 more are left out"), std::string::npos) << cut.records[0];
+    EXPECT_EQ(cut.bytes, (std::vector<size_t>{0, 27 + 600 + 3}));
+    ExpectTheSameInPiecesOfEverySize(utf8, cut, 28);
 }
 
 // A log arrives in pieces of any size (a megabyte at a time from a file): the records are the same
@@ -322,10 +330,14 @@ TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
     const std::string rest =
         Utf16Line("1/2/2016; 3:4:5; InitML;") + Utf16Line("1/2/2016; 24:4:6; wpWarning;late;") +
         Utf16Line("1/2/2016; 3:60:6; wpWarning;late;") + Utf16Line("1/2/2016; 3:4:7; ShutdownML;");
+    const std::string utf8Rest =
+        "1/2/2016; 3:4:5; InitML;\r\n1/2/2016; 24:4:6; wpWarning;late;\r\n"
+        "1/2/2016; 3:60:6; wpWarning;late;\r\n1/2/2016; 3:4:7; ShutdownML;\r\n";
     struct Case {
         const char* name;
         std::string head;
-        size_t firstLine;  // of the first whole record
+        size_t firstLine;   // of the first whole record
+        bool utf8 = false;  // re-saved as UTF-8: the rest's records 26, 61 and 96 bytes on
     };
     const Case cases[] = {
         {"torn", Utf16Line("ing;disk low;"), 2},
@@ -334,9 +346,10 @@ TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
         {"zeros and a line end", std::string(30, '\0') + Utf16Line(""), 2},
         {"torn, its line ended by CR alone",
          Utf16Line("ing;disk low;").substr(0, 26) + std::string("\r\0", 2), 2},
+        {"torn, in UTF-8", "ing caf\xC3\xA9 \xE2\x82\xAC;\r\n", 2, true},
     };
     for (const Case& c : cases) {
-        std::string log = c.head + rest;
+        std::string log = c.head + (c.utf8 ? utf8Rest : rest);
         Decoded whole = Decode(log, log.size());
         size_t at = c.head.size(), line = c.firstLine;
         EXPECT_EQ(
@@ -347,8 +360,10 @@ TEST(LogDecoder, AHeadThatIsNoRecordIsSkippedAndTheRestKeepsItsPlace) {
                 std::to_string(line + 2) + "  wpWarning|late| the time 3:60:6 is out of range",
                 std::to_string(line + 3) + " 2016-01-02T03:04:07Z ShutdownML| ", ""}))
             << c.name;
-        EXPECT_EQ(whole.bytes, (std::vector<size_t>{at, at + 52, at + 122, at + 192})) << c.name;
-        EXPECT_EQ(whole.notes.size(), 1u) << c.name;
+        EXPECT_EQ(whole.bytes, c.utf8 ? (std::vector<size_t>{at, at + 26, at + 61, at + 96})
+                                      : (std::vector<size_t>{at, at + 52, at + 122, at + 192}))
+            << c.name;
+        EXPECT_EQ(whole.notes.size(), c.utf8 ? 2u : 1u) << c.name;
         ExpectTheSameInPiecesOfEverySize(log, whole);
     }
 }
