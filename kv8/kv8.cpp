@@ -315,9 +315,9 @@ CMLWaypoint* CMLWaypoint::Create(const TEVChar* name) {
     return kv8::CreateObject<kv8::Waypoint, CMLWaypoint>(Kind::Waypoint, name, nullptr);
 }
 
-void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, const TEVChar*, int,
-                           unsigned int, long long, long long, const TEVChar*, const TEVChar*,
-                           bool) {
+void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, const TEVChar* arg2,
+                           int arg3, unsigned int arg4, long long arg5, long long arg6,
+                           const TEVChar* arg7, const TEVChar* arg8, bool arg9) {
     try {
         kv8::Store& store = kv8::TheStore();
         store.initialized = !kv8::TakeRefusal(store.refusedInitialize);
@@ -325,6 +325,10 @@ void CMLFacade::Initialize(CMLWaypoint* startup, const TEVChar* configPath, cons
             return "{\"op\":\"initialize\",\"waypoint\":" +
                    kv8::IdOf(kv8::TheLedger().Find(startup)) +
                    ",\"config\":" + kv8::Quoted(configPath ? configPath : TEV_TEXT("")) +
+                   ",\"arguments\":[" + kv8::OrNull(arg2) + "," + std::to_string(arg3) + "," +
+                   std::to_string(arg4) + "," + std::to_string(arg5) + "," + std::to_string(arg6) +
+                   "," + kv8::OrNull(arg7) + "," + kv8::OrNull(arg8) + "," +
+                   (arg9 ? "true" : "false") + "]" +
                    ",\"initialized\":" + (store.initialized ? "true" : "false") + "}";
         });
         // A library that stays uninitialised takes nothing: the caller keeps the waypoint.

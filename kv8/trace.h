@@ -15,6 +15,9 @@ inline std::string Quoted(tev::WideView text) {
     return tev::JsonQuote(text, tev::LoneSurrogates::Keep);
 }
 
+// The same for a text the caller may pass as null, which is written null.
+inline std::string OrNull(const TEVChar* text) { return text ? Quoted(text) : "null"; }
+
 class CallTrace {
 public:
     // Adds the line that `line()` builds. A line that cannot be stored is lost; the call itself

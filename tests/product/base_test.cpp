@@ -38,6 +38,7 @@ TEST(Text, Utf8IsReadCharacterByCharacterAndMalformedBytesBecomeReplacements) {
         {"\xC3(", false, 1, 0xFFFD},            // a lead without its follower
         {"\xC0\x80", true, 1, 0xFFFD},          // an overlong NUL
         {"\xE0\x80\x80", true, 1, 0xFFFD},      // overlong
+        {"\xF0\x8F\xBF\xBF", true, 1, 0xFFFD},  // overlong: U+FFFF in four bytes
         {"\xED\xA0\x80", true, 1, 0xFFFD},      // a surrogate written as UTF-8
         {"\xF4\x90\x80\x80", true, 1, 0xFFFD},  // past U+10FFFF
         {"\x80", true, 1, 0xFFFD},              // a follower alone

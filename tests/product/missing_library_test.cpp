@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <dlfcn.h>
+#endif
+
 #include "TEVUtil.h"
 #include "test_platform.h"
 
@@ -177,8 +181,12 @@ TEST_F(MissingLibrary, AFileThatCannotBeLoadedIsNamedWithTheSystemsReason) {
 #ifdef _WIN32
     EXPECT_EQ(fields[1].substr(prefix.size()), "error 193;");  // ERROR_BAD_EXE_FORMAT
 #else
-    EXPECT_GT(fields[1].size(), prefix.size() + 1);
-    EXPECT_EQ(fields[1].find(folder_.string(), prefix.size()), std::string::npos);
+    // The loader's own words for the file, without the path they begin with.
+    std::string path = (folder_ / LibraryFile()).string();
+    ASSERT_EQ(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL), nullptr);
+    std::string reason = dlerror();
+    ASSERT_EQ(reason.rfind(path + ": ", 0), 0u) << reason;
+    EXPECT_EQ(fields[1].substr(prefix.size()), reason.substr(path.size() + 2) + ";");
 #endif
 }
 
@@ -197,6 +205,16 @@ TEST_P(LackingLibrary, IsTreatedAsMissingAndNamesTheStaticItLacks) {
     EXPECT_TRUE(TEVUtil::ShutdownML());
     EXPECT_EQ(LogFields(), Refused((folder_ / LibraryFile()).string(),
                                    std::string("lacks ") + kStatics[GetParam()]));
+}
+
+// A library that lacks them all is named by the first TEV looks up.
+TEST_F(MissingLibrary, ALibraryLackingEveryStaticIsNamedByTheFirstOne) {
+    if (!InFreshProcess()) return;
+    std::filesystem::copy_file(std::filesystem::path(TEV_LACKING_FOLDER) / "all" / LibraryFile(),
+                               folder_ / LibraryFile());
+    EXPECT_FALSE(TEVUtil::InitML(true));
+    EXPECT_EQ(LogFields(),
+              Refused((folder_ / LibraryFile()).string(), std::string("lacks ") + kStatics[0]));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStatic, LackingLibrary,

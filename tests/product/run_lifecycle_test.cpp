@@ -12,7 +12,8 @@ const std::string kConfig =
 
 const std::vector<std::string> kStartTrace = {
     R"({"op":"create","kind":"waypoint","name":"COMMON.STARTUP","id":1})",
-    R"({"op":"initialize","waypoint":1,"config":)" + kConfig + R"(,"initialized":true})",
+    R"({"op":"initialize","waypoint":1,"config":)" + kConfig +
+        R"(,"arguments":["",0,0,0,0,"",null,true],"initialized":true})",
     R"({"op":"is_initialized","result":true})",
     R"({"op":"create","kind":"waypoint","name":"wp.setup","id":2})",
     R"({"op":"create","kind":"state","name":"s.setup","id":3})",
@@ -167,11 +168,11 @@ TEST_F(RunLifecycle, StartRefusedKeepsReportingOffAndMakesNoFurtherCall) {
 TEST_F(RunLifecycle, StartFailedLogsItDiscardsTheStartupWaypointAndClosesTheLog) {
     kv8::RefuseInitialize();
     EXPECT_FALSE(TEVUtil::InitML(true));
-    EXPECT_EQ(
-        NewTraceOf({"initialize", "is_initialized", "destroy"}),
-        (std::vector<std::string>{
-            R"({"op":"initialize","waypoint":1,"config":)" + kConfig + R"(,"initialized":false})",
-            R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
+    EXPECT_EQ(NewTraceOf({"initialize", "is_initialized", "destroy"}),
+              (std::vector<std::string>{
+                  R"({"op":"initialize","waypoint":1,"config":)" + kConfig +
+                      R"(,"arguments":["",0,0,0,0,"",null,true],"initialized":false})",
+                  R"({"op":"is_initialized","result":false})", R"({"op":"destroy","id":1})"}));
     EXPECT_EQ(LogFields(), (std::vector<std::string>{"InitML;", "Fail to initialize KV8;"}));
     EXPECT_EQ(Delivered(), std::vector<std::string>{});
     {

@@ -720,7 +720,7 @@ TEST_F(ToolTest, EachModeKeepsItsPromisesOnTextsAndRuns) {
     // logged "<" as text.
     std::vector<std::string> lines = warnings(0, 248);   // 250 records: 50 not shown
     std::vector<std::string> second = warnings(1, 228);  // 230 records: 30 not shown
-    second[1] = At(1, 1, "wpWarning;a<b>&c;");
+    second[1] = At(1, 1, "wpWarning;a<b>&c\"d;");
     lines.insert(lines.end(), second.begin(), second.end());
     WriteBytes(tempDir_ / "two.log", LogOf(lines));
     ProgramRun page = Tev({"log", "--html", Path("two.log")});
@@ -736,7 +736,7 @@ TEST_F(ToolTest, EachModeKeepsItsPromisesOnTextsAndRuns) {
         at = next;
     }
     EXPECT_LT(at, secondRun);
-    EXPECT_NE(page.out.find("a&lt;b&gt;&amp;c"), std::string::npos);
+    EXPECT_NE(page.out.find("a&lt;b&gt;&amp;c&quot;d"), std::string::npos);
     EXPECT_EQ(page.out.find("a<b>"), std::string::npos);
 
     // The plain decode shows DEL escaped; the summary cuts a long text between characters.
