@@ -446,6 +446,10 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
     rpath.replace(0x1A7, 19, "/rpath:$ORIGIN/lib", 19);
     std::string runpath = Patched(Patched(rpath, 0x128, 29, 4), 0x12C, 26, 4);
     runpath.replace(0x1BA, 9, "/runpath", 9);
+    // Empty folders in the path (the loader takes them for its working folder, which the doctor
+    // cannot know for an installer) are left out.
+    std::string emptyFolders = rpath;
+    emptyFolders.replace(0x1A7, 19, ":/rpath::/origin::", 19);
     // clang-format off
     const ReadCase cases[] = {
         {"PE32", pe32, kPe, 32, "x86", "", {"Hello"}},
@@ -479,6 +483,7 @@ TEST(BinaryImage, ReadsEachFormatAndRefusesWhatIsNotWhole) {
         {"ELF hidden", Patched(elf64, 0x17D, 2, 1), kElf, 64, "x86-64", "", {}},
         {"ELF executable (ET_EXEC)", Patched(elf64, 16, 2, 2), kElf, 64, "x86-64", "", {"Hello"}, false},
         {"ELF with DT_RPATH", rpath, kElf, 32, "x86", "", {"Hello"}, true, {}, {"/rpath", "$ORIGIN/lib"}},
+        {"ELF with empty folders in DT_RPATH", emptyFolders, kElf, 32, "x86", "", {"Hello"}, true, {}, {"/rpath", "/origin"}},
         {"ELF with DT_RUNPATH and DT_RPATH", runpath, kElf, 32, "x86", "", {"Hello"}, true, {}, {"/runpath"}},
         {"ELF program (DF_1_PIE)", Patched(Patched(elf64, 0x130, 0x6ffffffb, 8), 0x138, 0x08000000, 8),
          kElf, 64, "x86-64", "", {}, false},
