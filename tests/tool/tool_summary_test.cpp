@@ -566,6 +566,30 @@ TEST_F(ToolTest, ThePageOfALongRunShowsItsEndsAndCountsTheRest) {
     EXPECT_NE(page.out.find(">download ..." + url.substr(0, 33 * 2) + "<"), std::string::npos);
 }
 
+// A bar's label takes 36 characters: one that fits is shown whole, a longer one as "..." and its
+// last 33 characters.
+TEST_F(ToolTest, ABarsLabelIsCutOnlyPastItsRoom) {
+    const struct {
+        const char* url;
+        const char* label;
+    } rows[] = {
+        {"bcdefghijklmnopqrstuvwxyz0123456789", "bcdefghijklmnopqrstuvwxyz0123456789"},
+        {"abcdefghijklmnopqrstuvwxyz0123456789", "abcdefghijklmnopqrstuvwxyz0123456789"},
+        {"abcdefghijklmnopqrstuvwxyz0123456789X", "...efghijklmnopqrstuvwxyz0123456789X"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.url);
+        WriteBytes(
+            tempDir_ / "bar.log",
+            LogOf({At(0, 0, "InitML;"), At(0, 1, "DownloadBegin;" + std::string(row.url) + ";"),
+                   At(0, 2, "ShutdownML;")}));
+        ProgramRun page = Tev({"log", "--html", Path("bar.log")});
+        EXPECT_EQ(page.status, 0) << page.err;
+        EXPECT_NE(page.out.find(">download " + std::string(row.label) + "</text>"),
+                  std::string::npos);
+    }
+}
+
 // A log of thousands of runs makes a page under 5 MB: sections while they fit, then runs listed
 // in the table only, then counted; the summary still tells every one.
 TEST_F(ToolTest, ThePageOfThousandsOfRunsStaysSmall) {
