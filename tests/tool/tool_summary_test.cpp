@@ -518,7 +518,19 @@ TEST_F(ToolTest, EachModeTellsTheRunsOfALogApart) {
         EXPECT_EQ(objects[i]["failed"], i > 0);
     }
     EXPECT_EQ(objects[2]["end"], "OnCrash");
-    EXPECT_EQ(Lines(Tev({"log", "--csv", Path("three.log")}).out).size(), 1u + 3u);
+    const std::string log = Path("three.log");  // a temporary folder's: no comma, no quote
+    EXPECT_EQ(
+        Tev({"log", "--csv", log}).out,
+        "file,run,started,ended,end,analytics,downloads,downloads_failed,installs,"
+        "installs_failed,warnings,first_error,records,problems,failed\n" +
+            log +
+            ",1,2016-01-02T03:00:00Z,2016-01-02T03:00:03Z,ShutdownML,true,1,0,0,0,0,,4,0,false\n" +
+            log +
+            ",2,2016-01-02T03:01:00Z,2016-01-02T03:01:03Z,ShutdownML,true,1,1,0,0,0,"
+            "download failed: https://x/b.cab: timed out,4,0,true\n" +
+            log +
+            ",3,2016-01-02T03:02:00Z,2016-01-02T03:02:02Z,OnCrash,true,0,0,0,0,1,"
+            "the setup crashed,3,0,true\n");
     ProgramRun page = Tev({"log", "--html", Path("three.log")});
     EXPECT_EQ(Count(page.out, "<section id=\"run-"), 3u);
     EXPECT_EQ(Count(page.out, "<tr class=\"whole\">"), 1u);  // the index: runs 2 and 3 failed
