@@ -810,7 +810,8 @@ TEST(RunSummaries, EachRunKeepsItsOwnTextsAndCounts) {
                At(0, 3, "wpWarning;again;"), At(0, 4, "SETUP;a.setup;0;"), At(0, 5, "ShutdownML;"),
                At(1, 0, "InitML;"), At(1, 1, "wpWarning;second run, a longer text;"),
                At(1, 2, "InstallBegin;Studio;"), At(1, 3, "SETUP;b.setup;1;"),
-               At(1, 4, "ShutdownML;"), At(2, 0, "InitML;"), At(2, 1, "InstallBegin;Studio;")}) +
+               At(1, 4, "ShutdownML;"), At(2, 0, "InitML;"), At(2, 1, "InstallBegin;Studio;"),
+               At(2, 1, "InstallBegin;Other;"), At(2, 1, "InstallEnd;Other;")}) +
         testing_support::Utf16Line(At(2, 2, "InstallE")).substr(0, 2 * 25));
     ASSERT_EQ(runs.size(), 3u);
     const tevtool::Tallies& first = runs[0].warnings;
@@ -823,12 +824,14 @@ TEST(RunSummaries, EachRunKeepsItsOwnTextsAndCounts) {
     EXPECT_EQ(tev::ToUtf8(runs[1].warnings.Rows().at(0).text), "second run, a longer text");
     EXPECT_EQ(tev::ToUtf8(runs[1].installs.Kept().at(0).subject), "Studio");
     EXPECT_EQ(tev::ToUtf8(runs[1].setup.at(0).second), "1");
-    // "InstallE" begins both InstallEnd and InstallError: Studio's installation stays unfinished.
-    ASSERT_EQ(runs[2].installs.Kept().size(), 1u);
+    // The last run's installations are its own, none begun in the run before. "InstallE" begins
+    // both InstallEnd and InstallError: Studio's installation stays unfinished.
+    ASSERT_EQ(runs[2].installs.Kept().size(), 2u);
     EXPECT_EQ(runs[2].installs.Kept()[0].outcome, tevtool::Outcome::Unfinished);
+    EXPECT_EQ(runs[2].installs.Kept()[1].outcome, tevtool::Outcome::Ended);
     ASSERT_TRUE(runs[2].firstError);
     EXPECT_EQ(tev::ToUtf8(runs[2].firstError->text),
-              "cut short after record 14: no ShutdownML or OnCrash");
+              "cut short after record 16: no ShutdownML or OnCrash");
 }
 
 // A folder's summary ends with its totals: runs, logs, how they ended, and the first errors
@@ -1055,10 +1058,37 @@ TEST(RunSummaries, TheTextOfARunSaysEachRowExactly) {
     EXPECT_EQ(tevtool::SummaryText("run.log", runs[0]), expected);
 }
 
-// The block of open subjects' texts, once it holds twice the texts followed, is compacted: the
-// subjects still open, narrow or wide, find their ends after it. A cleared index, large or small,
-// finds nothing of before: an end then is a span of its own.
-TEST(RunSummaries, OpenSubjectsOutliveACompactionAndNoneOutlivesAClear) {
+// A text as long as a cut one, equal to the kept part of a longer text begun first (cut a unit
+// early, before a pair), is a text of its own: the download it ends is another, its warning is a
+// row of its own.
+TEST(RunSummaries, ATextLikeALongerOnesKeptPartIsAnother) {
+    const std::string kept(1023, 'p');
+    const std::string longer = kept + "\xF0\x9F\x98\x80" + std::string(100, 'p');
+    const std::string lookalike = kept + "\xE2\x80\xA6";
+    const std::string log = LogOf({
+        At(0, 0, "InitML;"),
+        At(0, 1, "DownloadBegin;" + longer + ";"),
+        At(0, 2, "DownloadEnd;" + lookalike + ";"),
+        At(0, 3, "wpWarning;" + longer + ";"),
+        At(0, 4, "wpWarning;" + lookalike + ";"),
+    });
+    const std::vector<tevtool::Span> downloads = Summaries(log).at(0).downloads.Kept();
+    ASSERT_EQ(downloads.size(), 2u);
+    EXPECT_EQ(downloads[0].outcome, tevtool::Outcome::Unfinished);
+    EXPECT_EQ(downloads[1].outcome, tevtool::Outcome::Ended);
+    EXPECT_FALSE(downloads[1].begin);
+    // The rows, also when the two texts' hashes land them together.
+    tevtool::TextHashFor alike([](std::string_view) -> std::uint64_t { return 42; });
+    const std::vector<tevtool::Tally> warnings = Summaries(log).at(0).warnings.Rows();
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0].count, 1u);
+    EXPECT_EQ(warnings[1].count, 1u);
+}
+
+// Subjects open, narrow, wide or longer than a text is kept, find their ends after many others
+// came and went. A cleared index, large or small, finds nothing of before: an end then is a span
+// of its own.
+TEST(RunSummaries, OpenSubjectsOutliveOthersComingAndGoingAndNoneOutlivesAClear) {
     const tevtool::Moment at{1, true, 0};
     const std::vector<tev::WideString> early = {TEV_TEXT("https://x/a.cab"),
                                                 tev::FromUtf8("\xC5\xA1kola \xE5\xAD\xA6"),
@@ -1066,7 +1096,7 @@ TEST(RunSummaries, OpenSubjectsOutliveACompactionAndNoneOutlivesAClear) {
     tevtool::Spans spans;
     for (const tev::WideString& subject : early) spans.Begin(subject, at);
     const tev::WideString passing(1000, 'p');
-    const size_t cycles = 2 * tevtool::kOpenTextFollowed / passing.size() + 10;
+    const size_t cycles = 100;
     for (size_t i = 0; i < cycles; ++i) {
         spans.Begin(passing, at);
         spans.Close(passing, at, tevtool::Outcome::Ended);
@@ -1082,6 +1112,7 @@ TEST(RunSummaries, OpenSubjectsOutliveACompactionAndNoneOutlivesAClear) {
         tevtool::Spans cleared;
         for (size_t i = 0; i < open; ++i)
             cleared.Begin(tev::FromUtf8("https://x/" + std::to_string(i)), at);
+        cleared.Pause(TEV_TEXT("https://x/0"), at);  // the begun ones followed
         cleared.Clear();
         cleared.Close(TEV_TEXT("https://x/5"), at, tevtool::Outcome::Ended);
         cleared.Begin(TEV_TEXT("https://x/6"), at);

@@ -8,10 +8,6 @@
 #include <cstring>
 #include <random>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace tevtool {
 namespace {
 
@@ -176,7 +172,9 @@ TextArena& Tallies::Texts() {
 }
 
 bool Tallies::Holds(std::size_t row, WideView text, std::uint64_t hash) const {
-    if (text.size() <= kTextKept) return rows_[row].text == text;
+    // A text no longer than a row keeps is whole, and so is the row if its length is the same.
+    if (text.size() <= kTextKept)
+        return whole_[row].second == text.size() && rows_[row].text == text;
     return whole_[row] == std::make_pair(hash, text.size()) && KeptAs(text, rows_[row].text);
 }
 
@@ -251,164 +249,55 @@ std::optional<std::int64_t> Span::Seconds() const {
     return end->seconds - begin->seconds;
 }
 
-namespace {
-
-// An entry of the open subjects' block: the subject's length in units, its top bit set when the
-// units are stored a byte each, then the units.
-constexpr std::uint32_t kNarrow = 0x80000000u;
-
-}  // namespace
-
-void Spans::OpenIndex::MakeEntry(WideView subject) {
-    std::uint32_t head = static_cast<std::uint32_t>(subject.size());
-    if (entry_.size() < sizeof head + subject.size() * 2)
-        entry_.resize(sizeof head + subject.size() * 2);
-    char* to = entry_.data() + sizeof head;
-    // A byte a unit when every unit is below 0x100: the low bytes are packed as the high ones are
-    // gathered, and the units copied as they are when one is set.
-    size_t at = 0;
-    std::uint64_t high = 0;
-#ifdef __SSE2__
-    const __m128i lows = _mm_set1_epi16(0x00FF);
-    __m128i highs = _mm_setzero_si128();
-    for (; at + 16 <= subject.size(); at += 16) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(subject.data() + at));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(subject.data() + at + 8));
-        highs = _mm_or_si128(highs, _mm_andnot_si128(lows, _mm_or_si128(a, b)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + at),
-                         _mm_packus_epi16(_mm_and_si128(a, lows), _mm_and_si128(b, lows)));
-    }
-    high = _mm_movemask_epi8(_mm_cmpeq_epi8(highs, _mm_setzero_si128())) != 0xFFFF;
-#endif
-    for (; at + 4 <= subject.size(); at += 4) {
-        std::uint64_t word;
-        std::memcpy(&word, subject.data() + at, sizeof word);
-        high |= word & 0xFF00FF00FF00FF00ull;
-        std::uint64_t pairs = word | (word >> 8);
-        auto packed = static_cast<std::uint32_t>((pairs & 0xFFFF) | ((pairs >> 16) & 0xFFFF0000));
-        std::memcpy(to + at, &packed, sizeof packed);
-    }
-    for (; at < subject.size(); ++at) {
-        high |= subject[at] & 0xFF00u;
-        to[at] = static_cast<char>(subject[at]);
-    }
-    const bool narrow = !high;
-    if (narrow)
-        head |= kNarrow;
-    else
-        std::memcpy(to, subject.data(), subject.size() * 2);
-    std::memcpy(entry_.data(), &head, sizeof head);
-    entrySize_ = sizeof head + subject.size() * (narrow ? 1 : 2);
-}
-
-std::size_t Spans::OpenIndex::UnitsAt(std::uint32_t text) const {
-    std::uint32_t head;
-    std::memcpy(&head, texts_.data() + text, sizeof head);
-    return head & ~kNarrow;
-}
-
-bool Spans::OpenIndex::HoldsEntry(std::uint32_t text) const {
-    // Equal heads, equal lengths: the rest is compared within both.
-    return std::memcmp(texts_.data() + text, entry_.data(), sizeof(std::uint32_t)) == 0 &&
-           std::memcmp(texts_.data() + text, entry_.data(), entrySize_) == 0;
-}
-
-std::uint32_t Spans::OpenIndex::StoreEntry() {
-    // Large enough to be worth it, the block is reserved as large as it may grow: its pages are
-    // only taken as they are written, and it is never copied to grow.
-    constexpr size_t kReserveFrom = 1 << 20;
-    constexpr size_t kLargest = 2 * kOpenTextFollowed * 2 + (kOpenFollowed + 1) * 4;
-    if (texts_.size() + entrySize_ > texts_.capacity() && texts_.size() + entrySize_ > kReserveFrom)
-        texts_.reserve(std::max(kLargest, texts_.size() + entrySize_));
-    auto text = static_cast<std::uint32_t>(texts_.size());
-    texts_.append(entry_.data(), entrySize_);
-    units_ += UnitsAt(text);
-    return text;
-}
-
-Spans::Open* Spans::OpenIndex::Find(WideView subject, bool make) {
-    MakeEntry(subject);
-    // A span's pauses and outcome follow its begin: the subject found last is tried first, by its
-    // text, before the subject is hashed. (A slot of another subject since, or an empty one,
-    // does not hold it.)
-    if (!make && lastFound_ < keys_.size() && keys_[lastFound_] &&
-        HoldsEntry(slots_[lastFound_].text))
-        return &slots_[lastFound_];
-    make = make && size_ < kOpenFollowed && units_ - freed_ + subject.size() <= kOpenTextFollowed;
+template <class IsSubject>
+Spans::Open* Spans::OpenIndex::Find(std::uint64_t print, const IsSubject& isSubject, bool make) {
+    make = make && size_ < kOpenFollowed;
     // At most four fifths full: short probes in a table a fifth of whose slots are empty.
-    if (make && (size_ + 1) * 5 > keys_.size() * 4) Grow();
-    if (keys_.empty()) return nullptr;
-    constexpr size_t kHead = sizeof(std::uint32_t);
-    std::uint64_t hash = SummaryHash(std::string_view(entry_.data() + kHead, entrySize_ - kHead));
-    std::uint32_t key = static_cast<std::uint32_t>(hash ^ (hash >> 32));
-    key += key == 0;
-    size_t at = Home(key);
-    for (; keys_[at]; at = (at + 1) & (keys_.size() - 1))
-        if (keys_[at] == key && HoldsEntry(slots_[at].text)) return &slots_[lastFound_ = at];
+    if (make && (size_ + 1) * 5 > slots_.size() * 4) Grow(std::max<size_t>(slots_.size() * 2, 8));
+    if (slots_.empty()) return nullptr;
+    size_t at = Home(print);
+    for (; slots_[at].print; at = (at + 1) & (slots_.size() - 1))
+        if (slots_[at].print == print && isSubject(slots_[at])) return &slots_[lastFound_ = at];
     if (!make) return nullptr;
-    // The block holds at most twice the texts followed: it is compacted once as much is freed.
-    if (units_ + subject.size() > 2 * kOpenTextFollowed) Compact();
     ++size_;
-    keys_[at] = key;
-    slots_[at] = Open{kNoSpan, 0, StoreEntry()};
+    slots_[at] = Open{print, kNoSpan, 0};
     return &slots_[lastFound_ = at];
 }
 
-void Spans::OpenIndex::Grow() {
-    size_t size = std::max<size_t>(keys_.size() * 2, 8);
-    std::vector<std::uint32_t> oldKeys(size);
-    std::vector<Open> oldSlots(size);
-    oldKeys.swap(keys_);
-    oldSlots.swap(slots_);
-    for (size_t old = 0; old < oldKeys.size(); ++old) {
-        if (!oldKeys[old]) continue;
-        size_t at = Home(oldKeys[old]);
-        while (keys_[at]) at = (at + 1) & (keys_.size() - 1);
-        keys_[at] = oldKeys[old];
-        slots_[at] = oldSlots[old];
-    }
+Spans::Open* Spans::OpenIndex::LastFound() {
+    return lastFound_ < slots_.size() && slots_[lastFound_].print ? &slots_[lastFound_] : nullptr;
 }
 
-void Spans::OpenIndex::Compact() {
-    std::string kept;
-    kept.reserve(texts_.capacity());
-    size_t units = 0;
-    for (size_t at = 0; at < keys_.size(); ++at) {
-        if (!keys_[at]) continue;
-        Open& open = slots_[at];
-        size_t from = open.text, length = UnitsAt(open.text);
-        std::uint32_t head;
-        std::memcpy(&head, texts_.data() + from, sizeof head);
-        size_t bytes = sizeof head + length * ((head & kNarrow) ? 1 : 2);
-        open.text = static_cast<std::uint32_t>(kept.size());
-        kept.append(texts_, from, bytes);
-        units += length;
+void Spans::OpenIndex::Reserve(std::size_t subjects) {
+    subjects = std::min(subjects, kOpenFollowed);
+    if (subjects * 5 > slots_.size() * 4)
+        Grow(std::bit_ceil(std::max<size_t>(subjects * 5 / 4 + 1, 8)));
+}
+
+void Spans::OpenIndex::Grow(std::size_t slots) {
+    std::vector<Open> old(slots);
+    old.swap(slots_);
+    for (const Open& open : old) {
+        if (!open.print) continue;
+        size_t at = Home(open.print);
+        while (slots_[at].print) at = (at + 1) & (slots_.size() - 1);
+        slots_[at] = open;
     }
-    texts_.swap(kept);
-    units_ = units;
-    freed_ = 0;
 }
 
 void Spans::OpenIndex::Erase(Open& open) {
-    freed_ += UnitsAt(open.text);
     // Each slot after the freed one that its probe would no longer reach moves back into it.
     size_t mask = slots_.size() - 1, slot = static_cast<size_t>(&open - slots_.data());
-    for (size_t at = (slot + 1) & mask; keys_[at]; at = (at + 1) & mask) {
-        size_t home = Home(keys_[at]);
+    for (size_t at = (slot + 1) & mask; slots_[at].print; at = (at + 1) & mask) {
+        size_t home = Home(slots_[at].print);
         bool reachable = slot <= at ? slot < home && home <= at : slot < home || home <= at;
         if (!reachable) {
-            keys_[slot] = keys_[at];
             slots_[slot] = slots_[at];
             slot = at;
         }
     }
-    keys_[slot] = 0;
     slots_[slot] = Open();
     --size_;
-    if (size_ == 0) {
-        texts_.clear();
-        units_ = freed_ = 0;
-    }
 }
 
 WideView Spans::Keep(WideView text) {
@@ -422,27 +311,25 @@ WideView Spans::Keep(WideView text) {
 void Spans::Clear() {
     kept_.clear();
     earlierOpen_.clear();
+    if (begun_.capacity() > 1 << 12)
+        begun_ = std::vector<std::uint64_t>();
+    else
+        begun_.clear();
     open_.Clear();
     total_ = failures_ = 0;
 }
 
 void Spans::OpenIndex::Clear() {
-    if (size_ == 0 && keys_.size() <= 1024) return;  // nothing open: every slot empty already
-    if (keys_.size() > 1024) {
-        keys_ =
-            std::vector<std::uint32_t>();  // a large table goes; a run of few subjects needs none
-        slots_ = std::vector<Open>();
-        texts_ = std::string();
-    } else {
-        std::fill(keys_.begin(), keys_.end(), std::uint32_t{0});
+    if (size_ == 0 && slots_.size() <= 1024) return;  // nothing open: every slot empty already
+    if (slots_.size() > 1024)
+        slots_ = std::vector<Open>();  // a large table goes; a run of few subjects needs none
+    else
         std::fill(slots_.begin(), slots_.end(), Open());
-        texts_.clear();
-    }
-    size_ = units_ = freed_ = 0;
+    size_ = 0;
 }
 
 Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
-    ++total_;
+    const size_t number = total_++;
     Span* span = nullptr;
     if (kept_.size() < kSpansKept) {
         span = &kept_.emplace_back();
@@ -450,19 +337,59 @@ Span* Spans::Start(WideView subject, std::optional<Moment> begin, bool open) {
         span->begin = begin;
         earlierOpen_.push_back(kNoSpan);
     }
-    Open* followed = open ? open_.Find(subject, true) : nullptr;
-    if (!followed) return span;
-    if (span) {
-        earlierOpen_.back() = followed->latestKept;
-        followed->latestKept = static_cast<std::uint32_t>(kept_.size() - 1);
-    } else {
-        ++followed->counted;
-    }
+    if (!open) return span;
+    if (begun_.empty()) begunFrom_ = number;
+    // Many begun: room for as many as are followed, taken in pages only as it is written.
+    constexpr size_t kManyBegun = 1 << 12;
+    if (begun_.size() == begun_.capacity() && begun_.size() >= kManyBegun)
+        begun_.reserve(kOpenFollowed + 1);
+    begun_.push_back(SummaryHash(BytesOf(subject)));
+    // Near a full table, whether a subject is followed depends on those before it: each is
+    // followed as it begins.
+    if (open_.Size() + begun_.size() > kOpenFollowed) FollowBegun();
     return span;
 }
 
+void Spans::Follow(std::uint64_t print, std::size_t span) {
+    const bool kept = span < kept_.size();
+    Open* open = open_.Find(
+        print,
+        [&](const Open& o) {
+            return !kept || o.latestKept == kNoSpan ||
+                   kept_[o.latestKept].subject == kept_[span].subject;
+        },
+        true);
+    if (!open) return;
+    if (kept) {
+        earlierOpen_[span] = open->latestKept;
+        open->latestKept = static_cast<std::uint32_t>(span);
+    } else {
+        ++open->counted;
+    }
+}
+
+void Spans::FollowBegun() {
+    if (begun_.empty()) return;
+    open_.Reserve(open_.Size() + begun_.size());
+    for (size_t i = 0; i < begun_.size(); ++i) Follow(begun_[i], begunFrom_ + i);
+    begun_.clear();
+}
+
 Span* Spans::Latest(WideView subject, bool closing) {
-    Open* open = open_.Find(subject, false);
+    FollowBegun();
+    // A span's pauses and outcome follow its begin: the subject found last is tried first, by its
+    // text, before the subject is hashed. A text shorter than a cut one is kept whole, so equal
+    // texts are the same subject.
+    Open* open = open_.LastFound();
+    if (!open || open->latestKept == kNoSpan || subject.size() >= kTextKept ||
+        kept_[open->latestKept].subject != subject) {
+        open = open_.Find(
+            SummaryHash(BytesOf(subject)),
+            [&](const Open& o) {
+                return o.latestKept == kNoSpan || KeptAs(subject, kept_[o.latestKept].subject);
+            },
+            false);
+    }
     if (!open) return Start(subject, std::nullopt, !closing);
     Span* span = nullptr;
     if (open->counted) {

@@ -24,15 +24,14 @@ inline constexpr size_t kRowsKept = 200;    // distinct warnings, errors, setup 
 inline constexpr size_t kSpansKept = 1000;  // downloads, and installations
 inline constexpr size_t kTextKept = 1024;   // code units of one text; a longer one is cut
 inline constexpr size_t kPausesKept = 20;   // pauses of one download drawn on the page
-// Subjects with a span open at once that are followed, and the code units of their texts; past
-// them, an outcome of one not followed counts as a span of its own.
+// Subjects with a span open at once that are followed; past them, an outcome of one not followed
+// counts as a span of its own.
 inline constexpr size_t kOpenFollowed = 200'000;
-inline constexpr size_t kOpenTextFollowed = 6 << 20;
 
 // The hash that finds texts and subjects: SipHash-1-3 under a key drawn at random once per
-// process, so that no log can be made whose texts land together. Texts are told apart by their
-// whole text all the same; a test replaces the hash (TextHashFor) to make texts collide.
-// A text is hashed as the bytes that hold it (its units as UTF-16LE, or as a byte each).
+// process, so that no log can be made whose texts land together. What a summary lists is told
+// apart by its text all the same (a subject only counted, by its hash alone); a test replaces the
+// hash (TextHashFor) to make texts collide. A text is hashed as its units' bytes, UTF-16LE.
 using TextHash = std::uint64_t (*)(std::string_view bytes);
 std::uint64_t KeyedHash(std::string_view bytes);
 std::uint64_t SummaryHash(std::string_view bytes);  // the one in use: KeyedHash unless replaced
@@ -158,56 +157,46 @@ public:
 
 private:
     static constexpr std::uint32_t kNoSpan = ~std::uint32_t(0);
-    // The spans of one subject still unfinished, by the subject's text: the latest kept one (each
-    // kept one names the one open before it), then those only counted (a span only counted always
-    // began after every kept one). A flat table of 12-byte slots and their keys, probed in line,
-    // found by the subject's hash and told apart by its text, which it keeps in one block, a byte a
-    // unit when every unit of it is below 0x100 (a URL, a product's name): a hundred thousand open
-    // downloads are found in a few megabytes, and past kOpenTextFollowed code units of texts no new
-    // subject is followed. The block is reserved whole once it is large, so that it never moves as
-    // it grows.
+    // The spans of one subject still unfinished: the latest kept one (each kept one names the one
+    // open before it), then those only counted (a span only counted always began after every kept
+    // one). A subject is found by its print, the hash of its text (never 0); where a kept span
+    // shows it, by its text as kept too, so that no two subjects ever share a listed span. Of a
+    // subject only counted, its print alone is kept: a hundred thousand open downloads take 2 MB.
     struct Open {
+        std::uint64_t print = 0;  // 0: an empty slot
         std::uint32_t latestKept = kNoSpan;
         std::uint32_t counted = 0;
-        std::uint32_t text = 0;  // where the subject's entry lies in the block
     };
+    // The open subjects: a flat table of slots, probed in line from the print's low bits.
     class OpenIndex {
     public:
-        // The subject's slot, found or made; null when it is not there and the table is full.
-        Open* Find(WideView subject, bool make);
+        // The slot of the subject whose print is `print` and for which `isSubject(slot)` holds,
+        // found or made; null when it is not there and the table is full (or none is made).
+        template <class IsSubject>
+        Open* Find(std::uint64_t print, const IsSubject& isSubject, bool make);
+        // The slot found or made last, while it holds a subject.
+        Open* LastFound();
+        // Room for `subjects` open at once without growing.
+        void Reserve(std::size_t subjects);
         void Erase(Open& open);
         void Clear();
+        std::size_t Size() const { return size_; }
 
     private:
-        void Grow();
-        // Moves the texts of the subjects still open to the start of the block.
-        void Compact();
-        // Writes the subject's entry as the block keeps it into entry_: its length and flag, then
-        // its units.
-        void MakeEntry(WideView subject);
-        // Whether the block's entry at `text` is entry_; how many units an entry holds.
-        bool HoldsEntry(std::uint32_t text) const;
-        std::size_t UnitsAt(std::uint32_t text) const;
-        // Appends entry_ to the block; where it begins.
-        std::uint32_t StoreEntry();
-        // The slot a key's probe starts from.
-        std::size_t Home(std::uint32_t key) const {
-            return static_cast<std::size_t>(key & (keys_.size() - 1));
+        void Grow(std::size_t slots);
+        std::size_t Home(std::uint64_t print) const {
+            return static_cast<std::size_t>(print & (slots_.size() - 1));
         }
-        // Each slot's key, from its subject's hash and never 0 (0: an empty slot), apart from the
-        // slots themselves: a probe reads a quarter of the memory, and a new subject's probe
-        // (every download begun) reads no slot.
-        std::vector<std::uint32_t> keys_;
         std::vector<Open> slots_;
         std::size_t size_ = 0;
-        std::string texts_;
-        std::size_t units_ = 0;  // code units stored in the block, those freed included
-        std::size_t freed_ = 0;  // code units of the block whose subject is no longer open
-        std::size_t lastFound_ = ~std::size_t{0};  // the slot found or made last
-        std::string entry_;  // the subject sought, as an entry (its first entrySize_ bytes)
-        std::size_t entrySize_ = 0;
+        std::size_t lastFound_ = ~std::size_t{0};
     };
     Span* Start(WideView subject, std::optional<Moment> begin, bool open);
+    // Span number `span` (kept when it is below kSpansKept) begun, of the subject whose print is
+    // `print`: followed as its subject's latest unfinished span.
+    void Follow(std::uint64_t print, std::size_t span);
+    // Follows the spans begun since the last lookup, in the order they began.
+    void FollowBegun();
     // The latest unfinished span of the subject (taken out of the open ones when `closing`), one
     // without a begin when there is none; null when it is only counted.
     Span* Latest(WideView subject, bool closing);
@@ -215,6 +204,11 @@ private:
     std::vector<Span> kept_;
     std::vector<std::uint32_t> earlierOpen_;  // for each kept span, the one open before it
     OpenIndex open_;
+    // The prints of the spans begun since the last lookup, from span number begunFrom_ on: they
+    // are followed only once an outcome, pause or resume is looked up, so that a log of downloads
+    // begun and never ended is read without a table.
+    std::vector<std::uint64_t> begun_;
+    std::size_t begunFrom_ = 0;
     std::size_t total_ = 0, failures_ = 0;
     TextArena* texts_ = nullptr;
     std::shared_ptr<TextArena> own_;
