@@ -4,7 +4,7 @@
 the medians the suites print, `Name_median ... key=value ... goal: ...`, and the instruction count),
 then the tool's log timings as printed. What is between the markers is replaced whole; the rest of
 the document is kept as it is. A run with a figure missing its goal still writes (it shows
-"missed").
+"missed"); a figure the run did not measure keeps its last row, marked as not measured.
 
 With --tool-log, the run is that of the tool's log reading alone (bench/run.sh BUILD --tool-log):
 only the tool's lines are replaced, the table's rows kept as the last whole run wrote them.
@@ -15,6 +15,7 @@ import re
 import sys
 
 BEGIN, END = "<!-- bench figures -->", "<!-- /bench figures -->"
+NOT_RUN = " (not measured in the last run: from an earlier one)"
 FIGURE = re.compile(r"^(\S+?)(?:_median)?\s+(.*?)\bgoal: (.*)$")
 # How Google Benchmark names a run's settings after the benchmark's own name.
 SETTINGS = re.compile(r"/(?:min_time|repeats|iterations):[^/]*")
@@ -79,6 +80,16 @@ def main():
         if not tool_lines:
             sys.exit(f"bench/figures.py: no line of the tool's in {run_output}")
         rows = kept_rows(text.split(BEGIN, 1)[1].split(END, 1)[0])
+    else:
+        # A figure this run could not measure (the Windows log line where Wine cannot run) keeps
+        # its last row, marked so.
+        measured = {row.split("|")[1] for row in rows}
+        for row in kept_rows(text.split(BEGIN, 1)[1].split(END, 1)[0]):
+            if row.split("|")[1] not in measured:
+                cells = row.split("|")
+                if NOT_RUN not in cells[2]:
+                    cells[2] = cells[2].rstrip() + NOT_RUN + " "
+                rows.append("|".join(cells))
     if not rows:
         sys.exit(f"bench/figures.py: no figure in {run_output}")
     block = ["| benchmark | figure | goal | |", "|---|---|---|---|", *rows]

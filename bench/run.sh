@@ -107,6 +107,11 @@ if [ ! -f "$exe" ] || ! command -v wine >/dev/null; then
   write_figures "$@"
   exit 0
 fi
+if ! "$root/scripts/wine-server.sh" can-run 2>&1; then
+  echo "skipped: Wine cannot run 32-bit programs on this machine"
+  write_figures "$@"
+  exit 0
+fi
 source "$root/scripts/wine-env.sh"
 # Wine's services inherit the output of the program that starts them and would hold this script's
 # output open long after it ends: so a persistent server comes first (ending one our prefix still
