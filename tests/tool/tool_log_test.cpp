@@ -537,6 +537,28 @@ TEST_F(ToolLog, UnpairedSurrogatesShowAsReplacementCharacters) {
     }
 }
 
+// --json gives a lone surrogate anywhere in a record, its token too, as U+FFFD, and says that
+// record was damaged.
+TEST_F(ToolLog, JsonNamesEachRecordWithALoneSurrogateDamaged) {
+    std::string bytes;
+    for (char16_t unit : std::u16string_view(u"1/2/2016; 3:4:5; InitML;\r\n"
+                                             u"1/2/2016; 3:4:6; wpWarning;a\xD800;\r\n"
+                                             u"1/2/2016; 3:4:7; X\xDC00;\r\n")) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    WriteBytes(Path("lone.log"), bytes);
+    ProgramRun json = Tev({"log", "--json", Path("lone.log")});
+    const std::string at =
+        "{\"file\":" + nlohmann::json(Path("lone.log")).dump() + ",\"time\":\"2016-01-02T03:04:0";
+    EXPECT_EQ(json.out, at + "5Z\",\"token\":\"InitML\",\"fields\":[],\"run\":1}\n" + at +
+                            "6Z\",\"token\":\"wpWarning\",\"fields\":[\"a\xEF\xBF\xBD\"],"
+                            "\"damaged\":true}\n" +
+                            at +
+                            "7Z\",\"token\":\"X\xEF\xBF\xBD\",\"fields\":[],\"damaged\":true,"
+                            "\"problem\":\"unknown token\"}\n");
+}
+
 // Logs as customers send them, each read in every mode: what the plain decode shows first and
 // says on standard error, each run's outcome and first error in the summary, and both statuses.
 TEST_F(ToolLog, EveryRealLogIsReadWithWhatHappenedToItSaid) {

@@ -602,6 +602,29 @@ TEST_F(ToolTest, ABarsLabelIsCutOnlyPastItsRoom) {
     }
 }
 
+// A run's timeline is drawn on its time from three seconds long; a shorter one (a played
+// scenario) in the order of its records.
+TEST_F(ToolTest, AShortRunIsDrawnInTheOrderOfItsRecords) {
+    const struct {
+        int seconds;
+        const char *start, *end;
+    } rows[] = {
+        {2, "record 1", "record 3 (a run of under 3 s, in the order of its records)"},
+        {3, "2016-01-02T03:00:00Z", "2016-01-02T03:00:03Z"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.seconds);
+        WriteBytes(tempDir_ / "short.log", LogOf({At(0, 0, "InitML;"), At(0, 1, "DownloadBegin;u;"),
+                                                  At(0, row.seconds, "ShutdownML;")}));
+        ProgramRun page = Tev({"log", "--html", Path("short.log")});
+        EXPECT_EQ(page.status, 0) << page.err;
+        EXPECT_NE(page.out.find(std::string("y=\"14\">") + row.start +
+                                "</text><text x=\"960\" y=\"14\" text-anchor=\"end\">" + row.end +
+                                "</text>"),
+                  std::string::npos);
+    }
+}
+
 // A log of thousands of runs makes a page under 5 MB: sections while they fit, then runs listed
 // in the table only, then counted; the summary still tells every one.
 TEST_F(ToolTest, ThePageOfThousandsOfRunsStaysSmall) {
