@@ -625,6 +625,69 @@ TEST_F(ToolTest, AShortRunIsDrawnInTheOrderOfItsRecords) {
     }
 }
 
+// A download left unfinished after a pause, beside one cancelled, in each mode: its pauses
+// told, no error in JSON for either, its bar reaching the axis's end on the page.
+TEST_F(ToolTest, AnUnfinishedDownloadInEachMode) {
+    WriteBytes(
+        tempDir_ / "paused.log",
+        LogOf({At(0, 0, "InitML;"), At(0, 5, "DownloadBegin;http://a/x;"),
+               At(0, 10, "DownloadPause;http://a/x;"), At(0, 15, "DownloadBegin;http://a/y;"),
+               At(0, 20, "DownloadCancel;http://a/y;"), At(0, 25, "ShutdownML;")}));
+    EXPECT_NE(Tev({"log", "--summary", Path("paused.log")})
+                  .out.find("\n  download      http://a/x: unfinished, paused 1x, resumed 0x\n"),
+              std::string::npos);
+    std::vector<nlohmann::json> json =
+        JsonLines(Tev({"log", "--summary", "--json", Path("paused.log")}).out);
+    ASSERT_EQ(json.size(), 1u);
+    EXPECT_EQ(json[0]["downloads"][0]["error"], nullptr);
+    EXPECT_EQ(json[0]["downloads"][1]["error"], nullptr);
+    EXPECT_NE(
+        Tev({"log", "--html", Path("paused.log")})
+            .out.find("<rect class=\"bar download unfinished\" x=\"448\" y=\"27\" width=\"512\""),
+        std::string::npos);
+}
+
+// Each run's section of the page lists its own records in order, whatever the run before held.
+TEST_F(ToolTest, EachRunsRecordsAreListedInOrder) {
+    std::vector<std::string> lines = {At(0, 0, "InitML;")};
+    lines.insert(lines.end(), 249, At(0, 1, "CommitSetupWaypoint;"));
+    lines.push_back(At(0, 2, "ShutdownML;"));
+    lines.push_back(At(1, 0, "InitML;"));
+    lines.insert(lines.end(), 148, At(1, 1, "CommitSetupWaypoint;"));
+    lines.push_back(At(1, 2, "ShutdownML;"));
+    WriteBytes(tempDir_ / "two.log", LogOf(lines));
+    const std::string page = Tev({"log", "--html", Path("two.log")}).out;
+    const size_t second = page.find("<tr><td>252</td>");
+    ASSERT_NE(second, std::string::npos);
+    size_t last = second;
+    for (int line = 253; line <= 401; ++line) {
+        const size_t at = page.find("<tr><td>" + std::to_string(line) + "</td>");
+        ASSERT_GT(at, last) << line;
+        last = at;
+    }
+}
+
+// The totals' first errors are aligned on the entries listed, not on those only counted.
+TEST_F(ToolTest, TheTotalsAlignOnTheEntriesListed) {
+    std::vector<std::string> lines;
+    for (int run = 0; run < 40; ++run) {
+        lines.push_back(At(0, 0, "InitML;"));
+        lines.push_back(At(0, 1, "DownloadError;http://e/" + std::to_string(run % 20) + ";boom;"));
+        lines.push_back(At(0, 2, "ShutdownML;"));
+    }
+    lines.push_back(At(1, 0, "InitML;"));
+    lines.push_back(At(1, 1, "CommitSetupWaypoint;"));
+    WriteBytes(tempDir_ / "fleet.log", LogOf(lines));
+    ProgramRun run = Tev({"log", "--totals", Path("fleet.log")});
+    EXPECT_NE(run.out.find(
+                  "\n  first errors  2  DownloadError  \"download failed: http://e/0: boom\"  (" +
+                  Path("fleet.log") + ", run 1)\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("\n                and 1 more runs with 1 other first errors"),
+              std::string::npos);
+}
+
 // A log of thousands of runs makes a page under 5 MB: sections while they fit, then runs listed
 // in the table only, then counted; the summary still tells every one.
 TEST_F(ToolTest, ThePageOfThousandsOfRunsStaysSmall) {
@@ -1106,6 +1169,30 @@ TEST(RunSummaries, ATextLikeALongerOnesKeptPartIsAnother) {
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_EQ(warnings[0].count, 1u);
     EXPECT_EQ(warnings[1].count, 1u);
+}
+
+// Pauses and outcomes with no begin: a pause opens a span the next pause of its subject finds,
+// an outcome closes its own; a text of exactly the length kept is kept whole, a longer one cut.
+TEST(RunSummaries, WithoutABeginAPauseOpensASpanAndAnOutcomeClosesOne) {
+    const tevtool::Moment at{1, true, 0};
+    tevtool::Spans spans;
+    spans.Pause(TEV_TEXT("u"), at);
+    spans.Pause(TEV_TEXT("u"), at);
+    spans.Close(TEV_TEXT("v"), at, tevtool::Outcome::Ended);
+    spans.Close(TEV_TEXT("v"), at, tevtool::Outcome::Ended);
+    ASSERT_EQ(spans.Kept().size(), 3u);
+    EXPECT_EQ(spans.Kept()[0].pauses, 2u);
+    EXPECT_EQ(spans.Kept()[0].outcome, tevtool::Outcome::Unfinished);
+    EXPECT_EQ(spans.Kept()[1].outcome, tevtool::Outcome::Ended);
+    EXPECT_EQ(spans.Kept()[2].outcome, tevtool::Outcome::Ended);
+    for (size_t length : {tevtool::kTextKept, tevtool::kTextKept + 1}) {
+        tevtool::Tallies warnings;
+        warnings.Add(tev::WideString(length, 'a'), at);
+        EXPECT_EQ(warnings.Rows().at(0).text,
+                  length == tevtool::kTextKept
+                      ? tev::WideString(length, 'a')
+                      : tev::WideString(tevtool::kTextKept, 'a') + TEVChar(0x2026));
+    }
 }
 
 // Subjects open, narrow, wide or longer than a text is kept, find their ends after many others
