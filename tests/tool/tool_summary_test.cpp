@@ -19,6 +19,7 @@ using testing_support::Count;
 using testing_support::JsonLines;
 using testing_support::Lines;
 using testing_support::ProgramRun;
+using testing_support::ReadFile;
 using testing_support::WriteBytes;
 namespace fs = std::filesystem;
 
@@ -63,7 +64,99 @@ const std::vector<std::string> kThreeRuns = {
     At(2, 2, "OnCrash;"),
 };
 
+// One run in each state a log can leave: downloads ended after a pause, cancelled, left
+// unfinished, paused or ended with no begin; installations ended, cancelled, unfinished; a warning
+// that came twice; then a damaged record, each way a run can end, and a first error of a cut run
+// followed by a run with one of its own.
+const std::vector<std::string> kEveryState = {
+    At(0, 0, "InitML;"),
+    At(0, 0, "SETUP;Lang;en;"),
+    At(0, 1, "wpWarning;low disk;"),
+    At(0, 2, "DownloadBegin;http://x/a.cab;"),
+    At(0, 3, "DownloadPause;http://x/a.cab;"),
+    At(0, 4, "DownloadResume;http://x/a.cab;"),
+    At(0, 5, "wpWarning;low disk;"),
+    At(0, 6, "DownloadEnd;http://x/a.cab;"),
+    At(0, 7, "DownloadBegin;http://x/b.cab;"),
+    At(0, 8, "DownloadCancel;http://x/b.cab;"),
+    At(0, 9, "DownloadBegin;http://x/c.cab;"),
+    At(0, 10, "DownloadPause;http://x/c.cab;"),
+    At(0, 11, "DownloadPause;http://x/d.cab;"),
+    At(0, 12, "DownloadEnd;http://x/e.cab;"),
+    At(0, 12, "wpDownloadSP;"),
+    At(0, 13, "wpWarning;cold;"),
+    At(0, 14, "InstallBegin;Studio;"),
+    At(0, 20, "InstallEnd;Studio;"),
+    At(0, 21, "InstallBegin;Tools;"),
+    At(0, 22, "InstallCancel;Tools;"),
+    At(0, 23, "InstallBegin;Docs;"),
+    At(0, 24, "PRODUCTNRDATA;Studio;Version;1.0;"),
+    At(0, 25, "CommitProducts();"),
+    At(0, 26, "CommitSetupWaypoint;"),
+    At(0, 30, "ShutdownML;"),
+    At(1, 0, "InitML;"),
+    At(1, 0, "Bogus;"),
+    At(1, 1, "DownloadBegin;http://x/f.cab;"),
+    At(1, 2, "DownloadError;http://x/f.cab;timed out, \"again\";"),
+    At(1, 2, "InstallError;Docs;"),
+    At(1, 3, "ShutdownML;"),
+    At(2, 0, "InitML;"),
+    At(2, 1, "Fail to initialize KV8;"),
+    At(3, 0, "InitML;"),
+    At(3, 1, "wpWarning;low disk;"),
+    At(3, 2, "OnCrash;"),
+    At(4, 0, "InitML;"),
+    At(4, 1, "CommitSetupWaypoint;"),
+    At(5, 0, "InitML;"),
+    At(5, 1, "KV8 unavailable;C:\\KV8.dll;cannot be loaded, error 126;"),
+};
+
 }  // namespace
+
+// Each mode's whole output for the log of every state (and, for the totals, ten clean runs
+// besides), against the bytes kept in tests/tool/expected: every count, time, bar, mark and
+// escape as a reader of that mode gets it. Where a change is meant, the file is rewritten by
+// hand and the difference read.
+TEST_F(ToolTest, EachModeSaysEveryStateOfALogExactly) {
+    WriteBytes(tempDir_ / "every.log", LogOf(kEveryState));
+    std::vector<std::string> ten;
+    for (int run = 0; run < 10; ++run) {
+        ten.push_back(At(10 + run, 0, "InitML;"));
+        ten.push_back(At(10 + run, 1, "ShutdownML;"));
+    }
+    WriteBytes(tempDir_ / "ten.log", LogOf(ten));
+    const struct {
+        std::vector<std::string> mode;
+        bool withTen;
+        const char* expected;
+        int status;  // a damaged record, or runs that failed
+    } rows[] = {
+        {{}, false, "every.txt", 1},
+        {{"--json"}, false, "every.json", 1},
+        {{"--summary"}, false, "every.summary.txt", 3},
+        {{"--summary", "--json"}, false, "every.summary.json", 3},
+        {{"--summary", "--csv"}, false, "every.summary.csv", 3},
+        {{"--html"}, false, "every.html", 3},
+        {{"--totals"}, true, "totals.txt", 3},
+        {{"--totals", "--json"}, true, "totals.json", 3},
+    };
+    // The logs are named as given; their folder is left out, in JSON's escaping too.
+    std::string folder = (tempDir_ / "").string(), jsonFolder;
+    for (char c : folder) jsonFolder += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.expected);
+        std::vector<std::string> arguments = {"log"};
+        arguments.insert(arguments.end(), row.mode.begin(), row.mode.end());
+        arguments.push_back(Path("every.log"));
+        if (row.withTen) arguments.push_back(Path("ten.log"));
+        ProgramRun run = Tev(arguments);
+        EXPECT_EQ(run.status, row.status) << run.err;
+        for (const std::string& prefix : {jsonFolder, folder})
+            for (size_t at; (at = run.out.find(prefix)) != std::string::npos;)
+                run.out.erase(at, prefix.size());
+        EXPECT_EQ(run.out, ReadFile(fs::path(TEV_TEST_EXPECTED) / row.expected));
+    }
+}
 
 // Every InitML starts a run, and each run is told on its own: its records, its end, its errors.
 TEST(RunSummaries, EveryInitMLStartsARunOfItsOwn) {
@@ -110,7 +203,7 @@ TEST(Times, AreShownInUtcAndWithTheZonesOffset) {
     const char* saved = std::getenv("TZ");
     const std::string savedZone = saved ? saved : "";
     const std::tuple<const char*, std::int64_t, const char*> zones[] = {
-        {"UTC0", 60, "1970-01-01T00:01:00+00:00"},
+        {"UTC0", 4102444800, "2100-01-01T00:00:00+00:00"},  // the last moment shown in UTC
         {"XST-5:30", 120, "1970-01-01T05:32:00+05:30"},
         {"YST3", 180, "1969-12-31T21:03:00-03:00"},
     };
@@ -123,6 +216,9 @@ TEST(Times, AreShownInUtcAndWithTheZonesOffset) {
         EXPECT_EQ(shown, text) << zone;
     }
     tevtool::ShowTimesInLocalZone(false);
+    std::string shown;  // the last moment shown in a zone, in UTC again
+    tevtool::AppendTime(180, shown);
+    EXPECT_EQ(shown, "1970-01-01T00:03:00Z");
     saved ? setenv("TZ", savedZone.c_str(), 1) : unsetenv("TZ");
     tzset();
 #endif
@@ -266,7 +362,8 @@ TEST(RunSummaries, RepeatedEventsAreCountedOnOneRowAndRowsAreCapped) {
     // WideString and JSON say what was not kept.
     std::string text = tevtool::SummaryText("long.log", runs[0]);
     EXPECT_NE(text.find("12000 times  \"low disk\""), std::string::npos) << text.substr(0, 2000);
-    EXPECT_NE(text.find("and 300 more download, not listed ("), std::string::npos);
+    EXPECT_NE(text.find("and 300 more download, not listed (434 of all 1300 failed)\n"),
+              std::string::npos);
     nlohmann::json json = nlohmann::json::parse(tevtool::SummaryJson("long.log", runs[0]));
     EXPECT_EQ(json["downloads_not_kept"], 300);
     EXPECT_EQ(json["warnings"][0]["count"], 12000);
@@ -1099,6 +1196,26 @@ TEST(FleetTotals, FirstErrorsOfOneTextAreGroupedByEntry) {
     EXPECT_EQ(groups, (std::vector<std::string>{
                           "InstallBegin cut short: no ShutdownML or OnCrash 2 a.log",
                           "DownloadBegin cut short: no ShutdownML or OnCrash 1 b.log"}));
+}
+
+// The totals keep the first thousand first errors as groups and count the runs of any other.
+TEST(FleetTotals, FirstErrorsPastTheThousandKeptAreCounted) {
+    const struct {
+        int distinct;
+        size_t kept, notKept;
+    } rows[] = {{1000, 1000, 0}, {1001, 1000, 1}};
+    for (const auto& row : rows) {
+        std::vector<std::string> lines;
+        for (int i = 0; i < row.distinct; ++i) {
+            lines.push_back(At(0, 0, "InitML;"));
+            lines.push_back(At(0, 1, "DownloadError;http://z/" + std::to_string(i) + ";e;"));
+            lines.push_back(At(0, 2, "ShutdownML;"));
+        }
+        tevtool::FleetTotals totals;
+        for (const tevtool::RunSummary& run : Summaries(LogOf(lines))) totals.AddRun("f.log", run);
+        EXPECT_EQ(totals.FirstErrors().size(), row.kept) << row.distinct;
+        EXPECT_EQ(totals.FirstErrorsNotKept(), row.notKept) << row.distinct;
+    }
 }
 
 // A run's summary, every line of it: setup attributes past those kept, a cancelled download, and
