@@ -66,8 +66,8 @@ const std::vector<std::string> kThreeRuns = {
 
 // One run in each state a log can leave: downloads ended after a pause, cancelled, left
 // unfinished, paused or ended with no begin; installations ended, cancelled, unfinished; a warning
-// that came twice; then a damaged record, each way a run can end, and a first error of a cut run
-// followed by a run with one of its own.
+// that came twice; then a damaged record, each way a run can end, a first error of a cut run
+// followed by a run with one of its own, and a run cut after a record of no known entry.
 const std::vector<std::string> kEveryState = {
     At(0, 0, "InitML;"),
     At(0, 0, "SETUP;Lang;en;"),
@@ -109,6 +109,8 @@ const std::vector<std::string> kEveryState = {
     At(4, 1, "CommitSetupWaypoint;"),
     At(5, 0, "InitML;"),
     At(5, 1, "KV8 unavailable;C:\\KV8.dll;cannot be loaded, error 126;"),
+    At(6, 0, "InitML;"),
+    At(6, 1, "Nonsense;"),
 };
 
 }  // namespace
