@@ -11,6 +11,7 @@
 #else
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -142,6 +143,44 @@ TEST_F(LibraryFile, ThatIsNoRegularFileIsPassedOver) {
         std::filesystem::remove(File());
     }
 }
+
+#ifndef _WIN32
+// Called after each stat of the suite's process, once a test sets it: the suite links with
+// --wrap=stat, so a test can change a path between the search's look at it and its open.
+static void (*afterStat)(const char* path) = nullptr;
+extern "C" int __real_stat(const char* path, struct stat* status);
+extern "C" int __wrap_stat(const char* path, struct stat* status) {
+    int result = __real_stat(path, status);
+    if (afterStat) afterStat(path);
+    return result;
+}
+
+// A named pipe swapped in after the search saw a regular file is not waited on either: the open
+// returns at once and the pipe is passed over. Opened blocking, it would hold the host until
+// something wrote to it; here an alarm interrupts that open, and the search reports its failure.
+TEST_F(LibraryFile, APipeSwappedInAfterTheLookIsNotWaitedOn) {
+    static std::filesystem::path file;
+    file = File();
+    std::ofstream(file) << "a regular file when looked at";
+    afterStat = [](const char* path) {
+        if (file != path) return;
+        afterStat = nullptr;
+        std::filesystem::remove(file);
+        ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    };
+    struct sigaction interrupt = {}, previous = {};
+    interrupt.sa_handler = [](int) {};  // without SA_RESTART, so a blocked open fails
+    sigaction(SIGALRM, &interrupt, &previous);
+    alarm(5);
+    platform::Location location = platform::LocateDependency(kUnloaded, FoldersOf(folder_));
+    alarm(0);
+    sigaction(SIGALRM, &previous, nullptr);
+    afterStat = nullptr;
+    EXPECT_TRUE(location.file.empty()) << Utf8(location.file) << ": " << Utf8(location.refusal);
+    ASSERT_EQ(location.skipped.size(), 1u);
+    EXPECT_EQ(Utf8(location.skipped[0].reason), "a named pipe");
+}
+#endif
 
 // The loading call's own failure is the dependency's. Windows 7 without KB2533623 refuses the
 // LOAD_LIBRARY_SEARCH flags as an invalid parameter (87): the file is then loaded again with the
